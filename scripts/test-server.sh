@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# A private MariaDB server for the tests: its own data folder, 127.0.0.1 on a free port,
+# never the system server or its socket.
+#
+#   scripts/test-server.sh start   start it (or keep the one already running)
+#   scripts/test-server.sh stop    stop it and remove its data
+#   scripts/test-server.sh env     print the variables the tests read
+#
+# CALVORO_TEST_SERVER_DIR chooses the folder (default: build/test-server).
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+dir=${CALVORO_TEST_SERVER_DIR:-$root/build/test-server}
+data=$dir/data
+run=$dir/run
+envfile=$dir/server.env
+log=$dir/server.log
+
+# Test accounts: one per password scramble, and one without a password.
+native_user=calvoro_native
+native_password='N4tive-pass'
+old_user=calvoro_old
+old_password='0ld-pass'
+empty_user=calvoro_empty
+
+die() { echo "test-server: $*" >&2; exit 1; }
+
+pid_alive() {
+  [ -f "$run/mariadbd.pid" ] && kill -0 "$(cat "$run/mariadbd.pid")" 2>/dev/null
+}
+
+client() {
+  mariadb --no-defaults --protocol=socket --socket="$run/mariadbd.sock" -uroot "$@"
+}
+
+port_free() {
+  ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
+pick_port() {
+  local p tries
+  for tries in $(seq 1 200); do
+    p=$(( 20000 + RANDOM % 30000 ))
+    if port_free "$p"; then echo "$p"; return 0; fi
+  done
+  die "no free port found"
+}
+
+write_env() {
+  cat >"$envfile" <<EOT
+CALVORO_TEST_HOST=127.0.0.1
+CALVORO_TEST_PORT=$1
+CALVORO_TEST_SOCKET=$run/mariadbd.sock
+CALVORO_TEST_NATIVE_USER=$native_user
+CALVORO_TEST_NATIVE_PASSWORD=$native_password
+CALVORO_TEST_OLD_USER=$old_user
+CALVORO_TEST_OLD_PASSWORD=$old_password
+CALVORO_TEST_EMPTY_USER=$empty_user
+EOT
+}
+
+stop_server() {
+  if pid_alive; then
+    local pid; pid=$(cat "$run/mariadbd.pid")
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$data" "$run" "$envfile"
+}
+
+start_server() {
+  command -v mariadbd >/dev/null || die "mariadbd not found; run scripts/install-deps.sh"
+  if pid_alive && client -e 'SELECT 1' >/dev/null 2>&1 && [ -f "$envfile" ]; then
+    return 0   # already running
+  fi
+  stop_server   # whatever a crashed run left behind
+  mkdir -p "$data" "$run"
+  local user_opt=()
+  [ "$(id -u)" = 0 ] && user_opt=(--user=root)
+
+  mariadb-install-db --no-defaults "${user_opt[@]}" --datadir="$data" \
+      --auth-root-authentication-method=socket --skip-test-db >"$dir/install.log" 2>&1 \
+    || { cat "$dir/install.log" >&2; die "mariadb-install-db failed"; }
+
+  local port attempt
+  for attempt in 1 2 3 4 5; do
+    port=$(pick_port)
+    : >"$log"
+    # --skip-secure-auth lets the pre-4.1 scramble be tested against a real server.
+    mariadbd --no-defaults "${user_opt[@]}" --datadir="$data" \
+      --socket="$run/mariadbd.sock" --pid-file="$run/mariadbd.pid" \
+      --bind-address=127.0.0.1 --port="$port" --skip-name-resolve \
+      --skip-secure-auth --max-allowed-packet=1G \
+      --innodb-buffer-pool-size=128M --innodb-log-file-size=64M \
+      --log-error="$log" >/dev/null 2>&1 &
+    disown
+    for _ in $(seq 1 150); do
+      client -e 'SELECT 1' >/dev/null 2>&1 && break
+      grep -q -E 'Do you already have another mysqld server running|Can.t start server' "$log" && break
+      sleep 0.2
+    done
+    if client -e 'SELECT 1' >/dev/null 2>&1; then break; fi
+    pid_alive && kill -9 "$(cat "$run/mariadbd.pid")" 2>/dev/null || true
+    port=
+  done
+  [ -n "$port" ] || { cat "$log" >&2; die "server did not start"; }
+
+  client <<SQL || die "account setup failed"
+-- mariadb-install-db creates anonymous accounts; they shadow '%' accounts from 127.0.0.1.
+DELETE FROM mysql.global_priv WHERE User = '';
+FLUSH PRIVILEGES;
+CREATE USER '$native_user'@'%' IDENTIFIED VIA mysql_native_password USING PASSWORD('$native_password');
+SET SESSION old_passwords = 1;
+CREATE USER '$old_user'@'%' IDENTIFIED BY '$old_password';
+SET SESSION old_passwords = 0;
+CREATE USER '$empty_user'@'%';
+GRANT ALL PRIVILEGES ON *.* TO '$native_user'@'%' WITH GRANT OPTION;
+GRANT ALL PRIVILEGES ON *.* TO '$old_user'@'%';
+GRANT ALL PRIVILEGES ON *.* TO '$empty_user'@'%';
+SET GLOBAL max_allowed_packet = 1073741824;
+SQL
+  write_env "$port"
+}
+
+case "${1:-}" in
+  start) start_server; echo "test server up: $(grep PORT "$envfile")" ;;
+  stop)  stop_server ;;
+  env)   [ -f "$envfile" ] && pid_alive || die "not running"; cat "$envfile" ;;
+  *)     echo "usage: $0 start|stop|env" >&2; exit 2 ;;
+esac

@@ -1,0 +1,56 @@
+#include "CodePage.h"
+
+#include <array>
+
+namespace calvoro {
+namespace {
+
+// Windows-1252 0x80..0x9F; the undefined positions hold their own C1 code point.
+constexpr std::array<char16_t, 32> kHigh = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+}  // namespace
+
+char16_t AnsiCharOf(unsigned char byte) {
+    return (byte >= 0x80 && byte < 0xA0) ? kHigh[byte - 0x80] : char16_t(byte);
+}
+
+int AnsiByteOf(char16_t ch) {
+    if (ch < 0x80 || (ch >= 0xA0 && ch <= 0xFF)) return ch;
+    for (size_t i = 0; i < kHigh.size(); ++i)
+        if (kHigh[i] == ch) return int(0x80 + i);
+    return -1;
+}
+
+QString AnsiToUnicode(std::string_view bytes) {
+    QString result(qsizetype(bytes.size()), Qt::Uninitialized);
+    QChar* out = result.data();
+    for (unsigned char b : bytes) *out++ = QChar(AnsiCharOf(b));
+    return result;
+}
+
+QByteArray UnicodeToAnsi(QStringView text) {
+    QByteArray result(text.size(), Qt::Uninitialized);
+    char* out = result.data();
+    const QChar* p = text.data();
+    const QChar* end = p + text.size();
+    while (p < end) {
+        char16_t ch = p->unicode();
+        int b = AnsiByteOf(ch);
+        if (b < 0) {
+            b = '?';
+            // A surrogate pair is one character and becomes one '?'.
+            if (QChar::isHighSurrogate(ch) && p + 1 < end && p[1].isLowSurrogate()) ++p;
+        }
+        *out++ = char(b);
+        ++p;
+    }
+    result.truncate(out - result.data());
+    return result;
+}
+
+}  // namespace calvoro

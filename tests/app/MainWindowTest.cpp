@@ -1,0 +1,127 @@
+#include "app/Calvoro.h"
+#include "app/DataUnit.h"
+#include "app/TessrinUnit.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include "support/QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+using namespace calvoro::app;
+
+namespace {
+
+// Lets the event queue run empty once, which is when the idle check runs.
+void RunUntilIdle() {
+    QEventLoop loop;
+    QTimer::singleShot(30, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+template <typename T>
+T* Find(QWidget* root, const char* name) {
+    T* w = root->findChild<T*>(QLatin1String(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+}  // namespace
+
+TEST(MainWindow, CaptionSizeAndControlsAtStart) {
+    auto program = CreateProgram();
+    TTessrinForm* form = program->MainForm.get();
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Tessrin"));
+    EXPECT_EQ(form->minimumSize(), QSize(950, 755));
+    EXPECT_TRUE(form->windowState() & Qt::WindowMaximized);
+
+    form->show();
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("MySQL Calvoro v.1.1.35"));
+    EXPECT_EQ(Identity().AppName, QByteArray("MySQL Calvoro"));
+    EXPECT_EQ(Identity().AppCode, QByteArray("freeware"));
+    EXPECT_TRUE(Identity().VersionUrl.endsWith("/downloads/calvoro/version.txt?ts=<timestamp>"));
+    EXPECT_TRUE(Identity().ContactInfoUrl.endsWith("/downloads/calvoro/contactus.txt?ts="));
+
+    EXPECT_EQ(Find<QLabel>(form, "TntLabel2")->text(), QStringLiteral("MySQL database:"));
+    EXPECT_FALSE(Find<QToolButton>(form, "spbtnConnect")->isEnabled());
+    EXPECT_EQ(Find<QToolButton>(form, "spbtnConnect")->toolTip(),
+              QStringLiteral("Connect to selected database"));
+    EXPECT_FALSE(Find<QToolButton>(form, "spbtnReloadDBobjects")->isEnabled());
+    EXPECT_EQ(Find<QToolButton>(form, "spbtnReloadDBobjects")->toolTip(),
+              QStringLiteral("Reload DB objects"));
+    const std::pair<const char*, const char*> buttons[] = {
+        {"spbtnAbout", "About"},
+        {"spbtnContactUs", "Contact Us"},
+        {"spbtnExit", "Exit"},
+        {"btnConnectToServer", "Connect to MySQL server"},
+    };
+    for (auto [name, caption] : buttons) {
+        auto* b = Find<QPushButton>(form, name);
+        EXPECT_EQ(b->text(), QString::fromLatin1(caption));
+        EXPECT_TRUE(b->isEnabled()) << name;
+    }
+    EXPECT_EQ(Find<QPushButton>(form, "TntBitBtn2")->text(), QStringLiteral("Create Database"));
+    EXPECT_EQ(Find<QLabel>(form, "TntLabel18")->text(),
+              QStringLiteral("This operations cannot be Undone and it can cause data lost"));
+}
+
+TEST(MainWindow, TabsAndTheIdleCheck) {
+    auto program = CreateProgram();
+    TTessrinForm* form = program->MainForm.get();
+    form->show();
+    QTabWidget* tabs = Find<QTabWidget>(form, "TntPageControl1");
+    const char* captions[] = {"  Database  ", "  Backup/Restore  ", "  Execute a script  ",
+                              "  View Data  ", "  Custom query  "};
+    ASSERT_EQ(tabs->count(), 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(tabs->tabText(i), QString::fromLatin1(captions[i]));
+        EXPECT_EQ(tabs->widget(i)->objectName(), QStringLiteral("TntTabSheet%1").arg(i + 1));
+    }
+    EXPECT_EQ(tabs->currentIndex(), 0);
+
+    // Nothing is connected: the first idle moment hides tabs 2 to 5 and disables the selector.
+    QComboBox* databases = Find<QComboBox>(form, "cbxDataBases");
+    databases->addItems({QStringLiteral("a"), QStringLiteral("b")});
+    databases->setCurrentIndex(1);
+    databases->setEnabled(true);
+    Find<QPushButton>(form, "TntBitBtn2")->setEnabled(true);
+    RunUntilIdle();
+    EXPECT_TRUE(tabs->isTabVisible(0));
+    for (int i = 1; i < 5; ++i) EXPECT_FALSE(tabs->isTabVisible(i)) << i;
+    EXPECT_EQ(databases->currentIndex(), -1);
+    EXPECT_FALSE(databases->isEnabled());
+    EXPECT_FALSE(Find<QPushButton>(form, "TntBitBtn2")->isEnabled());
+
+    // Without the idle hook the check does not run (reconnects remove it for their duration).
+    program->Data->RemoveIdleHook();
+    tabs->setTabVisible(2, true);
+    RunUntilIdle();
+    EXPECT_TRUE(tabs->isTabVisible(2));
+    program->Data->InstallIdleHook();
+    RunUntilIdle();
+    EXPECT_FALSE(tabs->isTabVisible(2));
+}
+
+TEST(MainWindow, FormShowRemovesALeftoverUpdater) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString old = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    {
+        QFile updater(QStringLiteral("CalvoroUpdate.exe"));
+        ASSERT_TRUE(updater.open(QIODevice::WriteOnly));
+    }
+    auto program = CreateProgram();
+    EXPECT_TRUE(QFile::exists(QStringLiteral("CalvoroUpdate.exe")));
+    program->MainForm->show();
+    EXPECT_FALSE(QFile::exists(QStringLiteral("CalvoroUpdate.exe")));
+    QDir::setCurrent(old);
+}

@@ -1,0 +1,55 @@
+#include "TestServer.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+
+namespace calvoro::test {
+namespace {
+
+std::map<std::string, std::string> ReadEnvFile(const char* path) {
+    std::map<std::string, std::string> values;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return values;
+}
+
+ServerConfig Load() {
+    std::map<std::string, std::string> file;
+    if (const char* path = std::getenv("CALVORO_TEST_SERVER_ENV")) file = ReadEnvFile(path);
+    auto get = [&](const char* name) -> std::string {
+        if (const char* v = std::getenv(name)) return v;
+        auto it = file.find(name);
+        return it == file.end() ? std::string() : it->second;
+    };
+    ServerConfig c;
+    c.Host = get("CALVORO_TEST_HOST");
+    const std::string port = get("CALVORO_TEST_PORT");
+    if (c.Host.empty() || port.empty())
+        throw std::runtime_error(
+            "no test server: run the tests through ctest, or start one with "
+            "'scripts/test-server.sh start' and export the variables of "
+            "'scripts/test-server.sh env'");
+    c.Port = std::stoi(port);
+    c.Socket = get("CALVORO_TEST_SOCKET");
+    c.NativeUser = get("CALVORO_TEST_NATIVE_USER");
+    c.NativePassword = get("CALVORO_TEST_NATIVE_PASSWORD");
+    c.OldUser = get("CALVORO_TEST_OLD_USER");
+    c.OldPassword = get("CALVORO_TEST_OLD_PASSWORD");
+    c.EmptyUser = get("CALVORO_TEST_EMPTY_USER");
+    return c;
+}
+
+}  // namespace
+
+const ServerConfig& Server() {
+    static const ServerConfig config = Load();
+    return config;
+}
+
+}  // namespace calvoro::test

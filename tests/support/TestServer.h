@@ -1,0 +1,23 @@
+#pragma once
+// Where the private test server listens and which accounts it has (scripts/test-server.sh).
+// Values come from the environment (CALVORO_TEST_*) or from the file that
+// CALVORO_TEST_SERVER_ENV names, which CTest sets for every integration test.
+
+#include <string>
+
+namespace calvoro::test {
+
+struct ServerConfig {
+    std::string Host;
+    int Port = 0;
+    std::string Socket;
+    std::string NativeUser, NativePassword;
+    std::string OldUser, OldPassword;
+    std::string EmptyUser;
+};
+
+// The configuration; throws std::runtime_error saying how to start the server when there is
+// none, so that an integration test fails instead of skipping.
+const ServerConfig& Server();
+
+}  // namespace calvoro::test
