@@ -79,8 +79,10 @@ start_server() {
   local user_opt=()
   [ "$(id -u)" = 0 ] && user_opt=(--user=root)
 
+  # --force: go on when the host name does not resolve (minimal machines have no /etc/hosts).
   mariadb-install-db --no-defaults "${user_opt[@]}" --datadir="$data" \
-      --auth-root-authentication-method=socket --skip-test-db >"$dir/install.log" 2>&1 \
+      --auth-root-authentication-method=socket --skip-test-db --skip-name-resolve --force \
+      >"$dir/install.log" 2>&1 \
     || { cat "$dir/install.log" >&2; die "mariadb-install-db failed"; }
 
   local port attempt
