@@ -1,0 +1,67 @@
+#pragma once
+// The transport: a two-way byte stream to the server with blocking reads of an exact byte
+// count, a receive time-out and an orderly close. TCRVio holds the read-ahead buffer and the
+// read and write algorithms shared by every transport; subclasses supply single receives
+// and sends.
+
+#include "MySqlErrors.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace calvoro::protocol {
+
+// A failure of the operating system's socket interface; FErrorCode is a client error
+// number (2003, 2005, 2006) or, for a failing setsockopt, the errno value.
+class SocketException : public EProtocolError {
+public:
+    SocketException(int errorCode, const std::string& message)
+        : EProtocolError(message), FErrorCode(errorCode) {}
+    int ErrorCode() const { return FErrorCode; }
+
+private:
+    int FErrorCode;
+};
+
+class TCRVio {
+public:
+    static constexpr size_t ReadAheadSize = 16384;
+    // Reads with fewer bytes outstanding than this are served from one read-ahead receive.
+    static constexpr size_t SmallReadLimit = 2048;
+
+    virtual ~TCRVio() = default;
+
+    virtual int GetTimeout() = 0;
+    virtual void SetTimeout(int seconds) = 0;
+    // Base: resets and allocates the read-ahead buffer; every transport calls it first.
+    virtual void Connect();
+    // Never raises; may be called on a closed transport.
+    virtual void Close() = 0;
+    // One receive / send: bytes moved, 0 on error or end of stream (FLastError tells which).
+    virtual size_t ReadNoWait(uint8_t* buffer, size_t offset, size_t count) = 0;
+    virtual size_t WriteNoWait(const uint8_t* buffer, size_t offset, size_t count) = 0;
+    // Delivers count bytes unless a receive returns 0; the result is then smaller.
+    virtual size_t Read(uint8_t* buffer, size_t offset, size_t count);
+    // Writes count bytes; gives up after the third send that accepts nothing.
+    virtual size_t Write(const uint8_t* buffer, size_t offset, size_t count);
+    // Whether data can be read within seconds (negative: no limit).
+    virtual bool WaitForData(int seconds);
+
+    const std::string& LastError() const { return FLastError; }
+
+protected:
+    std::string FLastError;
+    std::vector<uint8_t> FBuffer;  // read-ahead
+    size_t FBufferLen = 0;         // valid bytes in FBuffer
+    size_t FBufferPos = 0;         // bytes of those already handed out
+    // Pause after a receive that returned nothing, or between failed sends.
+    std::chrono::milliseconds FRetryPause{10};
+
+private:
+    size_t HandOutBuffered(uint8_t* buffer, size_t offset, size_t count);
+};
+
+}  // namespace calvoro::protocol

@@ -1,0 +1,164 @@
+#pragma once
+// One session with a MySQL server: opens the transport, reads the greeting, negotiates
+// capabilities, authenticates with the 4.1 or the pre-4.1 password scramble, and runs the
+// simple commands. Query results (ReadQueryResult, FreeQuery) build on WriteCommand and
+// the packet layer `net`.
+
+#include "MySqlGreeting.h"
+#include "MySqlNet.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace calvoro::protocol {
+
+class TMySqlResultSet;
+
+// Command codes: the first payload byte of every command packet.
+enum TServerCommand : uint8_t {
+    scSleep = 0,
+    scQuit = 1,
+    scInitDb = 2,
+    scQuery = 3,
+    scFieldList = 4,
+    scCreateDb = 5,
+    scDropDb = 6,
+    scRefresh = 7,
+    scShutdown = 8,
+    scStatistics = 9,
+    scProcessInfo = 10,
+    scConnect = 11,
+    scProcessKill = 12,
+    scDebug = 13,
+    scPing = 14,
+    scTime = 15,
+    scDelayedInsert = 16,
+    scChangeUser = 17,
+    scBunLogDump = 18,
+    scTableDump = 19,
+    scConnectOut = 20,
+    scRegisterSlave = 21,
+    scPrepare = 22,
+    scExecute = 23,
+    scLongData = 24,
+    scCloseStmt = 25,
+};
+
+// Capability flags, as sent on the wire.
+enum : uint32_t {
+    CLIENT_LONG_PASSWORD = 0x1,
+    CLIENT_FOUND_ROWS = 0x2,
+    CLIENT_LONG_FLAG = 0x4,
+    CLIENT_CONNECT_WITH_DB = 0x8,
+    CLIENT_COMPRESS = 0x20,
+    CLIENT_LOCAL_FILES = 0x80,
+    CLIENT_PROTOCOL_41 = 0x200,
+    CLIENT_SSL = 0x800,
+    CLIENT_TRANSACTIONS = 0x2000,
+    CLIENT_SECURE_CONNECTION = 0x8000,
+    CLIENT_MULTI_STATEMENTS = 0x10000,
+    CLIENT_MULTI_RESULTS = 0x20000,
+    // Sent on every handshake.
+    CLIENT_ALWAYS = CLIENT_LONG_PASSWORD | CLIENT_LONG_FLAG | CLIENT_LOCAL_FILES | CLIENT_PROTOCOL_41 |
+                    CLIENT_TRANSACTIONS | CLIENT_SECURE_CONNECTION | CLIENT_MULTI_STATEMENTS |
+                    CLIENT_MULTI_RESULTS,
+};
+
+// Server status bits.
+enum : int {
+    SERVER_STATUS_IN_TRANS = 0x1,
+    SERVER_STATUS_AUTOCOMMIT = 0x2,
+    SERVER_MORE_RESULTS_EXISTS = 0x8,
+};
+
+enum MYSQL_PROTOCOL_TYPE {
+    MYSQL_PROTOCOL_DEFAULT,
+    MYSQL_PROTOCOL_TCP,
+    MYSQL_PROTOCOL_SOCKET,
+    MYSQL_PROTOCOL_PIPE,
+    MYSQL_PROTOCOL_MEMORY,
+    MYSQL_PROTOCOL_SSL,
+};
+
+enum TMySqlStatus { msReady, msGetResult, msUseResult };
+
+class TMySqlSession {
+public:
+    static constexpr int DefaultPort = 3306;
+    static constexpr uint32_t MaxPacketSize = 0x40000000;  // announced in the handshake
+    static constexpr uint8_t HandshakeCharset = 8;         // latin1
+
+    TMySqlSession();
+    ~TMySqlSession();
+    TMySqlSession(const TMySqlSession&) = delete;
+    TMySqlSession& operator=(const TMySqlSession&) = delete;
+
+    // Opens the transport chosen by protocolType (an unsupported type uses a transport
+    // already given to `net`), reads the greeting and logs in. The texts travel as the
+    // bytes given. Errors: 2003 when the transport cannot be opened, 2007 for a protocol
+    // other than 10, the server's error for a refused login, 2013 for a lost connection,
+    // 2027 for a malformed greeting.
+    void Connect(const std::string& host, const std::string& user, uint32_t clientflag,
+                 const std::string& unix_socket, int port, const std::string& db,
+                 const std::string& passwd);
+
+    // Starts a command packet; 2014 unless the session is msReady.
+    void WriteCommand(TServerCommand command);
+    // The common command path: command time-out, command byte and args, send, and unless
+    // skipReceive read the reply (an error packet raises). Does nothing without a transport.
+    void SimpleCommand(TServerCommand command, std::string_view args = {}, bool skipReceive = false);
+    void SelectDb(const std::string& db);
+    void Ping();
+    // The server's statistics line.
+    std::string Statistics();
+    // Once per session: sends the quit command without waiting and closes the transport,
+    // which is freed even when sending fails (the error then propagates).
+    void Close();
+
+    // Whether both sides speak protocol 4.1.
+    bool IsProtocol41() const;
+
+    // Writes the pre-4.1 answer for scrambleBuff[0..7]: 8 bytes and a NUL; a NUL alone for
+    // an empty password.
+    void scramble(const std::string& password);
+    // Writes the 20-byte 4.1 answer for scrambleBuff.
+    void scramble41(const std::string& password);
+
+    uint32_t Ferrno = 0;
+    std::string Ferror;
+    bool isClosed = false;
+    TMySqlResultSet* FResultSet = nullptr;
+    TMySqlNet net;
+
+    std::string host, user, password, database;
+    std::string serverVersion;
+    std::string hostInfo;
+    std::string info;
+    uint32_t clientFlag = 0;
+    int port = 0;
+    int _connectTimeout = 0;
+    int commandTimeout = 0;
+    int threadId = 0;
+    int serverCapabilities = 0;
+    int serverStatus = 0;
+    int serverLanguage = 0;
+    int warningCount = 0;
+    TMySqlStatus status = msReady;
+    std::array<uint8_t, 20> scrambleBuff{};
+    bool scramble41Available = false;  // the greeting carried all 20 scramble bytes
+    MYSQL_PROTOCOL_TYPE protocolType = MYSQL_PROTOCOL_DEFAULT;
+    int64_t affectedRows = 0, insertId = 0, extraInfo = 0;
+    int fieldCount = 0;
+    std::string SSL_key, SSL_cert, SSL_ca, SSL_capath, SSL_cipher;
+    bool FSkipPacket = false;
+
+private:
+    void OpenTransport(const std::string& host, int port, const std::string& unix_socket);
+    void WriteHandshakeResponse(uint32_t flags, const std::string& user, const std::string& db,
+                                const std::string& passwd);
+    void Authenticate(const std::string& passwd);
+};
+
+}  // namespace calvoro::protocol

@@ -1,0 +1,232 @@
+// The session on canned bytes: greeting decoding, hostile or truncated packets during the
+// login, the command state and the transports that are not available here.
+#include "protocol/MySqlSession.h"
+#include "support/MemoryVio.h"
+#include "support/Packets.h"
+#include "support/Raised.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace calvoro::protocol;
+using namespace calvoro::test;
+
+namespace {
+
+// The filler's offset in a greeting built with the default version text.
+const size_t P = 1 + TGreetingSpec().Version.size() + 1 + 4 + 8;
+
+// A session whose transport is a memory transport holding the server's side of a login.
+struct TSessionOverMemory {
+    explicit TSessionOverMemory(Bytes server) {
+        auto v = std::make_unique<TMemoryVio>(std::move(server));
+        vio = v.get();
+        session.net.SetVio(std::move(v));
+        session.protocolType = MYSQL_PROTOCOL_SOCKET;  // no transport of its own: use the given one
+    }
+    void Login(const std::string& password = "pw", const std::string& db = "") {
+        session.Connect("127.0.0.1", "u", CLIENT_FOUND_ROWS, "", 3306, db, password);
+    }
+    TMemoryVio* vio;
+    TMySqlSession session;
+};
+
+}  // namespace
+
+TEST(MySqlGreeting, OptionalFieldsByLength) {
+    struct Case {
+        size_t length;
+        uint16_t capabilities;
+        bool hasStatus;
+        bool hasScramble41;
+    } cases[] = {
+        {P + 1, 0, false, false},        // ends right after the filler
+        {P + 2, 0, false, false},        // half a capability field is not one
+        {P + 3, 0xA20F, false, false},
+        {P + 17, 0xA20F, false, false},
+        {P + 18, 0xA20F, true, false},
+        {P + 29, 0xA20F, true, false},
+        {P + 31, 0xA20F, true, true},    // the second part without the NUL real servers add
+        {SIZE_MAX, 0xA20F, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length);
+        TGreetingSpec spec;
+        spec.Length = c.length;
+        spec.Status = 0x4002;
+        spec.Charset = 33;
+        const Bytes g = Greeting(spec);
+        TPacketReader r(g);
+        const TMySqlGreeting greeting = ReadGreeting(r);
+        EXPECT_EQ(greeting.serverVersion, spec.Version);
+        EXPECT_EQ(greeting.threadId, spec.ThreadId);
+        EXPECT_EQ(greeting.serverCapabilities, c.capabilities);
+        EXPECT_EQ(greeting.hasStatus, c.hasStatus);
+        EXPECT_EQ(greeting.serverLanguage, c.hasStatus ? 33 : 0);
+        EXPECT_EQ(greeting.serverStatus, c.hasStatus ? 0x4002 : 0);
+        EXPECT_EQ(greeting.hasScramble41, c.hasScramble41);
+        EXPECT_TRUE(std::equal(greeting.scramble.begin(), greeting.scramble.begin() + (c.hasScramble41 ? 20 : 8),
+                               spec.Scramble.begin()));
+    }
+}
+
+TEST(MySqlGreeting, MalformedAndForeignGreetings) {
+    TGreetingSpec v9;
+    v9.Protocol = 9;
+    const Bytes full = Greeting();
+    struct Case {
+        const char* name;
+        Bytes greeting;
+        int code;
+        std::string message;
+    } cases[] = {
+        {"protocol 9", Greeting(v9), 2007, "Protocol mismatch. Server Version = 9 Client Version = 10"},
+        {"protocol 11, nothing else", {11}, 2007, "Protocol mismatch. Server Version = 11 Client Version = 10"},
+        {"empty", {}, 2027, "Malformed packet"},
+        {"version without NUL", Cat({{10}, B("5.0.1")}), 2027, "Malformed packet"},
+        {"inside the thread id", Bytes(full.begin(), full.begin() + 22), 2027, "Malformed packet"},
+        {"inside the scramble", Bytes(full.begin(), full.begin() + long(P) - 1), 2027, "Malformed packet"},
+        {"no filler", Bytes(full.begin(), full.begin() + long(P)), 2027, "Malformed packet"},
+        {"second scramble part announced but cut", Bytes(full.begin(), full.begin() + long(P) + 30), 2027,
+         "Malformed packet"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TPacketReader r(c.greeting);
+        const auto e = Raised([&] { ReadGreeting(r); });
+        EXPECT_EQ(e.ErrorCode(), c.code);
+        EXPECT_EQ(e.Message(), c.message);
+    }
+}
+
+// Whatever the server sends during the login, the session raises an EMySqlException and
+// reads nothing past a payload.
+TEST(MySqlSession, HostileServerDuringLogin) {
+    TGreetingSpec old;
+    old.Capabilities = 0x000F;  // before 4.1
+    const Bytes g = Frame(0, Greeting());
+    struct Case {
+        const char* name;
+        Bytes server;
+        int code;
+    } cases[] = {
+        {"nothing", {}, 2013},
+        {"half a header", Hex("4a 00"), 2013},
+        {"greeting cut off", Bytes(g.begin(), g.begin() + 30), 2013},
+        {"empty greeting", Frame(0, {}), 2027},
+        {"error packet cut short", Frame(0, Hex("ff 69")), 2027},
+        {"error packet instead of the greeting", Frame(0, ErrorPacket(1130, "", "Host 'h' is not allowed to connect")), 1130},
+        {"no answer to the login", g, 2013},
+        {"error packet cut short after the login", Cat({g, Frame(2, Hex("ff"))}), 2027},
+        {"login refused", Cat({g, Frame(2, ErrorPacket(1045, "28000", "Access denied"))}), 1045},
+        {"answer out of order", Cat({g, Frame(3, OkPacket())}), 1156},
+        {"pre-4.1 request without an answer to it", Cat({g, Frame(2, {0xFE})}), 2013},
+        {"24-byte exchange without an end", Cat({g, Frame(2, Cat({{1, 2, 3, 4}, Bytes(20, 9)}))}), 2013},
+        {"refused after the pre-4.1 answer", Cat({g, Frame(2, {0xFE}), Frame(4, ErrorPacket(1045, "28000", "no"))}), 1045},
+        {"old server, error cut short", Cat({Frame(0, Greeting(old)), Frame(2, Hex("ff 15"))}), 2027},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TSessionOverMemory t(c.server);
+        EXPECT_EQ(Raised([&] { t.Login(); }).ErrorCode(), c.code);
+    }
+}
+
+TEST(MySqlSession, StateAfterLogin) {
+    TGreetingSpec spec;
+    spec.Capabilities = 0xA22F;  // with CLIENT_COMPRESS
+    spec.Status = 0x0003;
+    spec.Charset = 33;
+    TSessionOverMemory t(Cat({Frame(0, Greeting(spec)), Frame(2, OkPacket())}));
+    t.session.Connect("", "u", CLIENT_FOUND_ROWS | CLIENT_COMPRESS | CLIENT_MULTI_STATEMENTS, "", 0, "shop", "pw");
+    EXPECT_EQ(t.session.host, "localhost");
+    EXPECT_EQ(t.session.port, 3306);
+    EXPECT_EQ(t.session.serverVersion, spec.Version);
+    EXPECT_EQ(t.session.threadId, 42);
+    EXPECT_EQ(t.session.serverCapabilities, 0xA22F);
+    EXPECT_EQ(t.session.serverStatus, 3);
+    EXPECT_EQ(t.session.serverLanguage, 33);
+    EXPECT_EQ(t.session.database, "shop");
+    EXPECT_EQ(t.session.clientFlag, 0x3A2AFu);
+    EXPECT_TRUE(t.session.IsProtocol41());
+    EXPECT_TRUE(t.session.net.Compress());
+    EXPECT_EQ(t.vio->Timeout, 0) << "the connect time-out of a new session";
+
+    // Without the server's CLIENT_COMPRESS the caller's wish is dropped.
+    TSessionOverMemory plain(Cat({Frame(0, Greeting()), Frame(2, OkPacket())}));
+    plain.session.Connect("h", "u", CLIENT_COMPRESS, "", 1, "", "");
+    EXPECT_FALSE(plain.session.net.Compress());
+    EXPECT_EQ(plain.session.clientFlag & CLIENT_COMPRESS, 0u);
+}
+
+TEST(MySqlSession, Commands) {
+    TSessionOverMemory t(Cat({Frame(0, Greeting()), Frame(2, OkPacket()), Frame(1, OkPacket()),
+                              Frame(1, B("Uptime: 5  Threads: 1")), Frame(1, OkPacket()),
+                              Frame(1, ErrorPacket(1049, "42000", "Unknown database 'nope'"))}));
+    t.Login();
+    t.vio->Output.clear();
+    t.session.commandTimeout = 17;
+    t.session.Ping();
+    EXPECT_EQ(t.vio->Timeout, 17) << "commands run with the command time-out";
+    EXPECT_EQ(t.session.Statistics(), "Uptime: 5  Threads: 1");
+    t.session.SelectDb("shop");
+    EXPECT_EQ(t.session.database, "shop");
+    const auto e = Raised([&] { t.session.SelectDb("nope"); });
+    EXPECT_EQ(e.ErrorCode(), 1049);
+    EXPECT_EQ(t.session.database, "shop");
+    EXPECT_EQ(t.vio->Output, Cat({Frame(0, {14}), Frame(0, {9}), Frame(0, Cat({{2}, B("shop")})),
+                                  Frame(0, Cat({{2}, B("nope")}))}));
+    t.session.Close();
+    EXPECT_EQ(t.session.net.Vio(), nullptr);
+    t.session.Close();  // once only
+}
+
+TEST(MySqlSession, CommandsOutOfSync) {
+    TSessionOverMemory t(Cat({Frame(0, Greeting()), Frame(2, OkPacket())}));
+    t.Login();
+    t.vio->Output.clear();
+    t.session.status = msUseResult;
+    const auto e = Raised([&] { t.session.SimpleCommand(scQuery, "SELECT 1"); });
+    EXPECT_EQ(e.ErrorCode(), 2014);
+    EXPECT_EQ(e.Message(), "Commands out of sync;  You can't run this command now");
+    EXPECT_TRUE(t.vio->Output.empty()) << "nothing is sent";
+}
+
+TEST(MySqlSession, WithoutTransport) {
+    TMySqlSession s;
+    EXPECT_NO_THROW(s.SimpleCommand(scPing));
+    EXPECT_NO_THROW(s.Close());
+    TMySqlSession memory;
+    memory.protocolType = MYSQL_PROTOCOL_MEMORY;
+    auto e = Raised([&] { memory.Connect("h", "u", 0, "", 1, "", ""); });
+    EXPECT_EQ(e.ErrorCode(), 2046);
+    EXPECT_EQ(e.Message(), "Wrong or unknown protocol");
+
+    TMySqlSession pipe;
+    pipe.protocolType = MYSQL_PROTOCOL_PIPE;
+    e = Raised([&] { pipe.Connect("", "u", 0, "", 0, "", ""); });
+    EXPECT_EQ(e.ErrorCode(), 2003);
+    EXPECT_EQ(e.Message(),
+              "Can't connect to MySQL server on 'localhost' (10061)\r\n"
+              "Can't open named pipe to host: .  pipe: MySQL (named pipes are not available on this system)");
+
+    TMySqlSession ssl;
+    ssl.protocolType = MYSQL_PROTOCOL_SSL;
+    EXPECT_EQ(Raised([&] { ssl.Connect("h", "u", 0, "", 1, "", ""); }).ErrorCode(), 2026);
+}
+
+TEST(MySqlSession, CloseOnABrokenConnectionFreesTheTransport) {
+    class TBrokenVio : public TMemoryVio {
+    public:
+        size_t WriteNoWait(const uint8_t*, size_t, size_t) override { return 0; }
+    };
+    TMySqlSession s;
+    auto v = std::make_unique<TBrokenVio>();
+    bool closed = false;
+    v->ClosedFlag = &closed;
+    s.net.SetVio(std::move(v));
+    EXPECT_EQ(Raised([&] { s.Close(); }).ErrorCode(), 2013);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(s.net.Vio(), nullptr);
+}

@@ -1,0 +1,44 @@
+#pragma once
+// Builders for server packets and helpers to take client output apart, so that a test
+// case reads as one line of bytes.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace calvoro::test {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes B(std::string_view text);                      // the bytes of text
+Bytes Hex(std::string_view hex);                     // "fc 34 12" → {0xFC, 0x34, 0x12}
+Bytes Cat(std::initializer_list<Bytes> parts);       // concatenation
+Bytes Frame(uint8_t seq, const Bytes& payload);      // plain packet: length, sequence, payload
+
+// One plain packet taken from the front of a stream.
+struct TFrame {
+    uint8_t Seq;
+    Bytes Payload;
+};
+// Splits a plain packet stream into packets; fails the test on a cut-off packet.
+std::vector<TFrame> Frames(const Bytes& stream);
+
+// Greeting of a protocol-10 server. The defaults describe a MariaDB-like 4.1 server.
+struct TGreetingSpec {
+    uint8_t Protocol = 10;
+    std::string Version = "5.5.5-10.11-scripted";
+    uint32_t ThreadId = 42;
+    Bytes Scramble = B("!\"#$%&'()*+,-./01234");  // 20 bytes
+    uint16_t Capabilities = 0xA20F;  // LONG_PASSWORD..CONNECT_WITH_DB, PROTOCOL_41, TRANSACTIONS, SECURE_CONNECTION
+    uint8_t Charset = 8;
+    uint16_t Status = 2;
+    // Cut the payload after this many bytes (SIZE_MAX: the whole greeting).
+    size_t Length = SIZE_MAX;
+};
+Bytes Greeting(const TGreetingSpec& spec = {});
+
+Bytes OkPacket(uint16_t status = 2);
+Bytes ErrorPacket(uint16_t code, std::string_view sqlState, std::string_view message);
+
+}  // namespace calvoro::test

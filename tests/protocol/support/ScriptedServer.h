@@ -1,0 +1,49 @@
+#pragma once
+// A scripted server on loopback for what a real MariaDB cannot be made to send: it accepts
+// one connection and runs a script (a function) that sends and reads packets. Every wait is
+// bounded, so a client that misbehaves fails the test instead of hanging it.
+
+#include "Packets.h"
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace calvoro::test {
+
+class TScriptedPeer {
+public:
+    explicit TScriptedPeer(int fd) : FFd(fd) {}
+    void Send(const Bytes& bytes);
+    void SendPacket(uint8_t seq, const Bytes& payload) { Send(Frame(seq, payload)); }
+    // The next plain packet from the client; raises std::runtime_error on end of stream or
+    // after the read time-out.
+    Bytes ReadPacket(uint8_t* seq = nullptr);
+    // Waits until the client closes the connection; false on time-out.
+    bool WaitForClose(std::chrono::milliseconds limit);
+    std::chrono::milliseconds ReadTimeout{5000};
+
+private:
+    Bytes ReadExact(size_t count);
+    int FFd;
+};
+
+class TScriptedServer {
+public:
+    using Script = std::function<void(TScriptedPeer&)>;
+    // Listens on 127.0.0.1 (a free port) and runs script for the first connection.
+    explicit TScriptedServer(Script script);
+    ~TScriptedServer();
+    int Port() const { return FPort; }
+    // Waits for the script to end; returns what went wrong in it (empty: ran through).
+    std::string Join();
+
+private:
+    int FListen = -1;
+    int FPort = 0;
+    std::string FFailure;
+    std::thread FThread;
+};
+
+}  // namespace calvoro::test
