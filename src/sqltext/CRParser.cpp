@@ -109,6 +109,8 @@ void TParser::Setup() {
     for (char16_t ch = 0; ch < 128; ++ch) FKinds[ch] = WideKind(ch);
     FMaxSymbolLength = 1;
     for (const TLexemEntry& e : FSymbolLexems) FMaxSymbolLength = std::max(FMaxSymbolLength, e.Text.size());
+    for (char16_t ch = 0; ch < 128; ++ch)
+        FSingleSymbols[ch] = FKinds[ch] & ckSymbol ? FindLexem(FSymbolLexems, QStringView(&ch, 1)) : nullptr;
 }
 
 // The character classes of one character, from the dialect's predicates.
@@ -404,7 +406,8 @@ int TParser::ScanQuotedLexeme(char16_t Quote, int Code, bool KeepQuotes) {
 // table too; a character that is not there alone is a lexSymbol.
 int TParser::ScanSymbol() {
     FLexemPos = FPos;
-    const TLexemEntry* best = FindLexem(FSymbolLexems, QStringView(FText + FPos, 1));
+    const char16_t first = FText[FPos];
+    const TLexemEntry* best = first < 128 ? FSingleSymbols[first] : FindLexem(FSymbolLexems, QStringView(FText + FPos, 1));
     if (!best) {
         ++FPos;
         FLexemLength = 1;

@@ -226,6 +226,7 @@ private:
     int FTextLength = 0;
     bool FLexemIsEntry = false;  // the lexeme's text is FLexem rather than the source
     qsizetype FMaxSymbolLength = 1;
+    std::array<const TLexemEntry*, 128> FSingleSymbols{};  // the table entry of each ASCII character
     std::array<quint8, 128> FKinds{};
 };
 
