@@ -30,7 +30,7 @@ int ResolveHostName(const std::string& hostname, uint32_t& address) {
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
     const int rc = getaddrinfo(hostname.c_str(), nullptr, &hints, &list);
-    if (rc != 0) return rc == EAI_SYSTEM ? errno : rc;
+    if (rc != 0) return (rc == EAI_SYSTEM && errno != 0) ? errno : rc;
     address = reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
     freeaddrinfo(list);
     return 0;
@@ -84,7 +84,7 @@ TCRVioTcp::~TCRVioTcp() { Close(); }
 // is none, with the reason in FLastError.
 uint32_t TCRVioTcp::ResolveAddress() {
     in_addr dotted{};
-    if (inet_pton(AF_INET, Fhostname.c_str(), &dotted) == 1) return dotted.s_addr;
+    if (inet_aton(Fhostname.c_str(), &dotted) != 0) return dotted.s_addr;  // dotted forms as inet_addr reads them
 
     int64_t address = -1;
     int error = 0;

@@ -50,7 +50,7 @@ public:
     virtual int GetSocket() { return FSd; }
 
     // The resolver used by Connect; tests put a slow one here.
-    void SetResolver(THostResolveFunc resolve) { FResolve = std::move(resolve); }
+    void SetResolver(THostResolveFunc resolve) { FResolve = resolve ? std::move(resolve) : ResolveHostName; }
 
 protected:
     std::string Fhostname;  // host name or dotted IPv4 address
