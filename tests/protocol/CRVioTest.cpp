@@ -140,6 +140,11 @@ TEST(CRVioTcp, ConnectSetsOptionsAndTimeout) {
     EXPECT_EQ(ReceiveTimeout(fd), 30);
     vio.SetTimeout(7);
     EXPECT_EQ(ReceiveTimeout(fd), 7);
+    // The same value again makes no socket call: a value set behind its back stays.
+    const timeval three{3, 0};
+    ASSERT_EQ(setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &three, sizeof three), 0);
+    vio.SetTimeout(7);
+    EXPECT_EQ(ReceiveTimeout(fd), 3);
     vio.SetTimeout(0);
     EXPECT_EQ(ReceiveTimeout(fd), 0);  // no time-out
 
