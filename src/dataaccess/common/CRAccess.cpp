@@ -1,0 +1,102 @@
+#include "CRAccess.h"
+
+namespace calvoro::dac {
+
+void InternalError(const char* unit, const QString& what) {
+    throw EAssertionFailed(QStringLiteral("Assertion failure (%1): %2").arg(QLatin1String(unit), what));
+}
+
+void TCRConnection::SetProp(int prop, const Variant& value) {
+    switch (prop) {
+        case prAutoCommit: FAutoCommit = value.AsBoolean(); break;
+        case prConvertEOL: FConvertEOL = value.AsBoolean(); break;
+        case prDisconnectedMode: FDisconnectedMode = value.AsBoolean(); break;
+        case prEnableBCD: FEnableBCD = value.AsBoolean(); break;
+        case prEnableFMTBCD: FEnableFMTBCD = value.AsBoolean(); break;
+        case prDefaultSortType: FDefaultSortType = value.AsInteger(); break;
+        default: InternalError("CRAccess", QStringLiteral("Unknown property %1").arg(prop));
+    }
+}
+
+bool TCRConnection::GetProp(int prop, Variant& value) const {
+    switch (prop) {
+        case prAutoCommit: value = FAutoCommit; return true;
+        case prConvertEOL: value = FConvertEOL; return true;
+        case prDisconnectedMode: value = FDisconnectedMode; return true;
+        default: InternalError("CRAccess", QStringLiteral("Unknown property %1").arg(prop));
+    }
+}
+
+void TCRConnection::ProcessError(EDAError& e, bool& fail) {
+    if (FInProcessError) return;
+    int retryCount = 0;
+    bool reconnect = false;
+    TConnLostCause cause = clUnknown;
+    do {
+        reconnect = retryCount > 0;
+        bool reexecute = false;
+        if (FOnError) {
+            FInProcessError = true;
+            try {
+                FOnError(e, fail, reconnect, reexecute, retryCount, cause);
+            } catch (...) {
+                FInProcessError = false;
+                throw;
+            }
+            FInProcessError = false;
+        }
+        if (reconnect) {
+            FReconnected = false;
+            if (retryCount == 0) {
+                try { Disconnect(); } catch (const std::exception&) {}
+            }
+            try {
+                Connect(QString());
+                FReconnected = true;
+            } catch (const std::exception&) {
+            }
+            if (FReconnected && FOnReconnectSuccess) {
+                try { FOnReconnectSuccess(); } catch (const std::exception&) {}
+            }
+            if (FReconnected && reexecute) throw EFailOver(cause);
+            ++retryCount;
+        } else if (retryCount > 0 && !FReconnected && FOnReconnectError) {
+            // Marked connected for the duration so that the component's close runs fully.
+            const bool wasConnected = FConnected;
+            FConnected = true;
+            try { FOnReconnectError(); } catch (const std::exception&) {}
+            FConnected = wasConnected && FConnected;
+        }
+    } while (reconnect && !FReconnected);
+}
+
+void TCRCommand::SetSQL(const QString& sql) {
+    if (sql == FUserSQL) return;
+    FUserSQL = sql;
+    FSQL = FDisableParamScan ? sql : ParseSQL(sql);
+}
+
+QString TCRCommand::ParseSQL(const QString& sql) {
+    FParams.clear();
+    return sql;
+}
+
+void TCRCommand::SetProp(int prop, const Variant& value) {
+    switch (prop) {
+        case prQuoteNames: FQuoteNames = value.AsBoolean(); break;
+        case prDisableParamScan: FDisableParamScan = value.AsBoolean(); break;
+        case prCompressBlobMode: FCompressBlob = TCompressBlobMode(value.AsInteger()); break;
+        default: InternalError("CRAccess", QStringLiteral("Unknown property %1").arg(prop));
+    }
+}
+
+bool TCRCommand::GetProp(int prop, Variant& value) const {
+    switch (prop) {
+        case prQuoteNames: value = FQuoteNames; return true;
+        case prDisableParamScan: value = FDisableParamScan; return true;
+        case prCompressBlobMode: value = int(FCompressBlob); return true;
+        default: InternalError("CRAccess", QStringLiteral("Unknown property %1").arg(prop));
+    }
+}
+
+}  // namespace calvoro::dac

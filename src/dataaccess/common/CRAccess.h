@@ -1,0 +1,210 @@
+#pragma once
+// The driver level of the data-access layer: the abstract driver connection and command that
+// the components drive, the parameter descriptions they exchange, the property identifiers of
+// SetProp/GetProp, and the layer's error classes.
+
+#include "DataTypes.h"
+#include "common/Exceptions.h"
+#include "common/Variant.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace calvoro::dac {
+
+// Anything an error can name as the failing party: connections, commands, data sets.
+class TComponent {
+public:
+    virtual ~TComponent() = default;
+    QString Name;
+};
+
+// An error of the data-access layer: the server's or client's error code and the component
+// whose operation failed.
+class EDAError : public EDatabaseError {
+public:
+    EDAError(int errorCode, const QString& message, TComponent* component = nullptr)
+        : EDatabaseError(message), FErrorCode(errorCode), FComponent(component) {}
+    int ErrorCode() const { return FErrorCode; }
+    TComponent* Component() const { return FComponent; }
+    void SetComponent(TComponent* component) { FComponent = component; }
+    virtual bool IsFatalError() const { return false; }
+    virtual bool IsKeyViolation() const { return false; }
+
+private:
+    int FErrorCode;
+    TComponent* FComponent;
+};
+
+// What an operation was doing when the connection was lost.
+enum TConnLostCause {
+    clUnknown, clExecute, clOpen, clRefresh, clApply, clServiceQuery, clTransStart,
+    clConnectionApply, clConnect,
+};
+
+enum TRetryMode { rmRaise, rmReconnect, rmReconnectExecute };
+
+// Raised after a silent reconnect to make the interrupted operation run again; it never
+// reaches the application.
+class EFailOver : public Exception {
+public:
+    explicit EFailOver(TConnLostCause cause)
+        : Exception(QStringLiteral("Connection lost")), FConnLostCause(cause) {}
+    TConnLostCause FConnLostCause;
+};
+
+// Property identifiers of SetProp/GetProp.
+enum TPropId : int {
+    // Connections.
+    prAutoCommit = 1, prConvertEOL, prDisconnectedMode, prEnableBCD, prEnableFMTBCD,
+    prDefaultSortType, prDatabase, prPort, prConnectionTimeout, prCompress, prCharset,
+    prProtocol, prUseUnicode, prEmbParams, prSSL_Chipher, prSSL_CA, prSSL_Key, prSSL_Cert,
+    prEmbedded, prDirect, prCheckPrecision, prOptimizedBigInt, prCheckBackslashes,
+    prNullForZeroDelphiDate, prNeedBackslashes, prLastInsertId,
+    // Commands.
+    prCommandTimeout = 100, prRowsAffected, prCompressBlobMode, prQuoteNames, prDisableParamScan,
+};
+
+enum TParamType { ptUnknown, ptInput, ptOutput, ptInputOutput, ptResult };
+
+// The driver's copy of a parameter.
+struct TParamDesc {
+    QString FName;
+    TDataType FDataType = dtUnknown;
+    uint16_t FSubDataType = 0;
+    TParamType FParamType = ptUnknown;
+    int32_t FSize = 0;
+    Variant FData;
+    bool FIsNull = true;
+    bool FIsBound = true;
+    bool FConvertEOL = false;
+    bool FNational = false;
+
+    // Stores a value; an empty or NULL value makes the parameter NULL.
+    void SetValue(const Variant& value) {
+        FData = value;
+        FIsNull = value.IsNullOrEmpty();
+    }
+};
+
+enum TCursorState {
+    csInactive, csOpen, csParsed, csPrepared, csBound, csExecuteFetchAll, csExecuting,
+    csExecuted, csFetching, csFetchingAll, csFetched,
+};
+
+enum TCompressBlobMode { cbNone, cbClient, cbServer, cbClientServer };
+
+// Raises EAssertionFailed naming the unit: a broken internal invariant.
+[[noreturn]] void InternalError(const char* unit, const QString& what);
+
+class TCRConnection {
+public:
+    // The component's error hook: may silence the error (fail := false), ask for a reconnect
+    // and for re-running the interrupted operation.
+    using TErrorProc = std::function<void(EDAError& e, bool& fail, bool& reconnect, bool& reexecute,
+                                          int retryCount, TConnLostCause& connLostCause)>;
+
+    virtual ~TCRConnection() = default;
+
+    virtual void Connect(const QString& connectString) = 0;
+    virtual void Disconnect() = 0;
+    virtual QString GetServerVersion() const = 0;
+    virtual QString GetServerVersionFull() const = 0;
+    virtual QString GetClientVersion() const = 0;
+    // Two pings in a row must succeed; the result is also kept as IsValid.
+    virtual bool CheckIsValid() = 0;
+    virtual bool CanChangeDatabase() const { return true; }
+    // Settings by identifier; an identifier no class in the chain knows is an internal error.
+    virtual void SetProp(int prop, const Variant& value);
+    virtual bool GetProp(int prop, Variant& value) const;
+
+    void SetUsername(const QString& value) { FUsername = value; }
+    void SetPassword(const QString& value) { FPassword = value; }
+    void SetServer(const QString& value) { FServer = value; }
+    const QString& Username() const { return FUsername; }
+    const QString& Password() const { return FPassword; }
+    const QString& Server() const { return FServer; }
+
+    bool GetConnected() const { return FConnected; }
+    bool IsValid() const { return FIsValid; }
+    void SetIsValid(bool value) { FIsValid = value; }
+    bool Reconnected() const { return FReconnected; }
+    bool InProcessError() const { return FInProcessError; }
+    int64_t ConnectionTime() const { return FConnectionTime; }
+
+    // Runs the error hook and the reconnect loop for an error about to be raised.
+    void ProcessError(EDAError& e, bool& fail);
+
+    TErrorProc FOnError;
+    std::function<void()> FOnReconnectError;    // the reconnect failed: close the component
+    std::function<void()> FOnReconnectSuccess;  // the reconnect worked: AfterConnect
+    TComponent* FComponent = nullptr;           // the owning component, named in errors
+
+protected:
+    int64_t FConnectionTime = 0;
+    bool FConnected = false;
+    bool FNativeConnection = true;
+    QString FUsername, FPassword, FServer;
+    bool FAutoCommit = true;
+    bool FConvertEOL = false;
+    bool FIsValid = false;
+    bool FDisconnectedMode = false;
+    bool FEnableBCD = false;
+    bool FEnableFMTBCD = false;
+    bool FInProcessError = false;
+    bool FReconnected = false;
+    int FDefaultSortType = 0;
+};
+
+class TCRCommand {
+public:
+    virtual ~TCRCommand() = default;
+
+    virtual void SetConnection(TCRConnection* connection) { FConnection = connection; }
+    TCRConnection* Connection() const { return FConnection; }
+
+    // Takes the component's text: nothing happens when it equals the last one; otherwise the
+    // markers are parsed (unless parameter scanning is disabled) and the parameter list is
+    // rebuilt.
+    virtual void SetSQL(const QString& sql);
+    const QString& SQL() const { return FSQL; }
+    const QString& UserSQL() const { return FUserSQL; }
+
+    virtual void Prepare() {}
+    virtual void Unprepare() {}
+    virtual bool GetPrepared() const { return false; }
+    virtual void Execute(int iters = 1) = 0;
+    virtual TCursorState GetCursorState() const = 0;
+    virtual void SetCursorState(TCursorState value) = 0;
+
+    virtual void SetProp(int prop, const Variant& value);
+    virtual bool GetProp(int prop, Variant& value) const;
+
+    bool Executing() const { return FExecuting; }
+    std::vector<TParamDesc>& Params() { return FParams; }
+    const std::vector<TParamDesc>& Params() const { return FParams; }
+
+    TComponent* FComponent = nullptr;
+    // Called after every execution with its success.
+    std::function<void(bool)> FAfterExecute;
+    bool FAutoCommit = true;
+    bool FScanParams = true;
+
+protected:
+    // Replaces markers by "?" and fills FParams; the base keeps the text as it is.
+    virtual QString ParseSQL(const QString& sql);
+
+    TCRConnection* FConnection = nullptr;
+    QString FSQL;       // the parsed text
+    QString FUserSQL;   // the text as the component passed it
+    std::vector<TParamDesc> FParams;
+    bool FExecuting = false;
+    bool FDisableParamScan = false;
+    bool FQuoteNames = false;
+    TCompressBlobMode FCompressBlob = cbNone;
+};
+
+}  // namespace calvoro::dac
