@@ -31,6 +31,9 @@ enum : int {
     CR_NULL_POINTER = 2028,
     CR_NO_PREPARE_STMT = 2029,
     CR_CONN_UNKNOW_PROTOCOL = 2046,
+    // A local-file request for a file the statement sent does not name (MySQL's number for
+    // this refusal; it has no text in the table, so the message is CR LF and the reason).
+    CR_LOAD_DATA_LOCAL_INFILE_REJECTED = 2068,
     // Server-side numbers the packet layer raises for the stream itself.
     ER_NET_PACKETS_OUT_OF_ORDER = 1156,
     ER_NET_UNCOMPRESS_ERROR = 1157,

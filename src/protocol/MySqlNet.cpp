@@ -18,6 +18,26 @@ void PutLE24(uint8_t* p, size_t v) {
 
 }  // namespace
 
+size_t EncodeFieldLength(int64_t value, uint8_t* out) {
+    size_t size;
+    if (value >= 0 && value <= 250) {
+        out[0] = uint8_t(value);
+        return 1;
+    }
+    if (value >= 0 && value <= 0xFFFF) {
+        out[0] = 0xFC;
+        size = 2;
+    } else if (value >= 0 && value <= 0xFFFFFF) {
+        out[0] = 0xFD;
+        size = 3;
+    } else {
+        out[0] = 0xFE;
+        size = 8;
+    }
+    for (size_t i = 0; i < size; ++i) out[1 + i] = uint8_t(uint64_t(value) >> (8 * i));
+    return 1 + size;
+}
+
 TMySqlNet::TMySqlNet(uint32_t maxPacketLength) : FMaxPacketLength(maxPacketLength) {
     if (maxPacketLength == 0 || maxPacketLength > MaxPacketLength)
         throw EInternalError("MySqlNet: maximum packet length out of range");
@@ -92,19 +112,9 @@ void TMySqlNet::WriteString(std::string_view text) {
 }
 
 void TMySqlNet::WriteFieldLength(int32_t length) {
-    const uint32_t v = uint32_t(length);
-    if (length >= 0 && v <= 250) {
-        WriteLE(v, 1);
-    } else if (length >= 0 && v <= 0xFFFF) {
-        WriteLE(0xFC, 1);
-        WriteLE(v, 2);
-    } else if (length >= 0 && v <= 0xFFFFFF) {
-        WriteLE(0xFD, 1);
-        WriteLE(v, 3);
-    } else {
-        WriteLE(0xFE, 1);
-        WriteLE(uint64_t(int64_t(length)), 8);
-    }
+    BeginWrite();
+    uint8_t bytes[9];
+    Fbuffer.Write(bytes, EncodeFieldLength(length, bytes));
 }
 
 void TMySqlNet::Fill(uint8_t value, size_t count) {

@@ -36,6 +36,11 @@
 
 namespace calvoro::protocol {
 
+// Length-coded integer: up to 250 one byte; up to 0xFFFF 0xFC and 2 bytes; up to 0xFFFFFF
+// 0xFD and 3 bytes; above (and negative values) 0xFE and 8 bytes. Writes at most 9 bytes
+// to out and returns how many.
+size_t EncodeFieldLength(int64_t value, uint8_t* out);
+
 class TMySqlNet {
 public:
     static constexpr size_t HeaderSize = 4;
@@ -79,8 +84,7 @@ public:
     // The 8-bit bytes followed by a NUL.
     void WriteString(std::string_view text);
     void WriteString(const char* text) { WriteString(std::string_view(text ? text : "")); }
-    // Length-coded integer: up to 250 one byte; up to 0xFFFF 0xFC and 2 bytes; up to
-    // 0xFFFFFF 0xFD and 3 bytes; above 0xFE and 8 bytes.
+    // Length-coded integer (EncodeFieldLength).
     void WriteFieldLength(int32_t length);
     void Fill(uint8_t value, size_t count);
     // Appends bytes; what does not fit the collect size is written from the caller's memory

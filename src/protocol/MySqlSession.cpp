@@ -1,13 +1,14 @@
 #include "MySqlSession.h"
 
 #include "CRVioTcp.h"
+#include "LocalInfile.h"
 #include "MySqlScramble.h"
 
 #include <cstring>
 
 namespace calvoro::protocol {
 
-TMySqlSession::TMySqlSession() = default;
+TMySqlSession::TMySqlSession(uint32_t maxPacketLength) : net(maxPacketLength) {}
 TMySqlSession::~TMySqlSession() = default;
 
 bool TMySqlSession::IsProtocol41() const {
@@ -200,6 +201,7 @@ void TMySqlSession::WriteCommand(TServerCommand command) {
     if (status != msReady) throw EMySqlException(CR_COMMANDS_OUT_OF_SYNC);
     info.clear();
     affectedRows = 0;
+    FLocalInfileNames.clear();
     net.NewCommand();
     net.WriteByte(command);
 }
@@ -208,6 +210,7 @@ void TMySqlSession::SimpleCommand(TServerCommand command, std::string_view args,
     if (!net.Vio()) return;
     net.Vio()->SetTimeout(commandTimeout);
     WriteCommand(command);
+    if (command == scQuery) FLocalInfileNames = LocalInfileNames(args);
     if (!args.empty()) net.WriteBytes(args);
     net.Send();
     if (!skipReceive) net.Receive();

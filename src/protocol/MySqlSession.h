@@ -1,16 +1,18 @@
 #pragma once
 // One session with a MySQL server: opens the transport, reads the greeting, negotiates
 // capabilities, authenticates with the 4.1 or the pre-4.1 password scramble, and runs the
-// simple commands. Query results (ReadQueryResult, FreeQuery) build on WriteCommand and
-// the packet layer `net`.
+// simple commands. Query results (ReadQueryResult, FreeQuery; MySqlResultSet.cpp) build on
+// WriteCommand and the packet layer `net`.
 
 #include "MySqlGreeting.h"
 #include "MySqlNet.h"
+#include "MySqlRowFormat.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace calvoro::protocol {
 
@@ -90,7 +92,8 @@ public:
     static constexpr uint32_t MaxPacketSize = 0x40000000;  // announced in the handshake
     static constexpr uint8_t HandshakeCharset = 8;         // latin1
 
-    TMySqlSession();
+    // maxPacketLength: see TMySqlNet; tests use small values to cover continuation cheaply.
+    explicit TMySqlSession(uint32_t maxPacketLength = TMySqlNet::MaxPacketLength);
     ~TMySqlSession();
     TMySqlSession(const TMySqlSession&) = delete;
     TMySqlSession& operator=(const TMySqlSession&) = delete;
@@ -108,7 +111,24 @@ public:
     void WriteCommand(TServerCommand command);
     // The common command path: command time-out, command byte and args, send, and unless
     // skipReceive read the reply (an error packet raises). Does nothing without a transport.
+    // A query (scQuery) also notes the local files its text names, the only ones the
+    // answer may ask to upload.
     void SimpleCommand(TServerCommand command, std::string_view args = {}, bool skipReceive = false);
+
+    // Reads the answer to the query or execution just sent. Afterwards either the OK
+    // packet's values are in affectedRows, insertId, serverStatus, warningCount and info and
+    // fieldCount is 0, or fieldCount and fields describe a result set whose rows follow and
+    // status is msGetResult. A request to upload a local file is served only for a file the
+    // query names (LocalInfile.h); any other request is answered with no data, and after the
+    // server's answer error 2068 names the refused file.
+    void ReadQueryResult();
+    // Drains whatever is left of the current result (rows skipped in 64 KiB pieces, never
+    // kept) and puts the session back to msReady; nothing happens when it is msReady.
+    void FreeQuery();
+    // Reads the packet that follows the end of a stored procedure's result when FSkipPacket
+    // is set (an error packet raises); an OK packet's server status is taken, so that "more
+    // results" no longer shows when none follow.
+    void SkipTrailingPacket();
     void SelectDb(const std::string& db);
     void Ping();
     // The server's statistics line.
@@ -151,6 +171,7 @@ public:
     MYSQL_PROTOCOL_TYPE protocolType = MYSQL_PROTOCOL_DEFAULT;
     int64_t affectedRows = 0, insertId = 0, extraInfo = 0;
     int fieldCount = 0;
+    TMySqlFieldInfos fields;  // columns of the result whose header was just read
     std::string SSL_key, SSL_cert, SSL_ca, SSL_capath, SSL_cipher;
     bool FSkipPacket = false;
 
@@ -159,6 +180,13 @@ private:
     void WriteHandshakeResponse(uint32_t flags, const std::string& user, const std::string& db,
                                 const std::string& passwd);
     void Authenticate(const std::string& passwd);
+    void ReadOkPacket(TPacketReader& reader);
+    void ReadResultSetHeader(TPacketReader& reader);
+    void SendLocalFile(const std::string& name);
+    void SkipRows();
+
+    std::vector<std::string> FLocalInfileNames;  // files the last query names
+    std::vector<uint8_t> FSkipBuffer;            // pieces of skipped rows
 };
 
 }  // namespace calvoro::protocol

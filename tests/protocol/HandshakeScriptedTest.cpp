@@ -27,12 +27,6 @@ Bytes AnswerOld(const std::string& password, const Bytes& scramble = Scramble) {
     return Bytes(a.begin(), a.end());
 }
 
-Bytes LE(uint32_t v, size_t n) {
-    Bytes b;
-    for (size_t i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
-    return b;
-}
-
 // The start of a 4.1 handshake response: flags, 1 GiB, latin1, 23 zero bytes.
 Bytes Response41(uint32_t flags) { return Cat({LE(flags, 4), LE(0x40000000, 4), {8}, Bytes(23, 0)}); }
 

@@ -1,9 +1,8 @@
 // The session on canned bytes: greeting decoding, hostile or truncated packets during the
 // login, the command state and the transports that are not available here.
 #include "protocol/MySqlSession.h"
-#include "support/MemoryVio.h"
-#include "support/Packets.h"
 #include "support/Raised.h"
+#include "support/SessionOverMemory.h"
 
 #include <gtest/gtest.h>
 
@@ -16,21 +15,6 @@ namespace {
 
 // The filler's offset in a greeting built with the default version text.
 const size_t P = 1 + TGreetingSpec().Version.size() + 1 + 4 + 8;
-
-// A session whose transport is a memory transport holding the server's side of a login.
-struct TSessionOverMemory {
-    explicit TSessionOverMemory(Bytes server) {
-        auto v = std::make_unique<TMemoryVio>(std::move(server));
-        vio = v.get();
-        session.net.SetVio(std::move(v));
-        session.protocolType = MYSQL_PROTOCOL_SOCKET;  // no transport of its own: use the given one
-    }
-    void Login(const std::string& password = "pw", const std::string& db = "") {
-        session.Connect("127.0.0.1", "u", CLIENT_FOUND_ROWS, "", 3306, db, password);
-    }
-    TMemoryVio* vio;
-    TMySqlSession session;
-};
 
 }  // namespace
 

@@ -88,4 +88,50 @@ Bytes ErrorPacket(uint16_t code, std::string_view sqlState, std::string_view mes
     return p;
 }
 
+Bytes Packets(uint8_t firstSeq, std::initializer_list<Bytes> payloads) {
+    Bytes out;
+    for (const auto& p : payloads) {
+        const Bytes f = Frame(firstSeq++, p);
+        out.insert(out.end(), f.begin(), f.end());
+    }
+    return out;
+}
+
+Bytes LE(uint64_t value, size_t size) {
+    Bytes b;
+    for (size_t i = 0; i < size; ++i) b.push_back(uint8_t(value >> (8 * i)));
+    return b;
+}
+
+Bytes LenEncInt(uint64_t v) {
+    if (v <= 250) return {uint8_t(v)};
+    if (v <= 0xFFFF) return Cat({{0xFC}, LE(v, 2)});
+    if (v <= 0xFFFFFF) return Cat({{0xFD}, LE(v, 3)});
+    return Cat({{0xFE}, LE(v, 8)});
+}
+
+Bytes LenEnc(std::string_view text) { return Cat({LenEncInt(text.size()), B(text)}); }
+
+Bytes ColumnDef(const TColumnSpec& c) {
+    return Cat({LenEnc("def"), LenEnc(c.Database), LenEnc(c.Table), LenEnc(c.OrgTable), LenEnc(c.Name),
+                LenEnc(c.OrgName), {0x0C}, LE(c.Charset, 2), LE(c.Length, 4), {c.Type}, LE(c.Flags, 2),
+                LE(c.Decimals, 2), {0}});
+}
+
+Bytes ColumnDefOld(const TColumnSpec& c, bool longFlag) {
+    const Bytes flags = longFlag ? Cat({LE(c.Flags, 2), {uint8_t(c.Decimals)}}) : Bytes{uint8_t(c.Flags), uint8_t(c.Decimals)};
+    return Cat({LenEnc(c.Table), LenEnc(c.Name), {3}, LE(c.Length, 3), {1, c.Type}, LenEncInt(flags.size()), flags});
+}
+
+Bytes TextRow(const TTextRow& values) {
+    Bytes out;
+    for (const auto& v : values) {
+        const Bytes b = v ? LenEnc(*v) : Bytes{0xFB};
+        out.insert(out.end(), b.begin(), b.end());
+    }
+    return out;
+}
+
+Bytes Eof(uint16_t warnings, uint16_t status) { return Cat({{0xFE}, LE(warnings, 2), LE(status, 2)}); }
+
 }  // namespace calvoro::test

@@ -3,6 +3,7 @@
 // case reads as one line of bytes.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,5 +41,29 @@ Bytes Greeting(const TGreetingSpec& spec = {});
 
 Bytes OkPacket(uint16_t status = 2);
 Bytes ErrorPacket(uint16_t code, std::string_view sqlState, std::string_view message);
+
+// Plain packets with consecutive sequence numbers from firstSeq.
+Bytes Packets(uint8_t firstSeq, std::initializer_list<Bytes> payloads);
+Bytes LE(uint64_t value, size_t size);    // little-endian
+Bytes LenEncInt(uint64_t value);           // length-coded integer
+Bytes LenEnc(std::string_view text);       // length-coded string
+
+// Result sets, protocol 4.1.
+struct TColumnSpec {
+    std::string Name = "c";
+    uint8_t Type = 253;  // VAR_STRING
+    uint16_t Flags = 0;
+    uint32_t Length = 255;
+    uint16_t Decimals = 0;
+    uint16_t Charset = 8;
+    std::string Table = "t", OrgTable = "t", OrgName = "c", Database = "d";
+};
+Bytes ColumnDef(const TColumnSpec& c);
+// Pre-4.1: table, name, length [3], type [1], flags and decimals (2 + 1 bytes with
+// CLIENT_LONG_FLAG, else 1 + 1).
+Bytes ColumnDefOld(const TColumnSpec& c, bool longFlag);
+using TTextRow = std::vector<std::optional<std::string>>;
+Bytes TextRow(const TTextRow& values);
+Bytes Eof(uint16_t warnings = 0, uint16_t status = 2);
 
 }  // namespace calvoro::test
