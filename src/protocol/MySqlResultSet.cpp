@@ -84,13 +84,19 @@ void TMySqlSession::ReadQueryResult() {
 //   last insert id   [length-coded]
 //   server status    [2, signed]  with protocol 4.1 or CLIENT_TRANSACTIONS
 //   warning count    [2, signed]  with protocol 4.1
-//   information      [up to a NUL or the end]
+//   information      [length-coded string]  when bytes remain
+// Servers store the information text with its length in front ("2" and 50 characters for
+// "Records: 2000  Deleted: 0 …"); taken as the rest of the packet, its length would show.
 void TMySqlSession::ReadOkPacket(TPacketReader& r) {
     affectedRows = r.ReadFieldLength();
     insertId = r.ReadFieldLength();
     if (IsProtocol41() || (serverCapabilities & CLIENT_TRANSACTIONS)) serverStatus = r.ReadInt16();
     if (IsProtocol41()) warningCount = r.ReadInt16();
-    info = r.ReadString();
+    info.clear();
+    if (!r.AtEnd()) {
+        const int64_t length = r.ReadFieldLength();
+        if (length > 0) info = r.ReadString(size_t(length));
+    }
 }
 
 // Result-set header:

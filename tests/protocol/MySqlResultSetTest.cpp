@@ -5,13 +5,10 @@
 #include "protocol/MySqlSession.h"
 #include "support/Raised.h"
 #include "support/SessionOverMemory.h"
+#include "support/TempFile.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 
 using namespace calvoro::protocol;
 using namespace calvoro::test;
@@ -67,12 +64,14 @@ TEST(MySqlResultSet, OkPackets) {
         int status, warnings;
         std::string info;
     } cases[] = {
-        {"UPDATE with a warning", true, Cat({Hex("00 03 00 02 00 01 00"), B("Rows matched: 3  Changed: 3  Warnings: 1")}),
-         3, 0, 2, 1, "Rows matched: 3  Changed: 3  Warnings: 1"},
+        {"UPDATE with a warning", true,
+         Cat({Hex("00 03 00 02 00 01 00"), LenEnc("Rows matched: 3  Changed: 3  Warnings: 1")}), 3, 0, 2, 1,
+         "Rows matched: 3  Changed: 3  Warnings: 1"},
         {"large counts", true, Cat({{0}, LenEncInt(70000), LenEncInt(0x123456789ull), Hex("0a 00 00 00")}),
          70000, 0x123456789ll, 0x0A, 0, ""},
-        {"information up to a NUL", true, Cat({Hex("00 01 05 03 00 00 00"), B("abc"), {0}, B("def")}), 1, 5, 3, 0, "abc"},
-        {"pre-4.1 with CLIENT_TRANSACTIONS: status, no warnings", false, Cat({Hex("00 02 00 01 00"), B("x")}), 2, 0,
+        {"information of 300 bytes; bytes after it ignored", true,
+         Cat({Hex("00 01 05 03 00 00 00"), LenEnc(std::string(300, 'i')), B("def")}), 1, 5, 3, 0, std::string(300, 'i')},
+        {"pre-4.1 with CLIENT_TRANSACTIONS: status, no warnings", false, Cat({Hex("00 02 00 01 00"), LenEnc("x")}), 2, 0,
          1, 7, "x"},
     };
     for (const auto& c : cases) {
@@ -262,6 +261,7 @@ TEST(MySqlResultSet, MalformedAnswers) {
         {"empty answer", Packets(1, {{}}), false},
         {"OK packet cut short", Packets(1, {Hex("00 01")}), false},
         {"OK packet without status", Packets(1, {Hex("00 01 00")}), false},
+        {"OK packet's information cut short", Packets(1, {Hex("00 01 00 02 00 00 00 05 61 62")}), false},
         {"column count beyond 32 bits", Packets(1, {Cat({{0xFE}, LE(0x100000000ull, 8)})}), false},
         {"fewer definitions than columns", Packets(1, {{2}, ColumnDef(ColA), Eof()}), false},
         {"more definitions than columns", Packets(1, {{1}, ColumnDef(ColA), ColumnDef(ColB), Eof()}), false},
@@ -324,15 +324,6 @@ TEST(MySqlResultSet, MisuseIsRefused) {
 // --- Local files --------------------------------------------------------------------------
 
 namespace {
-
-struct TTempFile {
-    explicit TTempFile(const std::string& contents) {
-        Path = (std::filesystem::temp_directory_path() / ("calvoro-infile-" + std::to_string(::getpid()) + ".csv")).string();
-        std::ofstream(Path, std::ios::binary) << contents;
-    }
-    ~TTempFile() { std::filesystem::remove(Path); }
-    std::string Path;
-};
 
 Bytes LocalFileRequest(const std::string& name) { return Cat({{0xFB}, B(name)}); }
 
