@@ -1,6 +1,7 @@
 #include "DataUnit.h"
 
 #include "TessrinUnit.h"
+#include "dataaccess/mysql/MyAccess.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -8,18 +9,17 @@
 
 namespace calvoro::app {
 
-TData::TData(TTessrinForm* mainForm, QObject* parent) : QObject(parent), FMainForm(mainForm) {
+TData::TData(TTessrinForm* mainForm, QObject* parent)
+    : QObject(parent), ToolsConnection(std::make_unique<dac::TMyConnection>()), FMainForm(mainForm) {
     setObjectName(QStringLiteral("Data"));
+    ToolsConnection->Name = QStringLiteral("ToolsConnection");
+    ToolsConnection->MyOptions().SetUseUnicode(true);
     InstallIdleHook();
 }
 
 TData::~TData() { RemoveIdleHook(); }
 
-bool TData::ToolsConnected() const {
-    // The tools connection joins the session with the data-access layer; until then nothing
-    // can be connected.
-    return false;
-}
+bool TData::ToolsConnected() const { return ToolsConnection->GetConnected(); }
 
 void TData::InstallIdleHook() {
     if (FIdleHook) return;

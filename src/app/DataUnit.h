@@ -6,6 +6,12 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
+namespace calvoro::dac {
+class TMyConnection;
+}
+
 namespace calvoro::app {
 
 class TTessrinForm;
@@ -19,6 +25,8 @@ public:
 
     void SetMainForm(TTessrinForm* mainForm) { FMainForm = mainForm; }
 
+    // The one long-lived server connection; Unicode mode on, login through the dialog.
+    std::unique_ptr<dac::TMyConnection> ToolsConnection;
     // Whether the tools connection is open.
     bool ToolsConnected() const;
 

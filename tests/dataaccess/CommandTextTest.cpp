@@ -19,8 +19,8 @@ QStringList Names(const TParsedSQL& parsed) {
     return names;
 }
 
-TMacros MySqlMacros() {
-    return TMacros([](const QString& text) { return std::make_unique<sqltext::TMyParser>(text); });
+std::unique_ptr<sqltext::TParser> MySqlParser(const QString& text) {
+    return std::make_unique<sqltext::TMyParser>(text);
 }
 
 }  // namespace
@@ -88,12 +88,12 @@ TEST(Macros, ScanAndExpand) {
         {"no ampersand", {}, "no ampersand"},
     };
     for (const auto& c : cases) {
-        TMacros macros = MySqlMacros();
+        TMacros macros(MySqlParser);
         macros.Scan(QString::fromUtf8(c.text));
         QStringList names;
         for (int i = 0; i < macros.Count(); ++i) {
-            names << macros[i].Name;
-            macros[i].Value = u'<' + macros[i].Name + u'>';
+            names << macros[i].Name();
+            macros[i].SetValue(u'<' + macros[i].Name() + u'>');
         }
         EXPECT_EQ(names, c.names) << c.text;
         EXPECT_EQ(macros.Expand(QString::fromUtf8(c.text)), QString::fromUtf8(c.expanded)) << c.text;
@@ -101,17 +101,20 @@ TEST(Macros, ScanAndExpand) {
 }
 
 TEST(Macros, KnownNamesKeepTheirValueInactiveAndMissingExpandToNothing) {
-    TMacros macros = MySqlMacros();
+    TMacros macros(MySqlParser);
     macros.Scan(QStringLiteral("SELECT &a, &b"));
-    macros.MacroByName(QStringLiteral("A")).Value = QStringLiteral("1");
-    macros.MacroByName(QStringLiteral("b")).Value = QStringLiteral("2");
-    macros.MacroByName(QStringLiteral("b")).Active = false;
+    int changes = 0;
+    macros.OnChange = [&] { ++changes; };
+    macros.MacroByName(QStringLiteral("A")).SetValue(QStringLiteral("1"));
+    macros.MacroByName(QStringLiteral("b")).SetValue(QStringLiteral("2"));
+    macros.MacroByName(QStringLiteral("b")).SetActive(false);
+    EXPECT_EQ(changes, 3);
     EXPECT_EQ(macros.Expand(QStringLiteral("SELECT &a, &b, &c")), QStringLiteral("SELECT 1, , "));
 
     macros.Scan(QStringLiteral("SELECT &c, &a"));
     ASSERT_EQ(macros.Count(), 2);
-    EXPECT_EQ(macros[1].Value, QStringLiteral("1"));
-    EXPECT_EQ(macros[0].Value, QString());
+    EXPECT_EQ(macros[1].Value(), QStringLiteral("1"));
+    EXPECT_EQ(macros[0].Value(), QString());
     EXPECT_EQ(macros.FindMacro(QStringLiteral("b")), nullptr);
     try {
         macros.MacroByName(QStringLiteral("b"));

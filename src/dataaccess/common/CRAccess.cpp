@@ -46,7 +46,10 @@ void TCRConnection::ProcessError(EDAError& e, bool& fail) {
             FInProcessError = false;
         }
         if (reconnect) {
+            // The attempt's own errors are not processed again: they are ignored, and the
+            // error that started it is the one raised.
             FReconnected = false;
+            FInProcessError = true;
             if (retryCount == 0) {
                 try { Disconnect(); } catch (const std::exception&) {}
             }
@@ -55,6 +58,7 @@ void TCRConnection::ProcessError(EDAError& e, bool& fail) {
                 FReconnected = true;
             } catch (const std::exception&) {
             }
+            FInProcessError = false;
             if (FReconnected && FOnReconnectSuccess) {
                 try { FOnReconnectSuccess(); } catch (const std::exception&) {}
             }

@@ -108,9 +108,21 @@ void TDAParams::AssignValues(const TDAParams& source) {
 
 // --- TMacros ---
 
+void TMacro::SetValue(const QString& value) {
+    if (value == FValue) return;
+    FValue = value;
+    if (FOwner->OnChange) FOwner->OnChange();
+}
+
+void TMacro::SetActive(bool value) {
+    if (value == FActive) return;
+    FActive = value;
+    if (FOwner->OnChange) FOwner->OnChange();
+}
+
 TMacro* TMacros::FindMacro(const QString& name) {
     for (auto& m : FItems)
-        if (m.Name.compare(name, Qt::CaseInsensitive) == 0) return &m;
+        if (m.FName.compare(name, Qt::CaseInsensitive) == 0) return &m;
     return nullptr;
 }
 
@@ -136,15 +148,15 @@ void TMacros::Scan(const QString& text) {
         if (next == lexEnd) break;
         if (!IsWordLexeme(next, name)) continue;
         if (std::any_of(found.begin(), found.end(), [&](const TMacro& m) {
-                return m.Name.compare(name, Qt::CaseInsensitive) == 0;
+                return m.FName.compare(name, Qt::CaseInsensitive) == 0;
             }))
             continue;
         const TMacro* known = FindMacro(name);
-        found.push_back(known ? *known : TMacro{name, QString(), true});
+        found.push_back(known ? *known : TMacro(this, name));
     }
     const bool same = found.size() == FItems.size() &&
                       std::equal(found.begin(), found.end(), FItems.begin(),
-                                 [](const TMacro& a, const TMacro& b) { return a.Name == b.Name; });
+                                 [](const TMacro& a, const TMacro& b) { return a.FName == b.FName; });
     if (!same) FItems = std::move(found);
 }
 
@@ -165,8 +177,8 @@ QString TMacros::Expand(const QString& text) const {
         if (!IsWordLexeme(next, name)) continue;  // copied as it stands, with what follows
         result += QStringView(text).mid(copied, ampersand - copied);
         for (const TMacro& m : FItems)
-            if (m.Name.compare(name, Qt::CaseInsensitive) == 0) {
-                if (m.Active) result += m.Value;
+            if (m.FName.compare(name, Qt::CaseInsensitive) == 0) {
+                if (m.FActive) result += m.FValue;
                 break;
             }
         copied = parser->CurrPos();
@@ -458,6 +470,9 @@ void TCustomDAConnection::DoError(EDAError& e, bool& fail, bool& reconnect, bool
 TCustomDASQL::TCustomDASQL()
     : FMacros([](const QString& text) { return std::make_unique<sqltext::TSQLParser>(text); }) {
     FSQL.OnChange = [this] { SQLChanged(); };
+    FMacros.OnChange = [this] {
+        if (!FLockAssembleSQL) AssembleSQL();
+    };
 }
 
 TCustomDASQL::~TCustomDASQL() {

@@ -108,16 +108,32 @@ private:
 
 // --- Macros: "&name" in SQL text, replaced by the macro's value ---
 
-struct TMacro {
-    QString Name;
-    QString Value;
-    bool Active = true;
+class TMacros;
+
+class TMacro {
+public:
+    TMacro(TMacros* owner, const QString& name) : FOwner(owner), FName(name) {}
+    const QString& Name() const { return FName; }
+    const QString& Value() const { return FValue; }
+    bool Active() const { return FActive; }
+    // A change re-assembles the owning command's text.
+    void SetValue(const QString& value);
+    void SetActive(bool value);
+
+private:
+    friend class TMacros;
+    TMacros* FOwner;
+    QString FName;
+    QString FValue;
+    bool FActive = true;
 };
 
 class TMacros {
 public:
     using TParserFactory = std::function<std::unique_ptr<sqltext::TParser>(const QString&)>;
     explicit TMacros(TParserFactory parserClass) : FParserClass(std::move(parserClass)) {}
+    TMacros(const TMacros&) = delete;
+    TMacros& operator=(const TMacros&) = delete;
 
     int Count() const { return int(FItems.size()); }
     TMacro& operator[](int index) { return FItems.at(size_t(index)); }
@@ -133,7 +149,11 @@ public:
 
     void SetParserClass(TParserFactory parserClass) { FParserClass = std::move(parserClass); }
 
+    // Called when a macro's value or active flag changes.
+    std::function<void()> OnChange;
+
 private:
+    friend class TMacro;
     TParserFactory FParserClass;
     std::vector<TMacro> FItems;
 };

@@ -1,0 +1,69 @@
+// calvoro-cli: the command-line front end.
+#include "CliOptions.h"
+
+#include "dataaccess/mysql/MyAccess.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+using namespace calvoro;
+
+namespace {
+
+QString LoginName() {
+    for (const char* name : {"USER", "LOGNAME"})
+        if (!qEnvironmentVariableIsEmpty(name)) return qEnvironmentVariable(name);
+    return QString();
+}
+
+int Exec(const cli::TCliOptions& o) {
+    dac::TMyConnection connection;
+    connection.SetLoginPrompt(false);
+    connection.MyOptions().SetUseUnicode(true);
+    connection.SetServer(o.Host);
+    connection.SetPort(o.Port);
+    connection.SetUsername(o.User.isEmpty() ? LoginName() : o.User);
+    connection.SetPassword(o.PasswordGiven ? o.Password : qEnvironmentVariable("MYSQL_PWD"));
+    connection.SetDatabase(o.Database);
+
+    dac::TMyCommand command;
+    command.SetConnection(&connection);
+    command.SQL().SetText(o.Sql);
+    // A name may stand at several markers: every parameter of that name takes the value.
+    for (const auto& [name, value] : o.Params) {
+        command.ParamByName(name);  // "Parameter '...' not found" when there is none
+        for (int i = 0; i < command.Params().Count(); ++i)
+            if (command.Params()[i].Name().compare(name, Qt::CaseInsensitive) == 0)
+                command.Params()[i].SetAsString(value);
+    }
+    command.Execute();
+    QTextStream(stdout) << "Rows affected: " << command.RowsAffected() << Qt::endl;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    try {
+        const cli::TCliOptions options = cli::ParseArguments(args);
+        if (options.Command == u"help") {
+            QTextStream(stdout) << cli::UsageText();
+            return 0;
+        }
+        return Exec(options);
+    } catch (const EAbort&) {
+        return 1;
+    } catch (const Exception& e) {
+        // Server errors begin with a line break; the message itself follows it.
+        QTextStream(stderr) << e.Message().trimmed() << Qt::endl;
+        return 1;
+    } catch (const std::exception& e) {
+        QTextStream(stderr) << QString::fromUtf8(e.what()).trimmed() << Qt::endl;
+        return 1;
+    }
+}

@@ -1,0 +1,216 @@
+#include "MyAccess.h"
+
+#include "MyClasses.h"
+#include "sqltext/MyParser.h"
+
+namespace calvoro::dac {
+
+// --- TCustomMyConnectionOptions ---
+
+void TCustomMyConnectionOptions::Changing() const { FOwner->CheckConnectionInactive(); }
+
+void TCustomMyConnectionOptions::Push(int prop, const Variant& value) const {
+    if (TCRConnection* c = FOwner->GetIConnection()) c->SetProp(prop, value);
+}
+
+template <typename T>
+void TCustomMyConnectionOptions::Change(T& field, const T& value, int prop) {
+    Changing();
+    field = value;
+    if constexpr (std::is_enum_v<T>)
+        Push(prop, int(value));
+    else
+        Push(prop, value);
+}
+
+void TCustomMyConnectionOptions::SetUseUnicode(bool value) { Change(FUseUnicode, value, prUseUnicode); }
+void TCustomMyConnectionOptions::SetCharset(const QString& value) { Change(FCharset, value, prCharset); }
+void TCustomMyConnectionOptions::SetCompress(bool value) { Change(FCompress, value, prCompress); }
+void TCustomMyConnectionOptions::SetProtocol(TMyProtocol value) { Change(FProtocol, value, prProtocol); }
+void TCustomMyConnectionOptions::SetDirect(bool value) { Change(FDirect, value, prDirect); }
+void TCustomMyConnectionOptions::SetEmbedded(bool value) { Change(FEmbedded, value, prEmbedded); }
+void TCustomMyConnectionOptions::SetOptimizedBigInt(bool value) {
+    Change(FOptimizedBigInt, value, prOptimizedBigInt);
+}
+void TCustomMyConnectionOptions::SetNullForZeroDelphiDate(bool value) {
+    Change(FNullForZeroDelphiDate, value, prNullForZeroDelphiDate);
+}
+
+void TCustomMyConnectionOptions::SetCheckBackslashes(bool value) {
+    FCheckBackslashes = value;  // allowed while open: the check runs again at once
+    Push(prCheckBackslashes, value);
+}
+
+// --- TCustomMyConnection ---
+
+TCustomMyConnection::TConnectDialogClass& TCustomMyConnection::ConnectDialogClass() {
+    static TConnectDialogClass dialogClass;
+    return dialogClass;
+}
+
+TCustomMyConnection::TCustomMyConnection() = default;
+
+TCustomMyConnection::~TCustomMyConnection() {
+    FCommand.reset();
+    try {
+        Disconnect();
+    } catch (const std::exception&) {
+    }
+}
+
+std::unique_ptr<TCRConnection> TCustomMyConnection::CreateIConnectionObject() {
+    return std::make_unique<TMySQLConnection>();
+}
+
+std::unique_ptr<TCustomConnectDialog> TCustomMyConnection::CreateConnectDialog() {
+    const TConnectDialogClass& dialogClass = ConnectDialogClass();
+    return dialogClass ? dialogClass() : nullptr;
+}
+
+void TCustomMyConnection::AssignConnectProps(TCRConnection* c) {
+    c->SetProp(prDatabase, FDatabase);
+    c->SetProp(prConnectionTimeout, FConnectionTimeout);
+    c->SetProp(prUseUnicode, FMyOptions.FUseUnicode);
+    c->SetProp(prCharset, FMyOptions.FCharset);
+    c->SetProp(prEmbedded, FMyOptions.FEmbedded);
+    c->SetProp(prDirect, FMyOptions.FDirect);
+    c->SetProp(prCompress, FMyOptions.FCompress);
+    c->SetProp(prProtocol, int(FMyOptions.FProtocol));
+    TCustomDAConnection::AssignConnectProps(c);
+    c->SetProp(prOptimizedBigInt, FMyOptions.FOptimizedBigInt);
+    c->SetProp(prNullForZeroDelphiDate, FMyOptions.FNullForZeroDelphiDate);
+    c->SetProp(prCheckBackslashes, FMyOptions.FCheckBackslashes);
+}
+
+TMySQLConnection* TCustomMyConnection::MySQLConnection() const {
+    return static_cast<TMySQLConnection*>(GetIConnection());
+}
+
+void TCustomMyConnection::SetDatabase(const QString& value) {
+    if (value == FDatabase) return;
+    FDatabase = value;
+    if (TCRConnection* c = GetIConnection()) c->SetProp(prDatabase, value);
+}
+
+void TCustomMyConnection::SetConnectionTimeout(int seconds) {
+    FConnectionTimeout = seconds;
+    if (TCRConnection* c = GetIConnection()) c->SetProp(prConnectionTimeout, seconds);
+}
+
+void TCustomMyConnection::ExecSQL(const QString& text, const std::vector<Variant>& params) {
+    if (params.empty()) {
+        // Sent unchanged: no marker is taken for a parameter.
+        InternalConnect();
+        try {
+            MySQLConnection()->ExecStatement(text);
+        } catch (...) {
+            InternalDisconnect();
+            throw;
+        }
+        InternalDisconnect();
+        return;
+    }
+    if (!FCommand) {
+        FCommand = std::make_unique<TMyCommand>();
+        FCommand->SetConnection(this);
+    }
+    FCommand->SetCommandTimeout(FConnectionTimeout);
+    FCommand->SQL().SetText(text);
+    const int count = std::min<int>(FCommand->Params().Count(), int(params.size()));
+    for (int i = 0; i < count; ++i) FCommand->Params()[i].SetValue(params[size_t(i)]);
+    FCommand->Execute();
+}
+
+void TCustomMyConnection::Ping() {
+    InternalConnect();
+    try {
+        MySQLConnection()->Ping();
+    } catch (...) {
+        InternalDisconnect();
+        throw;
+    }
+    InternalDisconnect();
+}
+
+QString TCustomMyConnection::GetServerVersion() {
+    InternalConnect();
+    const QString version = MySQLConnection()->GetServerVersionFull();
+    InternalDisconnect();
+    return version;
+}
+
+QString TCustomMyConnection::GetClientVersion() const {
+    return FMyOptions.Direct() && !FMyOptions.Embedded()
+               ? QString::fromLatin1(protocol::TMySQLAPIDirect::ClientInfo)
+               : QString();
+}
+
+int64_t TCustomMyConnection::GetThreadId() {
+    return GetConnected() ? MySQLConnection()->GetThreadId() : 0;
+}
+
+bool TCustomMyConnection::NeedBackslashes() const {
+    Variant value = true;
+    if (TCRConnection* c = GetIConnection()) c->GetProp(prNeedBackslashes, value);
+    return value.AsBoolean();
+}
+
+// --- TMyConnection ---
+
+void TMyConnection::SetPort(int value) {
+    if (value == FPort) return;
+    Disconnect();
+    FPort = value;
+    if (TCRConnection* c = GetIConnection()) c->SetProp(prPort, value);
+}
+
+void TMyConnection::AssignConnectProps(TCRConnection* c) {
+    c->SetProp(prPort, FPort);
+    c->SetProp(prSSL_Chipher, FSSLOptions.ChipherList);
+    c->SetProp(prSSL_CA, FSSLOptions.CACert);
+    c->SetProp(prSSL_Key, FSSLOptions.Key);
+    c->SetProp(prSSL_Cert, FSSLOptions.Cert);
+    TCustomMyConnection::AssignConnectProps(c);
+}
+
+// --- TMyCommand ---
+
+TMyCommand::TMyCommand() {
+    FMacros.SetParserClass([](const QString& text) { return std::make_unique<sqltext::TMyParser>(text); });
+}
+
+std::unique_ptr<TCRCommand> TMyCommand::CreateICommandObject() {
+    auto command = std::make_unique<TMySQLCommand>();
+    command->SetProp(prCommandTimeout, FCommandTimeout);
+    return command;
+}
+
+void TMyCommand::SetCommandTimeout(int seconds) {
+    FCommandTimeout = seconds;
+    if (FICommand) FICommand->SetProp(prCommandTimeout, seconds);
+}
+
+void TMyCommand::AssembleSQL() {
+    CheckICommand();
+    auto* command = static_cast<TMySQLCommand*>(FICommand.get());
+    command->SetFillParamPosition(FParamCheck);
+    try {
+        TCustomDASQL::AssembleSQL();
+    } catch (...) {
+        command->SetFillParamPosition(false);
+        throw;
+    }
+    command->SetFillParamPosition(false);
+}
+
+int TMyCommand::RowsAffected() const {
+    if (!FICommand) return 0;
+    const int rows = static_cast<const TMySQLCommand*>(FICommand.get())->RowsAffected();
+    return rows < 0 ? 0 : rows;
+}
+
+void TMyCommand::BreakExec() {
+    if (FICommand) static_cast<TMySQLCommand*>(FICommand.get())->BreakExec();
+}
+
+}  // namespace calvoro::dac

@@ -1,0 +1,489 @@
+#include "MyClasses.h"
+
+#include "MyParams.h"
+#include "MySqlFormat.h"
+#include "common/CodePage.h"
+
+#include <QDateTime>
+
+namespace calvoro::dac {
+
+using namespace protocol;
+
+protocol::TMySQLAPI& MyAPI() {
+    static TMySQLAPIDirect api;
+    static const bool checked = (api.CheckMySQLLib(), true);
+    (void)checked;
+    return api;
+}
+
+namespace {
+
+std::string AnsiString(const QString& text) { return UnicodeToAnsi(text).toStdString(); }
+
+int ParseInt(const QString& text) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok) throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    return value;
+}
+
+qsizetype DigitRun(const QString& text, qsizetype from) {
+    qsizetype i = from;
+    while (i < text.size() && text[i].isDigit()) ++i;
+    return i - from;
+}
+
+}  // namespace
+
+// --- EMyError ---
+
+EMyError::EMyError(int errorCode, const QString& message, TComponent* component)
+    : EDAError(errorCode, message, component) {
+    if (errorCode != 1064) return;
+    // The line of a syntax error: the last run of digits in the message.
+    qsizetype end = message.size();
+    while (end > 0 && !message[end - 1].isDigit()) --end;
+    qsizetype begin = end;
+    while (begin > 0 && message[begin - 1].isDigit()) --begin;
+    bool ok = false;
+    const int line = message.mid(begin, end - begin).toInt(&ok);
+    if (ok) FLineNumber = line;
+}
+
+bool EMyError::IsFatalError() const {
+    const int code = ErrorCode();
+    return code == 1053 || code == 2003 || code == 2006 || code == 2013;
+}
+
+TServerVersion ParseServerVersion(const QString& text) {
+    TServerVersion v;
+    const qsizetype dot = text.indexOf(u'.');
+    v.Primary = ParseInt(dot < 0 ? text : text.left(dot));
+    const qsizetype minorStart = dot + 1;
+    const qsizetype minorLength = DigitRun(text, minorStart);
+    v.Minor = ParseInt(text.mid(minorStart, minorLength));
+    const qsizetype releaseStart = minorStart + minorLength + 1;
+    v.Release = ParseInt(text.mid(releaseStart, DigitRun(text, releaseStart)));
+    return v;
+}
+
+// --- TMySQLConnection ---
+
+TMySQLConnection::TMySQLConnection() : FMySQLAPI(&MyAPI()) {}
+
+TMySQLConnection::~TMySQLConnection() {
+    try {
+        Disconnect();
+    } catch (const std::exception&) {
+    }
+}
+
+QString TMySQLConnection::GetClientVersion() const {
+    return QString::fromStdString(FMySQLAPI->mysql_get_client_info());
+}
+
+QByteArray TMySQLConnection::Encode(const QString& text) const {
+    return FUseUnicode ? text.toUtf8() : UnicodeToAnsi(text);
+}
+
+QString TMySQLConnection::Decode(const QByteArray& bytes) const {
+    return FUseUnicode ? QString::fromUtf8(bytes) : AnsiToUnicode(bytes);
+}
+
+QString TMySQLConnection::Decode(const std::string& bytes) const {
+    return FUseUnicode ? QString::fromUtf8(bytes.data(), qsizetype(bytes.size())) : AnsiToUnicode(bytes);
+}
+
+void TMySQLConnection::Connect(const QString&) {
+    if (FConnected) return;
+    FServerVer.clear();
+    FServerPrimaryVer = FServerMinorVer = FServerReleaseVer = 0;
+    try {
+        if (FMySQL) Disconnect();
+        FMySQL = FMySQLAPI->mysql_init(nullptr);
+        if (!FMySQL) throw EMyError(2008, QStringLiteral("MySQL client run out of memory"), FComponent);
+        const int timeout = FConnectionTimeout;
+        Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_CONNECT_TIMEOUT, &timeout), FComponent);
+        switch (FProtocol) {
+            case 0: break;  // mpDefault
+            case 5: {       // mpSSL
+                auto slashes = [](QString s) { return AnsiString(s.replace(u'\\', u'/')); };
+                Check(FMySQLAPI->mysql_ssl_set(FMySQL, slashes(FSSL_Key), slashes(FSSL_Cert),
+                                               slashes(FSSL_CA), std::string(), AnsiString(FSSL_Chipher)),
+                      FComponent);
+                break;
+            }
+            case 6:  // mpHttp
+                throw EDatabaseError(QStringLiteral("Wrong protocol"));
+            default: {
+                const int protocol = FProtocol;  // mpTCP 1, mpSocket 2, mpPipe 3, mpMemory 4
+                Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_PROTOCOL, &protocol), FComponent);
+            }
+        }
+        uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;
+        if (FCompress) flags |= CLIENT_COMPRESS;
+        const QString host = FServer.isEmpty() ? QStringLiteral("localhost") : FServer;
+        Check(FMySQLAPI->mysql_real_connect(FMySQL, AnsiString(host), AnsiString(FUsername),
+                                            AnsiString(FPassword), AnsiString(FDatabase), unsigned(FPort),
+                                            std::string(), flags),
+              FComponent);
+        FConnected = true;
+        FNativeConnection = true;
+        FConnectionTime = QDateTime::currentMSecsSinceEpoch();
+        FIsValid = true;
+        FServerVer = AnsiToUnicode(FMySQLAPI->mysql_get_server_info(FMySQL));
+        const TServerVersion v = ParseServerVersion(FServerVer);
+        FServerPrimaryVer = v.Primary;
+        FServerMinorVer = v.Minor;
+        FServerReleaseVer = v.Release;
+        ApplyCharset();
+        CheckBackslashEscapes();
+    } catch (const EFailOver&) {
+        throw;
+    } catch (...) {
+        try {
+            Disconnect();
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
+}
+
+void TMySQLConnection::Disconnect() {
+    PMYSQL_CON handle = FMySQL;
+    FMySQL = nullptr;
+    FConnected = false;
+    if (handle && FNativeConnection) FMySQLAPI->mysql_close(handle);
+}
+
+bool TMySQLConnection::SupportsUtf8mb4() const {
+    // MySQL 5.5.3 and later, and every MariaDB from 5.5 on.
+    return FServerPrimaryVer > 5 ||
+           (FServerPrimaryVer == 5 && (FServerMinorVer > 5 || (FServerMinorVer == 5 && FServerReleaseVer >= 3)));
+}
+
+void TMySQLConnection::ApplyCharset() {
+    if (FServerPrimaryVer < 4 || (FServerPrimaryVer == 4 && FServerMinorVer == 0)) {
+        FUseUnicode = false;  // servers before 4.1 know no character sets: 8-bit text only
+        return;
+    }
+    FUseUnicode = FUnicodeOption;
+    // "utf8" is the three-byte utf8mb3 on these servers: it would turn every four-byte
+    // character into "?", so utf8mb4 is asked for wherever the server has it.
+    if (FUseUnicode) {
+        ExecStatement(SupportsUtf8mb4() ? QStringLiteral("SET NAMES utf8mb4") : QStringLiteral("SET NAMES utf8"));
+    } else if (!FCharset.isEmpty()) {
+        QString charset = FCharset;
+        if (charset.compare(QLatin1String("utf8"), Qt::CaseInsensitive) == 0 && SupportsUtf8mb4())
+            charset = QStringLiteral("utf8mb4");
+        for (QChar c : charset)
+            if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'_')
+                throw EDatabaseError(QStringLiteral("Invalid character set name: %1").arg(FCharset));
+        ExecStatement(QStringLiteral("SET NAMES ") + charset);
+    }
+}
+
+void TMySQLConnection::CheckBackslashEscapes() {
+    FNeedBackslashes = true;
+    if (!FCheckBackslashes) return;
+    const QByteArray sql = "SELECT @@session.sql_mode";
+    FMySQLAPI->SetTimeout(FMySQL, FConnectionTimeout);
+    Check(FMySQLAPI->mysql_real_query(FMySQL, sql.constData(), size_t(sql.size())), FComponent);
+    PMYSQL_RES result = FMySQLAPI->mysql_use_result(FMySQL);
+    Check(result, FComponent);
+    QString mode;
+    if (PMYSQL_ROW row = FMySQLAPI->mysql_fetch_row(result))
+        if (!FMySQLAPI->_mysql_fetch_value_is_null(row, 0))
+            mode = Decode(FMySQLAPI->_mysql_fetch_value_str(row, 0)).toUpper();
+    const unsigned error = FMySQLAPI->mysql_errno(FMySQL);
+    FMySQLAPI->mysql_free_result(result);
+    if (error) MySQLError(FComponent);
+    FNeedBackslashes = !mode.contains(QLatin1String("NO_BACKSLASH_ESCAPES"));
+}
+
+void TMySQLConnection::ExecStatement(const QString& sql) {
+    TMySQLCommand command;
+    command.SetConnection(this);
+    command.FComponent = FComponent;
+    command.SetProp(prCommandTimeout, FConnectionTimeout);
+    command.SetProp(prDisableParamScan, true);
+    command.SetSQL(sql);
+    command.Execute();
+}
+
+void TMySQLConnection::SetDatabase(const QString& value) {
+    FDatabase = value;
+    if (FConnected && FMySQL && !value.isEmpty())
+        Check(FMySQLAPI->mysql_select_db(FMySQL, AnsiString(value)), FComponent);
+}
+
+void TMySQLConnection::Check(const void* handle, TComponent* component) {
+    if (!handle) MySQLError(component);
+}
+
+void TMySQLConnection::Check(int status, TComponent* component) {
+    if (status != 0) MySQLError(component);
+}
+
+void TMySQLConnection::Check(TComponent* component) {
+    if (FMySQL && FMySQLAPI->mysql_errno(FMySQL) != 0) MySQLError(component);
+}
+
+void TMySQLConnection::MySQLError(TComponent* component) {
+    int code = 2000;
+    QString text;
+    if (FMySQL) {
+        code = int(FMySQLAPI->mysql_errno(FMySQL));
+        text = Decode(FMySQLAPI->mysql_error(FMySQL));
+    }
+    EMyError e(code, text, component);
+    bool fail = true;
+    if (FOnError) ProcessError(e, fail);
+    if (fail) throw e;
+    Abort();
+}
+
+void TMySQLConnection::Ping() {
+    FMySQLAPI->SetTimeout(FMySQL, FConnectionTimeout);
+    Check(FMySQLAPI->mysql_ping(FMySQL), FComponent);
+}
+
+bool TMySQLConnection::CheckIsValid() {
+    FIsValid = FMySQL && FMySQLAPI->mysql_ping(FMySQL) == 0 && FMySQLAPI->mysql_ping(FMySQL) == 0;
+    return FIsValid;
+}
+
+int64_t TMySQLConnection::GetThreadId() const {
+    return FMySQL ? int64_t(FMySQLAPI->mysql_thread_id(FMySQL)) : 0;
+}
+
+void TMySQLConnection::Assign(const TMySQLConnection& source) {
+    FServer = source.FServer;
+    FUsername = source.FUsername;
+    FPassword = source.FPassword;
+    FDatabase = source.FDatabase;
+    FPort = source.FPort;
+    FCompress = source.FCompress;
+    FUnicodeOption = source.FUnicodeOption;
+    FCharset = source.FCharset;
+    FConnectionTimeout = source.FConnectionTimeout;
+    FProtocol = source.FProtocol;
+    FCheckBackslashes = source.FCheckBackslashes;
+    FSSL_Chipher = source.FSSL_Chipher;
+    FSSL_CA = source.FSSL_CA;
+    FSSL_Key = source.FSSL_Key;
+    FSSL_Cert = source.FSSL_Cert;
+}
+
+void TMySQLConnection::SetProp(int prop, const Variant& value) {
+    switch (prop) {
+        case prDatabase: SetDatabase(value.AsString()); break;
+        case prPort: FPort = value.AsInteger(); break;
+        case prConnectionTimeout: FConnectionTimeout = value.AsInteger(); break;
+        case prCompress: FCompress = value.AsBoolean(); break;
+        case prCharset:
+            FCharset = value.AsString();
+            if (FConnected && !FUnicodeOption) ApplyCharset();
+            break;
+        case prProtocol: FProtocol = value.AsInteger(); break;
+        case prUseUnicode:
+            FUnicodeOption = value.AsBoolean();
+            FUseUnicode = FUnicodeOption;
+            if (FConnected) ApplyCharset();
+            break;
+        case prEmbParams: break;  // the embedded server is not part of this client
+        case prSSL_Chipher: FSSL_Chipher = value.AsString(); break;
+        case prSSL_CA: FSSL_CA = value.AsString(); break;
+        case prSSL_Key: FSSL_Key = value.AsString(); break;
+        case prSSL_Cert: FSSL_Cert = value.AsString(); break;
+        case prEmbedded: FEmbedded = value.AsBoolean(); break;
+        case prDirect: FDirect = value.AsBoolean(); break;
+        case prCheckPrecision: FCheckPrecision = value.AsBoolean(); break;
+        case prOptimizedBigInt: FOptimizedBigInt = value.AsBoolean(); break;
+        case prNullForZeroDelphiDate: FNullForZeroDelphiDate = value.AsBoolean(); break;
+        case prCheckBackslashes:
+            FCheckBackslashes = value.AsBoolean();
+            if (FConnected) CheckBackslashEscapes();
+            break;
+        default: TCRConnection::SetProp(prop, value);
+    }
+}
+
+bool TMySQLConnection::GetProp(int prop, Variant& value) const {
+    switch (prop) {
+        case prDatabase: value = FDatabase; return true;
+        case prPort: value = FPort; return true;
+        case prConnectionTimeout: value = FConnectionTimeout; return true;
+        case prCompress: value = FCompress; return true;
+        case prCharset: value = FCharset; return true;
+        case prUseUnicode: value = FUseUnicode; return true;
+        case prCheckBackslashes: value = FCheckBackslashes; return true;
+        case prNeedBackslashes: value = FNeedBackslashes; return true;
+        case prLastInsertId:
+            value = Variant(FMySQL ? FMySQLAPI->mysql_insert_id(FMySQL) : int64_t(0));
+            return true;
+        default: return TCRConnection::GetProp(prop, value);
+    }
+}
+
+// --- TMySQLCommand ---
+
+TMySQLCommand::TMySQLCommand() = default;
+
+TMySQLCommand::~TMySQLCommand() {
+    if (FSQLResult) {
+        try {
+            MyAPI().mysql_free_result(FSQLResult);
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+void TMySQLCommand::SetConnection(TCRConnection* connection) {
+    TCRCommand::SetConnection(connection);
+    FConnection = dynamic_cast<TMySQLConnection*>(connection);
+}
+
+QString TMySQLCommand::ParseSQL(const QString& sql) {
+    TParsedSQL parsed = ParseParamMarkers(sql);
+    FParams = std::move(parsed.Params);
+    if (FFillParamPosition)
+        FParamPositions = std::move(parsed.Positions);
+    else
+        FParamPositions.clear();
+    FCachedSQL.clear();
+    return parsed.Text;
+}
+
+void TMySQLCommand::SetProp(int prop, const Variant& value) {
+    switch (prop) {
+        case prCommandTimeout: FCommandTimeout = value.AsInteger(); break;
+        default: TCRCommand::SetProp(prop, value);
+    }
+}
+
+bool TMySQLCommand::GetProp(int prop, Variant& value) const {
+    switch (prop) {
+        case prCommandTimeout: value = FCommandTimeout; return true;
+        case prRowsAffected: value = FRowsAffected; return true;
+        default: return TCRCommand::GetProp(prop, value);
+    }
+}
+
+void TMySQLCommand::AppendParam(QByteArray& buffer, const TParamDesc& param) const {
+    AppendValue(buffer, param.FDataType, param.FData, param.FIsNull,
+                {FConnection->UseUnicode(), FConnection->NeedBackslashes()});
+}
+
+QByteArray TMySQLCommand::BuildStatement() {
+    QByteArray buffer;
+    qsizetype size = FSQL.size();
+    for (const TParamDesc& p : FParams) size += p.FSize;
+    buffer.reserve(size);
+
+    if (!FParamPositions.empty()) {
+        qsizetype previous = 0;
+        for (size_t i = 0; i < FParamPositions.size(); ++i) {
+            const qsizetype placeholder = FParamPositions[i] - 1;
+            buffer += FConnection->Encode(FSQL.mid(previous, placeholder - previous));
+            if (i < FParams.size()) AppendParam(buffer, FParams[i]);
+            previous = placeholder + 1;
+        }
+        buffer += FConnection->Encode(FSQL.mid(previous));
+        return buffer;
+    }
+
+    // Without recorded positions the text is cut at every "?" outside strings and comments;
+    // the cut pieces are kept until the text changes.
+    if (FCachedSQL.isEmpty()) FCachedSQL = CutAtPlaceholders(FSQL);
+    size_t next = 0;
+    for (qsizetype i = 0; i < FCachedSQL.size(); ++i) {
+        buffer += FConnection->Encode(FCachedSQL[i]);
+        if (i + 1 == FCachedSQL.size()) break;
+        while (next < FParams.size() && FParams[next].FParamType == ptResult) ++next;
+        if (next < FParams.size()) AppendParam(buffer, FParams[next++]);
+    }
+    return buffer;
+}
+
+void TMySQLCommand::DiscardResults() {
+    TMySQLAPI& api = FConnection->API();
+    PMYSQL_CON handle = FConnection->Handle();
+    if (PMYSQL_RES result = api.mysql_use_result(handle)) api.mysql_free_result(result);
+    for (;;) {
+        const int next = api.mysql_next_result(handle);
+        if (next == -1) break;
+        if (next > 0) FConnection->Check(FComponent);
+        if (PMYSQL_RES result = api.mysql_use_result(handle)) api.mysql_free_result(result);
+    }
+}
+
+void TMySQLCommand::Execute(int) {
+    if (FCursorState != csInactive && FCursorState != csPrepared) return;
+    if (!FConnection || !FConnection->Handle())
+        throw EDatabaseError(QStringLiteral("Connection is not defined"));
+    const TCursorState oldState = FCursorState;
+    TMySQLAPI& api = FConnection->API();
+    PMYSQL_CON handle = FConnection->Handle();
+    try {
+        api.SetTimeout(handle, FCommandTimeout);
+        {
+            std::lock_guard lock(FBreakExecCS);
+            FExecuting = true;
+            FWaitForBreak = false;
+        }
+        FCursorState = csExecuting;
+        QByteArray statement;
+        if (!FParams.empty() && FSQL.contains(u'?')) {
+            statement = BuildStatement();
+            if (FOnExecute) FOnExecute(FConnection->Decode(statement));
+        } else {
+            if (FOnExecute) FOnExecute(FSQL);
+            statement = FConnection->Encode(FSQL);
+        }
+        FConnection->Check(api.mysql_real_query(handle, statement.constData(), size_t(statement.size())),
+                           FComponent);
+        FRowsAffectedPrev = FRowsAffected;
+        FRowsAffected = int(api.mysql_affected_rows(handle));
+        FCursorState = api.mysql_field_count(handle) != 0 ? csExecuted : csInactive;
+        if (!FRequestResultset) DiscardResults();
+        if (!FSQLResult) FCursorState = csInactive;
+        {
+            std::lock_guard lock(FBreakExecCS);
+            FExecuting = false;
+        }
+    } catch (...) {
+        FCursorState = oldState;
+        bool broken;
+        {
+            std::lock_guard lock(FBreakExecCS);
+            FExecuting = false;
+            broken = FWaitForBreak;
+        }
+        if (FAfterExecute) FAfterExecute(false);
+        if (broken) Abort();
+        throw;
+    }
+    if (FAfterExecute) FAfterExecute(true);
+}
+
+void TMySQLCommand::BreakExec() {
+    std::lock_guard lock(FBreakExecCS);
+    if (!FExecuting || !FConnection) return;
+    FWaitForBreak = true;
+    TMySQLConnection killer;
+    killer.Assign(*FConnection);
+    try {
+        killer.Connect(QString());
+        killer.ExecStatement(QStringLiteral("KILL %1").arg(FConnection->GetThreadId()));
+    } catch (const std::exception&) {
+        // The statement may have ended meanwhile; nothing to report either way.
+    }
+    try {
+        killer.Disconnect();
+    } catch (const std::exception&) {
+    }
+}
+
+}  // namespace calvoro::dac

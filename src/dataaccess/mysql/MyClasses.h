@@ -1,0 +1,162 @@
+#pragma once
+// The MySQL driver: the driver connection (login, statements after login, database switch,
+// errors of the client API as EMyError) and the driver command (statement assembly with
+// client-side parameter values, execution, multi-statement texts, breaking a statement).
+
+#include "dataaccess/common/CRAccess.h"
+#include "protocol/MySqlApiDirect.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <mutex>
+
+namespace calvoro::dac {
+
+// The process-wide client API object.
+protocol::TMySQLAPI& MyAPI();
+
+// A MySQL error: the client API's number and text, and for a syntax error (1064) the line
+// number the message ends with.
+class EMyError : public EDAError {
+public:
+    EMyError(int errorCode, const QString& message, TComponent* component = nullptr);
+    int LineNumber() const { return FLineNumber; }
+    // Server shutdown (1053), can't connect (2003), gone away (2006), lost (2013).
+    bool IsFatalError() const override;
+    bool IsKeyViolation() const override { return ErrorCode() == 1062; }
+
+private:
+    int FLineNumber = 0;
+};
+
+struct TServerVersion {
+    int Primary = 0, Minor = 0, Release = 0;
+};
+// "5.0.51a-community" gives 5, 0, 51; a text without those digits raises
+// "'%s' is not a valid integer value".
+TServerVersion ParseServerVersion(const QString& text);
+
+class TMySQLCommand;
+
+class TMySQLConnection : public TCRConnection {
+public:
+    TMySQLConnection();
+    ~TMySQLConnection() override;
+
+    void Connect(const QString& connectString) override;
+    void Disconnect() override;
+    QString GetServerVersion() const override { return FServerVer; }
+    QString GetServerVersionFull() const override { return FServerVer; }
+    QString GetClientVersion() const override;
+    bool CheckIsValid() override;
+    void SetProp(int prop, const Variant& value) override;
+    bool GetProp(int prop, Variant& value) const override;
+
+    // Raise through MySQLError when the call failed: a nil handle, a non-zero status, or
+    // (without argument) a non-zero mysql_errno.
+    void Check(const void* handle, TComponent* component = nullptr);
+    void Check(int status, TComponent* component = nullptr);
+    void Check(TComponent* component = nullptr);
+    // Builds EMyError from the connection's last error, runs the error hook, and raises it
+    // (or a silent abort when the hook silenced it).
+    [[noreturn]] void MySQLError(TComponent* component);
+
+    // Pings with the connection time-out; raises the connection's error on failure.
+    void Ping();
+    int64_t GetThreadId() const;
+    // Runs a statement of the layer's own; any result is discarded.
+    void ExecStatement(const QString& sql);
+    // Copies the login settings of another driver connection.
+    void Assign(const TMySQLConnection& source);
+
+    protocol::PMYSQL_CON Handle() const { return FMySQL; }
+    protocol::TMySQLAPI& API() const { return *FMySQLAPI; }
+    // Text exchange: UTF-8 while the driver's Unicode flag is on, else the 8-bit code page.
+    bool UseUnicode() const { return FUseUnicode; }
+    QByteArray Encode(const QString& text) const;
+    QString Decode(const QByteArray& bytes) const;
+    QString Decode(const std::string& bytes) const;
+    bool NeedBackslashes() const { return FNeedBackslashes; }
+    int ConnectionTimeout() const { return FConnectionTimeout; }
+    const QString& Database() const { return FDatabase; }
+    TServerVersion ServerVersion() const { return {FServerPrimaryVer, FServerMinorVer, FServerReleaseVer}; }
+
+private:
+    void ApplyCharset();
+    void CheckBackslashEscapes();
+    bool SupportsUtf8mb4() const;
+    void SetDatabase(const QString& value);
+
+    protocol::TMySQLAPI* FMySQLAPI;
+    protocol::PMYSQL_CON FMySQL = nullptr;
+    QString FDatabase;
+    int FPort = 3306;
+    bool FCompress = false;
+    bool FUseUnicode = false;      // as the connection works now (off for servers before 4.1)
+    bool FUnicodeOption = false;   // as the component asked
+    QString FCharset;
+    int FConnectionTimeout = 15;
+    int FProtocol = 0;
+    bool FOptimizedBigInt = false;
+    bool FNullForZeroDelphiDate = false;
+    bool FEmbedded = false;
+    bool FDirect = true;
+    bool FCheckPrecision = false;
+    bool FCheckBackslashes = false;
+    bool FNeedBackslashes = true;
+    QString FSSL_Chipher, FSSL_CA, FSSL_Key, FSSL_Cert;
+    QString FServerVer;
+    int FServerPrimaryVer = 0, FServerMinorVer = 0, FServerReleaseVer = 0;
+};
+
+class TMySQLCommand : public TCRCommand {
+public:
+    TMySQLCommand();
+    ~TMySQLCommand() override;
+
+    void SetConnection(TCRConnection* connection) override;
+    TMySQLConnection* MyConnection() const { return FConnection; }
+
+    void Execute(int iters = 1) override;
+    TCursorState GetCursorState() const override { return FCursorState; }
+    void SetCursorState(TCursorState value) override { FCursorState = value; }
+    void SetProp(int prop, const Variant& value) override;
+    bool GetProp(int prop, Variant& value) const override;
+
+    // Stops the running statement from another thread: "KILL <thread id>" over a second
+    // connection; the execution then ends with a silent abort.
+    void BreakExec();
+
+    // The statement bytes with every parameter's SQL literal in place of its "?".
+    QByteArray BuildStatement();
+    int RowsAffected() const { return FRowsAffected; }
+    // Record the positions of the "?" placeholders while the next text is parsed.
+    void SetFillParamPosition(bool value) { FFillParamPosition = value; }
+    const std::vector<int>& ParamPositions() const { return FParamPositions; }
+
+    // Receives the final text of every execution.
+    std::function<void(const QString&)> FOnExecute;
+    bool FRequestResultset = false;
+
+protected:
+    QString ParseSQL(const QString& sql) override;
+
+private:
+    void AppendParam(QByteArray& buffer, const TParamDesc& param) const;
+    void DiscardResults();
+
+    TMySQLConnection* FConnection = nullptr;
+    int FCommandTimeout = 0;
+    TCursorState FCursorState = csInactive;
+    int FRowsAffected = -1;
+    int FRowsAffectedPrev = -1;
+    QStringList FCachedSQL;
+    std::vector<int> FParamPositions;
+    bool FFillParamPosition = false;
+    protocol::PMYSQL_RES FSQLResult = nullptr;
+    std::mutex FBreakExecCS;
+    bool FWaitForBreak = false;
+};
+
+}  // namespace calvoro::dac

@@ -1,0 +1,51 @@
+#include "cli/CliOptions.h"
+#include "common/Exceptions.h"
+
+#include "support/QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+using namespace calvoro;
+using calvoro::cli::ParseArguments;
+
+TEST(CliOptions, Exec) {
+    const auto o = ParseArguments({"exec", "-h", "db.local", "-P", "3307", "-u", "ann", "-p", "secret", "-D",
+                                   "shop", "--param", "id=7", "--param", "note=a=b", "-e", "SELECT :id"});
+    EXPECT_EQ(o.Command, QStringLiteral("exec"));
+    EXPECT_EQ(o.Host, QStringLiteral("db.local"));
+    EXPECT_EQ(o.Port, 3307);
+    EXPECT_EQ(o.User, QStringLiteral("ann"));
+    EXPECT_EQ(o.Password, QStringLiteral("secret"));
+    EXPECT_TRUE(o.PasswordGiven);
+    EXPECT_EQ(o.Database, QStringLiteral("shop"));
+    ASSERT_EQ(o.Params.size(), 2u);
+    EXPECT_EQ(o.Params[1].first, QStringLiteral("note"));
+    EXPECT_EQ(o.Params[1].second, QStringLiteral("a=b"));
+    EXPECT_EQ(o.Sql, QStringLiteral("SELECT :id"));
+
+    const auto defaults = ParseArguments({"exec", "-e", ""});
+    EXPECT_EQ(defaults.Port, 3306);
+    EXPECT_FALSE(defaults.PasswordGiven);
+    EXPECT_EQ(ParseArguments({"--help"}).Command, QStringLiteral("help"));
+}
+
+TEST(CliOptions, Refused) {
+    const std::pair<QStringList, const char*> cases[] = {
+        {{}, "calvoro-cli: no command given"},
+        {{"query"}, "calvoro-cli: unknown command 'query'"},
+        {{"exec"}, "calvoro-cli: exec needs -e SQL"},
+        {{"exec", "-e"}, "calvoro-cli: option '-e' needs a value"},
+        {{"exec", "-P", "x", "-e", "1"}, "calvoro-cli: 'x' is not a port number"},
+        {{"exec", "-P", "70000", "-e", "1"}, "calvoro-cli: '70000' is not a port number"},
+        {{"exec", "--param", "novalue", "-e", "1"}, "calvoro-cli: --param needs NAME=VALUE, not 'novalue'"},
+        {{"exec", "-x", "-e", "1"}, "calvoro-cli: unknown option '-x'"},
+    };
+    for (const auto& [args, message] : cases) {
+        try {
+            ParseArguments(args);
+            ADD_FAILURE() << message;
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), QString::fromLatin1(message) + QStringLiteral("\nTry 'calvoro-cli --help'."));
+        }
+    }
+}

@@ -1,0 +1,330 @@
+// The connection component against the test server: login, errors, database switching,
+// options, the statements sent after login and the lost-connection policy.
+#include "dataaccess/mysql/MyClasses.h"
+#include "support/MyTestConnection.h"
+#include "support/QtPrinters.h"
+#include "support/TestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace calvoro;
+using namespace calvoro::dac;
+using calvoro::test::FirstValue;
+using calvoro::test::NewConnection;
+using calvoro::test::Server;
+using calvoro::test::SessionStatus;
+
+namespace {
+
+// The error a call raises; an empty one (and a failure) when it raises none.
+template <typename E = EMyError>
+E Raised(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const E& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no error raised";
+    if constexpr (std::is_constructible_v<E, int, QString>)
+        return E(0, QString());
+    else
+        return E(QString());
+}
+
+class ConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto admin = NewConnection();
+        admin->ExecSQL(QStringLiteral("CREATE DATABASE IF NOT EXISTS calvoro_conn_a"));
+        admin->ExecSQL(QStringLiteral("CREATE DATABASE IF NOT EXISTS calvoro_conn_b"));
+    }
+};
+
+}  // namespace
+
+TEST_F(ConnectionTest, LoginWithAndWithoutDatabase) {
+    auto c = NewConnection();
+    c->Connect();
+    EXPECT_TRUE(c->GetConnected());
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT DATABASE()")), std::nullopt);
+    EXPECT_EQ(c->GetClientVersion(), QStringLiteral("4.1.3 Direct"));
+    EXPECT_TRUE(c->GetServerVersion().contains(QLatin1String("MariaDB")));
+    EXPECT_GT(c->GetThreadId(), 0);
+    c->Ping();
+
+    auto d = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+    d->Connect();
+    EXPECT_EQ(FirstValue(*d, QStringLiteral("SELECT DATABASE()")), QStringLiteral("calvoro_conn_a"));
+}
+
+TEST_F(ConnectionTest, EmptyServerMeansLocalhost) {
+    auto c = NewConnection();
+    c->SetServer(QString());
+    c->Connect();
+    EXPECT_TRUE(c->GetConnected());
+}
+
+TEST_F(ConnectionTest, RefusedLogins) {
+    auto wrong = NewConnection();
+    wrong->SetPassword(QStringLiteral("not-the-password"));
+    EMyError e = Raised([&] { wrong->Connect(); });
+    EXPECT_EQ(e.ErrorCode(), 1045);
+    EXPECT_TRUE(e.Message().startsWith(QStringLiteral("\r\n#28000Access denied for user 'calvoro_native'")))
+        << e.Message().toStdString();
+    EXPECT_FALSE(wrong->GetConnected());
+
+    // Nothing listens on port 1.
+    auto down = NewConnection();
+    down->SetPort(1);
+    e = Raised([&] { down->Connect(); });
+    EXPECT_EQ(e.ErrorCode(), 2003);
+    EXPECT_TRUE(e.IsFatalError());
+    EXPECT_TRUE(e.Message().startsWith(
+        QStringLiteral("Can't connect to MySQL server on '%1' (").arg(QString::fromStdString(Server().Host))))
+        << e.Message().toStdString();
+    EXPECT_FALSE(down->GetConnected());
+
+    // A later connect starts from scratch.
+    down->SetPort(Server().Port);
+    down->Connect();
+    EXPECT_TRUE(down->GetConnected());
+}
+
+TEST_F(ConnectionTest, DatabaseSwitchRules) {
+    auto c = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+    c->Connect();
+    const int64_t before = SessionStatus(*c, QStringLiteral("Com_change_db"));
+
+    c->SetDatabase(QStringLiteral("calvoro_conn_a"));  // the same name: nothing sent
+    c->SetDatabase(QString());                         // empty: nothing sent, server keeps its own
+    EXPECT_EQ(SessionStatus(*c, QStringLiteral("Com_change_db")), before);
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT DATABASE()")), QStringLiteral("calvoro_conn_a"));
+
+    c->SetDatabase(QStringLiteral("calvoro_conn_b"));
+    EXPECT_EQ(SessionStatus(*c, QStringLiteral("Com_change_db")), before + 1);
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT DATABASE()")), QStringLiteral("calvoro_conn_b"));
+
+    EMyError e = Raised([&] { c->SetDatabase(QStringLiteral("calvoro_no_such_db")); });
+    EXPECT_EQ(e.ErrorCode(), 1049);
+    EXPECT_EQ(c->Database(), QStringLiteral("calvoro_no_such_db"));  // kept although it failed
+    EXPECT_TRUE(c->GetConnected());
+
+    // On a closed connection the name waits for the next login.
+    c->Disconnect();
+    c->SetDatabase(QStringLiteral("calvoro_conn_a"));
+    c->Connect();
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT DATABASE()")), QStringLiteral("calvoro_conn_a"));
+}
+
+TEST_F(ConnectionTest, OptionsRefusedOnAnOpenConnection) {
+    auto c = NewConnection();
+    c->Connect();
+    const std::function<void()> changes[] = {
+        [&] { c->MyOptions().SetUseUnicode(false); },
+        [&] { c->MyOptions().SetCharset(QStringLiteral("latin1")); },
+        [&] { c->MyOptions().SetCompress(true); },
+        [&] { c->MyOptions().SetProtocol(mpTCP); },
+        [&] { c->MyOptions().SetDirect(false); },
+        [&] { c->MyOptions().SetOptimizedBigInt(true); },
+    };
+    for (const auto& change : changes) {
+        EDatabaseError e = Raised<EDatabaseError>(change);
+        EXPECT_EQ(e.Message(), QStringLiteral("Cannot perform this operation on an open connection"));
+    }
+    EXPECT_TRUE(c->MyOptions().UseUnicode());
+    c->MyOptions().SetCheckBackslashes(true);  // allowed while open
+    EXPECT_TRUE(c->GetConnected());
+}
+
+TEST_F(ConnectionTest, LoginValuesChangedOnAnOpenConnectionCloseIt) {
+    auto c = NewConnection();
+    int before = 0, after = 0;
+    c->BeforeDisconnect = [&](TCustomDAConnection*) { ++before; };
+    c->AfterDisconnect = [&](TCustomDAConnection*) { ++after; };
+    c->Connect();
+    c->SetUsername(QString::fromStdString(Server().EmptyUser));
+    EXPECT_FALSE(c->GetConnected());
+    EXPECT_EQ(before, 1);
+    EXPECT_EQ(after, 1);
+    c->SetPassword(QString());
+    c->Connect();
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT CURRENT_USER()")),
+              QString::fromStdString(Server().EmptyUser) + QStringLiteral("@%"));
+}
+
+TEST_F(ConnectionTest, CharacterSetAfterLogin) {
+    struct Case {
+        bool unicode;
+        const char* charset;
+        const char* client;
+    } cases[] = {
+        {true, "", "utf8mb4"},        // four-byte characters must survive
+        {false, "utf8", "utf8mb4"},   // "utf8" asked for: utf8mb4 where the server has it
+        {false, "latin1", "latin1"},
+        {false, "", "latin1"},        // nothing sent: the handshake's latin1 stays
+    };
+    for (const auto& k : cases) {
+        auto c = NewConnection(k.unicode);
+        c->MyOptions().SetCharset(QString::fromLatin1(k.charset));
+        c->Connect();
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT @@character_set_client")), QString::fromLatin1(k.client))
+            << k.unicode << " " << k.charset;
+    }
+    auto bad = NewConnection(false);
+    bad->MyOptions().SetCharset(QStringLiteral("latin1; DROP DATABASE calvoro_conn_a"));
+    EXPECT_THROW(bad->Connect(), EDatabaseError);
+    EXPECT_FALSE(bad->GetConnected());
+}
+
+TEST_F(ConnectionTest, CheckBackslashesReadsTheSqlMode) {
+    auto c = NewConnection();
+    c->Connect();
+    EXPECT_TRUE(c->NeedBackslashes());
+    c->ExecSQL(QStringLiteral("SET SESSION sql_mode = 'NO_BACKSLASH_ESCAPES'"));
+    EXPECT_TRUE(c->NeedBackslashes());  // not asked
+    c->MyOptions().SetCheckBackslashes(true);
+    EXPECT_FALSE(c->NeedBackslashes());
+    c->MyOptions().SetCheckBackslashes(false);
+    EXPECT_TRUE(c->NeedBackslashes());
+}
+
+TEST_F(ConnectionTest, EventsAndConnectCount) {
+    auto c = NewConnection();
+    std::vector<std::string> events;
+    c->BeforeConnect = [&](TCustomDAConnection*) { events.push_back("BeforeConnect"); };
+    c->AfterConnect = [&](TCustomDAConnection*) { events.push_back("AfterConnect"); };
+    c->BeforeDisconnect = [&](TCustomDAConnection*) { events.push_back("BeforeDisconnect"); };
+    c->AfterDisconnect = [&](TCustomDAConnection*) { events.push_back("AfterDisconnect"); };
+    c->Connect();
+    c->Connect();
+    EXPECT_EQ(c->ConnectCount(), 1);
+    c->InternalConnect();
+    c->InternalDisconnect();
+    EXPECT_TRUE(c->GetConnected());  // stays open without DisconnectedMode
+    c->Disconnect();
+    c->Disconnect();
+    EXPECT_EQ(c->ConnectCount(), 0);
+    EXPECT_EQ(events, (std::vector<std::string>{"BeforeConnect", "AfterConnect", "BeforeDisconnect",
+                                                "AfterDisconnect"}));
+}
+
+namespace {
+
+// The login dialog's stand-in: answers as told, connecting through PerformConnect.
+class AnsweringDialog : public TCustomConnectDialog {
+public:
+    explicit AnsweringDialog(bool answer) : FAnswer(answer) {}
+    bool Execute() override {
+        ++Shown;
+        if (!FAnswer) return false;
+        FConnection->PerformConnect(false);
+        return FConnection->GetConnected();
+    }
+    int Shown = 0;
+
+private:
+    bool FAnswer;
+};
+
+}  // namespace
+
+TEST_F(ConnectionTest, LoginPromptGoesThroughTheDialog) {
+    auto c = NewConnection();
+    c->SetLoginPrompt(true);
+    AnsweringDialog cancel(false);
+    c->SetConnectDialog(&cancel);
+    EXPECT_THROW(c->Connect(), EAbort);  // cancelled: a silent abort
+    EXPECT_EQ(cancel.Shown, 1);
+    EXPECT_FALSE(c->GetConnected());
+    EXPECT_EQ(c->ConnectCount(), 0);
+
+    AnsweringDialog ok(true);
+    c->SetConnectDialog(&ok);
+    c->Connect();
+    EXPECT_EQ(ok.Shown, 1);
+    EXPECT_TRUE(c->GetConnected());
+    EXPECT_EQ(c->ConnectCount(), 1);
+
+    // An implicit connect after the first login shows no dialog.
+    c->InternalDisconnect();
+    c->MySQLConnection()->Disconnect();  // closed behind the component's back
+    c->InternalConnect();
+    EXPECT_EQ(ok.Shown, 1);
+    EXPECT_TRUE(c->GetConnected());
+}
+
+TEST_F(ConnectionTest, LostConnectionIsRaisedOnceAndReconnects) {
+    auto c = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+    int errors = 0, connects = 0;
+    c->OnError = [&](TCustomDAConnection*, EDAError&, bool&) { ++errors; };
+    c->AfterConnect = [&](TCustomDAConnection*) { ++connects; };
+    c->Connect();
+    const int64_t victim = c->GetThreadId();
+
+    auto killer = NewConnection();
+    killer->ExecSQL(QStringLiteral("KILL %1").arg(victim));
+
+    EMyError e = Raised([&] { c->ExecSQL(QStringLiteral("SELECT 1")); });
+    EXPECT_TRUE(e.IsFatalError()) << e.ErrorCode() << " " << e.Message().toStdString();
+    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(connects, 2);  // the silent reconnect ran the steps after login again
+    EXPECT_TRUE(c->GetConnected());
+    EXPECT_NE(c->GetThreadId(), victim);
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT DATABASE()")), QStringLiteral("calvoro_conn_a"));
+}
+
+TEST_F(ConnectionTest, LostConnectionThatCannotReconnectCloses) {
+    auto c = NewConnection();
+    int errors = 0;
+    c->OnError = [&](TCustomDAConnection*, EDAError&, bool&) { ++errors; };
+    c->Connect();
+    const int64_t victim = c->GetThreadId();
+    // The reconnect will fail: the account's password changes meanwhile.
+    c->MySQLConnection()->SetPassword(QStringLiteral("wrong"));
+    auto killer = NewConnection();
+    killer->ExecSQL(QStringLiteral("KILL %1").arg(victim));
+
+    EMyError e = Raised([&] { c->ExecSQL(QStringLiteral("SELECT 1")); });
+    EXPECT_TRUE(e.IsFatalError());
+    EXPECT_EQ(errors, 2);  // the error, then again when the reconnect failed
+    EXPECT_FALSE(c->GetConnected());
+}
+
+TEST(ServerVersion, Parse) {
+    struct Case {
+        const char* text;
+        int primary, minor, release;
+    } cases[] = {
+        {"5.0.51a-community", 5, 0, 51},
+        {"10.11.19-MariaDB-0+deb12u1", 10, 11, 19},
+        {"4.1.22", 4, 1, 22},
+        {"8.0.36-0ubuntu0.22.04.1", 8, 0, 36},
+    };
+    for (const auto& c : cases) {
+        const TServerVersion v = ParseServerVersion(QString::fromLatin1(c.text));
+        EXPECT_EQ(v.Primary, c.primary) << c.text;
+        EXPECT_EQ(v.Minor, c.minor) << c.text;
+        EXPECT_EQ(v.Release, c.release) << c.text;
+    }
+    try {
+        ParseServerVersion(QStringLiteral("abc"));
+        ADD_FAILURE();
+    } catch (const EConvertError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("'abc' is not a valid integer value"));
+    }
+}
+
+TEST(MyError, LineNumberAndKinds) {
+    const std::pair<const char*, int> lines[] = {
+        {"You have an error in your SQL syntax; check the manual ... near 'x' at line 3", 3},
+        {"... near 'SELEC 12' at line 17", 17},
+        {"syntax error without digits", 0},
+    };
+    for (auto [message, line] : lines) EXPECT_EQ(EMyError(1064, QString::fromLatin1(message)).LineNumber(), line);
+    EXPECT_EQ(EMyError(1146, QStringLiteral("at line 3")).LineNumber(), 0);  // only for 1064
+    for (int code : {1053, 2003, 2006, 2013}) EXPECT_TRUE(EMyError(code, QString()).IsFatalError()) << code;
+    for (int code : {1045, 1062, 2014}) EXPECT_FALSE(EMyError(code, QString()).IsFatalError()) << code;
+    EXPECT_TRUE(EMyError(1062, QString()).IsKeyViolation());
+}

@@ -1,0 +1,54 @@
+#include "MyTestConnection.h"
+
+#include "dataaccess/mysql/MyClasses.h"
+#include "support/TestServer.h"
+
+namespace calvoro::test {
+
+std::unique_ptr<dac::TMyConnection> NewConnection(bool useUnicode, const QString& database) {
+    const ServerConfig& s = Server();
+    auto c = std::make_unique<dac::TMyConnection>();
+    c->SetLoginPrompt(false);
+    c->SetServer(QString::fromStdString(s.Host));
+    c->SetPort(s.Port);
+    c->SetUsername(QString::fromStdString(s.NativeUser));
+    c->SetPassword(QString::fromStdString(s.NativePassword));
+    c->SetDatabase(database);
+    c->MyOptions().SetUseUnicode(useUnicode);
+    return c;
+}
+
+std::vector<std::optional<QString>> FirstRow(dac::TCustomMyConnection& connection, const QString& sql) {
+    connection.Connect();
+    dac::TMySQLConnection* driver = connection.MySQLConnection();
+    protocol::TMySQLAPI& api = driver->API();
+    protocol::PMYSQL_CON handle = driver->Handle();
+    const QByteArray text = driver->Encode(sql);
+    driver->Check(api.mysql_real_query(handle, text.constData(), size_t(text.size())));
+    protocol::PMYSQL_RES result = api.mysql_use_result(handle);
+    driver->Check(result);
+    std::vector<std::optional<QString>> row;
+    if (protocol::PMYSQL_ROW r = api.mysql_fetch_row(result)) {
+        for (unsigned i = 0; i < api.mysql_num_fields(result); ++i) {
+            if (api._mysql_fetch_value_is_null(r, i))
+                row.emplace_back();
+            else
+                row.emplace_back(driver->Decode(api._mysql_fetch_value_str(r, i)));
+        }
+    }
+    api.mysql_free_result(result);
+    driver->Check();
+    return row;
+}
+
+std::optional<QString> FirstValue(dac::TCustomMyConnection& connection, const QString& sql) {
+    auto row = FirstRow(connection, sql);
+    return row.empty() ? std::nullopt : row.front();
+}
+
+int64_t SessionStatus(dac::TCustomMyConnection& connection, const QString& name) {
+    auto row = FirstRow(connection, QStringLiteral("SHOW SESSION STATUS LIKE '%1'").arg(name));
+    return row.size() == 2 && row[1] ? row[1]->toLongLong() : -1;
+}
+
+}  // namespace calvoro::test

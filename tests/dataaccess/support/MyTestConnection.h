@@ -1,0 +1,26 @@
+#pragma once
+// Connections to the test server for the data-access tests, and a way to read values back
+// through the same session without the record sets.
+
+#include "dataaccess/mysql/MyAccess.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace calvoro::test {
+
+// A connection to the test server with the native-password account, login prompt off.
+std::unique_ptr<dac::TMyConnection> NewConnection(bool useUnicode = true, const QString& database = {});
+
+// The first row of `sql` run on the connection's own session: each value as text decoded the
+// way the connection decodes, or nothing for NULL. Raises on errors.
+std::vector<std::optional<QString>> FirstRow(dac::TCustomMyConnection& connection, const QString& sql);
+// The first value of the first row.
+std::optional<QString> FirstValue(dac::TCustomMyConnection& connection, const QString& sql);
+// A server status counter of the session, e.g. "Com_change_db".
+int64_t SessionStatus(dac::TCustomMyConnection& connection, const QString& name);
+
+}  // namespace calvoro::test
