@@ -236,7 +236,12 @@ TEST_F(CommandTest, ValuesSurviveATextChange) {
     EXPECT_EQ(Run(), QStringLiteral("INSERT INTO t (s, n) VALUES ('kept', NULL)"));
 }
 
-TEST_F(CommandTest, NoConnection) {
+TEST_F(CommandTest, NoConnectionAndNoPreparing) {
+    command.SQL().SetText(QStringLiteral("SELECT 1"));
+    EXPECT_THROW(command.Prepare(), EDatabaseError);
+    EXPECT_FALSE(command.Prepared());
+    EXPECT_EQ(c->ConnectCount(), 1);  // the hold taken for preparing was given back
+
     TMyCommand lonely;
     lonely.SQL().SetText(QStringLiteral("SELECT 1"));
     try {

@@ -80,6 +80,10 @@ void TCRCommand::SetSQL(const QString& sql) {
     FSQL = FDisableParamScan ? sql : ParseSQL(sql);
 }
 
+void TCRCommand::Prepare() {
+    throw EDatabaseError(QStringLiteral("Server-side prepared commands are not supported"));
+}
+
 QString TCRCommand::ParseSQL(const QString& sql) {
     FParams.clear();
     return sql;

@@ -173,7 +173,8 @@ public:
     const QString& SQL() const { return FSQL; }
     const QString& UserSQL() const { return FUserSQL; }
 
-    virtual void Prepare() {}
+    // Server-side prepared execution; drivers that have it override both.
+    virtual void Prepare();
     virtual void Unprepare() {}
     virtual bool GetPrepared() const { return false; }
     virtual void Execute(int iters = 1) = 0;
