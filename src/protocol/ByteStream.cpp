@@ -12,17 +12,6 @@ void TByteStream::Reserve(size_t needed) {
     FData.resize(std::max(needed, FData.size() + FData.size() / 2));
 }
 
-void TByteStream::SetLength(size_t length) {
-    Reserve(length);
-    FLength = length;
-    FPosition = std::min(FPosition, FLength);
-}
-
-void TByteStream::SetPosition(size_t position) {
-    if (position > FLength) SetLength(position);
-    FPosition = position;
-}
-
 void TByteStream::Write(const void* bytes, size_t count) {
     if (count == 0) return;
     Reserve(FPosition + count);

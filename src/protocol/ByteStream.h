@@ -19,9 +19,16 @@ public:
     size_t Capacity() const { return FData.size(); }
 
     // Growing keeps the bytes; shrinking below the position moves the position back.
-    void SetLength(size_t length);
+    void SetLength(size_t length) {
+        if (length > FData.size()) Reserve(length);
+        FLength = length;
+        if (FPosition > FLength) FPosition = FLength;
+    }
     // A position beyond the length extends the length.
-    void SetPosition(size_t position);
+    void SetPosition(size_t position) {
+        if (position > FLength) SetLength(position);
+        FPosition = position;
+    }
     // Writes at the position and moves it past the bytes written.
     void Write(const void* bytes, size_t count);
     void WriteByte(uint8_t value) { Write(&value, 1); }

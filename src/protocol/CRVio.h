@@ -52,6 +52,16 @@ public:
 
     const std::string& LastError() const { return FLastError; }
 
+    // The bytes received ahead and not yet handed out, for a reader that takes a whole
+    // packet from them at once instead of reading it piece by piece.
+    size_t Buffered() const { return FBufferLen - FBufferPos; }
+    const uint8_t* BufferedData() const { return FBuffer.data() + FBufferPos; }
+    // Hands out count of the buffered bytes (at most Buffered()) without copying them.
+    void Consume(size_t count) {
+        FBufferPos += count;
+        if (FBufferPos == FBufferLen) FBufferPos = FBufferLen = 0;
+    }
+
 protected:
     std::string FLastError;
     std::vector<uint8_t> FBuffer;  // read-ahead

@@ -1,5 +1,7 @@
 #include "CRVioTcp.h"
 
+#include <strings.h>
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -30,7 +32,15 @@ int ResolveHostName(const std::string& hostname, uint32_t& address) {
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
     const int rc = getaddrinfo(hostname.c_str(), nullptr, &hints, &list);
-    if (rc != 0) return (rc == EAI_SYSTEM && errno != 0) ? errno : rc;
+    if (rc != 0) {
+        // "localhost" is the loopback address even where the resolver has no entry for it
+        // (a minimal system without /etc/hosts).
+        if (strcasecmp(hostname.c_str(), "localhost") == 0 || strcasecmp(hostname.c_str(), "localhost.") == 0) {
+            address = htonl(INADDR_LOOPBACK);
+            return 0;
+        }
+        return (rc == EAI_SYSTEM && errno != 0) ? errno : rc;
+    }
     address = reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
     freeaddrinfo(list);
     return 0;

@@ -324,8 +324,32 @@ void TMySqlNet::RaiseIfErrorPacket(const uint8_t* payload, size_t length) {
     ReadError();
 }
 
+// The common case of a packet received ahead in full: taken from the transport's buffer
+// at once. False (nothing taken) when the packet is not all there, is compressed, or is of
+// the maximum length.
+bool TMySqlNet::ReceiveBuffered() {
+    if (FCompress || !Fvio) return false;
+    const size_t held = Fvio->Buffered();
+    if (held < HeaderSize) return false;
+    const uint8_t* p = Fvio->BufferedData();
+    const size_t length = LE24(p);
+    if (length >= FMaxPacketLength || held - HeaderSize < length) return false;
+    std::memcpy(FHeader, p, HeaderSize);
+    Fvio->Consume(HeaderSize);
+    CheckSequence(FHeader[3], "ReceiveHeader");
+    Fbuffer.SetLength(length);
+    if (length) std::memcpy(Fbuffer.Data(), p + HeaderSize, length);
+    Fvio->Consume(length);
+    return true;
+}
+
 void TMySqlNet::Receive() {
     Fbuffer.Clear();
+    if (ReceiveBuffered()) {
+        Fbuffer.SetPosition(0);
+        RaiseIfErrorPacket(Fbuffer.Data(), Fbuffer.Length());
+        return;
+    }
     size_t total = 0;
     size_t length;
     do {

@@ -157,6 +157,7 @@ private:
     void ReadCompressed(uint8_t* bytes, size_t count);
     void FillCompressBuffer();
     size_t ReadHeader();
+    bool ReceiveBuffered();
     void CheckSequence(uint8_t received, const char* reader);
     void RaiseIfErrorPacket(const uint8_t* payload, size_t length);
     [[noreturn]] void RaiseLost();

@@ -20,37 +20,41 @@ void CheckRowLength(size_t length) {
 
 // Describes the length-coded string at pos into bind and returns the position after it.
 //   0xFB NULL; 0xFC, 0xFD, 0xFE: length in the next 2, 3, 8 bytes; 0-250 the length itself
-inline size_t DescribeValue(const uint8_t* row, size_t length, size_t pos, TMySqlBind& bind) {
-    if (pos >= length) RaiseMalformedPacket();
-    const uint8_t first = row[pos];
-    uint64_t n;
-    size_t start;
-    if (first < 0xFB) {
-        n = first;
-        start = pos + 1;
-    } else {
-        size_t size;
-        switch (first) {
-            case 0xFB:
-                bind.IsNull = true;
-                bind.Offset = 0;
-                bind.Length = 0;
-                return pos + 1;
-            case 0xFC: size = 2; break;
-            case 0xFD: size = 3; break;
-            case 0xFE: size = 8; break;
-            default: RaiseMalformedPacket();  // 0xFF is not a length
-        }
-        if (size > length - pos - 1) RaiseMalformedPacket();
-        n = size == 8 ? uint64_t(LE(row + pos + 1, 4)) | uint64_t(LE(row + pos + 5, 4)) << 32
-                      : LE(row + pos + 1, size);
-        start = pos + 1 + size;
+// The 1-byte lengths of most values are decoded inline, the others here.
+size_t DescribeLongValue(const uint8_t* row, size_t length, size_t pos, TMySqlBind& bind) {
+    size_t size;
+    switch (row[pos]) {
+        case 0xFB:
+            bind.IsNull = true;
+            bind.Offset = 0;
+            bind.Length = 0;
+            return pos + 1;
+        case 0xFC: size = 2; break;
+        case 0xFD: size = 3; break;
+        case 0xFE: size = 8; break;
+        default: RaiseMalformedPacket();  // 0xFF is not a length
     }
+    if (size > length - pos - 1) RaiseMalformedPacket();
+    const uint64_t n = size == 8 ? uint64_t(LE(row + pos + 1, 4)) | uint64_t(LE(row + pos + 5, 4)) << 32
+                                 : LE(row + pos + 1, size);
+    const size_t start = pos + 1 + size;
     if (n > length - start) RaiseMalformedPacket();
     bind.IsNull = false;
     bind.Offset = uint32_t(start);
     bind.Length = uint32_t(n);
     return start + size_t(n);
+}
+
+inline size_t DescribeValue(const uint8_t* row, size_t length, size_t pos, TMySqlBind& bind) {
+    if (pos >= length) RaiseMalformedPacket();
+    const size_t first = row[pos];
+    if (first >= 0xFB) return DescribeLongValue(row, length, pos, bind);
+    const size_t start = pos + 1;
+    if (first > length - start) RaiseMalformedPacket();
+    bind.IsNull = false;
+    bind.Offset = uint32_t(start);
+    bind.Length = uint32_t(first);
+    return start + first;
 }
 
 std::string ValueText(const uint8_t* packet, const TMySqlBind& b) {
