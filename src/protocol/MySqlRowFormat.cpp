@@ -70,8 +70,6 @@ const uint8_t* Part(const uint8_t* packet, const TMySqlBind& b, size_t size) {
 
 }  // namespace
 
-bool IsEndOfData(const uint8_t* packet, size_t length) { return length > 0 && length < 9 && packet[0] == 0xFE; }
-
 TEndOfData DecodeEndOfData(const uint8_t* packet, size_t length) {
     TEndOfData eod;
     if (length <= 1) return eod;

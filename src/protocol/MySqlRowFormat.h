@@ -112,7 +112,7 @@ struct TMySqlBinds {
 //   0xFE           [1]
 //   warning count  [2]  when longer than 1 byte
 //   server status  [2]
-bool IsEndOfData(const uint8_t* packet, size_t length);
+inline bool IsEndOfData(const uint8_t* packet, size_t length) { return length > 0 && length < 9 && packet[0] == 0xFE; }
 struct TEndOfData {
     bool HasStatus = false;  // false for the 1-byte form, which carries nothing
     int WarningCount = 0;
