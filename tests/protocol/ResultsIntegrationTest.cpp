@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 using namespace calvoro::protocol;
 using namespace calvoro::test;
 
@@ -245,6 +247,43 @@ TEST(ResultsIntegration, ServerErrors) {
     EXPECT_EQ(c.api.mysql_error(c.con), "\r\n#21000Subquery returns more than 1 row");
     c.api.mysql_free_result(res);
     EXPECT_EQ(c.Value("SELECT 'after'"), "after");
+}
+
+// One API object serves every connection: statement texts of changing lengths pass through
+// its shared query buffer from two threads at once, each arriving whole.
+TEST(ResultsIntegration, ConnectionsInThreadsShareTheApiObject) {
+    TMySQLAPIDirect api;
+    const auto worker = [&](int id, std::string& failure) {
+        const auto& server = Server();
+        PMYSQL_CON con = api.mysql_init(nullptr);
+        if (!api.mysql_real_connect(con, server.Host, server.NativeUser, server.NativePassword, "",
+                                    unsigned(server.Port), "", CLIENT_FOUND_ROWS)) {
+            failure = api.mysql_error(con);
+            api.mysql_close(con);
+            return;
+        }
+        for (int i = 0; i < 200 && failure.empty(); ++i) {
+            const std::string value(size_t(100 + (i * 37 + id * 1000) % 9000), char('a' + id));
+            const std::string sql = "SELECT '" + value + "'";
+            if (api.mysql_real_query(con, sql.data(), sql.size()) != 0) {
+                failure = api.mysql_error(con);
+                break;
+            }
+            PMYSQL_RES res = api.mysql_use_result(con);
+            PMYSQL_ROW row = res ? api.mysql_fetch_row(res) : nullptr;
+            if (!row || api._mysql_fetch_value_str(row, 0) != value) failure = "wrong answer to query " + std::to_string(i);
+            while (res && api.mysql_fetch_row(res)) {
+            }
+            api.mysql_free_result(res);
+        }
+        api.mysql_close(con);
+    };
+    std::string failure0, failure1;
+    std::thread t0(worker, 0, std::ref(failure0)), t1(worker, 1, std::ref(failure1));
+    t0.join();
+    t1.join();
+    EXPECT_EQ(failure0, "");
+    EXPECT_EQ(failure1, "");
 }
 
 // LOAD DATA LOCAL INFILE uploads the file the statement names (in several packets here).
