@@ -10,7 +10,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-dir=${CALVORO_TEST_SERVER_DIR:-$root/build/test-server}
+dir=$(realpath -m "${CALVORO_TEST_SERVER_DIR:-$root/build/test-server}")  # absolute: the server changes directory
 data=$dir/data
 run=$dir/run
 envfile=$dir/server.env
