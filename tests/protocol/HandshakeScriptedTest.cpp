@@ -13,9 +13,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const Bytes Scramble = TGreetingSpec().Scramble;
+const Bytes Scramble = TGreetingFields().Scramble;
 constexpr uint32_t Flags41 = 0x3A28F;  // FOUND_ROWS, the always-sent flags, CONNECT_WITH_DB
-const size_t P = 1 + TGreetingSpec().Version.size() + 1 + 4 + 8;  // the filler's offset
+const size_t P = 1 + TGreetingFields().Version.size() + 1 + 4 + 8;  // the filler's offset
 
 Bytes Answer41(const std::string& password, const Bytes& scramble = Scramble) {
     const auto a = Scramble41(std::span<const uint8_t, 20>(scramble.data(), 20), password);
@@ -80,16 +80,16 @@ TEST(ScriptedHandshake, Server41) {
 // bits, the pre-4.1 answer and a NUL. Without CLIENT_CONNECT_WITH_DB the packet ends with the
 // answer, without its NUL.
 TEST(ScriptedHandshake, OldServers) {
-    TGreetingSpec withDb;
+    TGreetingFields withDb;
     withDb.Capabilities = 0x000F;
-    TGreetingSpec withoutDb;
+    TGreetingFields withoutDb;
     withoutDb.Capabilities = 0x0005;
-    TGreetingSpec shortest;
+    TGreetingFields shortest;
     shortest.Length = P + 1;  // ends right after the filler: capabilities 0
     const uint16_t oldFlags = uint16_t(Flags41 & ~0x200);
     struct Case {
         const char* name;
-        TGreetingSpec greeting;
+        TGreetingFields greeting;
         std::string password;
         Bytes response;
     } cases[] = {
@@ -116,12 +116,12 @@ TEST(ScriptedHandshake, OldServers) {
 // A 4.1 greeting without the second scramble part: the client sends eight letters x and a
 // NUL, and answers the server's single 0xFE byte with the pre-4.1 answer.
 TEST(ScriptedHandshake, GreetingWithoutTheSecondScramblePart) {
-    TGreetingSpec spec;
-    spec.Length = P + 19;
+    TGreetingFields fields;
+    fields.Length = P + 19;
     Bytes response, second;
     uint8_t seq = 0;
     TScriptedServer server([&](TScriptedPeer& p) {
-        p.SendPacket(0, Greeting(spec));
+        p.SendPacket(0, Greeting(fields));
         response = p.ReadPacket();
         p.SendPacket(2, {0xFE});
         second = p.ReadPacket(&seq);
@@ -174,7 +174,7 @@ TEST(ScriptedHandshake, Exchange410) {
 }
 
 TEST(ScriptedHandshake, Refusals) {
-    TGreetingSpec v9;
+    TGreetingFields v9;
     v9.Protocol = 9;
     struct Case {
         const char* name;

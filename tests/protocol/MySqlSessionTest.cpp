@@ -14,7 +14,7 @@ using namespace calvoro::test;
 namespace {
 
 // The filler's offset in a greeting built with the default version text.
-const size_t P = 1 + TGreetingSpec().Version.size() + 1 + 4 + 8;
+const size_t P = 1 + TGreetingFields().Version.size() + 1 + 4 + 8;
 
 }  // namespace
 
@@ -36,27 +36,27 @@ TEST(MySqlGreeting, OptionalFieldsByLength) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.length);
-        TGreetingSpec spec;
-        spec.Length = c.length;
-        spec.Status = 0x4002;
-        spec.Charset = 33;
-        const Bytes g = Greeting(spec);
+        TGreetingFields fields;
+        fields.Length = c.length;
+        fields.Status = 0x4002;
+        fields.Charset = 33;
+        const Bytes g = Greeting(fields);
         TPacketReader r(g);
         const TMySqlGreeting greeting = ReadGreeting(r);
-        EXPECT_EQ(greeting.serverVersion, spec.Version);
-        EXPECT_EQ(greeting.threadId, spec.ThreadId);
+        EXPECT_EQ(greeting.serverVersion, fields.Version);
+        EXPECT_EQ(greeting.threadId, fields.ThreadId);
         EXPECT_EQ(greeting.serverCapabilities, c.capabilities);
         EXPECT_EQ(greeting.hasStatus, c.hasStatus);
         EXPECT_EQ(greeting.serverLanguage, c.hasStatus ? 33 : 0);
         EXPECT_EQ(greeting.serverStatus, c.hasStatus ? 0x4002 : 0);
         EXPECT_EQ(greeting.hasScramble41, c.hasScramble41);
         EXPECT_TRUE(std::equal(greeting.scramble.begin(), greeting.scramble.begin() + (c.hasScramble41 ? 20 : 8),
-                               spec.Scramble.begin()));
+                               fields.Scramble.begin()));
     }
 }
 
 TEST(MySqlGreeting, MalformedAndForeignGreetings) {
-    TGreetingSpec v9;
+    TGreetingFields v9;
     v9.Protocol = 9;
     const Bytes full = Greeting();
     struct Case {
@@ -87,7 +87,7 @@ TEST(MySqlGreeting, MalformedAndForeignGreetings) {
 // Whatever the server sends during the login, the session raises an EMySqlException and
 // reads nothing past a payload.
 TEST(MySqlSession, HostileServerDuringLogin) {
-    TGreetingSpec old;
+    TGreetingFields old;
     old.Capabilities = 0x000F;  // before 4.1
     const Bytes g = Frame(0, Greeting());
     struct Case {
@@ -118,15 +118,15 @@ TEST(MySqlSession, HostileServerDuringLogin) {
 }
 
 TEST(MySqlSession, StateAfterLogin) {
-    TGreetingSpec spec;
-    spec.Capabilities = 0xA22F;  // with CLIENT_COMPRESS
-    spec.Status = 0x0003;
-    spec.Charset = 33;
-    TSessionOverMemory t(Cat({Frame(0, Greeting(spec)), Frame(2, OkPacket())}));
+    TGreetingFields fields;
+    fields.Capabilities = 0xA22F;  // with CLIENT_COMPRESS
+    fields.Status = 0x0003;
+    fields.Charset = 33;
+    TSessionOverMemory t(Cat({Frame(0, Greeting(fields)), Frame(2, OkPacket())}));
     t.session.Connect("", "u", CLIENT_FOUND_ROWS | CLIENT_COMPRESS | CLIENT_MULTI_STATEMENTS, "", 0, "shop", "pw");
     EXPECT_EQ(t.session.host, "localhost");
     EXPECT_EQ(t.session.port, 3306);
-    EXPECT_EQ(t.session.serverVersion, spec.Version);
+    EXPECT_EQ(t.session.serverVersion, fields.Version);
     EXPECT_EQ(t.session.threadId, 42);
     EXPECT_EQ(t.session.serverCapabilities, 0xA22F);
     EXPECT_EQ(t.session.serverStatus, 3);

@@ -64,16 +64,7 @@ void TDAParam::SetAsBlob(const QByteArray& value) { Set(ftBlob, value); }
 void TDAParam::SetAsMemo(const QString& value) { Set(ftMemo, value); }
 void TDAParam::SetAsWideMemo(const QString& value) { Set(ftWideMemo, value); }
 
-void TDAParam::Assign(const TDAParam& source) {
-    FName = source.FName;
-    FDataType = source.FDataType;
-    FParamType = source.FParamType;
-    FBound = source.FBound;
-    FValue = source.FValue;
-    FSize = source.FSize;
-    FSubDataType = source.FSubDataType;
-    FNational = source.FNational;
-}
+void TDAParam::Assign(const TDAParam& source) { *this = source; }
 
 // --- TDAParams ---
 

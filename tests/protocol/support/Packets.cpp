@@ -57,7 +57,7 @@ std::vector<TFrame> Frames(const Bytes& stream) {
     return frames;
 }
 
-Bytes Greeting(const TGreetingSpec& s) {
+Bytes Greeting(const TGreetingFields& s) {
     Bytes g{s.Protocol};
     g.insert(g.end(), s.Version.begin(), s.Version.end());
     g.push_back(0);

@@ -26,7 +26,7 @@ struct TFrame {
 std::vector<TFrame> Frames(const Bytes& stream);
 
 // Greeting of a protocol-10 server. The defaults describe a MariaDB-like 4.1 server.
-struct TGreetingSpec {
+struct TGreetingFields {
     uint8_t Protocol = 10;
     std::string Version = "5.5.5-10.11-scripted";
     uint32_t ThreadId = 42;
@@ -37,7 +37,7 @@ struct TGreetingSpec {
     // Cut the payload after this many bytes (SIZE_MAX: the whole greeting).
     size_t Length = SIZE_MAX;
 };
-Bytes Greeting(const TGreetingSpec& spec = {});
+Bytes Greeting(const TGreetingFields& fields = {});
 
 Bytes OkPacket(uint16_t status = 2);
 Bytes ErrorPacket(uint16_t code, std::string_view sqlState, std::string_view message);
