@@ -2,6 +2,7 @@
 // and read back, multi-statement texts, affected rows, insert ids and breaking a statement.
 #include "dataaccess/mysql/MyClasses.h"
 #include "support/MyTestConnection.h"
+#include "support/Raised.h"
 #include "support/QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@ using namespace calvoro::dac;
 using calvoro::test::FirstRow;
 using calvoro::test::FirstValue;
 using calvoro::test::NewConnection;
+using calvoro::test::Raised;
 
 namespace {
 
@@ -162,25 +164,16 @@ TEST_F(CommandTest, ApplicationStatements) {
 TEST_F(CommandTest, MultiStatementErrors) {
     // The first statement fails: its error at once, the second never runs.
     command.SQL().SetText(QStringLiteral("DROP DATABASE calvoro_no_such_db; CREATE DATABASE calvoro_cmd_never;"));
-    try {
-        command.Execute();
-        ADD_FAILURE();
-    } catch (const EMyError& e) {
-        EXPECT_EQ(e.ErrorCode(), 1008);
-        EXPECT_EQ(e.Component(), &command);
-    }
+    EMyError e = Raised<EMyError>([&] { command.Execute(); });
+    EXPECT_EQ(e.ErrorCode(), 1008);
+    EXPECT_EQ(e.Component(), &command);
     EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT COUNT(*) FROM information_schema.SCHEMATA "
                                             "WHERE SCHEMA_NAME = 'calvoro_cmd_never'")),
               QStringLiteral("0"));
 
     // A later statement fails: its error, with the first statement's count kept.
     command.SQL().SetText(QStringLiteral("INSERT INTO t (n) VALUES (1), (2); SELECT * FROM no_such_table"));
-    try {
-        command.Execute();
-        ADD_FAILURE();
-    } catch (const EMyError& e) {
-        EXPECT_EQ(e.ErrorCode(), 1146);
-    }
+    EXPECT_EQ(Raised<EMyError>([&] { command.Execute(); }).ErrorCode(), 1146);
     EXPECT_EQ(command.RowsAffected(), 2);
     // The connection is usable afterwards.
     EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT COUNT(*) FROM t")), QStringLiteral("2"));
@@ -188,13 +181,9 @@ TEST_F(CommandTest, MultiStatementErrors) {
 
 TEST_F(CommandTest, SyntaxErrorCarriesItsLine) {
     command.SQL().SetText(QStringLiteral("SELECT 1\n,\n2\nFROM FROM"));
-    try {
-        command.Execute();
-        ADD_FAILURE();
-    } catch (const EMyError& e) {
-        EXPECT_EQ(e.ErrorCode(), 1064);
-        EXPECT_EQ(e.LineNumber(), 4);
-    }
+    EMyError e = Raised<EMyError>([&] { command.Execute(); });
+    EXPECT_EQ(e.ErrorCode(), 1064);
+    EXPECT_EQ(e.LineNumber(), 4);
 }
 
 TEST_F(CommandTest, RowsAffectedInsertIdAndSelects) {
@@ -244,12 +233,8 @@ TEST_F(CommandTest, NoConnectionAndNoPreparing) {
 
     TMyCommand lonely;
     lonely.SQL().SetText(QStringLiteral("SELECT 1"));
-    try {
-        lonely.Execute();
-        ADD_FAILURE();
-    } catch (const EDatabaseError& e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Connection is not defined"));
-    }
+    EXPECT_EQ(Raised<EDatabaseError>([&] { lonely.Execute(); }).Message(),
+              QStringLiteral("Connection is not defined"));
 }
 
 TEST_F(CommandTest, BreakExecFromAnotherThread) {

@@ -5,11 +5,13 @@
 #include "sqltext/MyParser.h"
 
 #include "support/QtPrinters.h"
+#include "support/Raised.h"
 
 #include <gtest/gtest.h>
 
 using namespace calvoro;
 using namespace calvoro::dac;
+using calvoro::test::Raised;
 
 namespace {
 
@@ -116,12 +118,8 @@ TEST(Macros, KnownNamesKeepTheirValueInactiveAndMissingExpandToNothing) {
     EXPECT_EQ(macros[1].Value(), QStringLiteral("1"));
     EXPECT_EQ(macros[0].Value(), QString());
     EXPECT_EQ(macros.FindMacro(QStringLiteral("b")), nullptr);
-    try {
-        macros.MacroByName(QStringLiteral("b"));
-        ADD_FAILURE();
-    } catch (const EDatabaseError& e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Macro b not found"));
-    }
+    EXPECT_EQ(Raised<EDatabaseError>([&] { macros.MacroByName(QStringLiteral("b")); }).Message(),
+              QStringLiteral("Macro b not found"));
 }
 
 TEST(Params, ByNameAndValuesSurvivingANewText) {
@@ -134,12 +132,8 @@ TEST(Params, ByNameAndValuesSurvivingANewText) {
     EXPECT_TRUE(params[2].IsNull());  // the second of the name stays NULL
     params[1].SetAsString(QStringLiteral("x"));
     EXPECT_EQ(params[1].DataType(), ftWideString);
-    try {
-        params.ParamByName(QStringLiteral("missing"));
-        ADD_FAILURE();
-    } catch (const EDatabaseError& e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Parameter 'missing' not found"));
-    }
+    EXPECT_EQ(Raised<EDatabaseError>([&] { params.ParamByName(QStringLiteral("missing")); }).Message(),
+              QStringLiteral("Parameter 'missing' not found"));
 
     TDAParams rebuilt;
     rebuilt.Add(QStringLiteral("name"));

@@ -2,6 +2,7 @@
 // options, the statements sent after login and the lost-connection policy.
 #include "dataaccess/mysql/MyClasses.h"
 #include "support/MyTestConnection.h"
+#include "support/Raised.h"
 #include "support/QtPrinters.h"
 #include "support/TestServer.h"
 
@@ -18,19 +19,9 @@ using calvoro::test::SessionStatus;
 
 namespace {
 
-// The error a call raises; an empty one (and a failure) when it raises none.
 template <typename E = EMyError>
 E Raised(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const E& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error raised";
-    if constexpr (std::is_constructible_v<E, int, QString>)
-        return E(0, QString());
-    else
-        return E(QString());
+    return calvoro::test::Raised<E>(call);
 }
 
 class ConnectionTest : public ::testing::Test {
@@ -308,12 +299,8 @@ TEST(ServerVersion, Parse) {
         EXPECT_EQ(v.Minor, c.minor) << c.text;
         EXPECT_EQ(v.Release, c.release) << c.text;
     }
-    try {
-        ParseServerVersion(QStringLiteral("abc"));
-        ADD_FAILURE();
-    } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("'abc' is not a valid integer value"));
-    }
+    EXPECT_EQ(Raised<EConvertError>([] { ParseServerVersion(QStringLiteral("abc")); }).Message(),
+              QStringLiteral("'abc' is not a valid integer value"));
 }
 
 TEST(MyError, LineNumberAndKinds) {

@@ -89,7 +89,6 @@ void TDAParams::AssignValues(const TDAParams& source) {
         for (const auto& s : source.FItems) {
             if (s->Name().compare(p->Name(), Qt::CaseInsensitive) != 0) continue;
             if (s->DataType() != ftUnknown) p->SetDataType(s->DataType());
-            p->SetBound(s->Bound());
             p->SetValue(s->Value());
             p->SetBound(s->Bound());
             break;
@@ -308,6 +307,17 @@ void TCustomDAConnection::InternalDisconnect() {
     if (FConnectCount > 0) --FConnectCount;
     if (FConnectCount == 0 && FOptions.DisconnectedMode && GetConnected()) Disconnect();
     FShouldShowPrompt = false;
+}
+
+void TCustomDAConnection::WhileConnected(const std::function<void()>& work) {
+    InternalConnect();
+    try {
+        work();
+    } catch (...) {
+        InternalDisconnect();
+        throw;
+    }
+    InternalDisconnect();
 }
 
 void TCustomDAConnection::SetUsername(const QString& value) {

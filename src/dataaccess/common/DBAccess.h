@@ -220,6 +220,8 @@ public:
     // The pair around every command execution and data-set open: connects on demand.
     void InternalConnect();
     void InternalDisconnect();
+    // Runs work between InternalConnect and InternalDisconnect, also when it raises.
+    void WhileConnected(const std::function<void()>& work);
 
     const QString& Username() const { return FUsername; }
     const QString& Password() const { return FPassword; }

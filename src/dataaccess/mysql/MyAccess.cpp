@@ -100,14 +100,7 @@ void TCustomMyConnection::SetConnectionTimeout(int seconds) {
 void TCustomMyConnection::ExecSQL(const QString& text, const std::vector<Variant>& params) {
     if (params.empty()) {
         // Sent unchanged: no marker is taken for a parameter.
-        InternalConnect();
-        try {
-            MySQLConnection()->ExecStatement(text);
-        } catch (...) {
-            InternalDisconnect();
-            throw;
-        }
-        InternalDisconnect();
+        WhileConnected([&] { MySQLConnection()->ExecStatement(text); });
         return;
     }
     if (!FCommand) {
@@ -122,20 +115,12 @@ void TCustomMyConnection::ExecSQL(const QString& text, const std::vector<Variant
 }
 
 void TCustomMyConnection::Ping() {
-    InternalConnect();
-    try {
-        MySQLConnection()->Ping();
-    } catch (...) {
-        InternalDisconnect();
-        throw;
-    }
-    InternalDisconnect();
+    WhileConnected([&] { MySQLConnection()->Ping(); });
 }
 
 QString TCustomMyConnection::GetServerVersion() {
-    InternalConnect();
-    const QString version = MySQLConnection()->GetServerVersionFull();
-    InternalDisconnect();
+    QString version;
+    WhileConnected([&] { version = MySQLConnection()->GetServerVersionFull(); });
     return version;
 }
 
