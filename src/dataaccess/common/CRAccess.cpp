@@ -1,5 +1,7 @@
 #include "CRAccess.h"
 
+#include <algorithm>
+
 namespace calvoro::dac {
 
 void InternalError(const char* unit, const QString& what) {
@@ -103,6 +105,101 @@ bool TCRCommand::GetProp(int prop, Variant& value) const {
         case prQuoteNames: value = FQuoteNames; return true;
         case prDisableParamScan: value = FDisableParamScan; return true;
         case prCompressBlobMode: value = int(FCompressBlob); return true;
+        default: InternalError("CRAccess", QStringLiteral("Unknown property %1").arg(prop));
+    }
+}
+
+// --- TCRTablesInfo ---
+
+TCRTableInfo& TCRTablesInfo::Add(const QString& tableName, const QString& alias) {
+    TCRTableInfo* found = alias.isEmpty() ? FindByName(tableName) : FindByAlias(alias);
+    if (found) {
+        if (found->TableName.isEmpty()) found->TableName = tableName;
+        return *found;
+    }
+    auto info = std::make_unique<TCRTableInfo>();
+    info->TableName = tableName;
+    info->TableAlias = alias;
+    info->Index = Count();
+    FItems.push_back(std::move(info));
+    return *FItems.back();
+}
+
+TCRTableInfo* TCRTablesInfo::FindByName(const QString& tableName) const {
+    for (const auto& t : FItems)
+        if (t->TableName.compare(tableName, Qt::CaseInsensitive) == 0) return t.get();
+    return nullptr;
+}
+
+TCRTableInfo* TCRTablesInfo::FindByAlias(const QString& alias) const {
+    for (const auto& t : FItems)
+        if (t->TableAlias.compare(alias, Qt::CaseInsensitive) == 0) return t.get();
+    return nullptr;
+}
+
+// --- TCRRecordSet ---
+
+TCRRecordSet::TCRRecordSet() = default;
+
+TCRRecordSet::~TCRRecordSet() = default;
+
+void TCRRecordSet::InternalOpen() {
+    OpenCursor();
+    if (!FIndexFieldNames.isEmpty()) SetIndexFieldNames(FIndexFieldNames);
+}
+
+void TCRRecordSet::InternalClose() {
+    CloseCursor();
+    TMemData::InternalClose();
+}
+
+void TCRRecordSet::OpenCursor() {
+    if (GetCommand().GetCursorState() != csExecuted) ExecCommand();
+    InitFields();
+    FAllFetched = false;
+    FetchNextBlock();
+    if (FFetchAll) FetchAll();
+}
+
+void TCRRecordSet::FetchAll() {
+    while (!FAllFetched && FetchNextBlock()) {
+    }
+}
+
+TItemHeader* TCRRecordSet::Fetch() {
+    if (FAllFetched || !FActive) return nullptr;
+    return FetchNextBlock() ? FFirstFetched : nullptr;
+}
+
+void TCRRecordSet::SetToEnd() {
+    if (FActive) FetchAll();
+    TMemData::SetToEnd();
+}
+
+void TCRRecordSet::SetProp(int prop, const Variant& value) {
+    switch (prop) {
+        case prFetchRows: FFetchRows = std::max(1, value.AsInteger()); break;
+        case prFetchAll: FFetchAll = value.AsBoolean(); break;
+        case prLongStrings: FLongStrings = value.AsBoolean(); break;
+        case prFlatBuffers: FFlatBuffers = value.AsBoolean(); break;
+        case prUniDirectional: FUniDirectional = value.AsBoolean(); break;
+        case prReadOnly: FReadOnly = value.AsBoolean(); break;
+        case prEnableBCD: FEnableBCD = value.AsBoolean(); break;
+        case prEnableFMTBCD: FEnableFMTBCD = value.AsBoolean(); break;
+        default: InternalError("CRAccess", QStringLiteral("Unknown property %1").arg(prop));
+    }
+}
+
+bool TCRRecordSet::GetProp(int prop, Variant& value) const {
+    switch (prop) {
+        case prFetchRows: value = FFetchRows; return true;
+        case prFetchAll: value = FFetchAll; return true;
+        case prLongStrings: value = FLongStrings; return true;
+        case prFlatBuffers: value = FFlatBuffers; return true;
+        case prUniDirectional: value = FUniDirectional; return true;
+        case prReadOnly: value = FReadOnly; return true;
+        case prEnableBCD: value = FEnableBCD; return true;
+        case prEnableFMTBCD: value = FEnableFMTBCD; return true;
         default: InternalError("CRAccess", QStringLiteral("Unknown property %1").arg(prop));
     }
 }

@@ -4,6 +4,7 @@
 // SetProp/GetProp, and the layer's error classes.
 
 #include "DataTypes.h"
+#include "MemData.h"
 #include "common/Exceptions.h"
 #include "common/Variant.h"
 
@@ -11,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace calvoro::dac {
@@ -66,6 +68,10 @@ enum TPropId : int {
     prNullForZeroDelphiDate, prNeedBackslashes, prLastInsertId,
     // Commands.
     prCommandTimeout = 100, prRowsAffected, prCompressBlobMode, prQuoteNames, prDisableParamScan,
+    // Record sets.
+    prFetchRows = 200, prFetchAll, prLongStrings, prFlatBuffers, prUniDirectional, prReadOnly,
+    prFieldsAsString, prNullForZeroDate, prEnableBoolean, prBinaryAsString, prCreateConnection,
+    prUseHandler,
 };
 
 enum TParamType { ptUnknown, ptInput, ptOutput, ptInputOutput, ptResult };
@@ -206,6 +212,111 @@ protected:
     bool FDisableParamScan = false;
     bool FQuoteNames = false;
     TCompressBlobMode FCompressBlob = cbNone;
+};
+
+// A table a result's columns come from: its name and the alias the statement gave it.
+class TCRTableInfo {
+public:
+    QString TableName;   // as normalised by the identifier rules
+    QString TableAlias;  // empty without an alias
+    int Index = 0;
+    // The largest TIMESTAMP value read for the table (used by quick refreshes).
+    TDateTime MaxTimestamp = 0;
+};
+
+class TCRTablesInfo {
+public:
+    int Count() const { return int(FItems.size()); }
+    TCRTableInfo& operator[](int index) const { return *FItems.at(size_t(index)); }
+    // The entry of that alias (or, without one, that name); a new entry when there is none.
+    TCRTableInfo& Add(const QString& tableName, const QString& alias);
+    TCRTableInfo* FindByName(const QString& tableName) const;
+    TCRTableInfo* FindByAlias(const QString& alias) const;
+    void Clear() { FItems.clear(); }
+
+private:
+    std::vector<std::unique_ptr<TCRTableInfo>> FItems;
+};
+
+// A field descriptor of a driver record set: where the column comes from.
+class TCRFieldDesc : public TFieldDesc {
+public:
+    TCRTableInfo* FTableInfo = nullptr;
+    QString FActualNameQuoted;
+    QString FDefaultExpr;
+    bool FIsAutoIncrement = false;
+};
+
+enum TCRCommandType { ctUnknown, ctStatement, ctCursor };
+
+// The driver record set: a record store filled by running a command and reading its result
+// block by block.
+class TCRRecordSet : public TMemData {
+public:
+    TCRRecordSet();
+    ~TCRRecordSet() override;
+
+    virtual void SetConnection(TCRConnection* connection) = 0;
+    virtual TCRCommand& GetCommand() = 0;
+    // Runs the statement: a result makes the command type ctCursor, none ctStatement.
+    virtual void ExecCommand() = 0;
+    // Whether the statement returns rows.
+    virtual bool RowsReturn() const { return FCommandType == ctCursor; }
+    // Stops reading rows; the rest are drained.
+    virtual void BreakFetch() {}
+    // The connection is closing.
+    virtual void Disconnect() {}
+    virtual bool CanDisconnect() const { return !FActive || AllFetched(); }
+    virtual bool IsCaseSensitive() const { return false; }
+    virtual void SetProp(int prop, const Variant& value);
+    virtual bool GetProp(int prop, Variant& value) const;
+
+    // Reads every remaining row.
+    void FetchAll();
+    TCRCommandType CommandType() const { return FCommandType; }
+    void SetCommandType(TCRCommandType value) { FCommandType = value; }
+    TCRTablesInfo& TablesInfo() { return FTablesInfo; }
+    bool Fetched() const { return AllFetched(); }
+    // Reads the remaining rows first.
+    void SetToEnd() override;
+
+    // Rows per fetch block; read everything at open; keep only the current block.
+    int FFetchRows = 25;
+    bool FFetchAll = false;
+    bool FLongStrings = true;
+    bool FFlatBuffers = false;
+    bool FUniDirectional = false;
+    bool FReadOnly = false;
+    bool FEnableBCD = false;
+    bool FEnableFMTBCD = false;
+    // The data set's hooks around each fetch block; before may cancel the fetch.
+    std::function<void(bool& cancel)> FOnBeforeFetch;
+    std::function<void()> FOnAfterFetch;
+    // Named in errors (the data set).
+    TComponent* FComponent = nullptr;
+
+protected:
+    void InternalOpen() override;
+    void InternalClose() override;
+    void InternalPrepare() override { PrepareCursor(); }
+    void InternalUnPrepare() override { UnprepareCursor(); }
+    TItemHeader* Fetch() override;
+    bool AllFetched() const override { return FAllFetched; }
+
+    // Execute (unless a prepared statement ran already), describe, read the first block or,
+    // with FetchAll, every row.
+    virtual void OpenCursor();
+    virtual void CloseCursor() {}
+    virtual void PrepareCursor() {}
+    virtual void UnprepareCursor() {}
+    // Reads up to FFetchRows rows into one block; true when rows were read. Sets FAllFetched
+    // at the end of the rows.
+    virtual bool FetchNextBlock() = 0;
+
+    TCRCommandType FCommandType = ctUnknown;
+    TCRTablesInfo FTablesInfo;
+    bool FAllFetched = true;
+    TItemHeader* FFirstFetched = nullptr;  // the first item of the last block read
 };
 
 }  // namespace calvoro::dac

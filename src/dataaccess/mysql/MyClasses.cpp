@@ -244,6 +244,21 @@ void TMySQLConnection::MySQLError(TComponent* component) {
     Abort();
 }
 
+void TMySQLConnection::CheckStmt(protocol::PMYSQL_STMT stmt, int status, TComponent* component) {
+    if (status != 0) MySQLStmtError(stmt, component);
+}
+
+void TMySQLConnection::MySQLStmtError(protocol::PMYSQL_STMT stmt, TComponent* component) {
+    const int code = stmt ? int(FMySQLAPI->mysql_stmt_errno(stmt)) : 2000;
+    const QString text = stmt ? Decode(FMySQLAPI->mysql_stmt_error(stmt)) : QString();
+    if (code == 0) MySQLError(component);  // the error was stored on the connection
+    EMyError e(code, text, component);
+    bool fail = true;
+    if (FOnError) ProcessError(e, fail);
+    if (fail) throw e;
+    Abort();
+}
+
 void TMySQLConnection::Ping() {
     FMySQLAPI->SetTimeout(FMySQL, FConnectionTimeout);
     Check(FMySQLAPI->mysql_ping(FMySQL), FComponent);
@@ -332,12 +347,19 @@ bool TMySQLConnection::GetProp(int prop, Variant& value) const {
 TMySQLCommand::TMySQLCommand() = default;
 
 TMySQLCommand::~TMySQLCommand() {
-    if (FSQLResult) {
-        try {
-            MyAPI().mysql_free_result(FSQLResult);
-        } catch (const std::exception&) {
-        }
+    try {
+        FreeResult();
+        Unprepare();
+    } catch (const std::exception&) {
+        // The command goes away with its connection's results; nobody is left to tell.
     }
+}
+
+void TMySQLCommand::FreeResult() {
+    if (!FSQLResult) return;
+    protocol::PMYSQL_RES result = FSQLResult;
+    FSQLResult = nullptr;
+    MyAPI().mysql_free_result(result);
 }
 
 void TMySQLCommand::SetConnection(TCRConnection* connection) {
@@ -434,21 +456,11 @@ void TMySQLCommand::Execute(int) {
             FWaitForBreak = false;
         }
         FCursorState = csExecuting;
-        QByteArray statement;
-        if (!FParams.empty() && FSQL.contains(u'?')) {
-            statement = BuildStatement();
-            if (FOnExecute) FOnExecute(FConnection->Decode(statement));
+        if (FPrepared) {
+            ExecutePrepared();
         } else {
-            if (FOnExecute) FOnExecute(FSQL);
-            statement = FConnection->Encode(FSQL);
+            ExecuteText();
         }
-        FConnection->Check(api.mysql_real_query(handle, statement.constData(), size_t(statement.size())),
-                           FComponent);
-        FRowsAffectedPrev = FRowsAffected;
-        FRowsAffected = int(api.mysql_affected_rows(handle));
-        FCursorState = api.mysql_field_count(handle) != 0 ? csExecuted : csInactive;
-        if (!FRequestResultset) DiscardResults();
-        if (!FSQLResult) FCursorState = csInactive;
         {
             std::lock_guard lock(FBreakExecCS);
             FExecuting = false;
@@ -466,6 +478,165 @@ void TMySQLCommand::Execute(int) {
         throw;
     }
     if (FAfterExecute) FAfterExecute(true);
+}
+
+void TMySQLCommand::ExecuteText() {
+    TMySQLAPI& api = FConnection->API();
+    PMYSQL_CON handle = FConnection->Handle();
+    {
+        QByteArray statement;
+        if (!FParams.empty() && FSQL.contains(u'?')) {
+            statement = BuildStatement();
+            if (FOnExecute) FOnExecute(FConnection->Decode(statement));
+        } else {
+            if (FOnExecute) FOnExecute(FSQL);
+            statement = FConnection->Encode(FSQL);
+        }
+        FConnection->Check(api.mysql_real_query(handle, statement.constData(), size_t(statement.size())),
+                           FComponent);
+        FRowsAffectedPrev = FRowsAffected;
+        FRowsAffected = int(api.mysql_affected_rows(handle));
+        const bool hasResult = api.mysql_field_count(handle) != 0;
+        FCursorState = hasResult ? csExecuted : csInactive;
+        if (!FRequestResultset) {
+            DiscardResults();
+        } else if (hasResult) {
+            // A record set reads the rows; further results are its business too.
+            FSQLResult = api.mysql_use_result(handle);
+            FConnection->Check(FSQLResult, FComponent);
+        }
+        if (!FSQLResult) FCursorState = csInactive;
+    }
+}
+
+void TMySQLCommand::ExecutePrepared() {
+    TMySQLAPI& api = FConnection->API();
+    const protocol::TParamDescs params = BinaryParams();
+    if (FOnExecute) FOnExecute(FSQL);
+    FConnection->CheckStmt(Fstmt, api._mysql_stmt_execute(Fstmt, params, FConnection->UseUnicode()), FComponent);
+    FRowsAffectedPrev = FRowsAffected;
+    FRowsAffected = int(api.mysql_stmt_affected_rows(Fstmt));
+    const bool hasResult = api.mysql_stmt_field_count(Fstmt) != 0;
+    FCursorState = hasResult ? csExecuted : csInactive;
+    if (hasResult && !FRequestResultset) {
+        FConnection->CheckStmt(Fstmt, api.mysql_stmt_free_result(Fstmt), FComponent);
+        FCursorState = csInactive;
+    }
+}
+
+protocol::TParamDescs TMySQLCommand::BinaryParams() const {
+    protocol::TParamDescs out;
+    out.reserve(FParams.size());
+    for (const TParamDesc& d : FParams) {
+        protocol::TParamDesc p;
+        switch (d.FParamType) {
+            case ptOutput: p.Direction = protocol::pdOutput; break;
+            case ptInputOutput: p.Direction = protocol::pdInputOutput; break;
+            case ptResult: p.Direction = protocol::pdResult; break;
+            default: p.Direction = protocol::pdInput; break;
+        }
+        p.IsNull = d.FIsNull || d.FData.IsNullOrEmpty();
+        TDataType type = d.FDataType;
+        const Variant& v = d.FData;
+        if (type == dtUnknown) {
+            switch (v.Type()) {
+                case VarType::Integer: type = dtLargeint; break;
+                case VarType::Boolean: type = dtBoolean; break;
+                case VarType::Float: type = dtFloat; break;
+                case VarType::Currency: type = dtBCD; break;
+                case VarType::DateTime: type = dtDateTime; break;
+                case VarType::Bytes: type = dtVarBytes; break;
+                default: type = dtString; break;
+            }
+        }
+        auto text = [&](const QString& t) { p.DataType = dtString; p.Value = FConnection->Encode(t).toStdString(); };
+        switch (type) {
+            case dtInt8: case dtSmallint: case dtInteger: case dtWord: case dtLargeint: case dtUInt32:
+                p.DataType = type;
+                if (!p.IsNull) p.Value = int64_t(v.AsInt64());
+                break;
+            case dtBoolean:
+                p.DataType = dtBoolean;
+                if (!p.IsNull) p.Value = int64_t(v.AsBoolean() ? 1 : 0);
+                break;
+            case dtFloat: case dtCurrency:
+                p.DataType = dtFloat;
+                if (!p.IsNull) p.Value = v.AsFloat();
+                break;
+            case dtBCD: case dtFMTBCD:
+                p.DataType = dtFMTBCD;
+                if (!p.IsNull) p.Value = ValueToSQL(type, v, false, {}).toStdString();
+                break;
+            case dtDate: case dtDateTime:
+                if (p.IsNull) {
+                    p.DataType = type;
+                } else if (v.AsDateTime() == 0) {
+                    text(QStringLiteral("0000-00-00 00:00:00"));
+                } else {
+                    CalendarDate date;
+                    TimeOfDay time;
+                    DecodeDateTime(v.AsDateTime(), date, time);
+                    p.DataType = type;
+                    p.Value = protocol::TMySqlParamTime{date.Year, date.Month, date.Day,
+                                                        type == dtDate ? 0 : time.Hour, type == dtDate ? 0 : time.Minute,
+                                                        type == dtDate ? 0 : time.Second, type == dtDate ? 0 : time.MSec};
+                }
+                break;
+            case dtTime:
+                // As text: the binary form has no room for negative times or whole days.
+                if (p.IsNull) p.DataType = dtString;
+                else text(TimeToSQLText(v.AsDateTime()));
+                break;
+            case dtBytes: case dtVarBytes: case dtExtVarBytes: case dtBlob:
+                p.DataType = dtVarBytes;
+                if (!p.IsNull) p.Value = v.AsBytes().toStdString();
+                break;
+            default:  // text of every kind
+                if (p.IsNull) p.DataType = dtString;
+                else if (v.Type() == VarType::Bytes) p.DataType = dtString, p.Value = v.AsBytes().toStdString();
+                else text(v.AsString());
+                break;
+        }
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+void TMySQLCommand::Prepare() {
+    if (FPrepared) return;
+    if (!FConnection || !FConnection->Handle()) throw EDatabaseError(QStringLiteral("Connection is not defined"));
+    const TServerVersion v = FConnection->ServerVersion();
+    if (v.Primary < 4 || (v.Primary == 4 && v.Minor < 1))
+        throw EDatabaseError(QStringLiteral("Prepare/UnPrepare is not supported by this MySQL server version"));
+    TMySQLAPI& api = FConnection->API();
+    api.SetTimeout(FConnection->Handle(), FCommandTimeout);
+    Fstmt = api.mysql_stmt_init(FConnection->Handle());
+    FConnection->Check(Fstmt, FComponent);
+    const QByteArray text = FConnection->Encode(FSQL);
+    const int status = api.mysql_stmt_prepare(Fstmt, text.constData(), size_t(text.size()));
+    if (status != 0) {
+        // The statement's error is read before the statement goes.
+        const unsigned code = api.mysql_stmt_errno(Fstmt);
+        const QString message = FConnection->Decode(api.mysql_stmt_error(Fstmt));
+        api.mysql_stmt_close(Fstmt);
+        Fstmt = nullptr;
+        EMyError e(int(code), message, FComponent);
+        bool fail = true;
+        if (FConnection->FOnError) FConnection->ProcessError(e, fail);
+        if (fail) throw e;
+        Abort();
+    }
+    FPrepared = true;
+    FCursorState = csPrepared;
+}
+
+void TMySQLCommand::Unprepare() {
+    if (!FPrepared) return;
+    FPrepared = false;
+    FCursorState = csInactive;
+    protocol::PMYSQL_STMT stmt = Fstmt;
+    Fstmt = nullptr;
+    if (stmt) MyAPI().mysql_stmt_close(stmt);
 }
 
 void TMySQLCommand::BreakExec() {

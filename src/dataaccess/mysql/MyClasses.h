@@ -61,6 +61,9 @@ public:
     // Builds EMyError from the connection's last error, runs the error hook, and raises it
     // (or a silent abort when the hook silenced it).
     [[noreturn]] void MySQLError(TComponent* component);
+    // The same for a prepared statement's error (mysql_stmt_errno and mysql_stmt_error).
+    void CheckStmt(protocol::PMYSQL_STMT stmt, int status, TComponent* component = nullptr);
+    [[noreturn]] void MySQLStmtError(protocol::PMYSQL_STMT stmt, TComponent* component);
 
     // Pings with the connection time-out; raises the connection's error on failure.
     void Ping();
@@ -78,6 +81,13 @@ public:
     QString Decode(const QByteArray& bytes) const;
     QString Decode(const std::string& bytes) const;
     bool NeedBackslashes() const { return FNeedBackslashes; }
+    bool OptimizedBigInt() const { return FOptimizedBigInt; }
+    bool NullForZeroDelphiDate() const { return FNullForZeroDelphiDate; }
+    bool CheckPrecision() const { return FCheckPrecision; }
+    bool EnableBCD() const { return FEnableBCD; }
+    bool EnableFMTBCD() const { return FEnableFMTBCD; }
+    // Whether text columns come in utf8mb4 (up to 4 bytes, two UTF-16 units, a character).
+    bool Utf8mb4Results() const { return FUseUnicode && SupportsUtf8mb4(); }
     int ConnectionTimeout() const { return FConnectionTimeout; }
     const QString& Database() const { return FDatabase; }
     TServerVersion ServerVersion() const { return {FServerPrimaryVer, FServerMinorVer, FServerReleaseVer}; }
@@ -119,6 +129,11 @@ public:
     TMySQLConnection* MyConnection() const { return FConnection; }
 
     void Execute(int iters = 1) override;
+    // Server-side prepared execution: the statement is prepared once, executed with binary
+    // parameter values and its rows come as binary rows. Needs a 4.1 server.
+    void Prepare() override;
+    void Unprepare() override;
+    bool GetPrepared() const override { return FPrepared; }
     TCursorState GetCursorState() const override { return FCursorState; }
     void SetCursorState(TCursorState value) override { FCursorState = value; }
     void SetProp(int prop, const Variant& value) override;
@@ -135,6 +150,15 @@ public:
     void SetFillParamPosition(bool value) { FFillParamPosition = value; }
     const std::vector<int>& ParamPositions() const { return FParamPositions; }
 
+    // The open result of the last execution (text protocol, record sets only), and the
+    // prepared statement.
+    protocol::PMYSQL_RES SQLResult() const { return FSQLResult; }
+    void SetSQLResult(protocol::PMYSQL_RES result) { FSQLResult = result; }
+    // Frees the open result (its unread rows are drained).
+    void FreeResult();
+    protocol::PMYSQL_STMT Stmt() const { return Fstmt; }
+    void SetRowsAffected(int value) { FRowsAffected = value; }
+
     // Receives the final text of every execution.
     std::function<void(const QString&)> FOnExecute;
     bool FRequestResultset = false;
@@ -145,6 +169,9 @@ protected:
 private:
     void AppendParam(QByteArray& buffer, const TParamDesc& param) const;
     void DiscardResults();
+    void ExecuteText();
+    void ExecutePrepared();
+    protocol::TParamDescs BinaryParams() const;
 
     TMySQLConnection* FConnection = nullptr;
     int FCommandTimeout = 0;
@@ -155,6 +182,8 @@ private:
     std::vector<int> FParamPositions;
     bool FFillParamPosition = false;
     protocol::PMYSQL_RES FSQLResult = nullptr;
+    protocol::PMYSQL_STMT Fstmt = nullptr;
+    bool FPrepared = false;
     std::mutex FBreakExecCS;
     bool FWaitForBreak = false;
 };
