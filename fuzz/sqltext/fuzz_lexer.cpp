@@ -6,16 +6,17 @@
 // Input: byte 0 picks the dialect and switches, byte 1 the stream encoding and block size;
 // the rest is the text in that encoding.
 
+#include "FuzzCheck.h"
 #include "sqltext/LexerHarness.h"
 
 #include "common/CodePage.h"
 
 #include <QStringDecoder>
 #include <cstdint>
-#include <cstdlib>
 
 using namespace calvoro::sqltext;
 using namespace calvoro::sqltext::test;
+using calvoro::fuzz::Check;
 
 namespace {
 
@@ -35,10 +36,6 @@ QString DecodeWhole(const QByteArray& Bytes, TTextEncoding Encoding) {
         text += QChar(char16_t(uint8_t(Bytes[i]) | uint8_t(Bytes[i + 1]) << 8));
     if (Bytes.size() % 2) text += QChar(0xFFFD);
     return text;
-}
-
-void Check(bool Condition) {
-    if (!Condition) std::abort();
 }
 
 }  // namespace

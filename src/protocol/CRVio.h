@@ -51,6 +51,9 @@ public:
     virtual bool WaitForData(int seconds);
 
     const std::string& LastError() const { return FLastError; }
+    // Why the last Connect failed in the system's words, "errno: description" (for example
+    // "111: Connection refused"); empty when the system gave no reason.
+    const std::string& SystemError() const { return FSystemError; }
 
     // The bytes received ahead and not yet handed out, for a reader that takes a whole
     // packet from them at once instead of reading it piece by piece.
@@ -64,6 +67,7 @@ public:
 
 protected:
     std::string FLastError;
+    std::string FSystemError;
     std::vector<uint8_t> FBuffer;  // read-ahead
     size_t FBufferLen = 0;         // valid bytes in FBuffer
     size_t FBufferPos = 0;         // bytes of those already handed out

@@ -1,5 +1,7 @@
 #include "CRVioTcp.h"
 
+#include "common/ScopeGuard.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -21,6 +23,11 @@ namespace {
 // The Winsock-style text of a failing socket call, with errno in place of WSAGetLastError.
 std::string SocketErrorText(const char* call, int code) {
     return FormatText("Socket error on %s. WSAGetLastError return %d($%X)", {call, code, code});
+}
+
+// "errno: description" of a system error, or of a resolver's code (negative, from getaddrinfo).
+std::string SystemErrorText(int code) {
+    return std::to_string(code) + ": " + (code < 0 ? gai_strerror(code) : std::strerror(code));
 }
 
 }  // namespace
@@ -108,9 +115,13 @@ uint32_t TCRVioTcp::ResolveAddress() {
             error = resolver.ErrorCode();
         } else {
             FLastError = "Connection timed out";
+            FSystemError = SystemErrorText(ETIMEDOUT);
         }
     }
-    if (address == -1 && error != 0) FLastError = SocketErrorText("connect", error);
+    if (address == -1 && error != 0) {
+        FLastError = SocketErrorText("connect", error);
+        FSystemError = SystemErrorText(error);
+    }
     if (address == -1)
         throw SocketException(CR_UNKNOWN_HOST, FormatText(ClientErrorText(CR_UNKNOWN_HOST),
                                                           {Fhostname, error}));
@@ -121,42 +132,46 @@ void TCRVioTcp::Connect() {
     if (FSd != -1) throw EInternalError("CRVioTcp: Connect on an open socket");
     TCRVio::Connect();
     FLastError.clear();
+    FSystemError.clear();
     if (Fhostname.empty()) Fhostname = "localhost";
 
     FSd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (FSd < 0) {
         const int error = errno;
         FSd = -1;
+        FSystemError = SystemErrorText(error);
         throw SocketException(CR_UNKNOWN_HOST, SocketErrorText("socket", error));
     }
-    try {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = ResolveAddress();
-        address.sin_port = htons(uint16_t(Fport));
-        // Blocking; bounded by the system's own connect time-out, not by Ftimeout.
-        int rc;
-        do {
-            rc = ::connect(FSd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        } while (rc < 0 && errno == EINTR);
-        if (rc < 0) {
-            FLastError = SocketErrorText("connect", errno);
-            throw SocketException(CR_CONN_HOST_ERROR, FLastError);
-        }
-        const int on = 1;
-        if (setsockopt(FSd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0 ||
-            setsockopt(FSd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0)
-            throw SocketException(errno, std::strerror(errno));
-        // Apply the stored time-out to the new socket; -1 defeats the unchanged-value shortcut.
-        const int timeout = Ftimeout;
-        Ftimeout = -1;
-        SetTimeout(timeout);
-    } catch (...) {
+    // A connect that fails leaves no socket behind.
+    ScopeExit closeSocket([&] {
         ffcntl_mode = 0;
         ::close(FSd);
         FSd = -1;
-        throw;
+    });
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ResolveAddress();
+    address.sin_port = htons(uint16_t(Fport));
+    // Blocking; bounded by the system's own connect time-out, not by Ftimeout.
+    int rc;
+    do {
+        rc = ::connect(FSd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) {
+        const int error = errno;
+        FLastError = SocketErrorText("connect", error);
+        FSystemError = SystemErrorText(error);
+        throw SocketException(CR_CONN_HOST_ERROR, FLastError);
     }
+    const int on = 1;
+    if (setsockopt(FSd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0 ||
+        setsockopt(FSd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0)
+        throw SocketException(errno, std::strerror(errno));
+    // Apply the stored time-out to the new socket; -1 defeats the unchanged-value shortcut.
+    const int timeout = Ftimeout;
+    Ftimeout = -1;
+    SetTimeout(timeout);
+    closeSocket.Dismiss();
 }
 
 void TCRVioTcp::SetTimeout(int seconds) {

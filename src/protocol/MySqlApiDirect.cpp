@@ -25,17 +25,35 @@ T* Require(T* handle) {
     throw EInternalError(std::string("MySqlApiDirect: ") + operation + " is not available in the direct client");
 }
 
-// Runs work with the error convention: the pair (ferrno, ferror) is cleared first, and an
+// The error of a connection or statement handle: number, text and SQLSTATE.
+template <typename Handle>
+void ClearError(Handle* h) {
+    h->Ferrno = 0;
+    h->Ferror.clear();
+    h->FSqlState.clear();
+}
+
+template <typename Handle>
+void StoreError(Handle* h, const EMySqlException& e) {
+    h->Ferrno = uint32_t(e.ErrorCode());
+    h->Ferror = e.Message();
+    h->FSqlState = e.SqlState();
+}
+
+template <typename Handle>
+std::string SqlStateOf(const Handle* h) {
+    return std::string(h->Ferrno == 0 ? SqlStateNone : std::string_view(h->FSqlState));
+}
+
+// Runs work with the error convention: the handle's error is cleared first, and an
 // EMySqlException is stored in it and answered with onError(its number).
-template <typename Work, typename OnError>
-auto Guarded(uint32_t& ferrno, std::string& ferror, Work&& work, OnError&& onError) -> decltype(work()) {
-    ferrno = 0;
-    ferror.clear();
+template <typename Handle, typename Work, typename OnError>
+auto Guarded(Handle* h, Work&& work, OnError&& onError) -> decltype(work()) {
+    ClearError(h);
     try {
         return work();
     } catch (const EMySqlException& e) {
-        ferrno = uint32_t(e.ErrorCode());
-        ferror = e.Message();
+        StoreError(h, e);
         return onError(e.ErrorCode());
     }
 }
@@ -44,7 +62,7 @@ auto Guarded(uint32_t& ferrno, std::string& ferror, Work&& work, OnError&& onErr
 template <typename Handle, typename Work>
 int Status(Handle* h, Work&& work) {
     return Guarded(
-        h->Ferrno, h->Ferror,
+        h,
         [&] {
             work();
             return 0;
@@ -98,6 +116,7 @@ int64_t TMySQLAPI::mysql_affected_rows(PMYSQL_CON) { throw EAbstractError(); }
 int64_t TMySQLAPI::mysql_insert_id(PMYSQL_CON) { throw EAbstractError(); }
 unsigned TMySQLAPI::mysql_errno(PMYSQL_CON) { throw EAbstractError(); }
 std::string TMySQLAPI::mysql_error(PMYSQL_CON) { throw EAbstractError(); }
+std::string TMySQLAPI::mysql_sqlstate(PMYSQL_CON) { throw EAbstractError(); }
 std::string TMySQLAPI::mysql_info(PMYSQL_CON) { throw EAbstractError(); }
 unsigned long TMySQLAPI::mysql_thread_id(PMYSQL_CON) { throw EAbstractError(); }
 std::string TMySQLAPI::mysql_character_set_name(PMYSQL_CON) { throw EAbstractError(); }
@@ -136,6 +155,7 @@ int TMySQLAPI::mysql_stmt_close(PMYSQL_STMT) { throw EAbstractError(); }
 int TMySQLAPI::mysql_stmt_free_result(PMYSQL_STMT) { throw EAbstractError(); }
 unsigned TMySQLAPI::mysql_stmt_errno(PMYSQL_STMT) { throw EAbstractError(); }
 std::string TMySQLAPI::mysql_stmt_error(PMYSQL_STMT) { throw EAbstractError(); }
+std::string TMySQLAPI::mysql_stmt_sqlstate(PMYSQL_STMT) { throw EAbstractError(); }
 int TMySQLAPI::mysql_stmt_fetch(PMYSQL_STMT) { throw EAbstractError(); }
 int TMySQLAPI::mysql_stmt_fetch_column(PMYSQL_STMT, void*, unsigned, unsigned long) { throw EAbstractError(); }
 int TMySQLAPI::mysql_stmt_send_long_data(PMYSQL_STMT, unsigned, const char*, size_t) { throw EAbstractError(); }
@@ -185,6 +205,7 @@ int64_t TMySQLAPIDirect::mysql_affected_rows(PMYSQL_CON con) { return Require(co
 int64_t TMySQLAPIDirect::mysql_insert_id(PMYSQL_CON con) { return Require(con)->insertId; }
 unsigned TMySQLAPIDirect::mysql_errno(PMYSQL_CON con) { return Require(con)->Ferrno; }
 std::string TMySQLAPIDirect::mysql_error(PMYSQL_CON con) { return Require(con)->Ferror; }
+std::string TMySQLAPIDirect::mysql_sqlstate(PMYSQL_CON con) { return SqlStateOf(Require(con)); }
 std::string TMySQLAPIDirect::mysql_info(PMYSQL_CON con) { return Require(con)->info; }
 unsigned long TMySQLAPIDirect::mysql_thread_id(PMYSQL_CON con) { return static_cast<unsigned long>(Require(con)->threadId); }
 std::string TMySQLAPIDirect::mysql_character_set_name(PMYSQL_CON) {
@@ -209,7 +230,7 @@ PMYSQL_CON TMySQLAPIDirect::mysql_real_connect(PMYSQL_CON con, const std::string
                                                const std::string& unix_socket, uint32_t clientflag) {
     Require(con);
     return Guarded(
-        con->Ferrno, con->Ferror,
+        con,
         [&] {
             con->Connect(host, user, clientflag, unix_socket, int(port), db, passwd);
             return con;
@@ -223,6 +244,7 @@ void TMySQLAPIDirect::mysql_close(PMYSQL_CON con) {
     try {
         con->Close();
     } catch (const EMySqlException&) {
+        // The handle is freed here: no one is left to read an error stored in it.
     }
     if (TMySqlResultSet* res = con->FResultSet) {
         // Detached: it can still be freed, and reads nothing more.
@@ -291,8 +313,7 @@ PMYSQL_RES TMySQLAPIDirect::mysql_use_result(PMYSQL_CON con) {
         con->status = msUseResult;
         return res.release();
     } catch (const EMySqlException& e) {
-        con->Ferrno = uint32_t(e.ErrorCode());
-        con->Ferror = e.Message();
+        StoreError(con, e);
         return nullptr;
     }
 }
@@ -300,22 +321,22 @@ PMYSQL_RES TMySQLAPIDirect::mysql_use_result(PMYSQL_CON con) {
 void TMySQLAPIDirect::mysql_free_result(PMYSQL_RES res) {
     if (!res) return;
     std::unique_ptr<TMySqlResultSet> owner(res);
+    TMySqlSession* con = res->fsession;  // nil once mysql_close detached the result
     try {
         res->Clear();  // the current result of its session drains its unread rows
-    } catch (const EMySqlException&) {
+    } catch (const EMySqlException& e) {
+        if (con) StoreError(con, e);
     }
 }
 
 PMYSQL_ROW TMySQLAPIDirect::mysql_fetch_row(PMYSQL_RES res) {
     TMySqlSession* s = Require(Require(res)->fsession);
-    s->Ferrno = 0;
-    s->Ferror.clear();
+    ClearError(s);
     try {
         if (!res->Read(&res->FBind)) return nullptr;
         return res->fresultBind ? res->fresultBind.get() : &res->FBind;
     } catch (const EMySqlException& e) {
-        s->Ferrno = uint32_t(e.ErrorCode());
-        s->Ferror = e.Message();
+        StoreError(s, e);
         if (!(s->serverStatus & SERVER_MORE_RESULTS_EXISTS)) s->status = msReady;
         return nullptr;
     }
@@ -332,7 +353,7 @@ bool TMySQLAPIDirect::mysql_more_results(PMYSQL_CON con) {
 int TMySQLAPIDirect::mysql_next_result(PMYSQL_CON con) {
     Require(con);
     return Guarded(
-        con->Ferrno, con->Ferror,
+        con,
         [&] {
             if (con->status != msReady) throw OutOfSync(con);
             con->affectedRows = -1;
@@ -443,6 +464,7 @@ int TMySQLAPIDirect::mysql_stmt_free_result(PMYSQL_STMT stmt) {
 
 unsigned TMySQLAPIDirect::mysql_stmt_errno(PMYSQL_STMT stmt) { return Require(stmt)->Ferrno; }
 std::string TMySQLAPIDirect::mysql_stmt_error(PMYSQL_STMT stmt) { return Require(stmt)->Ferror; }
+std::string TMySQLAPIDirect::mysql_stmt_sqlstate(PMYSQL_STMT stmt) { return SqlStateOf(Require(stmt)); }
 int TMySQLAPIDirect::mysql_stmt_fetch(PMYSQL_STMT) { Refused("mysql_stmt_fetch"); }
 int TMySQLAPIDirect::mysql_stmt_send_long_data(PMYSQL_STMT, unsigned, const char*, size_t) {
     Refused("mysql_stmt_send_long_data");
@@ -472,7 +494,7 @@ int TMySQLAPIDirect::_mysql_stmt_fetch(PMYSQL_STMT stmt, PMYSQL_ROW& row) {
     Require(stmt);
     row = nullptr;
     return Guarded(
-        stmt->Ferrno, stmt->Ferror, [&] { return stmt->Fetch(row); },
+        stmt, [&] { return stmt->Fetch(row); },
         [&](int code) {
             TMySqlSession* s = stmt->Session();
             if (!(s->serverStatus & SERVER_MORE_RESULTS_EXISTS)) s->status = msReady;

@@ -9,8 +9,8 @@
 //   statement   PMYSQL_STMT  mysql_stmt_init … mysql_stmt_close  (a TMySqlStmt)
 //
 // Error convention: an operation that talks to the server first clears the handle's error
-// pair (mysql_errno 0, mysql_error empty), then runs; an EMySqlException is caught, its
-// number and text are stored in the handle (the connection's, or the statement's for the
+// (mysql_errno 0, mysql_error empty, mysql_sqlstate "00000"), then runs; an EMySqlException
+// is caught, its number, text and SQLSTATE are stored in the handle (the connection's, or the statement's for the
 // mysql_stmt_* operations), and the operation returns the error number (integer results),
 // nil (handle results) or an empty string. Any other exception (an internal error, a
 // transport failure of the operating system, a local file that cannot be read) passes
@@ -104,6 +104,9 @@ public:
     virtual int64_t mysql_insert_id(PMYSQL_CON con);
     virtual unsigned mysql_errno(PMYSQL_CON con);
     virtual std::string mysql_error(PMYSQL_CON con);
+    // The SQLSTATE of the last error: the server's, "HY000" for a client error, "00000"
+    // without an error.
+    virtual std::string mysql_sqlstate(PMYSQL_CON con);
     virtual std::string mysql_info(PMYSQL_CON con);
     virtual unsigned long mysql_thread_id(PMYSQL_CON con);
     virtual std::string mysql_character_set_name(PMYSQL_CON con);
@@ -142,6 +145,7 @@ public:
     virtual int mysql_stmt_free_result(PMYSQL_STMT stmt);
     virtual unsigned mysql_stmt_errno(PMYSQL_STMT stmt);
     virtual std::string mysql_stmt_error(PMYSQL_STMT stmt);
+    virtual std::string mysql_stmt_sqlstate(PMYSQL_STMT stmt);
     virtual int mysql_stmt_fetch(PMYSQL_STMT stmt);
     virtual int mysql_stmt_fetch_column(PMYSQL_STMT stmt, void* bind, unsigned column, unsigned long offset);
     virtual int mysql_stmt_send_long_data(PMYSQL_STMT stmt, unsigned param, const char* data, size_t length);
@@ -202,6 +206,7 @@ public:
     int64_t mysql_insert_id(PMYSQL_CON con) override;
     unsigned mysql_errno(PMYSQL_CON con) override;
     std::string mysql_error(PMYSQL_CON con) override;
+    std::string mysql_sqlstate(PMYSQL_CON con) override;
     std::string mysql_info(PMYSQL_CON con) override;
     unsigned long mysql_thread_id(PMYSQL_CON con) override;
     std::string mysql_character_set_name(PMYSQL_CON con) override;  // not supported
@@ -230,7 +235,9 @@ public:
     // Connect time-out, read/write time-out (the same command time-out), protocol, named
     // pipe; every other option is accepted and ignored.
     int mysql_options(PMYSQL_CON con, TMySqlOption option, const void* value) override;
-    // Drains the result's unread rows and frees it. Do not free mysql_stmt_result_metadata.
+    // Drains the result's unread rows and frees it. A failed drain is stored in the
+    // result's connection (mysql_errno), which is then out of step: close it. Do not free
+    // mysql_stmt_result_metadata.
     void mysql_free_result(PMYSQL_RES res) override;
     // The next row or nil at the end (or on an error, stored in the connection).
     PMYSQL_ROW mysql_fetch_row(PMYSQL_RES res) override;
@@ -247,6 +254,7 @@ public:
     int mysql_stmt_free_result(PMYSQL_STMT stmt) override;
     unsigned mysql_stmt_errno(PMYSQL_STMT stmt) override;
     std::string mysql_stmt_error(PMYSQL_STMT stmt) override;
+    std::string mysql_stmt_sqlstate(PMYSQL_STMT stmt) override;
     int mysql_stmt_fetch(PMYSQL_STMT stmt) override;  // refused
     int mysql_stmt_send_long_data(PMYSQL_STMT stmt, unsigned param, const char* data, size_t length) override;  // refused
     // The statement's result set (owned by the statement): column descriptions through

@@ -135,4 +135,10 @@ EMySqlException::EMySqlException(int code, const std::string& msg,
                                  std::initializer_list<TFormatArg> args)
     : EProtocolError(ComposeMessage(code, msg, args)), FErrorCode(code) {}
 
+EMySqlException EMySqlException::FromServer(int code, std::string sqlState, const std::string& text) {
+    EMySqlException e(code, text);
+    e.FSqlState = std::move(sqlState);
+    return e;
+}
+
 }  // namespace calvoro::protocol

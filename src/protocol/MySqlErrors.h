@@ -23,6 +23,7 @@ enum : int {
     CR_UNKNOWN_HOST = 2005,
     CR_SERVER_GONE_ERROR = 2006,
     CR_VERSION_ERROR = 2007,
+    CR_OUT_OF_MEMORY = 2008,
     CR_SERVER_LOST = 2013,
     CR_COMMANDS_OUT_OF_SYNC = 2014,
     CR_NAMEDPIPEOPEN_ERROR = 2017,
@@ -37,7 +38,19 @@ enum : int {
     // Server-side numbers the packet layer raises for the stream itself.
     ER_NET_PACKETS_OUT_OF_ORDER = 1156,
     ER_NET_UNCOMPRESS_ERROR = 1157,
+    // Server errors the layers above look for.
+    ER_SERVER_SHUTDOWN = 1053,
+    ER_DUP_ENTRY = 1062,
+    ER_PARSE_ERROR = 1064,
 };
+
+// The number a failed connect shows where the system gave no reason of its own: Winsock's
+// "connection refused", as the client has always shown it.
+constexpr int WSAECONNREFUSED = 10061;
+
+// The SQLSTATE of an error the client raises itself, and of no error at all.
+inline constexpr std::string_view SqlStateUnknown = "HY000";
+inline constexpr std::string_view SqlStateNone = "00000";
 
 // The text of a client error, placeholders unfilled; empty outside 2000..2047.
 std::string_view ClientErrorText(int code);
@@ -81,11 +94,17 @@ public:
     // not empty. Server errors use this with the server's text as msg; their numbers have
     // no client text, so the message is CR LF and the server's text.
     EMySqlException(int code, const std::string& msg, std::initializer_list<TFormatArg> args = {});
+    // An error the server sent: its number, its SQLSTATE (empty from servers before 4.1) and
+    // its text, which becomes the message after CR LF.
+    static EMySqlException FromServer(int code, std::string sqlState, const std::string& text);
 
     int ErrorCode() const { return FErrorCode; }
+    // The server's SQLSTATE; "HY000" for client errors and servers that send none.
+    std::string_view SqlState() const { return FSqlState.empty() ? SqlStateUnknown : std::string_view(FSqlState); }
 
 private:
     int FErrorCode;
+    std::string FSqlState;
 };
 
 }  // namespace calvoro::protocol

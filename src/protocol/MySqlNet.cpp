@@ -48,6 +48,7 @@ TMySqlNet::~TMySqlNet() {
     try {
         Close();
     } catch (...) {
+        // A destructor cannot raise; the transport is gone either way.
     }
 }
 
@@ -56,6 +57,7 @@ void TMySqlNet::SetVio(std::unique_ptr<TCRVio> vio) {
         try {
             Fvio->Close();
         } catch (...) {
+            // The old transport is being replaced; nothing more is read from it.
         }
     }
     Fvio = std::move(vio);
@@ -417,12 +419,19 @@ void TMySqlNet::ReadBytes(uint8_t* bytes, size_t offset, size_t count) {
 // Error packet:
 //   0xFF          [1]
 //   error number  [2, signed]
-//   message       [rest]  with protocol 4.1: "#", the 5-character SQLSTATE, then the text
+//   SQLSTATE      [6]     protocol 4.1 only: "#" and the 5-character state
+//   message       [rest]
+// Servers before 4.1 start the message at once; none of their texts starts with "#".
 void TMySqlNet::ReadError() {
     if (ReadByte() != 0xFF) return;
     const int16_t code = ReadInt16();
-    const std::string message = ReadString();
-    throw EMySqlException(code, message);
+    std::string message = ReadString();
+    std::string sqlState;
+    if (message.size() >= 6 && message[0] == '#') {
+        sqlState = message.substr(1, 5);
+        message.erase(0, 6);
+    }
+    throw EMySqlException::FromServer(code, std::move(sqlState), message);
 }
 
 }  // namespace calvoro::protocol

@@ -236,6 +236,7 @@ TMySqlResultSet::~TMySqlResultSet() {
     try {
         Clear();
     } catch (...) {
+        // A destructor cannot raise; mysql_free_result drains first and stores its error.
     }
 }
 

@@ -3,6 +3,7 @@
 #include "CRVioTcp.h"
 #include "LocalInfile.h"
 #include "MySqlScramble.h"
+#include "common/ScopeGuard.h"
 
 #include <cstring>
 
@@ -33,7 +34,7 @@ void TMySqlSession::OpenTransport(const std::string& h, int p, const std::string
                 CR_CONN_HOST_ERROR,
                 FormatText(ClientErrorText(CR_NAMEDPIPEOPEN_ERROR),
                            {pipeHost, pipe, "named pipes are not available on this system"}),
-                {h, 10061});
+                {h, WSAECONNREFUSED});
         }
         default:
             if (!net.Vio()) throw EMySqlException(CR_CONN_UNKNOW_PROTOCOL);
@@ -44,8 +45,11 @@ void TMySqlSession::OpenTransport(const std::string& h, int p, const std::string
     try {
         net.Vio()->Connect();
     } catch (...) {
-        // Whatever the cause, the user sees 2003 with the transport's own reason after it.
-        throw EMySqlException(CR_CONN_HOST_ERROR, net.Vio()->LastError(), {h, 10061});
+        // Whatever the cause, the user sees 2003 with the system's reason in the parentheses
+        // and the transport's own after it.
+        const TCRVio& vio = *net.Vio();
+        const TFormatArg reason = vio.SystemError().empty() ? TFormatArg(WSAECONNREFUSED) : TFormatArg(vio.SystemError());
+        throw EMySqlException(CR_CONN_HOST_ERROR, vio.LastError(), {h, reason});
     }
 }
 
@@ -233,13 +237,8 @@ void TMySqlSession::Close() {
     if (isClosed) return;
     isClosed = true;
     status = msReady;
-    try {
-        SimpleCommand(scQuit, {}, true);
-    } catch (...) {
-        net.Close();
-        throw;
-    }
-    net.Close();
+    ScopeExit close([&] { net.Close(); });
+    SimpleCommand(scQuit, {}, true);
 }
 
 }  // namespace calvoro::protocol

@@ -148,6 +148,7 @@ public:
 
     uint32_t Ferrno = 0;
     std::string Ferror;
+    std::string FSqlState;  // of the last error; empty without one
     bool isClosed = false;
     TMySqlResultSet* FResultSet = nullptr;
     TMySqlNet net;

@@ -176,6 +176,7 @@ TMySqlStmt::~TMySqlStmt() {
         fresult.reset();
         Close();
     } catch (...) {
+        // A destructor cannot raise; the connection's next command reports a broken stream.
     }
 }
 

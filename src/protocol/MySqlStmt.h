@@ -111,6 +111,7 @@ public:
 
     uint32_t Ferrno = 0;  // the last error, kept by the client API
     std::string Ferror;
+    std::string FSqlState;
 
 private:
     void ReadDefinitions(int count, bool keep);

@@ -1,30 +1,15 @@
 // calvoro-cli exec against the test server, run as a process.
+#include "CliProcess.h"
 #include "support/QtPrinters.h"
 #include "support/TestServer.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <gtest/gtest.h>
 
+using calvoro::test::Cli;
 using calvoro::test::Server;
+using Result = calvoro::test::TCliResult;
 
 namespace {
-
-struct Result {
-    int Status;
-    QString Out, Err;
-};
-
-Result Cli(QStringList args, const QString& mysqlPwd = QString()) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("MYSQL_PWD"));
-    if (!mysqlPwd.isNull()) env.insert(QStringLiteral("MYSQL_PWD"), mysqlPwd);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(CALVORO_CLI), args);
-    EXPECT_TRUE(p.waitForFinished(30000));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-}
 
 QStringList Login(bool withPassword = true) {
     const auto& s = Server();
@@ -60,11 +45,11 @@ TEST(CliExec, FailuresGoToStandardErrorWithStatusOne) {
         QStringList args;
         const char* error;
     } cases[] = {
-        {Login() << "-e" << "SELEC 1", "#42000You have an error in your SQL syntax"},
-        {Login() << "-D" << "calvoro_no_such_db" << "-e" << "SELECT 1", "#42000Unknown database 'calvoro_no_such_db'"},
+        {Login() << "-e" << "SELEC 1", "You have an error in your SQL syntax"},
+        {Login() << "-D" << "calvoro_no_such_db" << "-e" << "SELECT 1", "Unknown database 'calvoro_no_such_db'"},
         {Login() << "--param" << "x=1" << "-e" << "SELECT 1", "Parameter 'x' not found"},
         {QStringList{"exec", "-h", "127.0.0.1", "-P", "1", "-u", "x", "-e", "SELECT 1"},
-         "Can't connect to MySQL server on '127.0.0.1'"},
+         "Can't connect to MySQL server on '127.0.0.1' (111: Connection refused)"},
         {QStringList{"exec"}, "calvoro-cli: exec needs -e SQL"},
     };
     for (const auto& c : cases) {
@@ -75,11 +60,5 @@ TEST(CliExec, FailuresGoToStandardErrorWithStatusOne) {
     }
     const Result wrong = Cli(Login(false) << "-e" << "SELECT 1", QStringLiteral("wrong"));
     EXPECT_EQ(wrong.Status, 1);
-    EXPECT_TRUE(wrong.Err.startsWith(QStringLiteral("#28000Access denied"))) << wrong.Err.toStdString();
-}
-
-TEST(CliExec, Help) {
-    const Result r = Cli({"--help"});
-    EXPECT_EQ(r.Status, 0);
-    EXPECT_TRUE(r.Out.startsWith(QStringLiteral("Usage: calvoro-cli exec"))) << r.Out.toStdString();
+    EXPECT_TRUE(wrong.Err.startsWith(QStringLiteral("Access denied"))) << wrong.Err.toStdString();
 }

@@ -1,3 +1,4 @@
+#include "CliProcess.h"
 #include "cli/CliOptions.h"
 #include "common/Exceptions.h"
 
@@ -48,4 +49,11 @@ TEST(CliOptions, Refused) {
             EXPECT_EQ(e.Message(), QString::fromLatin1(message) + QStringLiteral("\nTry 'calvoro-cli --help'."));
         }
     }
+}
+
+// The program itself answers --help without a server.
+TEST(CliOptions, HelpFromTheProgram) {
+    const calvoro::test::TCliResult r = calvoro::test::Cli({"--help"});
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_TRUE(r.Out.startsWith(QStringLiteral("Usage: calvoro-cli exec"))) << r.Out.toStdString();
 }

@@ -64,14 +64,18 @@ struct CommaLocale {
 
 }  // namespace
 
-TEST_F(CommandTest, ParameterValuesReachTheServerUnchanged) {
-    CommaLocale comma;
-    struct Case {
-        const char* column;
-        std::function<void(TDAParam&)> set;
-        const char* literal;            // as written into the statement
-        std::optional<QString> stored;  // as read back
-    } cases[] = {
+namespace {
+
+struct ParameterCase {
+    const char* column;
+    std::function<void(TDAParam&)> set;
+    const char* literal;            // as written into the statement
+    std::optional<QString> stored;  // as read back
+};
+
+// Values of every kind, for text and for prepared execution.
+std::vector<ParameterCase> ParameterCases() {
+    return {
         {"s", [](TDAParam& p) { p.SetAsString(QStringLiteral("O'Hara")); }, "'O\\'Hara'", QStringLiteral("O'Hara")},
         {"s", [](TDAParam& p) { p.SetAsString(QStringLiteral("\\")); }, "'\\\\'", QStringLiteral("\\")},
         {"s", [](TDAParam& p) { p.SetAsString(QString::fromUtf8("emoji \xF0\x9F\x98\x80 \xE6\xBC\xA2")); },
@@ -96,7 +100,13 @@ TEST_F(CommandTest, ParameterValuesReachTheServerUnchanged) {
         {"dec1", [](TDAParam& p) { p.SetAsString(QStringLiteral("12345678901234567890.0123456789")); },
          "'12345678901234567890.0123456789'", QStringLiteral("12345678901234567890.0123456789")},
     };
-    for (const auto& k : cases) {
+}
+
+}  // namespace
+
+TEST_F(CommandTest, ParameterValuesReachTheServerUnchanged) {
+    CommaLocale comma;
+    for (const auto& k : ParameterCases()) {
         SCOPED_TRACE(k.literal);
         command.SQL().SetText(QStringLiteral("INSERT INTO t (%1) VALUES (:v)").arg(QLatin1String(k.column)));
         k.set(command.ParamByName(QStringLiteral("v")));
@@ -225,12 +235,49 @@ TEST_F(CommandTest, ValuesSurviveATextChange) {
     EXPECT_EQ(Run(), QStringLiteral("INSERT INTO t (s, n) VALUES ('kept', NULL)"));
 }
 
-TEST_F(CommandTest, NoConnectionAndNoPreparing) {
-    command.SQL().SetText(QStringLiteral("SELECT 1"));
-    EXPECT_THROW(command.Prepare(), EDatabaseError);
-    EXPECT_FALSE(command.Prepared());
-    EXPECT_EQ(c->ConnectCount(), 1);  // the hold taken for preparing was given back
+TEST_F(CommandTest, PreparedParametersReachTheServerUnchanged) {
+    CommaLocale comma;
+    for (const auto& k : ParameterCases()) {
+        SCOPED_TRACE(k.literal);
+        command.SQL().SetText(QStringLiteral("INSERT INTO t (%1) VALUES (:v)").arg(QLatin1String(k.column)));
+        command.Prepare();
+        ASSERT_TRUE(command.Prepared());
+        k.set(command.ParamByName(QStringLiteral("v")));
+        // Prepared statements send "?" and binary values, never the literal.
+        EXPECT_EQ(Run(), QStringLiteral("INSERT INTO t (%1) VALUES (?)").arg(QLatin1String(k.column)));
+        EXPECT_EQ(command.RowsAffected(), 1);
+        const auto stored = FirstValue(
+            *c, QStringLiteral("SELECT %1 FROM t WHERE id = %2").arg(QLatin1String(k.column)).arg(command.InsertId()));
+        EXPECT_EQ(stored, k.stored);
+        command.Params()[0].Clear();
+        command.UnPrepare();
+    }
+}
 
+TEST_F(CommandTest, PreparedCommandsRunRepeatedlyAndGiveTheirHoldBack) {
+    const int holds = c->ConnectCount();
+    command.SQL().SetText(QStringLiteral("SELECT n FROM t WHERE n > :min"));
+    command.Prepare();
+    EXPECT_EQ(c->ConnectCount(), holds + 1) << "a prepared command holds its connection";
+    for (int i = 0; i < 3; ++i) {
+        command.ParamByName(QStringLiteral("min")).SetAsInteger(i);
+        command.Execute();  // its rows are discarded, so the next execution can run
+    }
+    command.UnPrepare();
+    EXPECT_FALSE(command.Prepared());
+    EXPECT_EQ(c->ConnectCount(), holds);
+
+    command.SQL().SetText(QStringLiteral("SELEC n FROM t"));
+    const EMyError e = Raised<EMyError>([&] { command.Prepare(); });
+    EXPECT_EQ(e.ErrorCode(), 1064);
+    EXPECT_EQ(e.SqlState(), QStringLiteral("42000"));
+    EXPECT_FALSE(command.Prepared());
+    EXPECT_EQ(c->ConnectCount(), holds) << "the hold taken for preparing was given back";
+    command.SQL().SetText(QStringLiteral("SELECT 1"));
+    command.Execute();  // the session is usable after the failed prepare
+}
+
+TEST_F(CommandTest, NoConnection) {
     TMyCommand lonely;
     lonely.SQL().SetText(QStringLiteral("SELECT 1"));
     EXPECT_EQ(Raised<EDatabaseError>([&] { lonely.Execute(); }).Message(),

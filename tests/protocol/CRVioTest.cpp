@@ -5,6 +5,7 @@
 #include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -163,7 +164,7 @@ TEST(CRVioTcp, ConnectSetsOptionsAndTimeout) {
 
 TEST(CRVioTcp, ReceiveTimeoutAndClosedPeer) {
     TScriptedServer server([](TScriptedPeer& p) {
-        p.WaitForClose(3s);  // silent: the client's receive time-out ends its read
+        p.WaitForClose(20s);  // silent, longer than the bound below: only the client's time-out ends its read
     });
     TCRVioTcp vio("127.0.0.1", server.Port());
     vio.SetTimeout(1);
@@ -172,8 +173,9 @@ TEST(CRVioTcp, ReceiveTimeoutAndClosedPeer) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(vio.Read(buf, 0, 4), 0u);
     const auto elapsed = std::chrono::steady_clock::now() - start;
+    // The 1 s time-out, with room for a loaded machine under sanitizers.
     EXPECT_GE(elapsed, 900ms);
-    EXPECT_LT(elapsed, 2500ms);
+    EXPECT_LT(elapsed, 10s);
     EXPECT_EQ(vio.LastError(), "Socket error on read. WSAGetLastError return 11($B)");
     vio.Close();
     EXPECT_EQ(server.Join(), "");
@@ -216,15 +218,16 @@ TEST(CRVioTcp, ConnectFailures) {
         std::string host;
         THostResolveFunc resolver;
         int code;
-        std::string lastError;
+        std::string lastError, systemError;
     } cases[] = {
-        {"nothing listens", "127.0.0.1", nullptr, 2003, "Socket error on connect. WSAGetLastError return 111($6F)"},
+        {"nothing listens", "127.0.0.1", nullptr, 2003, "Socket error on connect. WSAGetLastError return 111($6F)",
+         "111: Connection refused"},
         {"name not found", "nowhere.test",
-         [](const std::string&, uint32_t&) { return -2; }, 2005,
-         "Socket error on connect. WSAGetLastError return -2($FFFFFFFE)"},
+         [](const std::string&, uint32_t&) { return EAI_NONAME; }, 2005,
+         "Socket error on connect. WSAGetLastError return -2($FFFFFFFE)", "-2: Name or service not known"},
         {"name found, nothing listens", "somewhere.test",
          [](const std::string&, uint32_t& a) { a = htonl(INADDR_LOOPBACK); return 0; }, 2003,
-         "Socket error on connect. WSAGetLastError return 111($6F)"},
+         "Socket error on connect. WSAGetLastError return 111($6F)", "111: Connection refused"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -237,6 +240,7 @@ TEST(CRVioTcp, ConnectFailures) {
             EXPECT_EQ(e.ErrorCode(), c.code);
         }
         EXPECT_EQ(vio.LastError(), c.lastError);
+        EXPECT_EQ(vio.SystemError(), c.systemError);
         EXPECT_EQ(vio.GetSocket(), -1);
     }
 }
@@ -289,8 +293,9 @@ TEST(CRVioTcp, SlowResolutionTimesOut) {
     }
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, 950ms);
-    EXPECT_LT(elapsed, 2000ms);
+    EXPECT_LT(elapsed, 10s);  // generous: a loaded machine under sanitizers
     EXPECT_EQ(vio.LastError(), "Connection timed out");
+    EXPECT_EQ(vio.SystemError(), "110: Connection timed out");
     EXPECT_EQ(vio.GetSocket(), -1);
     *release = true;
     for (int i = 0; i < 200 && !*answered; ++i) std::this_thread::sleep_for(5ms);

@@ -232,12 +232,14 @@ TEST(MySqlApiDirect, ErrorConvention) {
                              Frame(1, Hex("00 00 00 02 00 00 00"))}));
     EXPECT_EQ(c.Query("SELECT * FROM x"), 1146);
     EXPECT_EQ(c.api.mysql_errno(c.con), 1146u);
-    EXPECT_EQ(c.api.mysql_error(c.con), "\r\n#42S02Table 'd.x' doesn't exist");
+    EXPECT_EQ(c.api.mysql_error(c.con), "\r\nTable 'd.x' doesn't exist");
+    EXPECT_EQ(c.api.mysql_sqlstate(c.con), "42S02");
     EXPECT_EQ(c.api.mysql_use_result(c.con), nullptr);
     EXPECT_EQ(c.api.mysql_errno(c.con), 1146u) << "mysql_use_result leaves the error as it is";
     EXPECT_EQ(c.api.mysql_ping(c.con), 0);
     EXPECT_EQ(c.api.mysql_errno(c.con), 0u);
     EXPECT_EQ(c.api.mysql_error(c.con), "");
+    EXPECT_EQ(c.api.mysql_sqlstate(c.con), "00000");
 
     ASSERT_EQ(c.Query("SELECT"), 0);
     PMYSQL_RES res = c.api.mysql_use_result(c.con);
@@ -246,6 +248,7 @@ TEST(MySqlApiDirect, ErrorConvention) {
     EXPECT_NE(c.api.mysql_fetch_row(res), nullptr);
     EXPECT_EQ(c.api.mysql_next_result(c.con), 2014);
     EXPECT_EQ(c.api.mysql_error(c.con), "Commands out of sync;  You can't run this command now\r\nmysql.status = 2");
+    EXPECT_EQ(c.api.mysql_sqlstate(c.con), "HY000") << "a client error";
     EXPECT_EQ(c.api.mysql_fetch_row(res), nullptr);
     EXPECT_EQ(c.api.mysql_errno(c.con), 1317u);
     EXPECT_EQ(c.con->status, msReady) << "no more results announced";
@@ -264,13 +267,49 @@ TEST(MySqlApiDirect, KillSendsTheId) {
     EXPECT_EQ(Frames(c.vio->Output)[0].Payload, Hex("0c 04 03 02 01"));
 }
 
+// Freeing a result drains its unread rows; a drain that fails leaves its error in the
+// connection handle, where the caller looks for it.
+TEST(MySqlApiDirect, FailedDrainIsStored) {
+    const Bytes head = Packets(1, {{1}, ColumnDef(Name), Eof(), TextRow({"a"})});
+    struct Case {
+        const char* name;
+        Bytes rest;  // what follows the first row
+        unsigned code;
+        std::string message, sqlState;
+    } cases[] = {
+        {"error packet instead of a row", Frame(5, ErrorPacket(1317, "70100", "interrupted")), 1317,
+         "\r\ninterrupted", "70100"},
+        {"connection lost", Hex("05 00 00"), 2013, "Lost connection to MySQL server during query", "HY000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TCannedConnection t(Cat({head, c.rest}));
+        ASSERT_EQ(t.Query("SELECT name FROM t"), 0);
+        PMYSQL_RES res = t.api.mysql_use_result(t.con);
+        ASSERT_NE(res, nullptr);
+        t.api.mysql_free_result(res);
+        EXPECT_EQ(t.api.mysql_errno(t.con), c.code);
+        EXPECT_EQ(t.api.mysql_error(t.con).substr(0, c.message.size()), c.message);
+        EXPECT_EQ(t.api.mysql_sqlstate(t.con), c.sqlState);
+    }
+
+    // A drain that works leaves the connection without an error.
+    TCannedConnection fine(Cat({head, Frame(5, Eof())}));
+    ASSERT_EQ(fine.Query("SELECT name FROM t"), 0);
+    fine.api.mysql_free_result(fine.api.mysql_use_result(fine.con));
+    EXPECT_EQ(fine.api.mysql_errno(fine.con), 0u);
+}
+
 // A connect that fails leaves the handle alive with the error stored.
 TEST(MySqlApiDirect, FailedConnect) {
     TMySQLAPIDirect api;
     PMYSQL_CON con = api.mysql_init(nullptr);
     EXPECT_EQ(api.mysql_real_connect(con, "127.0.0.1", "u", "p", "", 1, "", 0), nullptr);
     EXPECT_EQ(api.mysql_errno(con), 2003u);
-    EXPECT_EQ(api.mysql_error(con).rfind("Can't connect to MySQL server on '127.0.0.1' (10061)\r\n", 0), 0u);
+    EXPECT_EQ(api.mysql_error(con).rfind("Can't connect to MySQL server on '127.0.0.1' (111: Connection refused)\r\n", 0),
+              0u)
+        << api.mysql_error(con);
+    EXPECT_EQ(api.mysql_sqlstate(con), "HY000");
     api.mysql_close(con);
 }
 
@@ -311,7 +350,8 @@ TEST(MySqlApiDirect, StatementRows) {
 
     EXPECT_EQ(c.api._mysql_stmt_fetch(st, row), 1317);
     EXPECT_EQ(c.api.mysql_stmt_errno(st), 1317u);
-    EXPECT_EQ(c.api.mysql_stmt_error(st), "\r\n#70100interrupted");
+    EXPECT_EQ(c.api.mysql_stmt_error(st), "\r\ninterrupted");
+    EXPECT_EQ(c.api.mysql_stmt_sqlstate(st), "70100");
     EXPECT_EQ(c.api.mysql_errno(c.con), 0u) << "statement errors stay with the statement";
     EXPECT_EQ(c.con->status, msReady);
     EXPECT_EQ(c.api.mysql_stmt_close(st), 0);

@@ -303,26 +303,31 @@ TEST(MySqlNet, SendEmpty) {
     EXPECT_THROW(t.net.SendEmpty(), EInternalError);
 }
 
+// The number, the SQLSTATE apart from the text, and the text after CR LF.
 TEST(MySqlNet, ErrorPacketRaisesTheServersError) {
     struct Case {
         Bytes payload;
         int code;
-        std::string message;
+        std::string sqlState, message;
     } cases[] = {
-        {ErrorPacket(1064, "42000", "You have an error"), 1064, "\r\n#42000You have an error"},
-        {ErrorPacket(1045, "", "Access denied"), 1045, "\r\nAccess denied"},  // pre-4.1: no SQLSTATE
-        {Cat({ErrorPacket(1146, "42S02", "gone"), {0}, B("after NUL")}), 1146, "\r\n#42S02gone"},
-        {Hex("ff ff ff"), -1, ""},  // the number is signed
-        {Hex("ff 15 04"), 1045, ""},
+        {ErrorPacket(1064, "42000", "You have an error"), 1064, "42000", "\r\nYou have an error"},
+        {ErrorPacket(1045, "", "Access denied"), 1045, "HY000", "\r\nAccess denied"},  // pre-4.1: no SQLSTATE
+        {Cat({ErrorPacket(1146, "42S02", "gone"), {0}, B("after NUL")}), 1146, "42S02", "\r\ngone"},
+        {ErrorPacket(1105, "HY000", ""), 1105, "HY000", ""},
+        {Cat({Hex("ff 15 04"), B("#4200")}), 1045, "HY000", "\r\n#4200"},  // too short for a SQLSTATE
+        {Hex("ff ff ff"), -1, "HY000", ""},  // the number is signed
+        {Hex("ff 15 04"), 1045, "HY000", ""},
         // Cut short: Malformed packet, never a read past the payload.
-        {Hex("ff"), 2027, "Malformed packet"},
-        {Hex("ff 15"), 2027, "Malformed packet"},
+        {Hex("ff"), 2027, "HY000", "Malformed packet"},
+        {Hex("ff 15"), 2027, "HY000", "Malformed packet"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
         TNetOverMemory t(Frame(0, c.payload));
         t.net.NewCommand();
         const auto e = Raised([&] { t.net.Receive(); });
         EXPECT_EQ(e.ErrorCode(), c.code);
+        EXPECT_EQ(e.SqlState(), c.sqlState);
         EXPECT_EQ(e.Message(), c.message);
     }
     // ReadError leaves anything but an error packet alone.
@@ -358,7 +363,8 @@ TEST(MySqlNet, ReceiveBuffer) {
     EXPECT_EQ(row, B("row one"));
     const auto e = Raised([&] { t.net.ReceiveBuffer(row); });
     EXPECT_EQ(e.ErrorCode(), 1317);
-    EXPECT_EQ(e.Message(), "\r\n#70100interrupted");
+    EXPECT_EQ(e.Message(), "\r\ninterrupted");
+    EXPECT_EQ(e.SqlState(), "70100");
     EXPECT_EQ(Raised([&] { t.net.ReceiveBuffer(row); }).ErrorCode(), 2027);  // empty packet
     try {
         t.net.ReceiveBuffer(row);
@@ -484,7 +490,7 @@ TEST(MySqlNet, CompressedErrors) {
         {CompressedFrame(1, Frame(0, B("x")), false), 1156,
          "\r\nReceiveCompHeader: Net packets out of order: received[1], expected[0]"},
         // The plain header inside is not checked.
-        {CompressedFrame(0, Frame(9, ErrorPacket(1064, "42000", "e")), false), 1064, "\r\n#42000e"},
+        {CompressedFrame(0, Frame(9, ErrorPacket(1064, "42000", "e")), false), 1064, "\r\ne"},
         // Data that does not inflate to the announced length.
         {Cat({Hex("05 00 00 00 10 00 00"), B("junk!")}), 1157, ""},
         {wrongLength, 1157, ""},

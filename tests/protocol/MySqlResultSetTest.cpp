@@ -239,7 +239,7 @@ TEST(MySqlResultSet, ErrorPacketInsteadOfARow) {
     ASSERT_TRUE(r->Read(&r->FBind));
     const auto e = Raised([&] { r->Read(&r->FBind); });
     EXPECT_EQ(e.ErrorCode(), 1317);
-    EXPECT_EQ(e.Message(), "\r\n#70100Query execution was interrupted");
+    EXPECT_EQ(e.Message(), "\r\nQuery execution was interrupted");
     EXPECT_TRUE(r->Eof()) << "an error ends the result";
     EXPECT_FALSE(r->Read(&r->FBind));
 }
@@ -248,7 +248,8 @@ TEST(MySqlResultSet, ErrorAnswer) {
     TQuery q(Packets(1, {ErrorPacket(1064, "42000", "You have an error in your SQL syntax")}));
     const auto e = Raised([&] { q.session.ReadQueryResult(); });
     EXPECT_EQ(e.ErrorCode(), 1064);
-    EXPECT_EQ(e.Message(), "\r\n#42000You have an error in your SQL syntax");
+    EXPECT_EQ(e.Message(), "\r\nYou have an error in your SQL syntax");
+    EXPECT_EQ(e.SqlState(), "42000");
     EXPECT_EQ(q.session.status, msReady);
 }
 

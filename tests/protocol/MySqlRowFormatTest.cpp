@@ -34,13 +34,22 @@ void ExpectBinds(const std::vector<TMySqlBind>& binds, const std::vector<TExpect
     }
 }
 
-// Decodes in a copy of exactly the packet's size, so that AddressSanitizer sees any read
-// past its end.
+// Decodes in a heap copy of exactly the packet's size (none for an empty packet), so that
+// AddressSanitizer sees any read past its end.
 template <typename Decode>
 void OnExactCopy(const Bytes& packet, Decode decode) {
-    std::unique_ptr<uint8_t[]> copy(new uint8_t[packet.size() + 1]);
+    std::unique_ptr<uint8_t[]> copy(new uint8_t[packet.size()]);
     std::copy(packet.begin(), packet.end(), copy.get());
     decode(copy.get(), packet.size());
+}
+
+// Reads every byte the binds describe, so that AddressSanitizer sees a value reaching past
+// the packet even where the decoder itself only measured it.
+void TouchValues(const uint8_t* packet, const std::vector<TMySqlBind>& binds) {
+    volatile uint8_t sink = 0;
+    for (const TMySqlBind& b : binds)
+        if (!b.IsNull)
+            for (uint32_t i = 0; i < b.Length; ++i) sink = uint8_t(sink + packet[b.Offset + i]);
 }
 
 std::vector<TMySqlFieldInfo> Columns(std::initializer_list<TMySqlFieldType> types) {
@@ -70,7 +79,10 @@ TEST(MySqlRowFormat, TextRows) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<TMySqlBind> binds(c.binds.size());
-        OnExactCopy(c.row, [&](const uint8_t* p, size_t n) { DecodeTextRow(p, n, binds.data(), binds.size()); });
+        OnExactCopy(c.row, [&](const uint8_t* p, size_t n) {
+            DecodeTextRow(p, n, binds.data(), binds.size());
+            TouchValues(p, binds);
+        });
         ExpectBinds(binds, c.binds);
     }
 }
@@ -84,6 +96,8 @@ TEST(MySqlRowFormat, MalformedTextRows) {
         {"empty packet", {}, 1},
         {"0xFF is not a length", Hex("ff 01 02"), 1},
         {"value cut short", Hex("05 61 62"), 1},
+        {"value one byte short", Hex("03 61 62"), 1},
+        {"0xFC value one byte short", Cat({{0xFC}, LE(3, 2), B("ab")}), 1},
         {"a column missing", TextRow({"a"}), 2},
         {"0xFC without its 2 bytes", Hex("fc 01"), 1},
         {"0xFD without its 3 bytes", Hex("fd 01 00"), 1},
@@ -96,6 +110,7 @@ TEST(MySqlRowFormat, MalformedTextRows) {
         std::vector<TMySqlBind> binds(c.columns);
         OnExactCopy(c.row, [&](const uint8_t* p, size_t n) {
             EXPECT_EQ(Raised([&] { DecodeTextRow(p, n, binds.data(), c.columns); }).ErrorCode(), 2027);
+            TouchValues(p, binds);
         });
     }
 }
@@ -134,6 +149,7 @@ TEST(MySqlRowFormat, BinaryRows) {
         std::vector<TMySqlBind> binds(c.fields.size());
         OnExactCopy(c.row, [&](const uint8_t* p, size_t n) {
             DecodeBinaryRow(p, n, c.fields.data(), binds.data(), binds.size());
+            TouchValues(p, binds);
         });
         ExpectBinds(binds, c.binds);
         for (size_t i = 0; i < binds.size(); ++i) EXPECT_EQ(binds[i]._Type, c.fields[i]._Type);
@@ -165,6 +181,7 @@ TEST(MySqlRowFormat, MalformedBinaryRows) {
         {"fixed width cut short", Columns({FIELD_TYPE_LONGLONG}), Cat({{0, 0}, LE(1, 7)})},
         {"prefix 0xFF", Columns({FIELD_TYPE_VAR_STRING}), Hex("00 00 ff")},
         {"value beyond the packet", Columns({FIELD_TYPE_VAR_STRING}), Hex("00 00 09 41")},
+        {"value one byte short", Columns({FIELD_TYPE_VAR_STRING}), Hex("00 00 02 41")},
         {"a column missing", Columns({FIELD_TYPE_TINY, FIELD_TYPE_TINY}), Hex("00 00 01")},
     };
     for (const auto& c : cases) {
@@ -173,6 +190,7 @@ TEST(MySqlRowFormat, MalformedBinaryRows) {
         OnExactCopy(c.row, [&](const uint8_t* p, size_t n) {
             EXPECT_EQ(Raised([&] { DecodeBinaryRow(p, n, c.fields.data(), binds.data(), binds.size()); }).ErrorCode(),
                       2027);
+            TouchValues(p, binds);
         });
     }
 }

@@ -1,15 +1,18 @@
 // The session on canned bytes: greeting decoding, hostile or truncated packets during the
-// login, the command state and the transports that are not available here.
+// login, the command state, the transports that are not available here, and connects that
+// fail before any server answers.
 #include "protocol/MySqlSession.h"
 #include "support/Raised.h"
 #include "support/SessionOverMemory.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 
 using namespace calvoro::protocol;
 using namespace calvoro::test;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -213,4 +216,35 @@ TEST(MySqlSession, CloseOnABrokenConnectionFreesTheTransport) {
     EXPECT_EQ(Raised([&] { s.Close(); }).ErrorCode(), 2013);
     EXPECT_TRUE(closed);
     EXPECT_EQ(s.net.Vio(), nullptr);
+}
+
+// Connects that end before any server answers: 2003 with the system's reason in the
+// parentheses and the transport's own after it.
+TEST(MySqlSession, ConnectFailures) {
+    // A port on the loopback address where nothing listens.
+    TMySqlSession refused;
+    auto e = Raised([&] { refused.Connect("127.0.0.1", "u", CLIENT_FOUND_ROWS, "", 1, "", "p"); });
+    EXPECT_EQ(e.ErrorCode(), 2003);
+    EXPECT_EQ(e.Message(), "Can't connect to MySQL server on '127.0.0.1' (111: Connection refused)\r\n"
+                           "Socket error on connect. WSAGetLastError return 111($6F)");
+
+    // A name that cannot be resolved fails within the connect time-out (3 s, with room for a
+    // loaded machine), in the resolver's words, which depend on the system.
+    TMySqlSession unknown;
+    unknown._connectTimeout = 3;
+    const auto start = std::chrono::steady_clock::now();
+    e = Raised([&] { unknown.Connect("no-such-host.invalid", "u", CLIENT_FOUND_ROWS, "", 1, "", "p"); });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
+    EXPECT_EQ(e.ErrorCode(), 2003);
+    const std::string message = e.Message();
+    const std::string head = "Can't connect to MySQL server on 'no-such-host.invalid' (";
+    EXPECT_EQ(message.substr(0, head.size()), head);
+    const size_t close = message.find(")\r\n");
+    ASSERT_NE(close, std::string::npos) << message;
+    const std::string system = message.substr(head.size(), close - head.size());
+    EXPECT_NE(system.find(": "), std::string::npos) << system;
+    const std::string reason = message.substr(close + 3);
+    EXPECT_TRUE(reason.rfind("Socket error on connect. WSAGetLastError return ", 0) == 0 ||
+                reason == "Connection timed out")
+        << reason;
 }

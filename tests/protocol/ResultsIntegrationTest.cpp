@@ -207,7 +207,7 @@ TEST(ResultsIntegration, NextResultWhileRowsAreUnread) {
     EXPECT_EQ(c.api.mysql_next_result(c.con), -1);
 }
 
-// Server errors: the number, and "#", the SQLSTATE and the server's text after CR LF.
+// Server errors: the number, the SQLSTATE apart, and the server's text after CR LF.
 TEST(ResultsIntegration, ServerErrors) {
     TApiConnection c;
     c.Exec("CREATE OR REPLACE TABLE dup (k INT PRIMARY KEY)");
@@ -215,26 +215,29 @@ TEST(ResultsIntegration, ServerErrors) {
     struct Case {
         std::string sql;
         unsigned code;
-        std::string message;
+        std::string sqlState, message;
     } cases[] = {
-        {"SELECT * FROM no_such_table", 1146, "\r\n#42S02Table 'calvoro_protocol.no_such_table' doesn't exist"},
-        {"INSERT INTO dup VALUES (1)", 1062, "\r\n#23000Duplicate entry '1' for key 'PRIMARY'"},
-        {"SELEC 1", 1064,
-         "\r\n#42000You have an error in your SQL syntax; check the manual that corresponds to your MariaDB server "
+        {"SELECT * FROM no_such_table", 1146, "42S02", "\r\nTable 'calvoro_protocol.no_such_table' doesn't exist"},
+        {"INSERT INTO dup VALUES (1)", 1062, "23000", "\r\nDuplicate entry '1' for key 'PRIMARY'"},
+        {"SELEC 1", 1064, "42000",
+         "\r\nYou have an error in your SQL syntax; check the manual that corresponds to your MariaDB server "
          "version for the right syntax to use near 'SELEC 1' at line 1"},
-        {"SELECT no_column FROM dup", 1054, "\r\n#42S22Unknown column 'no_column' in 'SELECT'"},
+        {"SELECT no_column FROM dup", 1054, "42S22", "\r\nUnknown column 'no_column' in 'SELECT'"},
     };
     for (const auto& e : cases) {
         SCOPED_TRACE(e.sql);
         EXPECT_EQ(c.Query(e.sql), int(e.code));
         EXPECT_EQ(c.api.mysql_errno(c.con), e.code);
+        EXPECT_EQ(c.api.mysql_sqlstate(c.con), e.sqlState);
         EXPECT_EQ(c.api.mysql_error(c.con), e.message);
         EXPECT_EQ(c.api.mysql_use_result(c.con), nullptr);
         EXPECT_EQ(c.Value("SELECT 'usable'"), "usable");
         EXPECT_EQ(c.api.mysql_errno(c.con), 0u);
+        EXPECT_EQ(c.api.mysql_sqlstate(c.con), "00000");
     }
     EXPECT_EQ(c.api.mysql_select_db(c.con, "no_such_db"), 1049);
-    EXPECT_EQ(c.api.mysql_error(c.con), "\r\n#42000Unknown database 'no_such_db'");
+    EXPECT_EQ(c.api.mysql_error(c.con), "\r\nUnknown database 'no_such_db'");
+    EXPECT_EQ(c.api.mysql_sqlstate(c.con), "42000");
 
     // An error that arrives instead of a row: the result ends, the connection stays usable.
     ASSERT_EQ(c.Query("SELECT IF(seq < 3, seq, (SELECT seq FROM seq_1_to_2)) FROM seq_1_to_5"), 0) << c.Error();
@@ -244,7 +247,8 @@ TEST(ResultsIntegration, ServerErrors) {
     EXPECT_NE(c.api.mysql_fetch_row(res), nullptr);
     EXPECT_EQ(c.api.mysql_fetch_row(res), nullptr);
     EXPECT_EQ(c.api.mysql_errno(c.con), 1242u);
-    EXPECT_EQ(c.api.mysql_error(c.con), "\r\n#21000Subquery returns more than 1 row");
+    EXPECT_EQ(c.api.mysql_error(c.con), "\r\nSubquery returns more than 1 row");
+    EXPECT_EQ(c.api.mysql_sqlstate(c.con), "21000");
     c.api.mysql_free_result(res);
     EXPECT_EQ(c.Value("SELECT 'after'"), "after");
 }

@@ -273,17 +273,19 @@ TEST(StmtIntegration, ErrorsStayWithTheStatement) {
     const std::string syntax = "SELEC ?";
     EXPECT_EQ(c.api.mysql_stmt_prepare(bad, syntax.data(), syntax.size()), 1064);
     EXPECT_EQ(c.api.mysql_stmt_errno(bad), 1064u);
-    EXPECT_EQ(c.api.mysql_stmt_error(bad).substr(0, 48), "\r\n#42000You have an error in your SQL syntax; ch");
+    EXPECT_EQ(c.api.mysql_stmt_error(bad).substr(0, 42), "\r\nYou have an error in your SQL syntax; ch");
+    EXPECT_EQ(c.api.mysql_stmt_sqlstate(bad), "42000");
     EXPECT_EQ(c.api.mysql_errno(c.con), 0u);
     c.api.mysql_stmt_close(bad);
 
     TPrepared insert(c, "INSERT INTO u VALUES (?)");
     ASSERT_EQ(insert.Execute({P(dtInteger, int64_t(1))}), 0) << insert.Error();
     EXPECT_EQ(insert.Execute({P(dtInteger, int64_t(1))}), 1062);
-    EXPECT_EQ(c.api.mysql_stmt_error(insert.st), "\r\n#23000Duplicate entry '1' for key 'PRIMARY'");
+    EXPECT_EQ(c.api.mysql_stmt_error(insert.st), "\r\nDuplicate entry '1' for key 'PRIMARY'");
+    EXPECT_EQ(c.api.mysql_stmt_sqlstate(insert.st), "23000");
     // Too few descriptors: the request carries no parameters and the server refuses it.
     EXPECT_EQ(insert.Execute({}), 1210);
-    EXPECT_EQ(c.api.mysql_stmt_error(insert.st), "\r\n#HY000Incorrect arguments to mysqld_stmt_execute");
+    EXPECT_EQ(c.api.mysql_stmt_error(insert.st), "\r\nIncorrect arguments to mysqld_stmt_execute");
     ASSERT_EQ(insert.Execute({P(dtInteger, int64_t(2))}), 0) << insert.Error();
     EXPECT_EQ(c.api.mysql_stmt_errno(insert.st), 0u);
     EXPECT_EQ(c.Value("SELECT COUNT(*) FROM u"), "2");

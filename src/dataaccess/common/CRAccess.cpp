@@ -1,5 +1,7 @@
 #include "CRAccess.h"
 
+#include "common/ScopeGuard.h"
+
 #include <algorithm>
 
 namespace calvoro::dac {
@@ -39,13 +41,8 @@ void TCRConnection::ProcessError(EDAError& e, bool& fail) {
         bool reexecute = false;
         if (FOnError) {
             FInProcessError = true;
-            try {
-                FOnError(e, fail, reconnect, reexecute, retryCount, cause);
-            } catch (...) {
-                FInProcessError = false;
-                throw;
-            }
-            FInProcessError = false;
+            ScopeExit processed([&] { FInProcessError = false; });
+            FOnError(e, fail, reconnect, reexecute, retryCount, cause);
         }
         if (reconnect) {
             // The attempt's own errors are not processed again: they are ignored, and the
@@ -53,16 +50,25 @@ void TCRConnection::ProcessError(EDAError& e, bool& fail) {
             FReconnected = false;
             FInProcessError = true;
             if (retryCount == 0) {
-                try { Disconnect(); } catch (const std::exception&) {}
+                try {
+                    Disconnect();
+                } catch (const std::exception&) {
+                    // The connection is lost already; closing it is only tidying up.
+                }
             }
             try {
                 Connect(QString());
                 FReconnected = true;
             } catch (const std::exception&) {
+                // A failed attempt shows as !FReconnected: the handler decides whether to retry.
             }
             FInProcessError = false;
             if (FReconnected && FOnReconnectSuccess) {
-                try { FOnReconnectSuccess(); } catch (const std::exception&) {}
+                try {
+                    FOnReconnectSuccess();
+                } catch (const std::exception&) {
+                    // The connection is back; a failing after-connect handler does not undo that.
+                }
             }
             if (FReconnected && reexecute) throw EFailOver(cause);
             ++retryCount;
@@ -70,7 +76,11 @@ void TCRConnection::ProcessError(EDAError& e, bool& fail) {
             // Marked connected for the duration so that the component's close runs fully.
             const bool wasConnected = FConnected;
             FConnected = true;
-            try { FOnReconnectError(); } catch (const std::exception&) {}
+            try {
+                FOnReconnectError();
+            } catch (const std::exception&) {
+                // Closing the component after the lost connection; the first error is raised.
+            }
             FConnected = wasConnected && FConnected;
         }
     } while (reconnect && !FReconnected);

@@ -1,5 +1,6 @@
 #include "DBAccess.h"
 
+#include "common/ScopeGuard.h"
 #include "sqltext/CRParser.h"
 
 #include <algorithm>
@@ -210,24 +211,22 @@ void TCustomDAConnection::SetConnected(bool value) {
                 const int count = FConnectCount;
                 dialog->SetConnection(this);
                 bool ok = false;
-                try {
+                {
+                    // PerformConnect added one more holder; the dialog's connect counts once,
+                    // and a cancelled or failed dialog not at all.
+                    ScopeExit settle([&] { FConnectCount = ok ? count : count - 1; });
                     ok = dialog->Execute();
-                } catch (...) {
-                    FConnectCount = count - 1;
-                    throw;
                 }
-                // PerformConnect added one more holder; the dialog's connect counts once.
-                FConnectCount = ok ? count : count - 1;
                 if (!ok) Abort();
                 return;
             }
         }
-        try {
-            PerformConnect(false);
-        } catch (...) {
+        // A failed connect gives back the count taken above.
+        ScopeExit uncount([&] {
             if (!GetConnected()) --FConnectCount;
-            throw;
-        }
+        });
+        PerformConnect(false);
+        uncount.Dismiss();
         // PerformConnect counted the open connection once more; the explicit connect holds it.
         --FConnectCount;
         return;
@@ -265,14 +264,11 @@ void TCustomDAConnection::DisconnectStep() {
 void TCustomDAConnection::PerformConnect(bool retry) {
     if (GetConnected()) return;
     if (!retry && BeforeConnect) BeforeConnect(this);
-    PushOperation(clConnect);
-    try {
+    {
+        PushOperation(clConnect);
+        ScopeExit pop([&] { PopOperation(); });
         DoConnect();
-    } catch (...) {
-        PopOperation();
-        throw;
     }
-    PopOperation();
     ++FConnectCount;
     NotifyClients(true);
     if (AfterConnect) AfterConnect(this);
@@ -291,16 +287,14 @@ void TCustomDAConnection::InternalConnect() {
     FLoginPrompt = FLoginPrompt && FShouldShowPrompt;
     const int count = FConnectCount;
     ++FConnectCount;
-    try {
-        Connect();
-    } catch (...) {
+    ScopeExit restore([&] {
         FLoginPrompt = loginPrompt;
         FShouldShowPrompt = !GetConnected();
-        FConnectCount = GetConnected() ? count + 1 : count;
-        throw;
-    }
-    FLoginPrompt = loginPrompt;
-    FShouldShowPrompt = !GetConnected();
+    });
+    // A failed connect holds the connection only when it was open already.
+    ScopeExit uncount([&] { FConnectCount = GetConnected() ? count + 1 : count; });
+    Connect();
+    uncount.Dismiss();
 }
 
 void TCustomDAConnection::InternalDisconnect() {
@@ -311,13 +305,8 @@ void TCustomDAConnection::InternalDisconnect() {
 
 void TCustomDAConnection::WhileConnected(const std::function<void()>& work) {
     InternalConnect();
-    try {
-        work();
-    } catch (...) {
-        InternalDisconnect();
-        throw;
-    }
-    InternalDisconnect();
+    ScopeExit release([&] { InternalDisconnect(); });
+    work();
 }
 
 void TCustomDAConnection::SetUsername(const QString& value) {
@@ -461,6 +450,7 @@ void TCustomDAConnection::DoError(EDAError& e, bool& fail, bool& reconnect, bool
         try {
             Disconnect();
         } catch (const std::exception&) {
+            // The connection is broken already; the error being processed is the one to report.
         }
         FInProcessError = false;
     }
@@ -592,32 +582,24 @@ void TCustomDASQL::Execute(int iters) {
     CheckICommand();
     FICommand->SetConnection(FConnection->GetIConnection());
     bool ok = false;
-    try {
-        WriteParams();
-        for (;;) {
-            FConnection->PushOperation(clExecute);
-            try {
-                FICommand->Execute(iters);
-                FConnection->PopOperation();
-                break;
-            } catch (const EFailOver& e) {
-                FConnection->PopOperation();
-                if (e.FConnLostCause != clExecute) throw;
-            } catch (...) {
-                FConnection->PopOperation();
-                throw;
-            }
-        }
-        ok = true;
-        Variant id;
-        if (FConnection->GetIConnection()->GetProp(prLastInsertId, id)) FLastInsertId = id.AsInt64();
-    } catch (...) {
+    ScopeExit release([&] {
         FConnection->InternalDisconnect();
-        if (AfterExecute) AfterExecute(this, false);
-        throw;
+        if (AfterExecute) AfterExecute(this, ok);
+    });
+    WriteParams();
+    for (bool done = false; !done;) {
+        FConnection->PushOperation(clExecute);
+        ScopeExit pop([&] { FConnection->PopOperation(); });
+        try {
+            FICommand->Execute(iters);
+            done = true;
+        } catch (const EFailOver& e) {
+            if (e.FConnLostCause != clExecute) throw;  // only a lost execution runs again
+        }
     }
-    FConnection->InternalDisconnect();
-    if (AfterExecute) AfterExecute(this, ok);
+    Variant id;
+    if (FConnection->GetIConnection()->GetProp(prLastInsertId, id)) FLastInsertId = id.AsInt64();
+    ok = true;
 }
 
 void TCustomDASQL::Prepare() {
@@ -626,13 +608,11 @@ void TCustomDASQL::Prepare() {
     FConnection->InternalConnect();
     CheckICommand();
     FICommand->SetConnection(FConnection->GetIConnection());
-    try {
-        WriteParams();
-        FICommand->Prepare();
-    } catch (...) {
-        FConnection->InternalDisconnect();
-        throw;
-    }
+    // A prepared command holds the connection until UnPrepare; a failed one lets it go.
+    ScopeExit release([&] { FConnection->InternalDisconnect(); });
+    WriteParams();
+    FICommand->Prepare();
+    release.Dismiss();
 }
 
 void TCustomDASQL::UnPrepare() {

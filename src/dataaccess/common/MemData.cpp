@@ -2,6 +2,7 @@
 
 #include "CRAccess.h"
 #include "common/CodePage.h"
+#include "common/ScopeGuard.h"
 
 #include <QCollator>
 #include <QRegularExpression>
@@ -144,13 +145,12 @@ TData::~TData() = default;
 void TData::Open() {
     if (FActive) return;
     ClearData();
-    try {
-        InternalOpen();
-    } catch (...) {
+    ScopeExit undo([&] {
         InternalClose();
         ClearData();
-        throw;
-    }
+    });
+    InternalOpen();
+    undo.Dismiss();
     FActive = true;
 }
 
@@ -304,16 +304,12 @@ void TData::InitRecord(TRecBuf recBuf) const {
 
 void TData::AppendBlankRecord() {
     TRecBuf buf = AllocRecBuf();
-    try {
-        InitRecord(buf);
-        CreateComplexFields(buf, true);
-        AppendRecord(buf);
-    } catch (...) {
-        FreeComplexFields(buf, true);
-        FreeRecBuf(buf);
-        throw;
-    }
-    FreeRecBuf(buf);
+    ScopeExit free([&] { FreeRecBuf(buf); });
+    InitRecord(buf);
+    CreateComplexFields(buf, true);
+    ScopeExit release([&] { FreeComplexFields(buf, true); });  // the row owns them once appended
+    AppendRecord(buf);
+    release.Dismiss();
 }
 
 // --- TData: field values ---
@@ -843,15 +839,8 @@ bool TData::OmitRecord(TItemHeader* item) {
         FOnGetCachedBuffer(calc);
         recBuf = calc;
     }
-    bool omit = false;
-    try {
-        omit = (FFilterFunc && !FFilterFunc(recBuf)) || (FFilterMDFunc && !FFilterMDFunc(recBuf));
-    } catch (...) {
-        FreeRecBuf(calc);
-        throw;
-    }
-    FreeRecBuf(calc);
-    return omit;
+    ScopeExit free([&] { FreeRecBuf(calc); });
+    return (FFilterFunc && !FFilterFunc(recBuf)) || (FFilterMDFunc && !FFilterMDFunc(recBuf));
 }
 
 // --- TMemData ---
@@ -1321,28 +1310,20 @@ void TMemData::RemoveFromCache(TItemHeader* item) {
 
 void TMemData::ApplyUpdates() {
     TItemHeader* saved = FCurrentItem;
+    ScopeExit restore([&] { FCurrentItem = saved; });
     for (TItemHeader* item : std::vector<TItemHeader*>(FCache)) {
         if (item->UpdateResult == urApplied) continue;
         FCurrentItem = item;
         TUpdateRecAction action = urFail;
-        for (;;) {
+        do {
             action = urApplied;
-            try {
-                if (FOnApplyRecord) FOnApplyRecord(item->Status, action);
-            } catch (...) {
-                item->UpdateResult = urFail;
-                FCurrentItem = saved;
-                throw;
-            }
-            if (action != urRetry) break;
-        }
+            ScopeExit failed([&] { item->UpdateResult = urFail; });
+            if (FOnApplyRecord) FOnApplyRecord(item->Status, action);
+            failed.Dismiss();
+        } while (action == urRetry);
         item->UpdateResult = action;
-        if (action == urAbort) {
-            FCurrentItem = saved;
-            Abort();
-        }
+        if (action == urAbort) Abort();
     }
-    FCurrentItem = saved;
 }
 
 void TMemData::CommitUpdates() {

@@ -1,6 +1,7 @@
 #include "MyAccess.h"
 
 #include "MyClasses.h"
+#include "common/ScopeGuard.h"
 #include "sqltext/MyParser.h"
 
 namespace calvoro::dac {
@@ -55,6 +56,7 @@ TCustomMyConnection::~TCustomMyConnection() {
     try {
         Disconnect();
     } catch (const std::exception&) {
+        // Closing for good: a failing close leaves nothing to report to.
     }
 }
 
@@ -179,13 +181,8 @@ void TMyCommand::AssembleSQL() {
     CheckICommand();
     auto* command = static_cast<TMySQLCommand*>(FICommand.get());
     command->SetFillParamPosition(FParamCheck);
-    try {
-        TCustomDASQL::AssembleSQL();
-    } catch (...) {
-        command->SetFillParamPosition(false);
-        throw;
-    }
-    command->SetFillParamPosition(false);
+    ScopeExit reset([&] { command->SetFillParamPosition(false); });
+    TCustomDASQL::AssembleSQL();
 }
 
 int TMyCommand::RowsAffected() const {

@@ -2,6 +2,7 @@
 // The MySQL components: the connection (TCustomMyConnection, TMyConnection) and the command
 // (TMyCommand) that the application and the other components use.
 
+#include "MyTypes.h"
 #include "dataaccess/common/DBAccess.h"
 
 #include <QStringList>
@@ -14,7 +15,6 @@ namespace calvoro::dac {
 class TMySQLConnection;
 class TMyCommand;
 
-enum TMyProtocol { mpDefault, mpTCP, mpSocket, mpPipe, mpMemory, mpSSL, mpHttp };
 enum TDANumericType { ntFloat, ntBCD, ntFmtBCD };
 
 class TCustomMyConnection;

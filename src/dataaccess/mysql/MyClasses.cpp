@@ -28,6 +28,10 @@ int ParseInt(const QString& text) {
     return value;
 }
 
+// The component's transports pass to the client API by number.
+static_assert(int(mpTCP) == MYSQL_PROTOCOL_TCP && int(mpSocket) == MYSQL_PROTOCOL_SOCKET &&
+              int(mpPipe) == MYSQL_PROTOCOL_PIPE && int(mpMemory) == MYSQL_PROTOCOL_MEMORY);
+
 qsizetype DigitRun(const QString& text, qsizetype from) {
     qsizetype i = from;
     while (i < text.size() && text[i].isDigit()) ++i;
@@ -40,7 +44,7 @@ qsizetype DigitRun(const QString& text, qsizetype from) {
 
 EMyError::EMyError(int errorCode, const QString& message, TComponent* component)
     : EDAError(errorCode, message, component) {
-    if (errorCode != 1064) return;
+    if (errorCode != ER_PARSE_ERROR) return;
     // The line of a syntax error: the last run of digits in the message.
     qsizetype end = message.size();
     while (end > 0 && !message[end - 1].isDigit()) --end;
@@ -53,7 +57,8 @@ EMyError::EMyError(int errorCode, const QString& message, TComponent* component)
 
 bool EMyError::IsFatalError() const {
     const int code = ErrorCode();
-    return code == 1053 || code == 2003 || code == 2006 || code == 2013;
+    return code == ER_SERVER_SHUTDOWN || code == CR_CONN_HOST_ERROR || code == CR_SERVER_GONE_ERROR ||
+           code == CR_SERVER_LOST;
 }
 
 TServerVersion ParseServerVersion(const QString& text) {
@@ -76,6 +81,7 @@ TMySQLConnection::~TMySQLConnection() {
     try {
         Disconnect();
     } catch (const std::exception&) {
+        // A destructor cannot raise; the handle is freed either way.
     }
 }
 
@@ -102,23 +108,27 @@ void TMySQLConnection::Connect(const QString&) {
     try {
         if (FMySQL) Disconnect();
         FMySQL = FMySQLAPI->mysql_init(nullptr);
-        if (!FMySQL) throw EMyError(2008, QStringLiteral("MySQL client run out of memory"), FComponent);
+        if (!FMySQL) throw EMyError(CR_OUT_OF_MEMORY, QStringLiteral("MySQL client run out of memory"), FComponent);
         const int timeout = FConnectionTimeout;
         Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_CONNECT_TIMEOUT, &timeout), FComponent);
         switch (FProtocol) {
-            case 0: break;  // mpDefault
-            case 5: {       // mpSSL
+            case mpDefault: break;
+            case mpSSL: {
                 auto slashes = [](QString s) { return AnsiString(s.replace(u'\\', u'/')); };
                 Check(FMySQLAPI->mysql_ssl_set(FMySQL, slashes(FSSL_Key), slashes(FSSL_Cert),
                                                slashes(FSSL_CA), std::string(), AnsiString(FSSL_Chipher)),
                       FComponent);
                 break;
             }
-            case 6:  // mpHttp
-                throw EDatabaseError(QStringLiteral("Wrong protocol"));
-            default: {
-                const int protocol = FProtocol;  // mpTCP 1, mpSocket 2, mpPipe 3, mpMemory 4
+            case mpHttp: throw EDatabaseError(QStringLiteral("Wrong protocol"));
+            case mpTCP:
+            case mpSocket:
+            case mpPipe:
+            case mpMemory:
+            default: {  // a number outside the list: the client API refuses it
+                const int protocol = FProtocol;
                 Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_PROTOCOL, &protocol), FComponent);
+                break;
             }
         }
         uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;
@@ -145,6 +155,7 @@ void TMySQLConnection::Connect(const QString&) {
         try {
             Disconnect();
         } catch (const std::exception&) {
+            // The connect's own error, raised next, says what went wrong.
         }
         throw;
     }
@@ -231,13 +242,15 @@ void TMySQLConnection::Check(TComponent* component) {
 }
 
 void TMySQLConnection::MySQLError(TComponent* component) {
-    int code = 2000;
-    QString text;
+    int code = CR_UNKNOWN_ERROR;
+    QString text, sqlState = QString::fromLatin1(SqlStateUnknown);
     if (FMySQL) {
         code = int(FMySQLAPI->mysql_errno(FMySQL));
         text = Decode(FMySQLAPI->mysql_error(FMySQL));
+        sqlState = QString::fromStdString(FMySQLAPI->mysql_sqlstate(FMySQL));
     }
     EMyError e(code, text, component);
+    e.SetSqlState(sqlState);
     bool fail = true;
     if (FOnError) ProcessError(e, fail);
     if (fail) throw e;
@@ -249,10 +262,11 @@ void TMySQLConnection::CheckStmt(protocol::PMYSQL_STMT stmt, int status, TCompon
 }
 
 void TMySQLConnection::MySQLStmtError(protocol::PMYSQL_STMT stmt, TComponent* component) {
-    const int code = stmt ? int(FMySQLAPI->mysql_stmt_errno(stmt)) : 2000;
+    const int code = stmt ? int(FMySQLAPI->mysql_stmt_errno(stmt)) : int(CR_UNKNOWN_ERROR);
     const QString text = stmt ? Decode(FMySQLAPI->mysql_stmt_error(stmt)) : QString();
     if (code == 0) MySQLError(component);  // the error was stored on the connection
     EMyError e(code, text, component);
+    if (stmt) e.SetSqlState(QString::fromStdString(FMySQLAPI->mysql_stmt_sqlstate(stmt)));
     bool fail = true;
     if (FOnError) ProcessError(e, fail);
     if (fail) throw e;
@@ -301,7 +315,7 @@ void TMySQLConnection::SetProp(int prop, const Variant& value) {
             FCharset = value.AsString();
             if (FConnected && !FUnicodeOption) ApplyCharset();
             break;
-        case prProtocol: FProtocol = value.AsInteger(); break;
+        case prProtocol: FProtocol = TMyProtocol(value.AsInteger()); break;
         case prUseUnicode:
             FUnicodeOption = value.AsBoolean();
             FUseUnicode = FUnicodeOption;
@@ -618,9 +632,11 @@ void TMySQLCommand::Prepare() {
         // The statement's error is read before the statement goes.
         const unsigned code = api.mysql_stmt_errno(Fstmt);
         const QString message = FConnection->Decode(api.mysql_stmt_error(Fstmt));
+        const QString sqlState = QString::fromStdString(api.mysql_stmt_sqlstate(Fstmt));
         api.mysql_stmt_close(Fstmt);
         Fstmt = nullptr;
         EMyError e(int(code), message, FComponent);
+        e.SetSqlState(sqlState);
         bool fail = true;
         if (FConnection->FOnError) FConnection->ProcessError(e, fail);
         if (fail) throw e;
@@ -654,6 +670,7 @@ void TMySQLCommand::BreakExec() {
     try {
         killer.Disconnect();
     } catch (const std::exception&) {
+        // The helper connection has done its one job; a failing close affects nothing else.
     }
 }
 

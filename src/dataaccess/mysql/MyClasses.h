@@ -3,6 +3,7 @@
 // errors of the client API as EMyError) and the driver command (statement assembly with
 // client-side parameter values, execution, multi-statement texts, breaking a statement).
 
+#include "MyTypes.h"
 #include "dataaccess/common/CRAccess.h"
 #include "protocol/MySqlApiDirect.h"
 
@@ -22,12 +23,16 @@ class EMyError : public EDAError {
 public:
     EMyError(int errorCode, const QString& message, TComponent* component = nullptr);
     int LineNumber() const { return FLineNumber; }
+    // The server's SQLSTATE ("42S02"); "HY000" for client errors, empty where none was given.
+    const QString& SqlState() const { return FSqlState; }
+    void SetSqlState(const QString& sqlState) { FSqlState = sqlState; }
     // Server shutdown (1053), can't connect (2003), gone away (2006), lost (2013).
     bool IsFatalError() const override;
-    bool IsKeyViolation() const override { return ErrorCode() == 1062; }
+    bool IsKeyViolation() const override { return ErrorCode() == protocol::ER_DUP_ENTRY; }
 
 private:
     int FLineNumber = 0;
+    QString FSqlState;
 };
 
 struct TServerVersion {
@@ -107,7 +112,7 @@ private:
     bool FUnicodeOption = false;   // as the component asked
     QString FCharset;
     int FConnectionTimeout = 15;
-    int FProtocol = 0;
+    TMyProtocol FProtocol = mpDefault;
     bool FOptimizedBigInt = false;
     bool FNullForZeroDelphiDate = false;
     bool FEmbedded = false;

@@ -1,0 +1,20 @@
+#include "CliProcess.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <gtest/gtest.h>
+
+namespace calvoro::test {
+
+TCliResult Cli(const QStringList& args, const QString& mysqlPwd) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("MYSQL_PWD"));
+    if (!mysqlPwd.isNull()) env.insert(QStringLiteral("MYSQL_PWD"), mysqlPwd);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(CALVORO_CLI), args);
+    EXPECT_TRUE(p.waitForFinished(30000));
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+}  // namespace calvoro::test

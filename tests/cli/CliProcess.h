@@ -1,0 +1,17 @@
+#pragma once
+// Runs calvoro-cli as a process and collects what it said.
+
+#include <QString>
+#include <QStringList>
+
+namespace calvoro::test {
+
+struct TCliResult {
+    int Status;
+    QString Out, Err;
+};
+
+// The program with args; MYSQL_PWD set to mysqlPwd when it is not null, removed otherwise.
+TCliResult Cli(const QStringList& args, const QString& mysqlPwd = QString());
+
+}  // namespace calvoro::test
