@@ -71,7 +71,7 @@ enum TPropId : int {
     // Record sets.
     prFetchRows = 200, prFetchAll, prLongStrings, prFlatBuffers, prUniDirectional, prReadOnly,
     prFieldsAsString, prNullForZeroDate, prEnableBoolean, prBinaryAsString, prCreateConnection,
-    prUseHandler,
+    prUseHandler, prOpenNext,
 };
 
 enum TParamType { ptUnknown, ptInput, ptOutput, ptInputOutput, ptResult };
