@@ -171,3 +171,208 @@ TEST_F(RecordsetTest, EveryColumnTypeKeepsItsValueThroughBothProtocols) {
         }
     }
 }
+
+TEST_F(RecordsetTest, ServerTextOfEveryValueWithFieldsAsString) {
+    c->ExecSQL(QStringLiteral(
+        "CREATE OR REPLACE TABLE texts (d DATE, dt DATETIME(6), dt0 DATETIME, ts TIMESTAMP(2) NULL, t TIME(3), "
+        "t0 TIME, y YEAR, n DECIMAL(30,10), f FLOAT, g DOUBLE, i TINYINT(1), u BIGINT UNSIGNED, s VARCHAR(10))"));
+    c->ExecSQL(QStringLiteral(
+        "INSERT INTO texts VALUES ('0000-00-00', '2024-03-01 18:30:05.000120', '0000-00-00 00:00:00', "
+        "'2024-03-01 18:30:05.5', '-838:59:58.999', '00:00:00', 0, -12.5000000001, 3.25, 1e-300, -7, "
+        "18446744073709551615, 'x'), "
+        "('2024-02-29', '1000-01-01 00:00:00', '9999-12-31 23:59:59', NULL, '12:00:00', '-00:00:01', 2155, 0, "
+        "-0.5, 0.1, 1, 0, '')"));
+    const std::vector<std::vector<Variant>> expected = {
+        {Text(u"0000-00-00"), Text(u"2024-03-01 18:30:05.000120"), Text(u"0000-00-00 00:00:00"),
+         Text(u"2024-03-01 18:30:05.50"), Text(u"-838:59:58.999"), Text(u"00:00:00"), Text(u"0000"),
+         Text(u"-12.5000000001"), Text(u"3.25"), Text(u"1e-300"), Text(u"-7"), Text(u"18446744073709551615"),
+         Text(u"x")},
+        {Text(u"2024-02-29"), Text(u"1000-01-01 00:00:00.000000"), Text(u"9999-12-31 23:59:59"), Variant::Null(),
+         Text(u"12:00:00.000"), Text(u"-00:00:01"), Text(u"2155"), Text(u"0.0000000000"), Text(u"-0.5"),
+         Text(u"0.1"), Text(u"1"), Text(u"0"), Text(u"")},
+    };
+    for (bool prepared : {false, true}) {
+        SCOPED_TRACE(prepared ? "prepared" : "text");
+        auto rs = std::make_unique<TMySQLRecordset>();
+        rs->SetConnection(c->GetIConnection());
+        rs->SetSQL(QStringLiteral("SELECT * FROM texts"));
+        rs->FFetchAll = true;
+        rs->FFieldsAsString = true;
+        if (prepared) rs->Prepare();
+        rs->Open();
+        const auto rows = Rows(*rs);
+        ASSERT_EQ(rows.size(), 2u);
+        for (size_t r = 0; r < 2; ++r)
+            for (size_t i = 0; i < expected[r].size(); ++i) {
+                SCOPED_TRACE(rs->Field(int(i) + 1).FName.toStdString());
+                // Text as 8-bit characters: compare through the same code page.
+                EXPECT_EQ(rows[r][i].IsNull() ? Variant::Null() : Variant(rows[r][i].AsString()), expected[r][i]);
+            }
+    }
+}
+
+TEST_F(RecordsetTest, FieldsBeforeExecutionComeFromTheStatementForNoRows) {
+    c->ExecSQL(QStringLiteral("CREATE OR REPLACE TABLE few (id INT PRIMARY KEY, name VARCHAR(20))"));
+    c->ExecSQL(QStringLiteral("INSERT INTO few VALUES (1, 'a'), (2, 'b')"));
+    TMySQLRecordset rs;
+    rs.SetConnection(c->GetIConnection());
+    const QString sql = QStringLiteral("SELECT name AS n, id FROM few WHERE id > 0 ORDER BY id LIMIT 10");
+    rs.SetSQL(sql);
+    QStringList sent;
+    rs.GetCommand().FOnExecute = [&](const QString& s) { sent << s; };
+    rs.ExplicitInitFields();
+    ASSERT_EQ(rs.FieldCount(), 2);
+    EXPECT_EQ(rs.Field(1).FName, QStringLiteral("n"));
+    EXPECT_EQ(rs.Field(1).FActualName, QStringLiteral("name"));
+    EXPECT_EQ(rs.Field(2).FDataType, dtInteger);
+    EXPECT_EQ(sent, QStringList{QStringLiteral("SELECT name AS n, id FROM few WHERE id > 0 ORDER BY id LIMIT 0")});
+    EXPECT_EQ(rs.GetCommand().UserSQL(), sql) << "the text is put back";
+    // The connection is free again and the record set opens with its own text.
+    rs.FFetchAll = true;
+    rs.Open();
+    EXPECT_EQ(rs.RecordCount(), 2);
+    EXPECT_EQ(sent.last(), sql);
+}
+
+TEST_F(RecordsetTest, SeveralResults) {
+    c->ExecSQL(QStringLiteral("CREATE OR REPLACE TABLE log (id INT AUTO_INCREMENT PRIMARY KEY, v INT)"));
+    // A statement without rows followed by a SELECT opens the SELECT's rows.
+    auto rs = Query(QStringLiteral("INSERT INTO log (v) VALUES (7); SELECT v FROM log"));
+    EXPECT_EQ(Rows(*rs), (std::vector<std::vector<Variant>>{{7}}));
+    rs.reset();
+
+    // Without the open-next mode the later results are read and dropped: the connection is
+    // free at once.
+    rs = Query(QStringLiteral("SELECT 1 AS a; SELECT 2 AS b"));
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT 'free'")), QStringLiteral("free"));
+    EXPECT_FALSE(rs->OpenNext());
+    rs.reset();
+
+    // With it, each result in turn; statements without rows are stepped over.
+    TMySQLRecordset next;
+    next.SetConnection(c->GetIConnection());
+    next.SetSQL(QStringLiteral("SELECT 1 AS a; SELECT 2 AS b, 'x' AS c; INSERT INTO log (v) VALUES (8), (9); "
+                               "SELECT COUNT(*) AS n FROM log"));
+    next.FFetchAll = true;
+    next.FOpenNextMode = true;
+    next.Open();
+    EXPECT_EQ(Rows(next), (std::vector<std::vector<Variant>>{{1}}));
+    ASSERT_TRUE(next.OpenNext());
+    EXPECT_EQ(next.Field(2).FName, QStringLiteral("c"));
+    EXPECT_EQ(Rows(next), (std::vector<std::vector<Variant>>{{2, QStringLiteral("x")}}));
+    ASSERT_TRUE(next.OpenNext());
+    EXPECT_EQ(next.RowsAffected(), 2) << "the INSERT's count comes with the result after it";
+    EXPECT_EQ(Rows(next), (std::vector<std::vector<Variant>>{{3}}));
+    EXPECT_FALSE(next.OpenNext());
+    next.Close();
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT 'free'")), QStringLiteral("free"));
+
+    // An error in a later statement is raised when the results are stepped through.
+    TMySQLRecordset failing;
+    failing.SetConnection(c->GetIConnection());
+    failing.SetSQL(QStringLiteral("SELECT 1; SELECT * FROM no_such_table"));
+    failing.FFetchAll = true;
+    EXPECT_EQ(Raised<EMyError>([&] { failing.Open(); }).ErrorCode(), 1146);
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT 'free'")), QStringLiteral("free"));
+}
+
+TEST_F(RecordsetTest, AnErrorWhileRowsAreReadEndsTheFetch) {
+    const QString sql = QStringLiteral(
+        "SELECT IF(seq = 60, (SELECT 1 UNION SELECT 2), seq) AS v FROM seq_1_to_100");
+    EXPECT_EQ(Raised<EMyError>([&] { Query(sql); }).ErrorCode(), 1242);
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT 'free'")), QStringLiteral("free"));
+
+    TMySQLRecordset partial;
+    partial.SetConnection(c->GetIConnection());
+    partial.SetSQL(sql);
+    partial.FFetchRows = 50;
+    partial.FCreateConnection = false;
+    partial.Open();
+    EXPECT_EQ(partial.RecordCount(), 50);
+    TRecBuf buf = partial.AllocRecBuf();
+    int read = 0;
+    try {
+        for (partial.GetNextRecord(buf); !partial.Eof(); partial.GetNextRecord(buf)) ++read;
+        ADD_FAILURE() << "the failing row was not reported";
+    } catch (const EMyError& e) {
+        EXPECT_EQ(e.ErrorCode(), 1242);
+    }
+    TData::FreeRecBuf(buf);
+    EXPECT_EQ(read, 50);
+    EXPECT_TRUE(partial.Fetched()) << "the record set is at its end";
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT 'free'")), QStringLiteral("free"));
+
+    c->ExecSQL(QStringLiteral("DO 1"));
+    TMySQLRecordset statement;
+    statement.SetConnection(c->GetIConnection());
+    statement.SetSQL(QStringLiteral("DO 1"));
+    EXPECT_EQ(Raised<EDatabaseError>([&] { statement.Open(); }).Message(),
+              QStringLiteral("Query must return exactly result set - use Execute"));
+}
+
+TEST_F(RecordsetTest, PartialFetchingKeepsTheConnectionFree) {
+    TMySQLRecordset rs;
+    rs.SetConnection(c->GetIConnection());
+    rs.SetSQL(QStringLiteral("SELECT seq FROM seq_1_to_1000"));
+    rs.FFetchRows = 10;  // FetchAll off, an additional connection for the pending rows
+    rs.Open();
+    EXPECT_EQ(rs.RecordCount(), 10);
+    // The own connection answers while 990 rows wait.
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT 'free'")), QStringLiteral("free"));
+    const int64_t threads = FirstValue(*c, QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST"))->toLongLong();
+    TRecBuf buf = rs.AllocRecBuf();
+    int64_t sum = 0;
+    rs.SetToBegin();
+    for (rs.GetNextRecord(buf); !rs.Eof(); rs.GetNextRecord(buf)) sum += rs.GetFieldAsVariant(1, buf).AsInt64();
+    TData::FreeRecBuf(buf);
+    EXPECT_EQ(sum, 500500);
+    EXPECT_EQ(rs.RecordCount(), 1000);
+    rs.Close();
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST"))->toLongLong(),
+              threads - 1)
+        << "the additional connection is closed";
+}
+
+TEST_F(RecordsetTest, UnidirectionalReadingKeepsOneBlock) {
+    TMySQLRecordset rs;
+    rs.SetConnection(c->GetIConnection());
+    rs.SetSQL(QStringLiteral("SELECT seq, REPEAT('v', seq % 100) AS s FROM seq_1_to_100000"));
+    rs.FUniDirectional = true;
+    rs.FCreateConnection = false;
+    rs.FFetchRows = 100;
+    rs.Open();
+    TRecBuf buf = rs.AllocRecBuf();
+    int64_t sum = 0, length = 0;
+    int maxBlocks = 0;
+    size_t maxHeap = 0;
+    rs.SetToBegin();
+    for (rs.GetNextRecord(buf); !rs.Eof(); rs.GetNextRecord(buf)) {
+        sum += rs.GetFieldAsVariant(1, buf).AsInt64();
+        length += rs.GetFieldAsVariant(2, buf).AsString().size();
+        maxBlocks = std::max(maxBlocks, rs.BlockMan().BlockCount());
+        maxHeap = std::max(maxHeap, rs.StringHeap().AllocatedBytes());
+    }
+    TData::FreeRecBuf(buf);
+    EXPECT_EQ(sum, int64_t(100000) * 100001 / 2);
+    EXPECT_EQ(length, 1000 * (99 * 100 / 2));
+    EXPECT_EQ(maxBlocks, 1);
+    EXPECT_LE(maxHeap, size_t(8 * TStringHeap::BlockSize)) << "values of earlier blocks are released";
+    EXPECT_EQ(rs.RecordNo(), 0);
+}
+
+TEST_F(RecordsetTest, EightBitConnectionKeepsBytes) {
+    auto latin = NewConnection(false, QStringLiteral("calvoro_rs"));
+    latin->MyOptions().SetCharset(QStringLiteral("latin1"));
+    latin->Connect();
+    latin->ExecSQL(QStringLiteral("CREATE OR REPLACE TABLE latin (s VARCHAR(10), t TEXT) CHARACTER SET latin1"));
+    latin->ExecSQL(QStringLiteral("INSERT INTO latin VALUES ('caf\u00e9 \u20ac', 'line\nnext')"));
+    TMySQLRecordset rs;
+    rs.SetConnection(latin->GetIConnection());
+    rs.SetSQL(QStringLiteral("SELECT s, t FROM latin"));
+    rs.FFetchAll = true;
+    rs.Open();
+    EXPECT_EQ(rs.Field(1).FDataType, dtString);
+    EXPECT_EQ(rs.Field(1).FLength, 10) << "8-bit lengths are bytes";
+    EXPECT_EQ(rs.Field(2).FDataType, dtMemo);
+    EXPECT_EQ(Rows(rs), (std::vector<std::vector<Variant>>{{Text(u"caf\u00e9 \u20ac"), Text(u"line\nnext")}}));
+}

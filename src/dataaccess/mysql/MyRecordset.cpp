@@ -323,7 +323,10 @@ void TMySQLRecordset::ExplicitInitFields() {
         FCommand->Params() = params;
     }
     ExecCommand();
-    ScopeExit close([&] { SkipAllResults(); });
+    ScopeExit close([&] {
+        SkipAllResults();
+        FCommand->SetCursorState(FCommand->GetPrepared() ? csPrepared : csInactive);
+    });
     InitFields();
 }
 
@@ -373,6 +376,7 @@ void TMySQLRecordset::CloseResult(bool checkNext, bool breakFetch) {
         FOpenNextState = api.mysql_more_results(c.Handle()) ? osMoreResults : osNoMoreResults;
     }
     if (checkNext && FOpenNextState == osMoreResults && !FSQLResultNext) {
+        FRowsAffectedNext = -1;
         for (;;) {
             const int next = api.mysql_next_result(c.Handle());
             if (next == -1) {
@@ -384,7 +388,8 @@ void TMySQLRecordset::CloseResult(bool checkNext, bool breakFetch) {
                 FCommand->SetCursorState(csInactive);
                 c.MySQLError(FComponent);
             }
-            FRowsAffectedNext = int(api.mysql_affected_rows(c.Handle()));
+            // The count of the last statement without rows is kept for the result after it.
+            if (api.mysql_field_count(c.Handle()) == 0) FRowsAffectedNext = int(api.mysql_affected_rows(c.Handle()));
             if (api.mysql_field_count(c.Handle()) != 0) {
                 FSQLResultNext = api.mysql_use_result(c.Handle());
                 c.Check(FSQLResultNext, FComponent);
@@ -452,8 +457,19 @@ std::unique_ptr<TMySQLFieldDesc> TMySQLRecordset::DescribeField(const TMYSQL_FIE
     if (unicode && !show && !binaryCharset &&
         (dataType == dtMemo || dataType == dtWideString || dataType == dtExtWideString || dataType == dtWideMemo))
         length /= c.Utf8mb4 ? 2 : 3;
-    // The shortest text of a float can be longer than its display length.
-    if (FFieldsAsString && (type == FIELD_TYPE_FLOAT || type == FIELD_TYPE_DOUBLE)) length = std::max<uint32_t>(length, 32);
+    // As text, a number can be longer than its display width (TINYINT(1) holds -128, the
+    // shortest text of a float may need more digits than it shows).
+    if (FFieldsAsString) {
+        switch (type) {
+            case FIELD_TYPE_TINY: length = std::max<uint32_t>(length, 4); break;
+            case FIELD_TYPE_SHORT: case FIELD_TYPE_YEAR: length = std::max<uint32_t>(length, 6); break;
+            case FIELD_TYPE_INT24: length = std::max<uint32_t>(length, 8); break;
+            case FIELD_TYPE_LONG: length = std::max<uint32_t>(length, 11); break;
+            case FIELD_TYPE_LONGLONG: length = std::max<uint32_t>(length, 20); break;
+            case FIELD_TYPE_FLOAT: case FIELD_TYPE_DOUBLE: length = std::max<uint32_t>(length, 32); break;
+            default: break;
+        }
+    }
     // A computed string of the largest length: a memo.
     if (type == FIELD_TYPE_VAR_STRING && column.LengthInBytes == 65535 && column.Table.empty())
         dataType = binaryCharset ? dtBlob : unicode ? dtWideMemo : dtMemo;

@@ -8,13 +8,16 @@ namespace calvoro::dac {
 using namespace sqltext;
 
 TStatementScan::TStatementScan(const QString& sql) : FText(sql) {
+    // Blanks and comments come as lexemes of their own (and are dropped here), so that a
+    // lexeme's position is where its own text starts.
     TMyParser parser(sql);
-    parser.FOmitBlank = true;
-    parser.FOmitComment = true;
+    parser.FOmitBlank = false;
+    parser.FOmitComment = false;
     parser.FUppered = false;
     QString lexeme;
     int depth = 0;
     for (int code; (code = parser.GetNext(lexeme)) != lexEnd;) {
+        if (code == lexBlank || code == lexComment) continue;
         if (lexeme == u")") --depth;
         const qsizetype pos = parser.PrevPos();
         FTokens.push_back({code, lexeme.toUpper(), lexeme, pos, qsizetype(parser.CurrPos() - pos), depth});
