@@ -121,8 +121,9 @@ TMySQLMappedType MapFieldType(const TMYSQL_FIELD& field, const TMySQLMapOptions&
         default:
             throw EDatabaseError(QStringLiteral("Unknown MySQL datatype (%1)").arg(field._type));
     }
-    // Binary strings are bytes: never decoded.
-    if (o.UseUnicode && !binaryCharset) {
+    // Binary strings are bytes: never decoded. JSON is text whatever character set MySQL
+    // names for it (binary, in MySQL 5.7).
+    if (o.UseUnicode && (!binaryCharset || field._type == FIELD_TYPE_JSON)) {
         if (m.DataType == dtString) m.DataType = dtWideString;
         else if (m.DataType == dtMemo) m.DataType = dtWideMemo;
     }
@@ -443,7 +444,7 @@ std::unique_ptr<TMySQLFieldDesc> TMySQLRecordset::DescribeField(const TMYSQL_FIE
     const bool unicode = c.UseUnicode;
     const TServerVersion server = c.Server;
     const TMySqlFieldType type = column._type;
-    const bool binaryCharset = column.CharsetNr == BinaryCharset;
+    const bool binaryCharset = column.CharsetNr == BinaryCharset && type != FIELD_TYPE_JSON;
 
     TMySQLMappedType m;
     if (FFieldsAsString && !IsBlobType(type) && type != FIELD_TYPE_GEOMETRY && type != FIELD_TYPE_JSON)
@@ -534,7 +535,7 @@ std::unique_ptr<TMySQLFieldDesc> TMySQLRecordset::DescribeField(const TMYSQL_FIE
     f->FActualFieldNo = uint16_t(index);
     f->FCharsetNr = column.CharsetNr;
     f->FDecimals = uint16_t(column.Decimals);
-    f->FBinaryData = binaryCharset && (IsStringType(type) || type == FIELD_TYPE_BIT) && !IsTemporalType(type);
+    f->FBinaryData = binaryCharset && (IsStringType(type) || type == FIELD_TYPE_BIT) && type != FIELD_TYPE_JSON;
     if (!IsBlobDataType(dataType)) f->FLength = uint16_t(length);
     switch (dataType) {
         case dtFloat: f->FScale = uint16_t(std::min<uint32_t>(column.Decimals, 31)); break;
