@@ -284,3 +284,48 @@ TEST_F(ConnectionTest, LostConnectionThatCannotReconnectCloses) {
     EXPECT_EQ(errors, 2);  // the error, then again when the reconnect failed
     EXPECT_FALSE(c->GetConnected());
 }
+
+TEST_F(ConnectionTest, ObjectListsOfTheCurrentDatabase) {
+    auto admin = NewConnection();
+    // A name with a quote in it: the lists write it as an escaped literal.
+    const QString db = QStringLiteral("calvoro_list's");
+    admin->ExecSQL(QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(db));
+    admin->ExecSQL(QStringLiteral("CREATE DATABASE `%1`").arg(db));
+    auto c = NewConnection(true, db);
+    c->ExecSQL(QStringLiteral("CREATE TABLE b_table (id INT)"));
+    c->ExecSQL(QStringLiteral("CREATE TABLE a_table (id INT)"));
+    c->ExecSQL(QStringLiteral("CREATE VIEW c_view AS SELECT id FROM a_table"));
+    c->ExecSQL(QStringLiteral("CREATE PROCEDURE z_proc() SELECT 1"));
+    c->ExecSQL(QStringLiteral("CREATE FUNCTION a_func() RETURNS INT RETURN 1"));
+    c->ExecSQL(QStringLiteral("CREATE TRIGGER t_ins BEFORE INSERT ON a_table FOR EACH ROW SET NEW.id = NEW.id"));
+
+    QStringList list{QStringLiteral("left over")};
+    c->GetTableNames(list);
+    EXPECT_EQ(list, (QStringList{"a_table", "b_table", "c_view"}));
+    c->GetDatabaseNames(list);
+    EXPECT_TRUE(list.contains(db));
+    EXPECT_FALSE(list.contains(QStringLiteral("left over")));
+    c->GetTableNames(list, true);
+    EXPECT_TRUE(list.contains(db + QStringLiteral(".c_view")));
+    EXPECT_TRUE(list.contains(QStringLiteral("mysql.user")));
+
+    // The routine and trigger lists open a closed connection for the call and close it again.
+    c->Disconnect();
+    c->GetStoredProcNames(list);
+    EXPECT_EQ(list, (QStringList{"a_func", "z_proc"}));
+    EXPECT_FALSE(c->GetConnected());
+    EXPECT_EQ(c->Database(), db);
+    c->GetTriggerNames(list);
+    EXPECT_EQ(list, QStringList{"t_ins"});
+    EXPECT_FALSE(c->GetConnected());
+    c->Connect();
+    c->GetStoredProcNames(list, true);
+    EXPECT_TRUE(list.contains(db + QStringLiteral(".z_proc")));
+    EXPECT_TRUE(c->GetConnected());
+
+    // Without a database: no tables, and the routines of 'mysql'.
+    auto none = NewConnection();
+    none->GetTableNames(list);
+    EXPECT_TRUE(list.isEmpty());
+    admin->ExecSQL(QStringLiteral("DROP DATABASE `%1`").arg(db));
+}

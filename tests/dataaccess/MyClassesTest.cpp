@@ -1,5 +1,6 @@
 // The MySQL driver's pieces that need no server: the server version text, and what an error
 // number and text say (syntax-error line, fatal errors, key violations).
+#include "dataaccess/mysql/MyAccess.h"
 #include "dataaccess/mysql/MyClasses.h"
 #include "support/QtPrinters.h"
 #include "support/Raised.h"
@@ -41,4 +42,37 @@ TEST(MyError, LineNumberAndKinds) {
     for (int code : {1053, 2003, 2006, 2013}) EXPECT_TRUE(EMyError(code, QString()).IsFatalError()) << code;
     for (int code : {1045, 1062, 2014}) EXPECT_FALSE(EMyError(code, QString()).IsFatalError()) << code;
     EXPECT_TRUE(EMyError(1062, QString()).IsKeyViolation());
+}
+
+TEST(ObjectListStatements, TextsAsSent) {
+    EXPECT_EQ(TableNamesStatement(false),
+              QStringLiteral("SELECT cast('' as char(1)) TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME, TABLE_TYPE FROM "
+                             "information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() ORDER BY TABLE_SCHEMA, "
+                             "TABLE_NAME "));
+    const struct {
+        TServerVersion server;
+        const char* db;
+        bool backslashes;
+        const char* sql;
+    } procs[] = {
+        {{5, 0, 0}, "Shop", true, "SELECT name FROM mysql.proc ORDER BY name"},
+        {{5, 0, 3}, "`Shop`", true, "SELECT name FROM mysql.proc WHERE LOWER(db) = 'shop' ORDER BY name"},
+        {{10, 11, 6}, "", true,
+         "SELECT ROUTINE_NAME FROM information_schema.routines WHERE LOWER(routine_schema) = 'mysql' ORDER BY "
+         "ROUTINE_NAME"},
+        {{8, 0, 36}, "o'db", true,
+         "SELECT ROUTINE_NAME FROM information_schema.routines WHERE LOWER(routine_schema) = 'o\\'db' ORDER BY "
+         "ROUTINE_NAME"},
+        {{8, 0, 36}, "o'db", false,
+         "SELECT ROUTINE_NAME FROM information_schema.routines WHERE LOWER(routine_schema) = 'o''db' ORDER BY "
+         "ROUTINE_NAME"},
+    };
+    for (const auto& p : procs)
+        EXPECT_EQ(StoredProcNamesStatement(p.server, QString::fromLatin1(p.db), p.backslashes), QString::fromLatin1(p.sql));
+    EXPECT_EQ(TriggerNamesStatement(QStringLiteral("Shop"), true),
+              QStringLiteral("SELECT TRIGGER_SCHEMA, TRIGGER_NAME FROM information_schema.TRIGGERS WHERE "
+                             "LOWER(TRIGGER_SCHEMA) = 'shop' ORDER BY TRIGGER_SCHEMA, TRIGGER_NAME "));
+    EXPECT_EQ(TriggerNamesStatement(QString(), true),
+              QStringLiteral("SELECT TRIGGER_SCHEMA, TRIGGER_NAME FROM information_schema.TRIGGERS  ORDER BY "
+                             "TRIGGER_SCHEMA, TRIGGER_NAME "));
 }

@@ -1,6 +1,9 @@
 #include "MyAccess.h"
 
 #include "MyClasses.h"
+#include "MyRecordset.h"
+#include "MySqlFormat.h"
+#include "MySqlInfo.h"
 #include "common/ScopeGuard.h"
 #include "sqltext/MyParser.h"
 
@@ -114,6 +117,129 @@ void TCustomMyConnection::ExecSQL(const QString& text, const std::vector<Variant
     const int count = std::min<int>(FCommand->Params().Count(), int(params.size()));
     for (int i = 0; i < count; ++i) FCommand->Params()[i].SetValue(params[size_t(i)]);
     FCommand->Execute();
+}
+
+// --- Object lists ---
+
+QString TableNamesStatement(bool allTables) {
+    return QStringLiteral("SELECT cast('' as char(1)) TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME, TABLE_TYPE "
+                          "FROM information_schema.TABLES %1 ORDER BY TABLE_SCHEMA, TABLE_NAME ")
+        .arg(allTables ? QString() : QStringLiteral("WHERE TABLE_SCHEMA = DATABASE()"));
+}
+
+namespace {
+// The lower-cased, unquoted database name as a string literal ('mysql' without one). The name
+// is escaped: a quote in it must not end the literal.
+QString DatabaseLiteral(const QString& db, bool needBackslashes) {
+    if (db.isEmpty()) return QStringLiteral("'mysql'");
+    return EscapeWideString(TMySQLInfo::NormalizeName(db, false, true).toLower(), needBackslashes);
+}
+}  // namespace
+
+QString StoredProcNamesStatement(const TServerVersion& server, const QString& db, bool needBackslashes) {
+    const bool v50 = server.Primary == 5 && server.Minor == 0;
+    if (v50 && server.Release == 0) return QStringLiteral("SELECT name FROM mysql.proc ORDER BY name");
+    if (v50 && server.Release <= 3)
+        return QStringLiteral("SELECT name FROM mysql.proc WHERE LOWER(db) = %1 ORDER BY name")
+            .arg(DatabaseLiteral(db, needBackslashes));
+    return QStringLiteral(
+               "SELECT ROUTINE_NAME FROM information_schema.routines WHERE LOWER(routine_schema) = %1 ORDER BY "
+               "ROUTINE_NAME")
+        .arg(DatabaseLiteral(db, needBackslashes));
+}
+
+QString TriggerNamesStatement(const QString& db, bool needBackslashes) {
+    return QStringLiteral("SELECT TRIGGER_SCHEMA, TRIGGER_NAME FROM information_schema.TRIGGERS %1 ORDER BY "
+                          "TRIGGER_SCHEMA, TRIGGER_NAME ")
+        .arg(db.isNull() ? QString()
+                         : QStringLiteral("WHERE LOWER(TRIGGER_SCHEMA) = ") + DatabaseLiteral(db, needBackslashes));
+}
+
+QStringList TCustomMyConnection::ColumnValues(const QString& sql, const QString& column) {
+    QStringList values;
+    WhileConnected([&] {
+        TMySQLRecordset rs;
+        rs.FComponent = this;
+        rs.SetConnection(GetIConnection());
+        rs.GetCommand().FComponent = this;
+        rs.GetCommand().SetProp(prCommandTimeout, FConnectionTimeout);
+        rs.GetCommand().SetProp(prDisableParamScan, true);
+        rs.SetSQL(sql);
+        rs.FFetchAll = true;
+        rs.Open();
+        const TFieldDesc* f = column.isEmpty() ? &rs.Field(1) : &rs.FieldByName(column);
+        TRecBuf buf = rs.AllocRecBuf();
+        ScopeExit free([&] { TData::FreeRecBuf(buf); });
+        rs.SetToBegin();
+        for (rs.GetNextRecord(buf); !rs.Eof(); rs.GetNextRecord(buf))
+            values << rs.GetFieldAsVariant(f->FFieldNo, buf).AsString();
+    });
+    return values;
+}
+
+void TCustomMyConnection::GetDatabaseNames(QStringList& list) {
+    list.clear();
+    list = ColumnValues(QStringLiteral("SHOW DATABASES"));
+}
+
+void TCustomMyConnection::GetTableNames(QStringList& list, bool allTables) {
+    list.clear();
+    WhileConnected([&] {
+        TMySQLConnection* c = MySQLConnection();
+        if (c->ServerVersion().Primary >= 5) {
+            if (!allTables) {
+                list = ColumnValues(TableNamesStatement(false), QStringLiteral("TABLE_NAME"));
+                return;
+            }
+            list = ColumnValues(QStringLiteral("SELECT CONCAT(TABLE_SCHEMA, '.', TABLE_NAME) FROM "
+                                               "information_schema.TABLES ORDER BY TABLE_SCHEMA, TABLE_NAME"));
+        } else if (!FDatabase.isEmpty()) {
+            list = ColumnValues(QStringLiteral("SHOW TABLES"));
+        }
+    });
+}
+
+void TCustomMyConnection::ListNames(QStringList& list, const std::function<QString(const TServerVersion&)>& statement,
+                                    const QString& column) {
+    list.clear();
+    const bool wasConnected = GetConnected();
+    const QString database = FDatabase;
+    // Put back whatever happens: a connection opened here is closed again, the database is
+    // the one it was.
+    ScopeExit restore([&] {
+        if (!wasConnected) Disconnect();
+        SetDatabase(database);
+    });
+    if (!wasConnected) {
+        SetDatabase(QString());  // the login must not depend on the database
+        Connect();
+    }
+    const TServerVersion server = MySQLConnection()->ServerVersion();
+    if (server.Primary < 5) return;
+    list = ColumnValues(statement(server), column);
+}
+
+void TCustomMyConnection::GetStoredProcNames(QStringList& list, bool allProcs) {
+    const QString database = FDatabase;
+    if (allProcs) {
+        list.clear();
+        const QString sql = QStringLiteral(
+            "SELECT CONCAT(ROUTINE_SCHEMA, '.', ROUTINE_NAME) FROM information_schema.routines ORDER BY "
+            "ROUTINE_SCHEMA, ROUTINE_NAME");
+        ListNames(list, [&](const TServerVersion&) { return sql; }, QString());
+        return;
+    }
+    ListNames(list, [&](const TServerVersion& server) {
+        return StoredProcNamesStatement(server, database, NeedBackslashes());
+    }, QString());
+}
+
+void TCustomMyConnection::GetTriggerNames(QStringList& list, bool allTriggers) {
+    const QString database = FDatabase;
+    ListNames(list, [&](const TServerVersion&) {
+        return TriggerNamesStatement(allTriggers ? QString() : database.isNull() ? QStringLiteral("") : database,
+                                     NeedBackslashes());
+    }, QStringLiteral("TRIGGER_NAME"));
 }
 
 void TCustomMyConnection::Ping() {

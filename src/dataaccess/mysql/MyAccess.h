@@ -3,6 +3,7 @@
 // (TMyCommand) that the application and the other components use.
 
 #include "MyTypes.h"
+#include "MyClasses.h"
 #include "dataaccess/common/DBAccess.h"
 
 #include <QStringList>
@@ -85,6 +86,14 @@ public:
     const TCustomMyConnectionOptions& MyOptions() const { return FMyOptions; }
 
     void ExecSQL(const QString& text, const std::vector<Variant>& params = {}) override;
+
+    // Lists of the server's objects, each cleared first and filled in the server's order. With
+    // the second argument false only the current database counts; true lists every database's
+    // objects as schema.name.
+    void GetDatabaseNames(QStringList& list);
+    void GetTableNames(QStringList& list, bool allTables = false);
+    void GetStoredProcNames(QStringList& list, bool allProcs = false);
+    void GetTriggerNames(QStringList& list, bool allTriggers = false);
     void Ping();
     QString GetServerVersion();
     QString GetClientVersion() const;
@@ -101,11 +110,23 @@ protected:
 
 private:
     friend class TCustomMyConnectionOptions;
+    // Runs a statement through a record set reading every row; the values of one column (by
+    // name, or the first) of each row.
+    QStringList ColumnValues(const QString& sql, const QString& column = QString());
+    // The routine and trigger lists: connect when closed (without a database), run, put back.
+    void ListNames(QStringList& list, const std::function<QString(const TServerVersion&)>& statement,
+                   const QString& column);
     QString FDatabase;
     int FConnectionTimeout = 15;
     TCustomMyConnectionOptions FMyOptions{this};
     std::unique_ptr<TMyCommand> FCommand;  // runs ExecSQL with parameters
 };
+
+// The statements behind the object lists. db is the database the names are wanted for
+// (empty: all databases); it is written as a string literal with the given escaping.
+QString TableNamesStatement(bool allTables);
+QString StoredProcNamesStatement(const TServerVersion& server, const QString& db, bool needBackslashes);
+QString TriggerNamesStatement(const QString& db, bool needBackslashes);
 
 struct TMyConnectionSSLOptions {
     QString ChipherList, CACert, Key, Cert;

@@ -1,8 +1,10 @@
 #include "MyClasses.h"
 
 #include "MyParams.h"
+#include "MyRecordset.h"
 #include "MySqlFormat.h"
 #include "common/CodePage.h"
+#include "common/ScopeGuard.h"
 
 #include <QDateTime>
 
@@ -198,18 +200,21 @@ void TMySQLConnection::ApplyCharset() {
 void TMySQLConnection::CheckBackslashEscapes() {
     FNeedBackslashes = true;
     if (!FCheckBackslashes) return;
-    const QByteArray sql = "SELECT @@session.sql_mode";
-    FMySQLAPI->SetTimeout(FMySQL, FConnectionTimeout);
-    Check(FMySQLAPI->mysql_real_query(FMySQL, sql.constData(), size_t(sql.size())), FComponent);
-    PMYSQL_RES result = FMySQLAPI->mysql_use_result(FMySQL);
-    Check(result, FComponent);
+    TMySQLRecordset rs;
+    rs.SetConnection(this);
+    rs.FComponent = FComponent;
+    rs.GetCommand().FComponent = FComponent;
+    rs.GetCommand().SetProp(prCommandTimeout, FConnectionTimeout);
+    rs.GetCommand().SetProp(prDisableParamScan, true);
+    rs.SetSQL(QStringLiteral("SELECT @@session.sql_mode"));
+    rs.FFetchAll = true;
+    rs.Open();
     QString mode;
-    if (PMYSQL_ROW row = FMySQLAPI->mysql_fetch_row(result))
-        if (!FMySQLAPI->_mysql_fetch_value_is_null(row, 0))
-            mode = Decode(FMySQLAPI->_mysql_fetch_value_str(row, 0)).toUpper();
-    const unsigned error = FMySQLAPI->mysql_errno(FMySQL);
-    FMySQLAPI->mysql_free_result(result);
-    if (error) MySQLError(FComponent);
+    TRecBuf buf = rs.AllocRecBuf();
+    ScopeExit free([&] { TData::FreeRecBuf(buf); });
+    rs.SetToBegin();
+    rs.GetNextRecord(buf);
+    if (!rs.Eof() && !rs.GetNull(1, buf)) mode = rs.GetFieldAsVariant(1, buf).AsString().toUpper();
     FNeedBackslashes = !mode.contains(QLatin1String("NO_BACKSLASH_ESCAPES"));
 }
 
