@@ -6,21 +6,31 @@ namespace calvoro::cli {
 
 QString UsageText() {
     return QStringLiteral(
-        "Usage: calvoro-cli exec [-h HOST] [-P PORT] [-u USER] [-p PASSWORD] [-D DATABASE]\n"
-        "                        [--param NAME=VALUE]... -e SQL\n"
+        "Usage: calvoro-cli exec [CONNECTION] [--param NAME=VALUE]... -e SQL\n"
+        "       calvoro-cli query [CONNECTION] [--prepared] [--param NAME=VALUE]... -e SQL\n"
         "       calvoro-cli --help\n"
         "\n"
-        "exec  Connects to a MySQL or MariaDB server and runs SQL (one statement, or several\n"
-        "      separated by ';'). Prints \"Rows affected: <n>\" (the count of the first\n"
-        "      statement); on failure prints the error on standard error and exits with 1.\n"
+        "exec   Runs SQL (one statement, or several separated by ';'). Prints \"Rows affected:\n"
+        "       <n>\" (the count of the first statement).\n"
+        "query  Runs SQL and prints its rows like mariadb --batch: a line of column names, then\n"
+        "       one line per row, values separated by tabs, NULL as NULL, tab, newline,\n"
+        "       backslash and NUL written as \\t, \\n, \\\\ and \\0. Several results follow one\n"
+        "       another, separated by an empty line; the row count goes to standard error.\n"
+        "       Values are the server's exact text; floats are the shortest text that reads\n"
+        "       back to the same value and BIT columns are numbers.\n"
+        "On failure the error goes to standard error and the exit status is 1.\n"
         "\n"
-        "  -h HOST            server host name or address (default: localhost)\n"
-        "  -P PORT            TCP port (default: 3306)\n"
-        "  -u USER            user name (default: the login name)\n"
-        "  -p PASSWORD        password; without -p, MYSQL_PWD from the environment, else none\n"
-        "  -D DATABASE        database to use\n"
-        "  --param NAME=VALUE value of every parameter :NAME in SQL, as a string (repeatable)\n"
-        "  -e SQL             the SQL to run\n"
+        "CONNECTION:\n"
+        "  -h, --host HOST          server host name or address (default: localhost)\n"
+        "  -P, --port PORT          TCP port (default: 3306)\n"
+        "  -u, --user USER          user name (default: the login name)\n"
+        "  -p, --password PASSWORD  password; without it, MYSQL_PWD from the environment\n"
+        "  -D, --database DATABASE  database to use\n"
+        "Long options also take the form --name=VALUE.\n"
+        "\n"
+        "  --param NAME=VALUE       value of every parameter :NAME in SQL, as a string\n"
+        "  --prepared               query: run as a server-side prepared statement\n"
+        "  -e SQL                   the SQL to run\n"
         "\n"
         "Text travels as UTF-8 (utf8mb4 on servers that have it).\n");
 }
@@ -40,46 +50,59 @@ TCliOptions ParseArguments(const QStringList& args) {
         o.Command = QStringLiteral("help");
         return o;
     }
-    if (args[0] != u"exec") Usage(QStringLiteral("calvoro-cli: unknown command '%1'").arg(args[0]));
+    if (args[0] != u"exec" && args[0] != u"query")
+        Usage(QStringLiteral("calvoro-cli: unknown command '%1'").arg(args[0]));
     o.Command = args[0];
     for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
+        QString a = args[i];
         if (a == u"--help") {
             o.Command = QStringLiteral("help");
             return o;
         }
+        // --name=VALUE carries its value; otherwise the next argument is it.
+        QString inlineValue;
+        bool hasInline = false;
+        if (a.startsWith(u"--") && a.contains(u'=')) {
+            const qsizetype eq = a.indexOf(u'=');
+            inlineValue = a.mid(eq + 1);
+            a = a.left(eq);
+            hasInline = true;
+        }
         auto value = [&]() -> QString {
+            if (hasInline) return inlineValue;
             if (i + 1 >= args.size()) Usage(QStringLiteral("calvoro-cli: option '%1' needs a value").arg(a));
             return args[++i];
         };
-        if (a == u"-h") {
+        if (a == u"-h" || a == u"--host") {
             o.Host = value();
-        } else if (a == u"-P") {
+        } else if (a == u"-P" || a == u"--port") {
             bool ok = false;
             const QString text = value();
             o.Port = text.toInt(&ok);
             if (!ok || o.Port <= 0 || o.Port > 65535)
                 Usage(QStringLiteral("calvoro-cli: '%1' is not a port number").arg(text));
-        } else if (a == u"-u") {
+        } else if (a == u"-u" || a == u"--user") {
             o.User = value();
-        } else if (a == u"-p") {
+        } else if (a == u"-p" || a == u"--password") {
             o.Password = value();
             o.PasswordGiven = true;
-        } else if (a == u"-D") {
+        } else if (a == u"-D" || a == u"--database") {
             o.Database = value();
         } else if (a == u"--param") {
             const QString text = value();
             const qsizetype eq = text.indexOf(u'=');
             if (eq <= 0) Usage(QStringLiteral("calvoro-cli: --param needs NAME=VALUE, not '%1'").arg(text));
             o.Params.emplace_back(text.left(eq), text.mid(eq + 1));
+        } else if (a == u"--prepared" && o.Command == u"query" && !hasInline) {
+            o.Prepared = true;
         } else if (a == u"-e") {
             o.Sql = value();
             o.SqlGiven = true;
         } else {
-            Usage(QStringLiteral("calvoro-cli: unknown option '%1'").arg(a));
+            Usage(QStringLiteral("calvoro-cli: unknown option '%1'").arg(args[i]));
         }
     }
-    if (!o.SqlGiven) Usage(QStringLiteral("calvoro-cli: exec needs -e SQL"));
+    if (!o.SqlGiven) Usage(QStringLiteral("calvoro-cli: %1 needs -e SQL").arg(o.Command));
     return o;
 }
 

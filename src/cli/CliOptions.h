@@ -10,7 +10,7 @@
 namespace calvoro::cli {
 
 struct TCliOptions {
-    QString Command;  // "exec", or "help"
+    QString Command;  // "exec", "query", or "help"
     QString Host;
     int Port = 3306;
     QString User;
@@ -20,6 +20,7 @@ struct TCliOptions {
     std::vector<std::pair<QString, QString>> Params;  // NAME=VALUE, in order
     QString Sql;
     bool SqlGiven = false;
+    bool Prepared = false;  // query: a server-side prepared statement
 };
 
 // Parses the arguments after the program name; raises calvoro::Exception with a usage message

@@ -1,5 +1,7 @@
 // calvoro-cli: the command-line front end.
+#include "CliConnection.h"
 #include "CliOptions.h"
+#include "CliQuery.h"
 
 #include "dataaccess/mysql/MyAccess.h"
 
@@ -12,24 +14,10 @@ using namespace calvoro;
 
 namespace {
 
-QString LoginName() {
-    for (const char* name : {"USER", "LOGNAME"})
-        if (!qEnvironmentVariableIsEmpty(name)) return qEnvironmentVariable(name);
-    return QString();
-}
-
 int Exec(const cli::TCliOptions& o) {
-    dac::TMyConnection connection;
-    connection.SetLoginPrompt(false);
-    connection.MyOptions().SetUseUnicode(true);
-    connection.SetServer(o.Host);
-    connection.SetPort(o.Port);
-    connection.SetUsername(o.User.isEmpty() ? LoginName() : o.User);
-    connection.SetPassword(o.PasswordGiven ? o.Password : qEnvironmentVariable("MYSQL_PWD"));
-    connection.SetDatabase(o.Database);
-
+    auto connection = cli::NewConnection(o);
     dac::TMyCommand command;
-    command.SetConnection(&connection);
+    command.SetConnection(connection.get());
     command.SQL().SetText(o.Sql);
     // A name may stand at several markers: every parameter of that name takes the value.
     for (const auto& [name, value] : o.Params) {
@@ -53,6 +41,10 @@ int main(int argc, char** argv) {
         const cli::TCliOptions options = cli::ParseArguments(args);
         if (options.Command == u"help") {
             QTextStream(stdout) << cli::UsageText();
+            return 0;
+        }
+        if (options.Command == u"query") {
+            cli::RunQuery(options, stdout, stderr);
             return 0;
         }
         return Exec(options);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
+
 using calvoro::test::Cli;
 using calvoro::test::Server;
 using Result = calvoro::test::TCliResult;
@@ -61,4 +63,113 @@ TEST(CliExec, FailuresGoToStandardErrorWithStatusOne) {
     const Result wrong = Cli(Login(false) << "-e" << "SELECT 1", QStringLiteral("wrong"));
     EXPECT_EQ(wrong.Status, 1);
     EXPECT_TRUE(wrong.Err.startsWith(QStringLiteral("Access denied"))) << wrong.Err.toStdString();
+}
+
+namespace {
+
+QStringList QueryLogin(const QString& database) {
+    const auto& s = Server();
+    return {"query", "--host", QString::fromStdString(s.Host), "--port=" + QString::number(s.Port), "--user",
+            QString::fromStdString(s.NativeUser), "--password", QString::fromStdString(s.NativePassword),
+            "--database", database};
+}
+
+// The same statement through the mariadb client in batch mode.
+QByteArray MariadbBatch(const QString& database, const QString& sql) {
+    const auto& s = Server();
+    QProcess p;
+    p.start(QStringLiteral("mariadb"),
+            {"--no-defaults", "--batch", "--default-character-set=utf8mb4", "-h", QString::fromStdString(s.Host),
+             "-P", QString::number(s.Port), "-u", QString::fromStdString(s.NativeUser),
+             "-p" + QString::fromStdString(s.NativePassword), "-D", database, "-e", sql});
+    EXPECT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    return p.readAllStandardOutput();
+}
+
+}  // namespace
+
+TEST(CliQuery, PrintsWhatMariadbBatchPrints) {
+    Result r = Cli(Login() << "-e"
+                           << "CREATE DATABASE IF NOT EXISTS calvoro_cli; "
+                              "CREATE OR REPLACE TABLE calvoro_cli.every (id INT PRIMARY KEY, ti TINYINT(1), "
+                              "tu TINYINT UNSIGNED, si SMALLINT, mi MEDIUMINT UNSIGNED, i INT, iu INT UNSIGNED, "
+                              "bi BIGINT, bu BIGINT UNSIGNED, d1 DECIMAL(20,2), d2 DECIMAL(65,30), d3 DECIMAL(5,0) "
+                              "UNSIGNED, da DATE, dt DATETIME, dt6 DATETIME(6), ts TIMESTAMP(3) NULL, tm TIME, "
+                              "tm6 TIME(6), y YEAR, c CHAR(5), v VARCHAR(100), vl VARCHAR(5) CHARACTER SET latin1, "
+                              "b BINARY(4), vb VARBINARY(20), tt TEXT, bl MEDIUMBLOB, e ENUM('a','b'), s SET('x','y'), "
+                              "j JSON, g GEOMETRY) CHARACTER SET utf8mb4; "
+                              "INSERT INTO calvoro_cli.every VALUES "
+                              "(1, 1, 255, -32768, 16777215, -2147483648, 4294967295, -9223372036854775808, "
+                              "18446744073709551615, 123456789012345678.99, "
+                              "-99999999999999999999999999999999999.999999999999999999999999999999, 99999, "
+                              "'2024-02-29', '0000-00-00 00:00:00', '2024-03-01 18:30:05.000120', "
+                              "'2024-03-01 18:30:05.5', '-838:59:59', '-00:00:01.500000', 2155, 'ab', "
+                              "'tab\\there\\nnew line \\\\ and \\0 and \\r \xF0\x9F\x98\x80', 'caf\xC3\xA9', 'ab', "
+                              "0x00FF5C090A, REPEAT('long text ', 5000), UNHEX(REPEAT('00FF7F80', 30000)), 'b', "
+                              "'x,y', '{\"k\": [1, \"\xC3\xA9\"]}', ST_GeomFromText('POINT(1 2)')), "
+                              "(2, -5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '0000-00-00', '1000-01-01', NULL, NULL, "
+                              "'00:00:00', NULL, 0, '', '', '', '', '', '', '', NULL, '', NULL, NULL), "
+                              "(3, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+                              "NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+                              "NULL, NULL)");
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+
+    const QString sql = QStringLiteral("SELECT * FROM every ORDER BY id");
+    const QByteArray expected = MariadbBatch(QStringLiteral("calvoro_cli"), sql);
+    ASSERT_GT(expected.size(), 100000);
+    for (bool prepared : {false, true}) {
+        SCOPED_TRACE(prepared ? "prepared" : "text");
+        QStringList args = QueryLogin(QStringLiteral("calvoro_cli"));
+        if (prepared) args << "--prepared";
+        r = Cli(args << "-e" << sql);
+        EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+        EXPECT_EQ(r.Err, QStringLiteral("3 rows\n"));
+        if (r.OutBytes != expected) {
+            // The first line that differs, for the failure message.
+            const QList<QByteArray> ours = r.OutBytes.split('\n'), theirs = expected.split('\n');
+            for (qsizetype i = 0; i < std::max(ours.size(), theirs.size()); ++i) {
+                const QByteArray a = ours.value(i), b = theirs.value(i);
+                if (a == b) continue;
+                qsizetype at = 0;
+                while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+                ADD_FAILURE() << "line " << i << " differs at byte " << at << ": ours "
+                              << a.mid(std::max<qsizetype>(at - 40, 0), 80).toStdString() << " | mariadb "
+                              << b.mid(std::max<qsizetype>(at - 40, 0), 80).toStdString();
+                break;
+            }
+        }
+    }
+}
+
+TEST(CliQuery, FloatsBitsAndSeveralResults) {
+    // Floats are their shortest round-trip text and BIT columns numbers, in both protocols;
+    // results follow one another after an empty line.
+    Result r = Cli(Login() << "-e"
+                           << "CREATE DATABASE IF NOT EXISTS calvoro_cli; "
+                              "CREATE OR REPLACE TABLE calvoro_cli.nums (f FLOAT, g DOUBLE, b BIT(64), s BIT(3)); "
+                              "INSERT INTO calvoro_cli.nums VALUES (1.1, 0.30000000000000004, "
+                              "0xFFFFFFFFFFFFFFFF, b'101'), (-3.25, 1e-300, 0, 0)");
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    for (bool prepared : {false, true}) {
+        QStringList args = QueryLogin(QStringLiteral("calvoro_cli"));
+        if (prepared) args << "--prepared";
+        r = Cli(args << "-e" << "SELECT * FROM nums");
+        EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+        EXPECT_EQ(r.Out, QStringLiteral("f\tg\tb\ts\n1.1\t0.30000000000000004\t18446744073709551615\t5\n"
+                                        "-3.25\t1e-300\t0\t0\n"));
+    }
+    r = Cli(QueryLogin(QStringLiteral("calvoro_cli")) << "-e" << "SELECT 1 AS a; DO 0; SELECT 2 AS b, NULL AS c");
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(r.Out, QStringLiteral("a\n1\n\nb\tc\n2\tNULL\n"));
+    EXPECT_EQ(r.Err, QStringLiteral("1 row\n1 row\n"));
+
+    r = Cli(QueryLogin(QStringLiteral("calvoro_cli")) << "-e" << "DELETE FROM nums WHERE f < 0");
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(r.Out, QString());
+    EXPECT_EQ(r.Err, QStringLiteral("Rows affected: 1\n"));
+
+    r = Cli(QueryLogin(QStringLiteral("calvoro_cli")) << "--prepared" << "-e" << "SELECT * FROM no_such_table");
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.startsWith(QStringLiteral("Table 'calvoro_cli.no_such_table' doesn't exist"))) << r.Err.toStdString();
 }

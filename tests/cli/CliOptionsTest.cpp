@@ -24,6 +24,17 @@ TEST(CliOptions, Exec) {
     EXPECT_EQ(o.Params[1].second, QStringLiteral("a=b"));
     EXPECT_EQ(o.Sql, QStringLiteral("SELECT :id"));
 
+    // Long forms, also with their value after "=".
+    const auto q = ParseArguments({"query", "--host", "db.local", "--port=3307", "--user=ann", "--password", "a=b",
+                                   "--database=shop", "--prepared", "-e", "SELECT 1"});
+    EXPECT_EQ(q.Command, QStringLiteral("query"));
+    EXPECT_EQ(q.Host, QStringLiteral("db.local"));
+    EXPECT_EQ(q.Port, 3307);
+    EXPECT_EQ(q.User, QStringLiteral("ann"));
+    EXPECT_EQ(q.Password, QStringLiteral("a=b"));
+    EXPECT_EQ(q.Database, QStringLiteral("shop"));
+    EXPECT_TRUE(q.Prepared);
+
     const auto defaults = ParseArguments({"exec", "-e", ""});
     EXPECT_EQ(defaults.Port, 3306);
     EXPECT_FALSE(defaults.PasswordGiven);
@@ -33,7 +44,11 @@ TEST(CliOptions, Exec) {
 TEST(CliOptions, Refused) {
     const std::pair<QStringList, const char*> cases[] = {
         {{}, "calvoro-cli: no command given"},
-        {{"query"}, "calvoro-cli: unknown command 'query'"},
+        {{"dump"}, "calvoro-cli: unknown command 'dump'"},
+        {{"query"}, "calvoro-cli: query needs -e SQL"},
+        {{"exec", "--prepared", "-e", "1"}, "calvoro-cli: unknown option '--prepared'"},
+        {{"query", "--port=", "-e", "1"}, "calvoro-cli: '' is not a port number"},
+        {{"query", "--hostname", "x", "-e", "1"}, "calvoro-cli: unknown option '--hostname'"},
         {{"exec"}, "calvoro-cli: exec needs -e SQL"},
         {{"exec", "-e"}, "calvoro-cli: option '-e' needs a value"},
         {{"exec", "-P", "x", "-e", "1"}, "calvoro-cli: 'x' is not a port number"},

@@ -14,7 +14,8 @@ TCliResult Cli(const QStringList& args, const QString& mysqlPwd) {
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(CALVORO_CLI), args);
     EXPECT_TRUE(p.waitForFinished(30000));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    const QByteArray out = p.readAllStandardOutput();
+    return {p.exitCode(), QString::fromUtf8(out), QString::fromUtf8(p.readAllStandardError()), out};
 }
 
 }  // namespace calvoro::test

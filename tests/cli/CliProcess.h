@@ -1,6 +1,7 @@
 #pragma once
 // Runs calvoro-cli as a process and collects what it said.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -9,6 +10,7 @@ namespace calvoro::test {
 struct TCliResult {
     int Status;
     QString Out, Err;
+    QByteArray OutBytes;  // standard output as written
 };
 
 // The program with args; MYSQL_PWD set to mysqlPwd when it is not null, removed otherwise.

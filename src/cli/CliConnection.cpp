@@ -1,0 +1,27 @@
+#include "CliConnection.h"
+
+namespace calvoro::cli {
+
+namespace {
+
+QString LoginName() {
+    for (const char* name : {"USER", "LOGNAME"})
+        if (!qEnvironmentVariableIsEmpty(name)) return qEnvironmentVariable(name);
+    return QString();
+}
+
+}  // namespace
+
+std::unique_ptr<dac::TMyConnection> NewConnection(const TCliOptions& o) {
+    auto connection = std::make_unique<dac::TMyConnection>();
+    connection->SetLoginPrompt(false);
+    connection->MyOptions().SetUseUnicode(true);
+    connection->SetServer(o.Host);
+    connection->SetPort(o.Port);
+    connection->SetUsername(o.User.isEmpty() ? LoginName() : o.User);
+    connection->SetPassword(o.PasswordGiven ? o.Password : qEnvironmentVariable("MYSQL_PWD"));
+    connection->SetDatabase(o.Database);
+    return connection;
+}
+
+}  // namespace calvoro::cli

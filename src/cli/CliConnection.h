@@ -1,0 +1,15 @@
+#pragma once
+// The connection every command of calvoro-cli works on.
+
+#include "CliOptions.h"
+#include "dataaccess/mysql/MyAccess.h"
+
+#include <memory>
+
+namespace calvoro::cli {
+
+// Text as UTF-8, no login prompt; the login from the options (the user's login name without
+// -u, MYSQL_PWD without -p). Not connected yet.
+std::unique_ptr<dac::TMyConnection> NewConnection(const TCliOptions& options);
+
+}  // namespace calvoro::cli

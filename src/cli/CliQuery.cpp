@@ -1,0 +1,138 @@
+#include "CliQuery.h"
+
+#include "CliConnection.h"
+#include "common/ScopeGuard.h"
+#include "dataaccess/mysql/MyRecordset.h"
+
+#include <charconv>
+
+namespace calvoro::cli {
+
+using namespace dac;
+
+void AppendBatchEscaped(std::string& out, std::string_view value) {
+    for (const char c : value) {
+        switch (c) {
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\\': out += "\\\\"; break;
+            case '\0': out += "\\0"; break;
+            default: out += c;
+        }
+    }
+}
+
+namespace {
+
+// One value of the current row. With FieldsAsString every column but the BLOB kinds holds
+// the server's text as 8-bit bytes (UTF-8 here).
+void AppendValue(std::string& out, TMySQLRecordset& rs, const TMySQLFieldDesc& f, const uint8_t* record) {
+    if (rs.GetNull(f.FFieldNo, record)) {
+        out += "NULL";
+        return;
+    }
+    switch (f.FDataType) {
+        case dtString:
+        case dtExtString:
+        case dtBytes:
+        case dtVarBytes:
+        case dtExtVarBytes: {
+            const QByteArrayView bytes = rs.GetFieldBytes(f, record);
+            if (f.FMySQLType == protocol::FIELD_TYPE_BIT) {
+                // BIT: the number its bytes make, big-endian.
+                uint64_t v = 0;
+                for (const char c : bytes) v = (v << 8) | uint8_t(c);
+                char digits[24];
+                out.append(digits, size_t(std::to_chars(digits, digits + sizeof digits, v).ptr - digits));
+                return;
+            }
+            AppendBatchEscaped(out, std::string_view(bytes.data(), size_t(bytes.size())));
+            return;
+        }
+        case dtBlob:
+        case dtMemo:
+            rs.GetBlob(f, record)->Data().ForEachPiece([&](std::span<const uint8_t> piece) {
+                AppendBatchEscaped(out, std::string_view(reinterpret_cast<const char*>(piece.data()), piece.size()));
+            });
+            return;
+        default: {
+            const QByteArray text = rs.GetFieldAsVariant(f.FFieldNo, record).AsString().toUtf8();
+            AppendBatchEscaped(out, std::string_view(text.constData(), size_t(text.size())));
+            return;
+        }
+    }
+}
+
+void Write(FILE* out, std::string& buffer) {
+    if (!buffer.empty() && std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size())
+        throw Exception(QStringLiteral("calvoro-cli: cannot write the output"));
+    buffer.clear();
+}
+
+}  // namespace
+
+void RunQuery(const TCliOptions& o, FILE* out, FILE* err) {
+    auto connection = NewConnection(o);
+    connection->Connect();
+
+    // The server's text of every value, read block by block, each result in turn.
+    TMySQLRecordset rs;
+    rs.FComponent = connection.get();
+    rs.GetCommand().FComponent = connection.get();
+    rs.SetConnection(connection->GetIConnection());
+    rs.FFieldsAsString = true;
+    rs.FUniDirectional = true;
+    rs.FCreateConnection = false;
+    rs.FFetchRows = 1000;
+    rs.FOpenNextMode = true;
+    rs.SetSQL(o.Sql);
+    for (const auto& [name, value] : o.Params) {
+        bool found = false;
+        for (TParamDesc& p : rs.GetCommand().Params())
+            if (p.FName.compare(name, Qt::CaseInsensitive) == 0) {
+                p.FDataType = dtWideString;
+                p.SetValue(value);
+                found = true;
+            }
+        if (!found) throw EDatabaseError(QStringLiteral("Parameter '%1' not found").arg(name));
+    }
+    if (o.Prepared) rs.Prepare();
+    rs.ExecCommand();
+    if (rs.CommandType() != ctCursor) {
+        std::fprintf(err, "Rows affected: %d\n", std::max(rs.RowsAffected(), 0));
+        return;
+    }
+    rs.Open();
+
+    std::string buffer;
+    bool first = true;
+    do {
+        // Each result has its own record layout.
+        TRecBuf record = rs.AllocRecBuf();
+        ScopeExit free([&] { TData::FreeRecBuf(record); });
+        if (!first) buffer += '\n';
+        first = false;
+        for (int i = 1; i <= rs.FieldCount(); ++i) {
+            if (i > 1) buffer += '\t';
+            const QByteArray name = rs.Field(i).FName.toUtf8();
+            AppendBatchEscaped(buffer, std::string_view(name.constData(), size_t(name.size())));
+        }
+        buffer += '\n';
+        int64_t rows = 0;
+        rs.SetToBegin();
+        for (rs.GetNextRecord(record); !rs.Eof(); rs.GetNextRecord(record)) {
+            for (int i = 1; i <= rs.FieldCount(); ++i) {
+                if (i > 1) buffer += '\t';
+                AppendValue(buffer, rs, static_cast<const TMySQLFieldDesc&>(rs.Field(i)), record);
+            }
+            buffer += '\n';
+            ++rows;
+            if (buffer.size() >= 1 << 16) Write(out, buffer);
+        }
+        Write(out, buffer);
+        std::fprintf(err, "%lld %s\n", static_cast<long long>(rows), rows == 1 ? "row" : "rows");
+    } while (rs.OpenNext());
+    std::fflush(out);
+}
+
+}  // namespace calvoro::cli
