@@ -244,6 +244,12 @@ TEST(MySqlRowConversion, TextValues) {
         {"8-bit text keeps NUL", Column(FIELD_TYPE_VAR_STRING, 10, 0, 8), std::string("a\0b", 3),
          QString::fromLatin1("a\0b", 3), {}, {false, false}},
         {"NULL", Column(FIELD_TYPE_LONG, 11), std::nullopt, Variant::Null()},
+        // A value that starts like a compressed BLOB is only that: its bytes.
+        {"BLOB with the compression marker", Column(FIELD_TYPE_BLOB, 65535, BINARY_FLAG | BLOB_FLAG, Binary),
+         std::string("\x39\x8C\x9D\xF1\x58\x55\x49\x38\xA6\x52\x87\xCE\xE0\xC6\xDA\x7E", 16) +
+             std::string("\x20\x00\x00\x00no deflated data here at all", 31),
+         QByteArray("\x39\x8C\x9D\xF1\x58\x55\x49\x38\xA6\x52\x87\xCE\xE0\xC6\xDA\x7E", 16) +
+             QByteArray("\x20\x00\x00\x00no deflated data here at all", 31)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -298,7 +304,7 @@ TEST(MySqlValues, DatesTimesAndNumbersFromTheirForms) {
         {FIELD_TYPE_DATETIME, 3, t::Hex("e8 07 03 01 12 1e 05"), "2024-03-01 18:30:05.000"},
         {FIELD_TYPE_TIME, 0, {}, "00:00:00"},
         {FIELD_TYPE_TIME, 0, t::Hex("01 22 00 00 00 16 3b 3b"), "-838:59:59"},
-        {FIELD_TYPE_TIME, 2, t::Hex("00 00 00 00 00 01 02 03 40 42 0f 00"), "01:02:03.00"},
+        {FIELD_TYPE_TIME, 2, t::Hex("00 00 00 00 00 01 02 03 40 e2 01 00"), "01:02:03.12"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -309,6 +315,10 @@ TEST(MySqlValues, DatesTimesAndNumbersFromTheirForms) {
     EXPECT_FALSE(MySqlBinaryToDate(nullptr, 0).Valid);
     const t::Bytes feb30 = t::Hex("e8 07 02 1e");
     EXPECT_FALSE(MySqlBinaryToDate(feb30.data(), 4).Valid);
+    const t::Bytes tooManyMicroseconds = t::Hex("e8 07 03 01 12 1e 05 40 42 0f 00");  // 1000000
+    EXPECT_EQ(Raised<EConvertError>([&] { MySqlBinaryToDate(tooManyMicroseconds.data(), 11); }).Message(),
+              QStringLiteral("Invalid microseconds (1000000)"));
+    EXPECT_THROW(MySqlBinaryTemporalToText(FIELD_TYPE_DATETIME, 6, tooManyMicroseconds.data(), 11), EConvertError);
     const t::Bytes five(5, 1);
     EXPECT_EQ(Raised<EConvertError>([&] { MySqlBinaryToDate(five.data(), 5); }).Message(),
               QStringLiteral("FIELD_TYPE_DATETIME Len = 5"));

@@ -196,6 +196,7 @@ void TCRRecordSet::SetProp(int prop, const Variant& value) {
         case prReadOnly: FReadOnly = value.AsBoolean(); break;
         case prEnableBCD: FEnableBCD = value.AsBoolean(); break;
         case prEnableFMTBCD: FEnableFMTBCD = value.AsBoolean(); break;
+        case prCompressBlobMode: SetCompressBlobMode(TCompressBlobMode(value.AsInteger())); break;
         default: InternalError("CRAccess", QStringLiteral("Unknown property %1").arg(prop));
     }
 }
@@ -210,6 +211,7 @@ bool TCRRecordSet::GetProp(int prop, Variant& value) const {
         case prReadOnly: value = FReadOnly; return true;
         case prEnableBCD: value = FEnableBCD; return true;
         case prEnableFMTBCD: value = FEnableFMTBCD; return true;
+        case prCompressBlobMode: value = int(FCompressBlobMode); return true;
         default: InternalError("CRAccess", QStringLiteral("Unknown property %1").arg(prop));
     }
 }

@@ -101,8 +101,6 @@ enum TCursorState {
     csExecuted, csFetching, csFetchingAll, csFetched,
 };
 
-enum TCompressBlobMode { cbNone, cbClient, cbServer, cbClientServer };
-
 // Raises EAssertionFailed naming the unit: a broken internal invariant.
 [[noreturn]] void InternalError(const char* unit, const QString& what);
 

@@ -43,6 +43,9 @@ enum : TDataType {
     dtCursor = 32,
 };
 
+// Where BLOB values are kept compressed: nowhere, in memory, on the server, or both.
+enum TCompressBlobMode { cbNone, cbClient, cbServer, cbClientServer };
+
 inline bool IsBlobDataType(TDataType t) { return t == dtBlob || t == dtMemo || t == dtWideMemo; }
 
 }  // namespace calvoro::dac

@@ -725,12 +725,16 @@ void TData::SetBlobSize(int fieldNo, TRecBuf recBuf, int64_t size) {
 
 // --- TData: complex fields ---
 
+TBlob* TData::NewBlob(bool isUnicode) const {
+    TBlob* blob = FCompressBlobMode == cbNone ? new TBlob(isUnicode) : new TCompressedBlob(isUnicode);
+    blob->EnableRollback();
+    return blob;
+}
+
 void TData::CreateComplexField(TRecBuf recBuf, const TFieldDesc& f) {
     uint8_t* p = FieldPtr(f, recBuf);
     if (IsBlobDataType(f.FDataType)) {
-        auto* blob = new TCompressedBlob(f.FDataType == dtWideMemo);
-        blob->EnableRollback();
-        SetRef(p, blob);
+        SetRef(p, NewBlob(f.FDataType == dtWideMemo));
     } else if (f.FDataType == dtVariant) {
         SetRef(p, new TVariantObject());
     } else if (IsHeapType(f.FDataType)) {
@@ -1097,9 +1101,8 @@ void TMemData::TakeRollback(TItemHeader* item, const uint8_t* recBuf) {
         if (!IsBlobDataType(f->FDataType)) continue;
         const auto* blob = static_cast<const TBlob*>(GetRef(FieldPtr(*f, recBuf)));
         if (!blob) continue;
-        auto* old = new TCompressedBlob(blob->IsUnicode());
+        TBlob* old = NewBlob(blob->IsUnicode());
         old->SetAsBytes(blob->ContentBeforeEdit());
-        old->EnableRollback();
         SetRef(FieldPtr(*f, rollback->Record()), old);
     }
     item->Rollback = rollback;

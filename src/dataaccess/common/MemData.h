@@ -273,6 +273,13 @@ public:
     void SetEnableEmptyStrings(bool value) { FEnableEmptyStrings = value; }
     // Lone LF becomes CR LF when 8-bit strings are read.
     void SetConvertEOL(bool value) { FConvertEOL = value; }
+    // BLOB objects that compress their content (and read content starting with the
+    // compressed form's marker as compressed) only when a compression mode is set: a value
+    // that merely starts with those bytes is never taken for compressed otherwise.
+    TCompressBlobMode CompressBlobMode() const { return FCompressBlobMode; }
+    void SetCompressBlobMode(TCompressBlobMode value) { FCompressBlobMode = value; }
+    // A new BLOB object of the kind the mode asks for, rollback enabled.
+    TBlob* NewBlob(bool isUnicode) const;
     uint32_t RecordSize() const { return FRecordSize; }
     uint32_t CalcRecordSize() const { return FCalcRecordSize; }
     uint32_t DataSize() const { return FDataSize; }
@@ -319,6 +326,7 @@ protected:
     bool FTrimFixedChar = false;
     bool FTrimVarChar = false;
     bool FConvertEOL = false;
+    TCompressBlobMode FCompressBlobMode = cbNone;
     TFilterFunc FFilterFunc;
     TFilterFunc FFilterMDFunc;
     uint8_t FFilterItemTypes = itUnmodified | itUpdated | itAppended;

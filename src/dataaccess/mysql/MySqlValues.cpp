@@ -199,12 +199,19 @@ TDateTime MySqlTextToTime(std::string_view text, const QString& fieldName) {
     return EncodeDuration(negative, hours, minutes, seconds, msec);
 }
 
+// Microseconds [4] at v: more than a second's worth is a malformed value.
+static uint32_t Microseconds(const uint8_t* v) {
+    const uint32_t micro = LE(v, 4);
+    if (micro > 999999) throw EConvertError(QStringLiteral("Invalid microseconds (%1)").arg(micro));
+    return micro;
+}
+
 TMySqlDate MySqlBinaryToDate(const uint8_t* v, size_t length) {
     switch (length) {
         case 0: return {};
         case 4: return MakeDate(int(LE(v, 2)), v[2], v[3], 0, 0, 0, 0);
         case 7: return MakeDate(int(LE(v, 2)), v[2], v[3], v[4], v[5], v[6], 0);
-        case 11: return MakeDate(int(LE(v, 2)), v[2], v[3], v[4], v[5], v[6], int(LE(v + 7, 4) / 1000));
+        case 11: return MakeDate(int(LE(v, 2)), v[2], v[3], v[4], v[5], v[6], int(Microseconds(v + 7) / 1000));
         default: throw EConvertError(QStringLiteral("FIELD_TYPE_DATETIME Len = %1").arg(length));
     }
 }
@@ -214,7 +221,7 @@ TDateTime MySqlBinaryToTime(const uint8_t* v, size_t length) {
     if (length != 8 && length != 12)
         throw EConvertError(QStringLiteral("Error DateTimeFromStrPrep function Len = %1").arg(length));
     const int64_t hours = int64_t(LE(v + 1, 4)) * 24 + v[5];
-    const int msec = length == 12 ? int(LE(v + 8, 4) / 1000) : 0;
+    const int msec = length == 12 ? int(Microseconds(v + 8) / 1000) : 0;
     return EncodeDuration(v[0] != 0, hours, v[6], v[7], msec);
 }
 
@@ -224,7 +231,7 @@ std::string MySqlBinaryTemporalToText(TMySqlFieldType type, unsigned decimals, c
     auto fraction = [&](uint32_t micro, char* at) {
         if (!decimals) return;
         char digits[8];
-        std::snprintf(digits, sizeof digits, "%06u", micro % 1000000);
+        std::snprintf(digits, sizeof digits, "%06u", micro);
         *at++ = '.';
         std::memcpy(at, digits, decimals);
         at[decimals] = 0;
@@ -236,7 +243,7 @@ std::string MySqlBinaryTemporalToText(TMySqlFieldType type, unsigned decimals, c
         const uint64_t hours = length ? uint64_t(LE(v + 1, 4)) * 24 + v[5] : 0;
         const int n = std::snprintf(text, sizeof text, "%s%02llu:%02u:%02u", negative ? "-" : "",
                                     static_cast<unsigned long long>(hours), length ? v[6] : 0u, length ? v[7] : 0u);
-        fraction(length == 12 ? LE(v + 8, 4) : 0, text + n);
+        fraction(length == 12 ? Microseconds(v + 8) : 0, text + n);
         return text;
     }
     if (length != 0 && length != 4 && length != 7 && length != 11)
@@ -246,7 +253,7 @@ std::string MySqlBinaryTemporalToText(TMySqlFieldType type, unsigned decimals, c
     if (type == FIELD_TYPE_DATE || type == FIELD_TYPE_NEWDATE) return text;
     n += std::snprintf(text + n, sizeof text - size_t(n), " %02u:%02u:%02u", length >= 7 ? v[4] : 0u,
                        length >= 7 ? v[5] : 0u, length >= 7 ? v[6] : 0u);
-    fraction(length == 11 ? LE(v + 7, 4) : 0, text + n);
+    fraction(length == 11 ? Microseconds(v + 7) : 0, text + n);
     return text;
 }
 

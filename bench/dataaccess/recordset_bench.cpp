@@ -1,0 +1,134 @@
+// recordset_bench --host H --port P --user U --password W --query SQL [--prepared] [--unicode] [--peer]
+//
+// Opens the query with every row read into memory and prints "rows=<n> seconds=<s>
+// peak_rss_kb=<k>": through our record set (TMySQLRecordset with FetchAll, as every data set of
+// the program opens its query; with --prepared a server-side prepared statement) or, with
+// --peer, through libmariadb (mysql_store_result; with --prepared mysql_stmt_store_result).
+// The time runs from sending the query until all rows are in memory; afterwards every value
+// held is read once for a checksum. --unicode exchanges text as utf8mb4 (our record set then
+// keeps it as UTF-16, as the program does); otherwise both use latin1.
+// run_recordset_bench.sh alternates the two clients.
+
+#include "RecordsetBench.h"
+
+#include "common/Exceptions.h"
+#include "dataaccess/mysql/MyAccess.h"
+#include "dataaccess/mysql/MyRecordset.h"
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+
+using namespace calvoro;
+using namespace calvoro::dac;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+uint64_t Checksum(TMySQLRecordset& rs) {
+    uint64_t sum = 0;
+    TRecBuf buf = rs.AllocRecBuf();
+    rs.SetToBegin();
+    for (rs.GetNextRecord(buf); !rs.Eof(); rs.GetNextRecord(buf)) {
+        for (int i = 1; i <= rs.FieldCount(); ++i) {
+            const TFieldDesc& f = rs.Field(i);
+            if (rs.GetNull(i, buf)) continue;
+            switch (f.FDataType) {
+                case dtString: case dtExtString: case dtFMTBCD:
+                    for (const char c : rs.GetFieldBytes(f, buf)) sum += uint8_t(c);
+                    break;
+                case dtWideString: case dtExtWideString:
+                    for (const QChar c : rs.GetFieldWide(f, buf)) sum += c.unicode();
+                    break;
+                case dtBlob: case dtMemo: case dtWideMemo:
+                    sum += uint64_t(rs.GetBlob(f, buf)->Size());
+                    break;
+                case dtFloat: case dtDate: case dtTime: case dtDateTime:
+                    sum += uint64_t(int64_t(rs.GetFieldFloat(f, buf) * 1000));
+                    break;
+                default:
+                    sum += uint64_t(rs.GetFieldInt(f, buf));
+            }
+        }
+    }
+    TData::FreeRecBuf(buf);
+    return sum;
+}
+
+bool ParseOptions(int argc, char** argv, TBenchOptions& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
+            return argv[++i];
+        };
+        if (a == "--host") o.Host = value();
+        else if (a == "--port") o.Port = unsigned(std::stoul(value()));
+        else if (a == "--user") o.User = value();
+        else if (a == "--password") o.Password = value();
+        else if (a == "--query") o.Query = value();
+        else if (a == "--prepared") o.Prepared = true;
+        else if (a == "--unicode") o.Unicode = true;
+        else if (a == "--peer") o.Peer = true;
+        else throw std::invalid_argument("unknown option " + a);
+    }
+    return !o.User.empty() && !o.Query.empty();
+}
+
+long PeakRssKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+}  // namespace
+
+TBenchResult RunOurs(const TBenchOptions& o) {
+    TMyConnection c;
+    c.SetLoginPrompt(false);
+    c.SetServer(QString::fromStdString(o.Host));
+    c.SetPort(int(o.Port));
+    c.SetUsername(QString::fromStdString(o.User));
+    c.SetPassword(QString::fromStdString(o.Password));
+    if (o.Unicode) c.MyOptions().SetUseUnicode(true);
+    else c.MyOptions().SetCharset(QStringLiteral("latin1"));
+    c.Connect();
+
+    TBenchResult r;
+    TMySQLRecordset rs;
+    rs.SetConnection(c.GetIConnection());
+    rs.SetSQL(QString::fromStdString(o.Query));
+    rs.FFetchAll = true;
+    const auto start = Clock::now();
+    if (o.Prepared) rs.Prepare();
+    rs.Open();
+    r.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    r.Rows = uint64_t(rs.RecordCount());
+    r.Checksum = Checksum(rs);
+    return r;
+}
+
+int main(int argc, char** argv) {
+    TBenchOptions o;
+    try {
+        if (!ParseOptions(argc, argv, o)) {
+            std::fprintf(stderr, "usage: recordset_bench --host H --port P --user U --password W --query SQL "
+                                 "[--prepared] [--unicode] [--peer]\n");
+            return 2;
+        }
+        const TBenchResult r = o.Peer ? RunPeer(o) : RunOurs(o);
+        std::printf("rows=%llu seconds=%.3f peak_rss_kb=%ld\n", static_cast<unsigned long long>(r.Rows), r.Seconds,
+                    PeakRssKb());
+        std::fprintf(stderr, "checksum=%llu\n", static_cast<unsigned long long>(r.Checksum));
+        return 0;
+    } catch (const calvoro::Exception& e) {
+        std::fprintf(stderr, "recordset_bench: %s\n", e.what());
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "recordset_bench: %s\n", e.what());
+        return 1;
+    }
+}
