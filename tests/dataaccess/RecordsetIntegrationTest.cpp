@@ -376,3 +376,46 @@ TEST_F(RecordsetTest, EightBitConnectionKeepsBytes) {
     EXPECT_EQ(rs.Field(2).FDataType, dtMemo);
     EXPECT_EQ(Rows(rs), (std::vector<std::vector<Variant>>{{Text(u"caf\u00e9 \u20ac"), Text(u"line\nnext")}}));
 }
+
+TEST_F(RecordsetTest, PreparedFieldsComeWithoutRunningTheStatement) {
+    c->ExecSQL(QStringLiteral("CREATE OR REPLACE TABLE counted (id INT PRIMARY KEY, label VARCHAR(10))"));
+    c->ExecSQL(QStringLiteral("INSERT INTO counted VALUES (1, 'one'), (2, 'two')"));
+    const QString executions = QStringLiteral("SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS "
+                                              "WHERE VARIABLE_NAME = 'COM_STMT_EXECUTE'");
+    const QString before = *FirstValue(*c, executions);
+    TMySQLRecordset rs;
+    rs.SetConnection(c->GetIConnection());
+    rs.SetSQL(QStringLiteral("SELECT label, id FROM counted WHERE id > :min ORDER BY id"));
+    rs.Prepare();
+    rs.ExplicitInitFields();
+    ASSERT_EQ(rs.FieldCount(), 2);
+    EXPECT_EQ(rs.Field(1).FName, QStringLiteral("label"));
+    EXPECT_EQ(*FirstValue(*c, executions), before) << "the prepared statement's metadata sufficed";
+    // Executed with its parameter in its binary form, twice.
+    for (int min : {0, 1}) {
+        rs.GetCommand().Params()[0].FDataType = dtInteger;
+        rs.GetCommand().Params()[0].SetValue(min);
+        rs.FFetchAll = true;
+        rs.Open();
+        EXPECT_EQ(rs.RecordCount(), 2 - min);
+        rs.Close();
+    }
+    rs.UnPrepare();
+    EXPECT_EQ(rs.CommandType(), ctUnknown);
+}
+
+TEST_F(RecordsetTest, ProcedureCallHandsItsOneRowToOutParameters) {
+    c->ExecSQL(QStringLiteral("DROP PROCEDURE IF EXISTS answer"));
+    c->ExecSQL(QStringLiteral("CREATE PROCEDURE answer(IN q INT) SELECT q * 2 AS `@doubled`, 'x' AS other"));
+    TMySQLRecordset rs;
+    rs.SetConnection(c->GetIConnection());
+    rs.SetSQL(QStringLiteral("CALL answer(21)"));
+    TParamDesc& out = rs.GetCommand().Params().emplace_back();
+    out.FName = QStringLiteral("doubled");
+    out.FParamType = ptOutput;
+    rs.FFetchAll = true;
+    rs.Open();
+    EXPECT_EQ(rs.GetCommand().Params()[0].FData, Variant(int64_t(42)));
+    rs.Close();
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT 'free'")), QStringLiteral("free")) << "CALL's status result was read";
+}
