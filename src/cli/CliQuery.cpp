@@ -51,7 +51,7 @@ void AppendValue(std::string& out, TMySQLRecordset& rs, const TMySQLFieldDesc& f
         }
         case dtBlob:
         case dtMemo:
-            rs.GetBlob(f, record)->Data().ForEachPiece([&](std::span<const uint8_t> piece) {
+            rs.GetBlob(f, record)->ForEachPiece([&](std::span<const uint8_t> piece) {
                 AppendBatchEscaped(out, std::string_view(reinterpret_cast<const char*>(piece.data()), piece.size()));
             });
             return;

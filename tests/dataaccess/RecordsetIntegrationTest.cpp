@@ -6,6 +6,7 @@
 #include "support/MyTestConnection.h"
 #include "support/Raised.h"
 #include "support/VariantPrinter.h"
+#include "common/ScopeGuard.h"
 
 #include <gtest/gtest.h>
 
@@ -418,4 +419,33 @@ TEST_F(RecordsetTest, ProcedureCallHandsItsOneRowToOutParameters) {
     EXPECT_EQ(rs.GetCommand().Params()[0].FData, Variant(int64_t(42)));
     rs.Close();
     EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT 'free'")), QStringLiteral("free")) << "CALL's status result was read";
+}
+
+TEST_F(RecordsetTest, BlobValuesReadFromTheServerCanBeEditedAndCancelled) {
+    c->ExecSQL(QStringLiteral("CREATE OR REPLACE TABLE docs (id INT PRIMARY KEY, body BLOB, note TEXT)"));
+    c->ExecSQL(QStringLiteral("INSERT INTO docs VALUES (1, NULL, NULL), (2, 'stored', 'caf\u00e9')"));
+    auto rs = Query(QStringLiteral("SELECT * FROM docs ORDER BY id"));
+    TRecBuf buf = rs->AllocRecBuf();
+    ScopeExit free([&] { TData::FreeRecBuf(buf); });
+    for (bool post : {false, true}) {
+        SCOPED_TRACE(post ? "post" : "cancel");
+        for (int row = 1; row <= 2; ++row) {
+            rs->SetRecordNo(row);
+            rs->GetRecord(buf);
+            rs->EditRecord(buf);
+            rs->WriteBlob(2, buf, 0, 3, "new");
+            const Variant note = QStringLiteral("\u4e2d");
+            rs->PutField(3, buf, &note);
+            if (post) rs->PostRecord(buf);
+            else rs->CancelRecord(buf);
+        }
+        const auto rows = Rows(*rs);
+        if (post) {
+            EXPECT_EQ(rows[0], (std::vector<Variant>{1, QByteArray("new"), Text(u"\u4e2d")}));
+            EXPECT_EQ(rows[1], (std::vector<Variant>{2, QByteArray("newred"), Text(u"\u4e2d")}));
+        } else {
+            EXPECT_EQ(rows[0], (std::vector<Variant>{1, Variant::Null(), Variant::Null()}));
+            EXPECT_EQ(rows[1], (std::vector<Variant>{2, QByteArray("stored"), Text(u"caf\u00e9")}));
+        }
+    }
 }

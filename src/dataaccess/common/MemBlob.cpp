@@ -278,25 +278,62 @@ TBlob::TBlob(bool isUnicode) : TBlob(new TCRBlobData(), isUnicode) {}
 
 TBlob::TBlob(TCRBlobData* data, bool isUnicode) : FData(data), FIsUnicode(isUnicode) {}
 
+TBlob* TBlob::WithContent(bool isUnicode, const void* data, size_t size) {
+    if (size > UINT32_MAX) {
+        auto* blob = new TBlob(isUnicode);
+        blob->FData->Write(0, int64_t(size), data);
+        return blob;
+    }
+    void* memory = ::operator new(sizeof(TBlob) + size);
+    auto* blob = new (memory) TBlob(nullptr, isUnicode);
+    blob->FInlineSize = uint32_t(size);
+    if (size) std::memcpy(static_cast<uint8_t*>(memory) + sizeof(TBlob), data, size);
+    return blob;
+}
+
 TBlob::~TBlob() {
     Test = 0;
     if (FRollback) FRollback->Release();
-    FData->Release();
+    if (FData) FData->Release();
+}
+
+void TBlob::Materialize() {
+    if (FData) return;
+    auto* data = new TCRBlobData();
+    if (FInlineSize) data->Write(0, FInlineSize, InlineContent());
+    FData = data;
+}
+
+TCRBlobData& TBlob::Data() {
+    Materialize();
+    return *FData;
+}
+
+void TBlob::ForEachPiece(const std::function<void(std::span<const uint8_t>)>& piece) const {
+    CheckValid();
+    if (FData) return FData->ForEachPiece(piece);
+    if (FInlineSize) piece({InlineContent(), FInlineSize});
 }
 
 void TBlob::CheckValid() const {
     if (Test != 0xDD) throw EDatabaseError(QStringLiteral("Invalid BLOB"));
 }
 
-int64_t TBlob::Size() const { return FData->Size(); }
+int64_t TBlob::Size() const { return FData ? FData->Size() : FInlineSize; }
 
 int64_t TBlob::Read(int64_t position, int64_t count, void* dest) const {
     CheckValid();
-    return FData->Read(position, count, dest);
+    if (FData) return FData->Read(position, count, dest);
+    if (position < 0 || position >= FInlineSize) return 0;
+    int64_t n = FInlineSize - position;
+    if (count > 0) n = std::min(n, count);
+    std::memcpy(dest, InlineContent() + position, size_t(n));
+    return n;
 }
 
 void TBlob::Write(int64_t position, int64_t count, const void* source) {
     CheckValid();
+    Materialize();
     if (FNeedRollback) SaveToRollback();
     FData->Write(position, count, source);
 }
@@ -304,6 +341,7 @@ void TBlob::Write(int64_t position, int64_t count, const void* source) {
 void TBlob::Truncate(int64_t newSize) {
     CheckValid();
     if (newSize >= Size()) return;
+    Materialize();
     if (FNeedRollback) SaveToRollback();
     FData->Truncate(newSize);
 }
@@ -311,12 +349,14 @@ void TBlob::Truncate(int64_t newSize) {
 void TBlob::Clear() {
     CheckValid();
     if (Size() == 0) return;
+    Materialize();
     if (FNeedRollback) SaveToRollback();
     FData->Clear();
 }
 
 QByteArray TBlob::AsBytes() const {
     CheckValid();
+    if (!FData) return QByteArray(reinterpret_cast<const char*>(InlineContent()), qsizetype(FInlineSize));
     return FData->AsBytes();
 }
 
@@ -346,6 +386,7 @@ void TBlob::SetIsUnicode(bool value) {
 void TBlob::SaveToRollback() {
     if (!FNeedRollback) throw EDatabaseError(QStringLiteral("Blob must be in cached mode"));
     if (FRollback) return;
+    Materialize();
     FRollback = FData->Clone();
 }
 

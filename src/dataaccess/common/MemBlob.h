@@ -112,7 +112,12 @@ public:
 class TBlob : public TSharedObject {
 public:
     explicit TBlob(bool isUnicode = false);
+    // A BLOB holding a copy of size bytes in the same allocation as itself: a value read from
+    // the server costs one allocation. The content moves into pieces at its first change.
+    static TBlob* WithContent(bool isUnicode, const void* data, size_t size);
     ~TBlob() override;
+    // Objects made by WithContent are larger than the class: freed without a size.
+    static void operator delete(void* p) { ::operator delete(p); }
 
     int64_t Size() const;
     int64_t Read(int64_t position, int64_t count, void* dest) const;
@@ -122,6 +127,8 @@ public:
 
     QByteArray AsBytes() const;
     void SetAsBytes(const QByteArray& bytes);
+    // Hands the content out piece by piece without copying.
+    void ForEachPiece(const std::function<void(std::span<const uint8_t>)>& piece) const;
     // Text content: UTF-16 code units for a Unicode BLOB, 8-bit code page bytes otherwise.
     QString AsString() const;
     void SetAsString(const QString& text);
@@ -137,18 +144,22 @@ public:
     void SaveToRollback();
     bool CanRollback() const { return FRollback != nullptr; }  // changed in the current edit
     // The content as it was before the current edit.
-    QByteArray ContentBeforeEdit() const { return (FRollback ? FRollback : FData)->AsBytes(); }
+    QByteArray ContentBeforeEdit() const { return FRollback ? FRollback->AsBytes() : AsBytes(); }
     void Commit();
     void Cancel();
 
-    const TCRBlobData& Data() const { return *FData; }
-    TCRBlobData& Data() { return *FData; }
+    // The content object (made from content held inline at the first need).
+    TCRBlobData& Data();
 
 protected:
     explicit TBlob(TCRBlobData* data, bool isUnicode);
     void CheckValid() const;
+    // Content held inline (WithContent) moves into a content object.
+    void Materialize();
+    const uint8_t* InlineContent() const { return reinterpret_cast<const uint8_t*>(this + 1); }
 
-    TCRBlobData* FData;
+    TCRBlobData* FData;  // nil while the content is held inline
+    uint32_t FInlineSize = 0;
     bool FIsUnicode = false;
     bool FNeedRollback = false;
     TCRBlobData* FRollback = nullptr;

@@ -636,8 +636,7 @@ void TData::WriteValue(const TFieldDesc& f, TRecBuf recBuf, const Variant& value
         case dtBlob:
         case dtMemo:
         case dtWideMemo: {
-            TBlob* blob = static_cast<TBlob*>(GetRef(p));
-            if (!blob) InternalError("MemData", QStringLiteral("Shared object for %1=nil").arg(f.FName));
+            TBlob* blob = BlobForWrite(f, recBuf);
             if (f.FDataType == dtBlob || f.FBinaryData || value.Type() == VarType::Bytes)
                 blob->SetAsBytes(value.AsBytes());
             else
@@ -689,31 +688,41 @@ void TData::SetObject(int fieldNo, TRecBuf recBuf, TSharedObject* object) {
 
 TBlob* TData::GetBlob(const TFieldDesc& f, const uint8_t* recBuf) const {
     if (!IsBlobDataType(f.FDataType)) throw EDatabaseError(QStringLiteral("Field is not BLOB"));
-    auto* blob = static_cast<TBlob*>(GetRef(FieldPtr(f, recBuf)));
-    if (!blob) InternalError("MemData", QStringLiteral("Shared object for %1=nil").arg(f.FName));
+    return static_cast<TBlob*>(GetRef(FieldPtr(f, recBuf)));
+}
+
+TBlob* TData::BlobForWrite(const TFieldDesc& f, TRecBuf recBuf) {
+    TBlob* blob = GetBlob(f, recBuf);
+    if (!blob) {
+        // A NULL value read from the server has no object until it is written.
+        blob = NewBlob(f.FDataType == dtWideMemo);
+        SetRef(FieldPtr(f, recBuf), blob);
+    }
     return blob;
 }
 
 int64_t TData::ReadBlob(int fieldNo, const uint8_t* recBuf, int64_t position, int64_t count, void* dest) const {
-    return GetBlob(Field(fieldNo), recBuf)->Read(position, count, dest);
+    const TBlob* blob = GetBlob(Field(fieldNo), recBuf);
+    return blob ? blob->Read(position, count, dest) : 0;
 }
 
 void TData::WriteBlob(int fieldNo, TRecBuf recBuf, int64_t position, int64_t count, const void* source) {
     const TFieldDesc& f = Field(fieldNo);
-    GetBlob(f, recBuf)->Write(position, count, source);
+    BlobForWrite(f, recBuf)->Write(position, count, source);
     SetNullFlag(f, recBuf, false);
 }
 
 void TData::TruncateBlob(int fieldNo, TRecBuf recBuf, int64_t size) {
-    GetBlob(Field(fieldNo), recBuf)->Truncate(size);
+    if (TBlob* blob = GetBlob(Field(fieldNo), recBuf)) blob->Truncate(size);
 }
 
 int64_t TData::GetBlobSize(int fieldNo, const uint8_t* recBuf) const {
-    return GetBlob(Field(fieldNo), recBuf)->Size();
+    const TBlob* blob = GetBlob(Field(fieldNo), recBuf);
+    return blob ? blob->Size() : 0;
 }
 
 void TData::SetBlobSize(int fieldNo, TRecBuf recBuf, int64_t size) {
-    TBlob* blob = GetBlob(Field(fieldNo), recBuf);
+    TBlob* blob = BlobForWrite(Field(fieldNo), recBuf);
     const int64_t current = blob->Size();
     if (size < current) {
         blob->Truncate(size);
@@ -760,8 +769,6 @@ void TData::AddRefComplexFields(TRecBuf recBuf) {
             if (ref) FStringHeap.AddRef(static_cast<uint8_t*>(ref));
         } else if (ref) {
             static_cast<TSharedObject*>(ref)->AddRef();
-        } else if (IsBlobDataType(f->FDataType)) {
-            InternalError("MemData", QStringLiteral("Shared object for %1=nil").arg(f->FName));
         }
     }
 }
@@ -1146,7 +1153,16 @@ void TMemData::PostRecord(TRecBuf recBuf) { UpdateRecord(recBuf); }
 void TMemData::CancelRecord(TRecBuf recBuf) {
     for (const auto& f : FFields) {
         if (!IsBlobDataType(f->FDataType)) continue;
-        if (auto* blob = static_cast<TBlob*>(GetRef(FieldPtr(*f, recBuf)))) blob->Cancel();
+        auto* blob = static_cast<TBlob*>(GetRef(FieldPtr(*f, recBuf)));
+        if (!blob) continue;
+        // An object the edit made for a NULL value is the buffer's own; the row's goes back.
+        const void* rows = FCurrentItem ? GetRef(FieldPtr(*f, FCurrentItem->Record())) : nullptr;
+        if (blob != rows && FCurrentItem) {
+            blob->Release();
+            SetRef(FieldPtr(*f, recBuf), rows);
+            continue;
+        }
+        blob->Cancel();
     }
     FreeComplexFields(recBuf, false);
 }

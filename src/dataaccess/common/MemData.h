@@ -220,7 +220,10 @@ public:
     // Objects of BLOB and variant fields.
     TSharedObject* GetObject(int fieldNo, const uint8_t* recBuf) const;
     void SetObject(int fieldNo, TRecBuf recBuf, TSharedObject* object);
+    // The BLOB object of a field; nil for a NULL value read from the server, which gets its
+    // object when it is written (BlobForWrite).
     TBlob* GetBlob(const TFieldDesc& field, const uint8_t* recBuf) const;
+    TBlob* BlobForWrite(const TFieldDesc& field, TRecBuf recBuf);
     int64_t ReadBlob(int fieldNo, const uint8_t* recBuf, int64_t position, int64_t count, void* dest) const;
     void WriteBlob(int fieldNo, TRecBuf recBuf, int64_t position, int64_t count, const void* source);
     void TruncateBlob(int fieldNo, TRecBuf recBuf, int64_t size);

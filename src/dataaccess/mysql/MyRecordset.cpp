@@ -748,6 +748,19 @@ void TMySQLRecordset::CopyOutParams() {
     }
 }
 
+void TMySQLRecordset::PutBlobValue(const TMySQLFieldDesc& f, TRecBuf record, const void* data, size_t size) {
+    // One allocation for the object and its content, unless the values are kept compressed.
+    TBlob* blob;
+    if (FCompressBlobMode == cbNone) {
+        blob = TBlob::WithContent(f.FDataType == dtWideMemo, data, size);
+        blob->EnableRollback();
+    } else {
+        blob = NewBlob(f.FDataType == dtWideMemo);
+        blob->Data().Write(0, int64_t(size), data);
+    }
+    std::memcpy(record + f.FOffset, &blob, sizeof blob);
+}
+
 void TMySQLRecordset::PutText(const TMySQLFieldDesc& f, TRecBuf record, const char* data, size_t len) {
     PutStringValue(f, record, data, int64_t(len));
 }
@@ -775,11 +788,10 @@ void TMySQLRecordset::ConvertRow(const TMySqlBinds& row, bool binary, TRecBuf re
         if (f.FFieldDescKind != fdkData) continue;
         const TConv conv = size_t(i) < FConv.size() ? FConv[size_t(i)] : TConv::Null;
         uint8_t* p = record + f.FOffset;
-        if (IsBlobDataType(f.FDataType)) CreateComplexField(record, f);  // every row has its object
         if (conv == TConv::Null || f.FActualFieldNo >= row.Binds.size() || row.Binds[f.FActualFieldNo].IsNull) {
+            // No object and no heap value: a NULL BLOB gets its object when it is written.
             SetNullFlag(f, record, true);
-            if (f.FDataType == dtExtString || f.FDataType == dtExtVarBytes || f.FDataType == dtExtWideString)
-                std::memset(p, 0, sizeof(void*));
+            if (TData::IsComplexFieldType(f.FDataType)) std::memset(p, 0, sizeof(void*));
             continue;
         }
         const TMySqlBind& b = row.Binds[f.FActualFieldNo];
@@ -805,12 +817,12 @@ void TMySQLRecordset::ConvertValue(const TMySQLFieldDesc& f, TConv conv, const u
             return;
         }
         case TConv::Blob:
-            GetBlob(f, record)->Data().Write(0, len, v);
+            PutBlobValue(f, record, v, len);
             return;
         case TConv::WideMemo: {
             if (FWide.size() < len) FWide.resize(len);
             const size_t n = MySqlUtf8ToUtf16(v, len, FWide.data(), len);
-            GetBlob(f, record)->Data().Write(0, int64_t(n * 2), FWide.data());
+            PutBlobValue(f, record, FWide.data(), n * 2);
             return;
         }
         case TConv::Int: {

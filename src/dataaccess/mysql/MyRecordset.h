@@ -133,6 +133,7 @@ private:
                       TRecBuf record);
     void PutDate(const TMySQLFieldDesc& f, TRecBuf record, bool valid, TDateTime value);
     void PutText(const TMySQLFieldDesc& f, TRecBuf record, const char* data, size_t len);
+    void PutBlobValue(const TMySQLFieldDesc& f, TRecBuf record, const void* data, size_t size);
     // Ends the current result; with checkNext looks for a following result with columns.
     void CloseResult(bool checkNext, bool breakFetch);
     // Reads and drops every remaining result.
