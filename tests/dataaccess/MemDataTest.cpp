@@ -102,15 +102,21 @@ TEST(MemDataLayout, ValuesFollowEachOtherAndTheRecordSizeIsOdd) {
         std::vector<uint32_t> offsets;
         uint32_t dataSize, recordSize;
     } cases[] = {
-        // 4 + (2 + 10 + 1) = 17, pad to 18 for the UTF-16 value, + 2 + 12 = 32; 3 NULL bytes.
+        // 4 + (2 + 10 + 1) = 17, pad to 18 for the UTF-16 value, + 2 + 12 = 32; one byte of
+        // NULL bits for the three fields.
         {"integer, string(10), wide string(5)",
-         {{"a", dtInteger}, {"b", dtString, 10}, {"c", dtWideString, 5}}, {0, 4, 18}, 32, 35},
-        // An even sum gets one pad byte: 8 + 1 indicator = 9 stays; 8 + 8 + 2 = 18 -> 19.
+         {{"a", dtInteger}, {"b", dtString, 10}, {"c", dtWideString, 5}}, {0, 4, 18}, 32, 33},
+        // An even sum gets one pad byte: 8 + 1 = 9 stays; 8 + 8 + 1 = 17 stays; 25 + 1 -> 27.
         {"one float", {{"a", dtFloat}}, {0}, 8, 9},
-        {"two doubles", {{"a", dtFloat}, {"b", dtDateTime}}, {0, 8}, 16, 19},
+        {"two doubles", {{"a", dtFloat}, {"b", dtDateTime}}, {0, 8}, 16, 17},
         {"references", {{"a", dtMemo}, {"b", dtExtString}, {"c", dtSmallint}},
-         {0, sizeof(void*), 2 * sizeof(void*)}, 2 * sizeof(void*) + 2, 2 * sizeof(void*) + 2 + 3},
+         {0, sizeof(void*), 2 * sizeof(void*)}, 2 * sizeof(void*) + 2, 2 * sizeof(void*) + 2 + 1},
         {"decimal text", {{"a", dtFMTBCD, 20}, {"b", dtBoolean}}, {0, 23}, 25, 27},
+        // Nine fields take two bytes of NULL bits: 9 × 2 + 2 = 20 -> 21.
+        {"nine fields", {{"a", dtSmallint}, {"b", dtSmallint}, {"c", dtSmallint}, {"d", dtSmallint},
+                         {"e", dtSmallint}, {"f", dtSmallint}, {"g", dtSmallint}, {"h", dtSmallint},
+                         {"i", dtSmallint}},
+         {0, 2, 4}, 18, 21},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

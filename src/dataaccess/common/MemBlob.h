@@ -158,11 +158,12 @@ protected:
     void Materialize();
     const uint8_t* InlineContent() const { return reinterpret_cast<const uint8_t*>(this + 1); }
 
-    TCRBlobData* FData;  // nil while the content is held inline
+    // Ordered to pack with the reference count (many of these are held in memory).
     uint32_t FInlineSize = 0;
+    TCRBlobData* FData;  // nil while the content is held inline
+    TCRBlobData* FRollback = nullptr;
     bool FIsUnicode = false;
     bool FNeedRollback = false;
-    TCRBlobData* FRollback = nullptr;
     uint8_t Test = 0xDD;  // 0xDD while the object is valid
 };
 

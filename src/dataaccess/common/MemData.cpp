@@ -261,7 +261,7 @@ void TData::ComputeLayout() {
         offset += f.FSize;
     }
     FDataSize = offset;
-    FRecordSize = FDataSize + uint32_t(dataCount);
+    FRecordSize = FDataSize + uint32_t(dataCount + 7) / 8;
     if (FRecordSize % 2 == 0) ++FRecordSize;
 
     offset = FRecordSize;
@@ -272,16 +272,16 @@ void TData::ComputeLayout() {
         offset += f->FSize;
     }
     FCalcDataSize = offset - FRecordSize;
-    FCalcRecordSize = FCalcDataSize + uint32_t(calcCount);
+    FCalcRecordSize = FCalcDataSize + uint32_t(calcCount + 7) / 8;
     if (FCalcRecordSize && FCalcRecordSize % 2 == 0) ++FCalcRecordSize;
 
     int dataIndex = 0, calcIndex = 0;
     FHasComplexFields = false;
     for (const auto& f : FFields) {
         if (f->FFieldDescKind == fdkCalculated)
-            f->FNullOffset = FRecordSize + FCalcDataSize + uint32_t(calcIndex++);
+            f->FNullBit = (FRecordSize + FCalcDataSize) * 8 + uint32_t(calcIndex++);
         else
-            f->FNullOffset = FDataSize + uint32_t(dataIndex++);
+            f->FNullBit = FDataSize * 8 + uint32_t(dataIndex++);
         if (IsComplexFieldType(f->FDataType)) FHasComplexFields = true;
     }
 }
@@ -299,7 +299,7 @@ void TData::FreeRecBuf(TRecBuf recBuf) { std::free(recBuf); }
 
 void TData::InitRecord(TRecBuf recBuf) const {
     if (FHasComplexFields) std::memset(recBuf, 0, FRecordSize + FCalcRecordSize);
-    for (const auto& f : FFields) recBuf[f->FNullOffset] = 1;
+    for (const auto& f : FFields) SetNullFlag(*f, recBuf, true);
 }
 
 void TData::AppendBlankRecord() {

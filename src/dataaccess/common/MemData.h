@@ -6,8 +6,8 @@
 // let the data set write each change to the server before memory changes.
 //
 // Record layout (InitFields): the values of the data and cached fields in order, each at its
-// FOffset (UTF-16 values at an even offset), then one NULL-indicator byte per field (1 means
-// NULL); the record size is made odd. Calculated fields follow in an area of their own.
+// FOffset (UTF-16 values at an even offset), then the NULL indicators, one bit per field (set
+// means NULL); the record size is made odd. Calculated fields follow in an area of their own.
 // Every value keeps its exact length, so bytes and text holding NUL survive:
 //   dtString       length [2] + FLength bytes + NUL
 //   dtWideString   length [2] + FLength UTF-16 units + NUL unit
@@ -57,7 +57,7 @@ public:
     uint16_t FActualFieldNo = 0;  // 0-based position in the result
     uint32_t FSize = 0;           // bytes of the value in the record
     uint32_t FOffset = 0;         // byte offset of the value in the record
-    uint32_t FNullOffset = 0;     // byte offset of the NULL indicator in the record
+    uint32_t FNullBit = 0;        // bit of the NULL indicator, counted from the record's start
     bool FRequired = false;
     bool FReadOnly = false;
     bool FIsKey = false;
@@ -213,9 +213,13 @@ public:
     void PutFloatValue(const TFieldDesc& field, TRecBuf recBuf, double value);
     // Sets the NULL indicator only.
     static void SetNullFlag(const TFieldDesc& field, TRecBuf recBuf, bool isNull) {
-        recBuf[field.FNullOffset] = isNull ? 1 : 0;
+        const uint8_t mask = uint8_t(1u << (field.FNullBit % 8));
+        uint8_t& byte = recBuf[field.FNullBit / 8];
+        byte = isNull ? uint8_t(byte | mask) : uint8_t(byte & ~mask);
     }
-    static bool NullFlag(const TFieldDesc& field, const uint8_t* recBuf) { return recBuf[field.FNullOffset] != 0; }
+    static bool NullFlag(const TFieldDesc& field, const uint8_t* recBuf) {
+        return recBuf[field.FNullBit / 8] & (1u << (field.FNullBit % 8));
+    }
 
     // Objects of BLOB and variant fields.
     TSharedObject* GetObject(int fieldNo, const uint8_t* recBuf) const;
