@@ -877,16 +877,18 @@ void TMemData::InternalClose() {}
 
 void TMemData::ReleaseAll() {
     // Heap strings go with the heap; BLOB and variant objects are released one by one.
-    bool objects = false;
+    std::vector<const TFieldDesc*> objects;
     for (const auto& f : FFields)
-        if (IsBlobDataType(f->FDataType) || f->FDataType == dtVariant) objects = true;
-    if (objects) {
-        for (TItemHeader* item = FFirstItem; item; item = item->Next) {
-            ReleaseRollback(item);
-            FreeComplexFields(item->Record(), true);
+        if (IsBlobDataType(f->FDataType) || f->FDataType == dtVariant) objects.push_back(f.get());
+    for (TItemHeader* item = FFirstItem; item; item = item->Next) {
+        ReleaseRollback(item);
+        for (const TFieldDesc* f : objects) {
+            uint8_t* p = FieldPtr(*f, item->Record());
+            if (auto* object = static_cast<TSharedObject*>(GetRef(p))) {
+                SetRef(p, nullptr);
+                object->Release();
+            }
         }
-    } else {
-        for (TItemHeader* item = FFirstItem; item; item = item->Next) ReleaseRollback(item);
     }
     FCache.clear();
 }
