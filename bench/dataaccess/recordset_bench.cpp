@@ -58,26 +58,6 @@ uint64_t Checksum(TMySQLRecordset& rs) {
     return sum;
 }
 
-bool ParseOptions(int argc, char** argv, TBenchOptions& o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
-            return argv[++i];
-        };
-        if (a == "--host") o.Host = value();
-        else if (a == "--port") o.Port = unsigned(std::stoul(value()));
-        else if (a == "--user") o.User = value();
-        else if (a == "--password") o.Password = value();
-        else if (a == "--query") o.Query = value();
-        else if (a == "--prepared") o.Prepared = true;
-        else if (a == "--unicode") o.Unicode = true;
-        else if (a == "--peer") o.Peer = true;
-        else throw std::invalid_argument("unknown option " + a);
-    }
-    return !o.User.empty() && !o.Query.empty();
-}
-
 long PeakRssKb() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -112,9 +92,9 @@ TBenchResult RunOurs(const TBenchOptions& o) {
 }
 
 int main(int argc, char** argv) {
-    TBenchOptions o;
     try {
-        if (!ParseOptions(argc, argv, o)) {
+        const TBenchOptions o = ParseBenchOptions(argc, argv);
+        if (o.User.empty() || o.Query.empty()) {
             std::fprintf(stderr, "usage: recordset_bench --host H --port P --user U --password W --query SQL "
                                  "[--prepared] [--unicode] [--peer]\n");
             return 2;

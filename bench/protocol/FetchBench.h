@@ -3,18 +3,10 @@
 // the same way, for a side-by-side comparison. The two clients live in separate files, as
 // libmariadb's header defines names that our protocol layer defines too.
 
+#include "support/BenchOptions.h"
+
 #include <cstdint>
 #include <string>
-
-struct TBenchOptions {
-    std::string Host = "127.0.0.1";
-    unsigned Port = 3306;
-    std::string User, Password;
-    std::string Query;
-    bool Prepared = false;
-    bool Peer = false;
-    long SetupRows = 0;  // --setup: create the benchmark table with this many rows
-};
 
 struct TBenchResult {
     uint64_t Rows = 0;

@@ -102,26 +102,6 @@ TBenchResult ReadPrepared(TConnection& c, const std::string& query) {
     return r;
 }
 
-bool ParseOptions(int argc, char** argv, TBenchOptions& o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
-            return argv[++i];
-        };
-        if (a == "--host") o.Host = value();
-        else if (a == "--port") o.Port = unsigned(std::stoul(value()));
-        else if (a == "--user") o.User = value();
-        else if (a == "--password") o.Password = value();
-        else if (a == "--query") o.Query = value();
-        else if (a == "--setup") o.SetupRows = std::stol(value());
-        else if (a == "--prepared") o.Prepared = true;
-        else if (a == "--peer") o.Peer = true;
-        else throw std::invalid_argument("unknown option " + a);
-    }
-    return !o.User.empty() && (o.SetupRows > 0 || !o.Query.empty());
-}
-
 }  // namespace
 
 TBenchResult RunOurs(const TBenchOptions& o) {
@@ -149,9 +129,9 @@ void SetupTable(const TBenchOptions& o) {
 }
 
 int main(int argc, char** argv) {
-    TBenchOptions o;
     try {
-        if (!ParseOptions(argc, argv, o)) {
+        const TBenchOptions o = ParseBenchOptions(argc, argv);
+        if (o.User.empty() || (o.SetupRows <= 0 && o.Query.empty())) {
             std::fprintf(stderr,
                          "usage: fetch_bench --host H --port P --user U --password W --query SQL [--prepared] [--peer]\n"
                          "       fetch_bench --host H --port P --user U --password W --setup ROWS\n");

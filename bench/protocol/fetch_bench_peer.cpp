@@ -5,8 +5,7 @@
 // again by column).
 
 #include "FetchBench.h"
-
-#include <mysql.h>
+#include "support/PeerConnection.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,22 +16,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct TPeerConnection {
-    explicit TPeerConnection(const TBenchOptions& o) {
-        m = mysql_init(nullptr);
-        const unsigned timeout = 30;
-        mysql_options(m, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
-        // The charset our client announces, so that the server converts nothing for either.
-        mysql_options(m, MYSQL_SET_CHARSET_NAME, "latin1");
-        if (!mysql_real_connect(m, o.Host.c_str(), o.User.c_str(), o.Password.c_str(), nullptr, o.Port, nullptr,
-                                CLIENT_FOUND_ROWS))
-            Fail();
-    }
-    ~TPeerConnection() { mysql_close(m); }
-    [[noreturn]] void Fail() { throw std::runtime_error(std::to_string(mysql_errno(m)) + ": " + mysql_error(m)); }
-    MYSQL* m;
-};
 
 TBenchResult ReadText(TPeerConnection& c, const std::string& query) {
     TBenchResult r;
@@ -64,24 +47,6 @@ struct TColumnBuffer {
     my_bool Error = 0;
     bool Variable = false;  // a string: Length says how much of Bytes holds the value
 };
-
-size_t FixedSize(enum_field_types type) {
-    switch (type) {
-        case MYSQL_TYPE_TINY: return 1;
-        case MYSQL_TYPE_SHORT:
-        case MYSQL_TYPE_YEAR: return 2;
-        case MYSQL_TYPE_LONG:
-        case MYSQL_TYPE_INT24:
-        case MYSQL_TYPE_FLOAT: return 4;
-        case MYSQL_TYPE_LONGLONG:
-        case MYSQL_TYPE_DOUBLE: return 8;
-        case MYSQL_TYPE_DATE:
-        case MYSQL_TYPE_TIME:
-        case MYSQL_TYPE_DATETIME:
-        case MYSQL_TYPE_TIMESTAMP: return sizeof(MYSQL_TIME);
-        default: return 0;
-    }
-}
 
 TBenchResult ReadPrepared(TPeerConnection& c, const std::string& query) {
     TBenchResult r;

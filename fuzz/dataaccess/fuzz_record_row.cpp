@@ -6,6 +6,7 @@
 #include "FuzzCheck.h"
 #include "dataaccess/mysql/MyRecordset.h"
 #include "dataaccess/mysql/MySqlValues.h"
+#include "dataaccess/support/MyColumns.h"
 #include "protocol/MySqlErrors.h"
 
 #include <cstddef>
@@ -21,15 +22,8 @@ using calvoro::fuzz::Check;
 namespace {
 
 TMYSQL_FIELD Column(TMySqlFieldType type, uint32_t length, uint32_t flags, int32_t charset, uint32_t decimals = 0) {
-    TMYSQL_FIELD f;
-    f.Name = f.OrgName = "c" + std::to_string(int(type)) + "_" + std::to_string(length);
-    f.Table = f.OrgTable = "t";
-    f._type = type;
-    f.LengthInBytes = length;
-    f.Flags = flags;
-    f.CharsetNr = charset;
-    f.Decimals = decimals;
-    return f;
+    return calvoro::test::MyColumn(type, length, flags, charset, decimals,
+                                   "c" + std::to_string(int(type)) + "_" + std::to_string(length));
 }
 
 const std::vector<TMYSQL_FIELD>& Columns() {

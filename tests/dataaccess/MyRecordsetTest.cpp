@@ -5,6 +5,7 @@
 #include "dataaccess/mysql/MyRecordset.h"
 #include "dataaccess/mysql/MySqlValues.h"
 #include "dataaccess/mysql/MyStatementScan.h"
+#include "support/MyColumns.h"
 #include "support/Raised.h"
 #include "support/ScriptedServer.h"
 #include "support/VariantPrinter.h"
@@ -26,15 +27,7 @@ constexpr int32_t Utf8mb4 = 45, Utf8mb3 = 33, Binary = 63;
 
 TMYSQL_FIELD Column(TMySqlFieldType type, uint32_t length, uint32_t flags = 0, int32_t charset = Utf8mb4,
                     uint32_t decimals = 0, std::string name = "c", std::string table = "t") {
-    TMYSQL_FIELD f;
-    f.Name = f.OrgName = std::move(name);
-    f.Table = f.OrgTable = std::move(table);
-    f._type = type;
-    f.LengthInBytes = length;
-    f.Flags = flags;
-    f.CharsetNr = charset;
-    f.Decimals = decimals;
-    return f;
+    return t::MyColumn(type, length, flags, charset, decimals, std::move(name), std::move(table));
 }
 
 // A record set whose result has the given columns, described and laid out the way an open

@@ -1358,9 +1358,7 @@ void TMemData::CommitUpdates() {
             FreeItemWithFields(item);
             continue;
         }
-        item->Status = isUnmodified;
-        item->UpdateResult = urNone;
-        item->FilterResult = fsNotChecked;
+        MarkUnmodified(item);
     }
     RenumberAll();
 }
@@ -1385,10 +1383,14 @@ void TMemData::RevertRecord() {
         default:
             break;
     }
+    MarkUnmodified(item);
+    RenumberAll();
+}
+
+void TMemData::MarkUnmodified(TItemHeader* item) {
     item->Status = isUnmodified;
     item->UpdateResult = urNone;
     item->FilterResult = fsNotChecked;
-    RenumberAll();
 }
 
 void TMemData::CancelUpdates() {

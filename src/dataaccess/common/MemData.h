@@ -468,6 +468,7 @@ protected:
 
 private:
     void ReleaseRollback(TItemHeader* item);
+    static void MarkUnmodified(TItemHeader* item);
     void TakeRollback(TItemHeader* item, const uint8_t* recBuf);
     void ReleaseAll();
 };
