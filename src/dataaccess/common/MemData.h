@@ -168,6 +168,11 @@ public:
     virtual void UpdateRecord(TRecBuf recBuf) = 0;
     virtual void DeleteRecord() = 0;
     virtual void RemoveRecord() = 0;
+    // An edit of the current row: EditRecord fills recBuf with the row and gives it references
+    // of its own; PutField and the BLOB operations change it; PostRecord (through
+    // UpdateRecord) stores it in the row, CancelRecord drops its changes. A new row's buffer
+    // (InitRecord, CreateComplexFields) goes to InsertRecord or, abandoned, to
+    // FreeComplexFields(recBuf, true).
     virtual void EditRecord(TRecBuf recBuf) = 0;
     virtual void PostRecord(TRecBuf recBuf) = 0;
     virtual void CancelRecord(TRecBuf recBuf) = 0;
