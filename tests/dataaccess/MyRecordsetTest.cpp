@@ -413,3 +413,69 @@ TEST(MySqlRecordsetScripted, JsonColumnsAreTextMemos) {
     }
     EXPECT_EQ(server.Join(), "");
 }
+
+TEST(MySqlStatementText, AddWhereJoinsOrStartsTheWhereClause) {
+    const struct {
+        const char* sql;
+        const char* result;
+    } cases[] = {
+        {"SELECT * FROM t ORDER BY b", "SELECT * FROM t \rWHERE id = 5 ORDER BY b"},
+        {"SELECT * FROM t WHERE a = 1", "SELECT * FROM t WHERE (a = 1) AND id = 5 "},
+        {"SELECT * FROM t WHERE a = 1 ORDER BY b", "SELECT * FROM t WHERE (a = 1 ) AND id = 5 ORDER BY b"},
+        {"  SELECT * FROM t;  ", "SELECT * FROM t\rWHERE id = 5 ;"},
+        {"SELECT * FROM t WHERE a = 1;", "SELECT * FROM t WHERE (a = 1) AND id = 5 ;"},
+        {"SELECT * FROM t WHERE a IN (SELECT b FROM u WHERE c = 2) GROUP BY a",
+         "SELECT * FROM t WHERE (a IN (SELECT b FROM u WHERE c = 2) ) AND id = 5 GROUP BY a"},
+        {"SELECT * FROM (SELECT * FROM u WHERE x = 1) s", "SELECT * FROM (SELECT * FROM u WHERE x = 1) s\rWHERE id = 5 "},
+        {"SELECT 'WHERE' AS w FROM t LIMIT 3", "SELECT 'WHERE' AS w FROM t \rWHERE id = 5 LIMIT 3"},
+        {"SELECT * FROM t WHERE a = 1 /* note */ LIMIT 3",
+         "SELECT * FROM t WHERE (a = 1 /* note */ \r) AND id = 5 LIMIT 3"},
+        {"UPDATE t SET a = 1", "UPDATE t SET a = 1"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AddWhere(QString::fromLatin1(c.sql), QStringLiteral("id = 5")), QString::fromLatin1(c.result)) << c.sql;
+    EXPECT_EQ(AddWhere(QStringLiteral("SELECT 1 "), QString()), QStringLiteral("SELECT 1 "));
+}
+
+TEST(MySqlStatementText, WhereAndOrderByRemovedAndReplaced) {
+    const struct {
+        const char* sql;
+        const char* withoutWhere;
+        const char* orderedByB;
+        const char* withoutOrder;
+        const char* orderBy;
+    } cases[] = {
+        {"SELECT * FROM t WHERE a = 1 ORDER BY b, c LIMIT 3", "SELECT * FROM t ORDER BY b, c LIMIT 3",
+         "SELECT * FROM t WHERE a = 1 ORDER BY b LIMIT 3", "SELECT * FROM t WHERE a = 1 LIMIT 3", "b, c"},
+        {"SELECT * FROM t", "SELECT * FROM t", "SELECT * FROM t ORDER BY b", "SELECT * FROM t", ""},
+        {"SELECT * FROM t WHERE a = 1 LIMIT 3", "SELECT * FROM t LIMIT 3", "SELECT * FROM t WHERE a = 1 ORDER BY b LIMIT 3",
+         "SELECT * FROM t WHERE a = 1 LIMIT 3", ""},
+        {"SELECT *\r\nFROM t\r\nWHERE a = 1", "SELECT *\r\nFROM t", "SELECT *\r\nFROM t\r\nWHERE a = 1\r ORDER BY b",
+         "SELECT *\r\nFROM t\r\nWHERE a = 1", ""},
+        {"SELECT * FROM (SELECT a FROM u ORDER BY a) s", "SELECT * FROM (SELECT a FROM u ORDER BY a) s",
+         "SELECT * FROM (SELECT a FROM u ORDER BY a) s ORDER BY b", "SELECT * FROM (SELECT a FROM u ORDER BY a) s", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sql);
+        const QString sql = QString::fromLatin1(c.sql);
+        EXPECT_EQ(DeleteWhere(sql), QString::fromLatin1(c.withoutWhere));
+        EXPECT_EQ(SetOrderBy(sql, QStringLiteral("b")), QString::fromLatin1(c.orderedByB));
+        EXPECT_EQ(SetOrderBy(sql, QString()), QString::fromLatin1(c.withoutOrder));
+        EXPECT_EQ(GetOrderBy(sql), QString::fromLatin1(c.orderBy));
+    }
+}
+
+TEST(MySqlStatementText, CountQueries) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"SELECT a FROM t", "SELECT COUNT(*) FROM t"},
+        {"SELECT a, b FROM t WHERE a > 1 ORDER BY a", "SELECT COUNT(*) FROM t WHERE a > 1"},
+        {"SELECT a FROM t ORDER BY a LIMIT 10", "SELECT COUNT(*) FROM (SELECT  a FROM t LIMIT 10) q"},
+        {"SELECT DISTINCT a FROM t", "SELECT COUNT(*) FROM (SELECT  DISTINCT a FROM t) q"},
+        {"SELECT a, COUNT(*) FROM t GROUP BY a", "SELECT COUNT(*) FROM (SELECT  a, COUNT(*) FROM t GROUP BY a) q"},
+        {"SELECT a FROM t UNION SELECT b FROM u;", "SELECT COUNT(*) FROM (SELECT  a FROM t UNION SELECT b FROM u) q;"},
+        {"SELECT (SELECT MAX(x) FROM u) m FROM t", "SELECT COUNT(*) FROM t"},
+        {"SHOW TABLES", ""},
+        {"SELECT 1", ""},
+    };
+    for (auto [sql, count] : cases) EXPECT_EQ(CountQuery(QString::fromLatin1(sql)), QString::fromLatin1(count)) << sql;
+}

@@ -1276,6 +1276,14 @@ bool TMemData::LiveItem(const TRecBookmark& bookmark) const {
            FBlockMan.Contains(bookmark.Item) && bookmark.Item->Flag == TItemHeader::FlagUsed;
 }
 
+const uint8_t* TMemData::RecordAt(int recNo) {
+    if (recNo <= 0) return nullptr;
+    if (FRecordNoCache.empty())
+        for (TItemHeader* item = FFirstItem; item; item = item->Next)
+            if (!ItemOmitted(item)) FRecordNoCache.push_back(item);
+    return size_t(recNo) <= FRecordNoCache.size() ? FRecordNoCache[size_t(recNo) - 1]->Record() : nullptr;
+}
+
 void TMemData::GetBookmark(TRecBookmark& bookmark) const {
     bookmark.RefreshIteration = FRefreshIteration;
     bookmark.Item = FCurrentItem;

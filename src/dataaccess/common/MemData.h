@@ -422,6 +422,10 @@ public:
     TSortType DefaultSortType() const { return FDefaultSortType; }
     void SetDefaultSortType(TSortType value) { FDefaultSortType = value; }
 
+    // The record of a 1-based record number among the rows in memory, without moving the
+    // current row; nil out of range. Constant time once the record-number cache is built.
+    const uint8_t* RecordAt(int recNo);
+
     // The items (for drivers and tests).
     TItemHeader* FirstItem() const { return FFirstItem; }
     TItemHeader* LastItem() const { return FLastItem; }

@@ -17,7 +17,7 @@ TStatementScan::TStatementScan(const QString& sql) : FText(sql) {
     QString lexeme;
     int depth = 0;
     for (int code; (code = parser.GetNext(lexeme)) != lexEnd;) {
-        if (code == lexBlank || code == lexComment) continue;
+        if (code == lexBlank) continue;  // comments stay: AddWhere looks at them
         if (lexeme == u")") --depth;
         const qsizetype pos = parser.PrevPos();
         FTokens.push_back({code, lexeme.toUpper(), lexeme, pos, qsizetype(parser.CurrPos() - pos), depth});
@@ -130,5 +130,170 @@ std::vector<std::pair<QString, QString>> TStatementScan::FromTables() const {
 }
 
 QString AddLimit0(const QString& sql) { return TStatementScan(sql).WithLimit0(); }
+
+size_t TStatementScan::FirstSelect() const {
+    for (size_t i = 0; i < FTokens.size(); ++i)
+        if (FTokens[i].Code != lexString && FTokens[i].Code != lexComment && FTokens[i].Upper == u"SELECT") return i;
+    return FTokens.size();
+}
+
+size_t TStatementScan::FindClause(size_t from, std::initializer_list<const char*> words) const {
+    if (from >= FTokens.size()) return FTokens.size();
+    const int depth = FTokens[from].Depth;
+    for (size_t i = from + 1; i < FTokens.size(); ++i) {
+        const Token& t = FTokens[i];
+        if (t.Depth < depth) break;
+        if (t.Depth != depth || t.Code == lexString || t.Code == lexComment) continue;
+        for (const char* w : words)
+            if (t.Upper == QLatin1String(w)) return i;
+    }
+    return FTokens.size();
+}
+
+namespace {
+
+// Clauses that end a WHERE clause, and those that follow ORDER BY.
+constexpr std::initializer_list<const char*> AfterWhere = {"GROUP", "HAVING", "ORDER", "LIMIT", "PROCEDURE", "FOR", "LOCK"};
+constexpr std::initializer_list<const char*> AfterOrder = {"LIMIT", "PROCEDURE", "FOR", "LOCK"};
+
+// The index just after the last character before `at` that is not a blank.
+qsizetype EndOfContent(const QString& text, qsizetype at) {
+    while (at > 0 && text[at - 1].isSpace()) --at;
+    return at;
+}
+
+// Where an addition at the end of the statement goes: before a final ";", else at the end.
+qsizetype EndOfStatement(const TStatementScan& scan) {
+    const auto& tokens = scan.Tokens();
+    if (!tokens.empty() && tokens.back().Text == u";" && tokens.back().Depth == 0) return tokens.back().Pos;
+    return scan.Text().size();
+}
+
+// The WHERE of the query that starts at select, unless it directly follows the macro "&".
+size_t FindWhere(const TStatementScan& scan, size_t select, size_t stop) {
+    const auto& tokens = scan.Tokens();
+    for (size_t i = select + 1; i < stop; ++i) {
+        const auto& t = tokens[i];
+        if (t.Depth != tokens[select].Depth || t.Code == lexString || t.Code == lexComment || t.Upper != u"WHERE") continue;
+        if (i > 0 && tokens[i - 1].Text == u"&" && tokens[i - 1].Pos + tokens[i - 1].Length == t.Pos) continue;
+        return i;
+    }
+    return tokens.size();
+}
+
+// Removes a clause from the blanks before it (or from the clause itself when none precede it)
+// up to the last non-blank before stopAt.
+QString RemoveClause(const QString& text, qsizetype clausePos, qsizetype stopAt) {
+    return text.left(EndOfContent(text, clausePos)) + text.mid(EndOfContent(text, stopAt));
+}
+
+}  // namespace
+
+QString AddWhere(const QString& sql, const QString& condition) {
+    if (condition.trimmed().isEmpty()) return sql;
+    const QString text = sql.trimmed();
+    const TStatementScan scan(text);
+    const auto& tokens = scan.Tokens();
+    const size_t select = scan.FirstSelect();
+    if (select == tokens.size()) return sql;
+    const size_t stop = scan.FindClause(select, AfterWhere);
+    const size_t where = FindWhere(scan, select, stop);
+    const qsizetype at = stop < tokens.size() ? tokens[stop].Pos : EndOfStatement(scan);
+    if (where == tokens.size()) return text.left(at) + QStringLiteral("\rWHERE ") + condition + u' ' + text.mid(at);
+    // The existing condition goes in parentheses: "(" after WHERE and the character after it.
+    const qsizetype open = std::min(tokens[where].Pos + tokens[where].Length + 1, at);
+    size_t last = where;
+    for (size_t i = where + 1; i < tokens.size() && tokens[i].Pos < at; ++i) last = i;
+    const QString close = (tokens[last].Code == lexComment ? QStringLiteral("\r") : QString()) +
+                          QStringLiteral(") AND ") + condition + u' ';
+    return text.left(open) + u'(' + text.mid(open, at - open) + close + text.mid(at);
+}
+
+QString DeleteWhere(const QString& sql) {
+    const QString text = sql.trimmed();
+    const TStatementScan scan(text);
+    const auto& tokens = scan.Tokens();
+    const size_t select = scan.FirstSelect();
+    if (select == tokens.size()) return text;
+    const size_t stop = scan.FindClause(select, AfterWhere);
+    const size_t where = FindWhere(scan, select, stop);
+    if (where == tokens.size()) return text;
+    return RemoveClause(text, tokens[where].Pos, stop < tokens.size() ? tokens[stop].Pos : EndOfStatement(scan));
+}
+
+namespace {
+
+// The ORDER of "ORDER BY" in the query that starts at select.
+size_t FindOrder(const TStatementScan& scan, size_t select) {
+    const auto& tokens = scan.Tokens();
+    for (size_t i = scan.FindClause(select, {"ORDER"}); i + 1 < tokens.size();
+         i = scan.FindClause(i, {"ORDER"})) {
+        if (tokens[i + 1].Upper == u"BY") return i;
+    }
+    return tokens.size();
+}
+
+}  // namespace
+
+QString SetOrderBy(const QString& sql, const QString& fields) {
+    const QString text = sql.trimmed();
+    const TStatementScan scan(text);
+    const auto& tokens = scan.Tokens();
+    const size_t select = scan.FirstSelect();
+    if (select == tokens.size()) return text;
+    const size_t order = FindOrder(scan, select);
+    if (order < tokens.size()) {
+        const size_t stop = scan.FindClause(order, AfterOrder);
+        const qsizetype end = EndOfContent(text, stop < tokens.size() ? tokens[stop].Pos : EndOfStatement(scan));
+        if (fields.trimmed().isEmpty()) return RemoveClause(text, tokens[order].Pos, end);
+        const qsizetype list = order + 2 < tokens.size() ? tokens[order + 2].Pos : end;
+        return text.left(list) + fields.trimmed() + text.mid(end);
+    }
+    if (fields.trimmed().isEmpty()) return text;
+    const size_t stop = scan.FindClause(select, AfterOrder);
+    const qsizetype at = EndOfContent(text, stop < tokens.size() ? tokens[stop].Pos : EndOfStatement(scan));
+    const QString before = text.left(at);
+    return before + (before.contains(u'\r') ? QStringLiteral("\r ") : QStringLiteral(" ")) + QStringLiteral("ORDER BY ") +
+           fields.trimmed() + text.mid(at);
+}
+
+QString GetOrderBy(const QString& sql) {
+    const QString text = sql.trimmed();
+    const TStatementScan scan(text);
+    const auto& tokens = scan.Tokens();
+    const size_t select = scan.FirstSelect();
+    if (select == tokens.size()) return QString();
+    const size_t order = FindOrder(scan, select);
+    if (order + 2 >= tokens.size()) return QString();
+    const size_t stop = scan.FindClause(order, AfterOrder);
+    const qsizetype end = EndOfContent(text, stop < tokens.size() ? tokens[stop].Pos : EndOfStatement(scan));
+    return text.mid(tokens[order + 2].Pos, end - tokens[order + 2].Pos).trimmed();
+}
+
+QString CountQuery(const QString& sql) {
+    const QString text = SetOrderBy(sql, QString());
+    const TStatementScan scan(text);
+    const auto& tokens = scan.Tokens();
+    const size_t select = scan.FirstSelect();
+    if (select == tokens.size()) return QString();
+    const size_t from = scan.FindClause(select, {"FROM"});
+    if (from == tokens.size()) return QString();
+    const qsizetype selectEnd = tokens[select].Pos + tokens[select].Length;
+    // Rows of the result are not rows of the table: count the SELECT as a derived table.
+    const bool distinct = select + 1 < tokens.size() &&
+                          (tokens[select + 1].Upper == u"DISTINCT" || tokens[select + 1].Upper == u"DISTINCTROW");
+    const bool derived = distinct || scan.FindClause(from, {"LIMIT", "GROUP", "HAVING", "UNION"}) < tokens.size();
+    if (derived) {
+        qsizetype end = text.size();
+        for (size_t i = select + 1; i < tokens.size(); ++i)
+            if (tokens[i].Text == u";" && tokens[i].Depth == 0) {
+                end = tokens[i].Pos;
+                break;
+            }
+        return text.left(selectEnd) + QStringLiteral(" COUNT(*) FROM (SELECT ") + text.mid(selectEnd, end - selectEnd) +
+               QStringLiteral(") q") + text.mid(end);
+    }
+    return text.left(selectEnd) + QStringLiteral(" COUNT(*)") + text.mid(tokens[from].Pos - 1);
+}
 
 }  // namespace calvoro::dac

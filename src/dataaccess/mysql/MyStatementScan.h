@@ -29,7 +29,7 @@ public:
     // (empty without one); derived tables are left out.
     std::vector<std::pair<QString, QString>> FromTables() const;
 
-private:
+    // Where the statement's clauses stand (for the text editing functions).
     struct Token {
         int Code;
         QString Upper;  // the lexeme upper-cased
@@ -37,9 +37,36 @@ private:
         qsizetype Pos, Length;
         int Depth;      // parentheses around it
     };
+    const QString& Text() const { return FText; }
+    const std::vector<Token>& Tokens() const { return FTokens; }
+    // The index of the first SELECT token outside strings (or Tokens().size()).
+    size_t FirstSelect() const;
+    // The index of the first token after `from` at the depth of `from` whose word is one of
+    // words (or Tokens().size()).
+    size_t FindClause(size_t from, std::initializer_list<const char*> words) const;
+
+private:
     QString FText;
     std::vector<Token> FTokens;
 };
+
+// Editing a SELECT's text (the data-set helpers). Texts without SELECT come back unchanged;
+// only the outer query counts: subqueries in parentheses are left alone.
+//
+// AddWhere: the condition joins the WHERE clause ("WHERE (old) AND condition "), or a new
+// one ("\rWHERE condition ") goes in before GROUP, HAVING, ORDER, LIMIT, PROCEDURE, FOR,
+// LOCK, a final ";", or at the end of the trimmed text.
+QString AddWhere(const QString& sql, const QString& condition);
+// Removes the WHERE clause.
+QString DeleteWhere(const QString& sql);
+// Replaces the ORDER BY list (empty fields: removes the clause), or adds one.
+QString SetOrderBy(const QString& sql, const QString& fields);
+// The ORDER BY list, or empty.
+QString GetOrderBy(const QString& sql);
+// The statement that counts the rows of a SELECT (ORDER BY dropped): "SELECT COUNT(*) FROM
+// ...", or the SELECT as a derived table when it has LIMIT, DISTINCT, GROUP BY, HAVING or
+// UNION, whose rows are not the table's rows; empty when the text is no SELECT ... FROM.
+QString CountQuery(const QString& sql);
 
 // A statement that returns no rows but the same columns: a SELECT's row count becomes 0
 // ("LIMIT 10" -> "LIMIT 0", "LIMIT 5, 10" -> "LIMIT 5, 0"), or "LIMIT 0" goes in before a
