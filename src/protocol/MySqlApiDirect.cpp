@@ -379,6 +379,7 @@ TMYSQL_FIELD TMySQLAPIDirect::_mysql_fetch_field_direct(PMYSQL_RES res, unsigned
     field.OrgName = f.OrgName.empty() ? f.Name : f.OrgName;
     field.Table = f.Table;
     field.OrgTable = f.OrgTable;
+    field.Database = f.Database;
     field.Flags = uint32_t(f.Flags);
     field._type = f._Type;
     field.Decimals = uint32_t(f.Scale);

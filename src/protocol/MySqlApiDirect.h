@@ -73,6 +73,7 @@ struct TMYSQL_FIELD {
     std::string OrgName;   // the column name when the server sent none
     std::string Table;
     std::string OrgTable;
+    std::string Database;  // the table's database (empty before 4.1)
     uint32_t Flags = 0;
     TMySqlFieldType _type = 0;
     uint32_t LengthInBytes = 0;  // at most 65535 (CorrectFieldLen)

@@ -172,12 +172,14 @@ TEST(MySqlColumnDescription, LengthsAndKindsFollowTheColumnAndTheStatement) {
     EXPECT_FALSE(f1.FRequired) << "the server fills an auto-increment column";
     EXPECT_TRUE(d.rs.Field(2).FRequired && d.rs.Field(2).FIsKey);
     EXPECT_EQ(d.rs.Field(3).FName, QStringLiteral("id_1"));
-    EXPECT_EQ(d.rs.Field(3).FActualName, QStringLiteral("id")) << "an aliased table keeps the column name";
+    EXPECT_EQ(d.rs.Field(3).FActualName, QStringLiteral("user_id")) << "the column's own name";
     EXPECT_FALSE(d.rs.Field(4).FRequired) << "the server fills a TIMESTAMP";
     const auto& tables = d.rs.TablesInfo();
     ASSERT_EQ(tables.Count(), 2);
+    EXPECT_EQ(tables[0].TableName, QStringLiteral("t"));
     EXPECT_EQ(tables[1].TableName, QStringLiteral("users"));
     EXPECT_EQ(tables[1].TableAlias, QStringLiteral("u"));
+    EXPECT_EQ(static_cast<const TCRFieldDesc&>(d.rs.Field(3)).FTableInfo, &tables[1]);
 }
 
 namespace {
@@ -354,15 +356,15 @@ TEST(MySqlStatementText, Limit0ReturnsNoRowsAndKeepsTheRest) {
 }
 
 TEST(MySqlStatementText, TablesOfTheFromClause) {
-    using Tables = std::vector<std::pair<QString, QString>>;
+    using Tables = std::vector<TStatementScan::TTableRef>;
     const std::pair<const char*, Tables> cases[] = {
-        {"SELECT * FROM t", {{"t", ""}}},
-        {"SELECT * FROM `my db`.`odd name` AS o WHERE 1", {{"my db.odd name", "o"}}},
+        {"SELECT * FROM t", {{"", "t", ""}}},
+        {"SELECT * FROM `my db`.`odd name` AS o WHERE 1", {{"my db", "odd name", "o"}}},
         {"SELECT * FROM a x, b AS y JOIN c ON c.id = x.id LEFT OUTER JOIN d USING (id) ORDER BY 1",
-         {{"a", "x"}, {"b", "y"}, {"c", ""}, {"d", ""}}},
-        {"SELECT * FROM (SELECT 1) AS derived, t FORCE INDEX (k)", {{"t", ""}}},
+         {{"", "a", "x"}, {"", "b", "y"}, {"", "c", ""}, {"", "d", ""}}},
+        {"SELECT * FROM (SELECT 1) AS derived, t FORCE INDEX (k)", {{"", "t", ""}}},
         {"SELECT 1", {}},
-        {"HANDLER shop.items READ FIRST", {{"shop.items", ""}}},
+        {"HANDLER shop.items READ FIRST", {{"shop", "items", ""}}},
     };
     for (const auto& [sql, tables] : cases) EXPECT_EQ(TStatementScan(QString::fromLatin1(sql)).FromTables(), tables) << sql;
     EXPECT_TRUE(TStatementScan(QStringLiteral("show full processlist")).Has({"SHOW", "PROCESSLIST"}));

@@ -121,15 +121,17 @@ bool TCRCommand::GetProp(int prop, Variant& value) const {
 
 // --- TCRTablesInfo ---
 
-TCRTableInfo& TCRTablesInfo::Add(const QString& tableName, const QString& alias) {
+TCRTableInfo& TCRTablesInfo::Add(const QString& tableName, const QString& alias, const QString& database) {
     TCRTableInfo* found = alias.isEmpty() ? FindByName(tableName) : FindByAlias(alias);
-    if (found) {
+    if (found && (alias.isEmpty() ? found->TableAlias.isEmpty() : true)) {
         if (found->TableName.isEmpty()) found->TableName = tableName;
+        if (found->Database.isEmpty()) found->Database = database;
         return *found;
     }
     auto info = std::make_unique<TCRTableInfo>();
     info->TableName = tableName;
     info->TableAlias = alias;
+    info->Database = database;
     info->Index = Count();
     FItems.push_back(std::move(info));
     return *FItems.back();

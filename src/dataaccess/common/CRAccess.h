@@ -215,8 +215,9 @@ protected:
 // A table a result's columns come from: its name and the alias the statement gave it.
 class TCRTableInfo {
 public:
-    QString TableName;   // as normalised by the identifier rules
+    QString TableName;   // unquoted, without its database
     QString TableAlias;  // empty without an alias
+    QString Database;    // empty when the statement did not say
     int Index = 0;
     // The largest TIMESTAMP value read for the table (used by quick refreshes).
     TDateTime MaxTimestamp = 0;
@@ -227,7 +228,8 @@ public:
     int Count() const { return int(FItems.size()); }
     TCRTableInfo& operator[](int index) const { return *FItems.at(size_t(index)); }
     // The entry of that alias (or, without one, that name); a new entry when there is none.
-    TCRTableInfo& Add(const QString& tableName, const QString& alias);
+    // A database given completes an entry that had none.
+    TCRTableInfo& Add(const QString& tableName, const QString& alias, const QString& database = QString());
     TCRTableInfo* FindByName(const QString& tableName) const;
     TCRTableInfo* FindByAlias(const QString& alias) const;
     void Clear() { FItems.clear(); }

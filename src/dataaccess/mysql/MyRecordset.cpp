@@ -516,10 +516,11 @@ std::unique_ptr<TMySQLFieldDesc> TMySQLRecordset::DescribeField(const TMYSQL_FIE
     const QString orgTable = DecodeName(column.OrgTable, unicode);
     const QString orgName = DecodeName(column.OrgName, unicode);
     const bool aliased = !orgTable.isEmpty() && orgTable.compare(table, Qt::CaseInsensitive) != 0;
-    f->FActualName = aliased || orgName.isEmpty() ? name : orgName;
+    // The column's own name: what an UPDATE of its table names, whatever alias the result gave.
+    f->FActualName = orgName.isEmpty() ? name : orgName;
     if (!table.isEmpty()) {
-        const QString tableName = TMySQLInfo::NormalizeName(orgTable.isEmpty() ? table : orgTable, false, true);
-        f->FTableInfo = &FTablesInfo.Add(tableName, aliased ? TMySQLInfo::NormalizeName(table, false, true) : QString());
+        f->FTableInfo = &FTablesInfo.Add(orgTable.isEmpty() ? table : orgTable, aliased ? table : QString(),
+                                         DecodeName(column.Database, unicode));
     }
     f->FMySQLType = type;
     f->FIsUnsigned = (column.Flags & UNSIGNED_FLAG) != 0;
@@ -564,12 +565,12 @@ void TMySQLRecordset::DescribeColumns(const std::vector<TMYSQL_FIELD>& columns, 
     const bool describe = server.Primary < 5 && (scan.Has({"EXPLAIN"}) || scan.Has({"DESCRIBE"}));
     FIsCanFastClose = false;
     FConv.clear();
+    // The tables in the order the statement names them, completed by what the columns say.
+    for (const auto& t : scan.FromTables()) FTablesInfo.Add(t.Table, t.Alias, t.Database);
     for (size_t i = 0; i < columns.size(); ++i) {
         std::unique_ptr<TMySQLFieldDesc> f = DescribeField(columns[i], int(i), show, describe, scan);
         Fields().Add(std::move(f));
     }
-    // Tables and aliases of the FROM clause complete what the columns named.
-    for (const auto& [table, alias] : scan.FromTables()) FTablesInfo.Add(table, alias);
     // SHOW COLUMNS and DESC: the Type column holds long type texts.
     if (scan.Has({"SHOW", "COLUMNS"}) || scan.Has({"DESC"}) || scan.Has({"DESCRIBE"})) {
         for (const auto& f : Fields()) {

@@ -72,8 +72,8 @@ QString TStatementScan::WithLimit0() const {
     return FText + QStringLiteral(" LIMIT 0");
 }
 
-std::vector<std::pair<QString, QString>> TStatementScan::FromTables() const {
-    std::vector<std::pair<QString, QString>> tables;
+std::vector<TStatementScan::TTableRef> TStatementScan::FromTables() const {
+    std::vector<TTableRef> tables;
     // Identifiers, quoted identifiers and keywords (symbol codes are below 100).
     auto isWord = [](const Token& t) { return t.Code == lexIdent || t.Code >= 100; };
     size_t i = 0;
@@ -109,11 +109,12 @@ std::vector<std::pair<QString, QString>> TStatementScan::FromTables() const {
             ++i;
             continue;
         }
-        // name [. name] [[AS] alias]
-        QString name = TMySQLInfo::UnQuote(t.Text);
+        // [database .] name [[AS] alias]
+        QString database, name = TMySQLInfo::UnQuote(t.Text);
         ++i;
         if (here(i + 1) && FTokens[i].Text == u"." && isWord(FTokens[i + 1])) {
-            name += u'.' + TMySQLInfo::UnQuote(FTokens[i + 1].Text);
+            database = name;
+            name = TMySQLInfo::UnQuote(FTokens[i + 1].Text);
             i += 2;
         }
         QString alias;
@@ -123,7 +124,7 @@ std::vector<std::pair<QString, QString>> TStatementScan::FromTables() const {
             alias = TMySQLInfo::UnQuote(FTokens[i].Text);
             ++i;
         }
-        tables.emplace_back(name, alias);
+        tables.push_back({database, name, alias});
         expectTable = false;
     }
     return tables;

@@ -25,9 +25,15 @@ public:
 
     // The text made to return no rows (see AddLimit0).
     QString WithLimit0() const;
-    // Table references of the first FROM clause (or of HANDLER): unquoted name and alias
-    // (empty without one); derived tables are left out.
-    std::vector<std::pair<QString, QString>> FromTables() const;
+    // Table references of the first FROM clause (or of HANDLER), unquoted; derived tables are
+    // left out.
+    struct TTableRef {
+        QString Database;  // empty without one
+        QString Table;
+        QString Alias;     // empty without one
+        bool operator==(const TTableRef&) const = default;
+    };
+    std::vector<TTableRef> FromTables() const;
 
     // Where the statement's clauses stand (for the text editing functions).
     struct Token {
