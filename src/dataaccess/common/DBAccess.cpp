@@ -505,6 +505,7 @@ void TCustomDASQL::SetParamCheck(bool value) {
 }
 
 void TCustomDASQL::SQLChanged() {
+    if (FOnSQLChanged) FOnSQLChanged();
     if (Prepared()) UnPrepare();
     if (!FLockMacros) FMacros.Scan(FSQL.Text());
     if (!FLockAssembleSQL) AssembleSQL();
@@ -532,8 +533,9 @@ void TCustomDASQL::AssembleSQL() {
     FParams.AssignValues(old);
 }
 
-void TCustomDASQL::WriteParams() {
-    std::vector<TParamDesc>& descs = FICommand->Params();
+void TCustomDASQL::WriteParams() { WriteParamsTo(FICommand->Params()); }
+
+void TCustomDASQL::WriteParamsTo(std::vector<TParamDesc>& descs) const {
     const int count = FParams.Count();
     descs.resize(size_t(count));
     for (int i = 0; i < count; ++i) {
@@ -619,6 +621,501 @@ void TCustomDASQL::UnPrepare() {
     if (!Prepared()) return;
     FICommand->Unprepare();
     if (FConnection) FConnection->InternalDisconnect();
+}
+
+// --- TDADataSetOptions ---
+
+// Options that only steer later statements.
+#define CALVORO_PLAIN(Type, Name) \
+    void TDADataSetOptions::Set##Name(Type value) { F##Name = value; }
+// Options the record set takes at once (layout ones only while closed).
+#define CALVORO_RECORDSET(Type, Name, Prop, Layout)           \
+    void TDADataSetOptions::Set##Name(Type value) {            \
+        if (value == F##Name) return;                          \
+        if (Layout) FOwner->CheckInactive();                   \
+        F##Name = value;                                       \
+        FOwner->RecordSetOptionChanged(Prop, Variant(value));  \
+    }
+
+CALVORO_PLAIN(bool, StrictUpdate)
+CALVORO_PLAIN(bool, QueryRecCount)
+CALVORO_PLAIN(bool, RemoveOnRefresh)
+CALVORO_PLAIN(bool, RequiredFields)
+CALVORO_PLAIN(bool, SetFieldsReadOnly)
+CALVORO_PLAIN(bool, FieldsOrigin)
+CALVORO_PLAIN(bool, DefaultValues)
+CALVORO_PLAIN(bool, UpdateAllFields)
+CALVORO_PLAIN(bool, FullRefresh)
+CALVORO_PLAIN(bool, LocalMasterDetail)
+CALVORO_PLAIN(bool, NumberRange)
+CALVORO_PLAIN(int, UpdateBatchSize)
+CALVORO_PLAIN(int, DetailDelay)
+CALVORO_RECORDSET(bool, LongStrings, prLongStrings, true)
+CALVORO_RECORDSET(bool, FlatBuffers, prFlatBuffers, true)
+#undef CALVORO_PLAIN
+#undef CALVORO_RECORDSET
+
+void TDADataSetOptions::SetTrimFixedChar(bool value) {
+    FTrimFixedChar = value;
+    FOwner->Data().SetTrimFixedChar(value);
+}
+
+void TDADataSetOptions::SetTrimVarChar(bool value) {
+    FTrimVarChar = value;
+    FOwner->Data().SetTrimVarChar(value);
+}
+
+void TDADataSetOptions::SetCompressBlobMode(TCompressBlobMode value) {
+    FCompressBlobMode = value;
+    FOwner->RecordSetOptionChanged(prCompressBlobMode, int(value));
+}
+
+void TDADataSetOptions::SetQuoteNames(bool value) {
+    FQuoteNames = value;
+    if (TCRCommand* c = FOwner->Command().GetICommand()) c->SetProp(prQuoteNames, value);
+}
+
+void TDADataSetOptions::SetAutoPrepare(bool value) {
+    if (value == FAutoPrepare) return;
+    FOwner->UnPrepare();
+    FAutoPrepare = value;
+}
+
+// --- TCustomDADataSet ---
+
+TCustomDADataSet::TCustomDADataSet() = default;
+
+TCustomDADataSet::~TCustomDADataSet() {
+    try {
+        Close();
+        UnPrepare();
+    } catch (const std::exception&) {
+        // Going away: the connection keeps its own state for its next user.
+    }
+    if (FConnection) FConnection->UnregisterClient(this);
+}
+
+void TCustomDADataSet::CreateComponents() {
+    FCommand = CreateCommand();
+    FCommand->FOnSQLChanged = [this] { SQLChanged(); };
+    FOptions = CreateOptions();
+    SetData(CreateRecordSet());
+    RecordSet().FComponent = this;
+    RecordSet().GetCommand().FComponent = this;
+    FService = CreateService();
+    InstallHooks();
+    PushRecordSetOptions();
+}
+
+void TCustomDADataSet::InstallHooks() {
+    // Each change goes to the server before memory changes.
+    FData->FOnAppend = [this](TRecBuf record) {
+        if (!FLocalUpdate) FService->PerformInsert(record);
+    };
+    FData->FOnUpdate = [this](TRecBuf record) {
+        if (!FLocalUpdate) FService->PerformUpdate(record);
+    };
+    FData->FOnDelete = [this](TRecBuf) {
+        if (!FLocalUpdate) FService->PerformDelete();
+    };
+    RecordSet().FOnBeforeFetch = [this](bool& cancel) {
+        if (BeforeFetch) BeforeFetch(this, cancel);
+    };
+    RecordSet().FOnAfterFetch = [this] {
+        if (AfterFetch && (!FFetchAll || RecordSet().Fetched())) AfterFetch(this);
+        FetchEnded();
+    };
+    // '' and NULL are different values: an empty string stays one.
+    FData->SetEnableEmptyStrings(true);
+}
+
+void TCustomDADataSet::PushRecordSetOptions() {
+    TCRRecordSet& rs = RecordSet();
+    rs.SetProp(prFetchRows, FFetchRows);
+    rs.SetProp(prFetchAll, FFetchAll);
+    rs.SetProp(prUniDirectional, FUniDirectional);
+    rs.SetProp(prReadOnly, FReadOnly);
+    rs.SetProp(prLongStrings, FOptions->LongStrings());
+    rs.SetProp(prFlatBuffers, FOptions->FlatBuffers());
+    rs.SetProp(prCompressBlobMode, int(FOptions->CompressBlobMode()));
+    rs.SetTrimFixedChar(FOptions->TrimFixedChar());
+    rs.SetTrimVarChar(FOptions->TrimVarChar());
+}
+
+void TCustomDADataSet::CheckInactive() const {
+    if (Active()) throw EDatabaseError(QStringLiteral("Cannot perform this operation on an open dataset"));
+}
+
+void TCustomDADataSet::RecordSetOptionChanged(int prop, const Variant& value) { RecordSet().SetProp(prop, value); }
+
+void TCustomDADataSet::SetConnection(TCustomDAConnection* connection) {
+    if (connection == FConnection) return;
+    Close();
+    UnPrepare();
+    if (FConnection) FConnection->UnregisterClient(this);
+    FConnection = connection;
+    FCommand->SetConnection(connection);
+    if (FConnection) FConnection->RegisterClient(this);
+    RecordSet().SetConnection(FConnection ? FConnection->GetIConnection() : nullptr);
+}
+
+void TCustomDADataSet::SetFetchRows(int value) {
+    if (value == FFetchRows) return;
+    if (value < 1 || value > 10000) throw EDatabaseError(QStringLiteral("FetchRows must be 1..10000"));
+    CheckInactive();
+    FFetchRows = value;
+    RecordSet().SetProp(prFetchRows, value);
+}
+
+void TCustomDADataSet::SetFetchAll(bool value) {
+    if (value == FFetchAll) return;
+    FFetchAll = value;
+    if (value && FUniDirectional) SetUniDirectional(false);
+    RecordSet().SetProp(prFetchAll, value);
+    if (value && Active()) {
+        RecordSet().FetchAll();
+        DataEvent(deDataSetChange);
+    }
+}
+
+void TCustomDADataSet::SetReadOnly(bool value) {
+    FReadOnly = value;
+    RecordSet().SetProp(prReadOnly, value);
+}
+
+void TCustomDADataSet::SetUniDirectional(bool value) {
+    if (value == FUniDirectional) return;
+    CheckInactive();
+    FUniDirectional = value;
+    if (value && FFetchAll) {
+        FFetchAll = false;
+        RecordSet().SetProp(prFetchAll, false);
+    }
+    RecordSet().SetProp(prUniDirectional, value);
+}
+
+void TCustomDADataSet::SetKeyFields(const QString& value) {
+    FKeyFields = value;
+    FService->ClearFieldsInfo();
+}
+
+void TCustomDADataSet::SetUpdatingTable(const QString& value) {
+    FUpdatingTable = value;
+    if (Active()) FService->AfterOpen();
+}
+
+// --- Connection use ---
+
+void TCustomDADataSet::StartConnectionUse() {
+    if (!FConnection) throw EDatabaseError(QStringLiteral("Connection is not defined"));
+    FConnection->InternalConnect();
+    FConnection->RegisterClient(this);
+    RecordSet().SetConnection(FConnection->GetIConnection());
+}
+
+void TCustomDADataSet::EndConnectionUse() {
+    if (FConnection) FConnection->InternalDisconnect();
+}
+
+void TCustomDADataSet::FetchEnded() {
+    if (FRowsUse && RecordSet().Fetched()) {
+        FRowsUse = false;
+        EndConnectionUse();
+    }
+}
+
+void TCustomDADataSet::ConnectChange(bool connecting) {
+    if (connecting) return;
+    // The connection is closing: so is every data set on it.
+    try {
+        Close();
+    } catch (const EDAError& e) {
+        if (!e.IsFatalError()) throw;
+        // A lost connection: the data set is closed all the same.
+    }
+    UnPrepare();
+}
+
+void TCustomDADataSet::SetIConnection(TCRConnection* connection) { RecordSet().SetConnection(connection); }
+
+bool TCustomDADataSet::PreventsReconnect(const TComponent* failing, TConnLostCause cause) const {
+    if (Prepared()) return true;
+    if (!Active() || FFetchAll || RecordSet().Fetched()) return false;
+    return !(failing == this && cause == clRefresh);
+}
+
+// --- Opening and executing ---
+
+void TCustomDADataSet::BeforeOpenCursor() {
+    if (FCommand->FinalSQL().trimmed().isEmpty()) throw EDatabaseError(QStringLiteral("No SQL statement provided"));
+}
+
+void TCustomDADataSet::WriteRecordSetCommand() {
+    TCRCommand& command = RecordSet().GetCommand();
+    command.SetSQL(FinalSQL());
+    FCommand->WriteParamsTo(command.Params());
+}
+
+void TCustomDADataSet::InternalOpen() {
+    if (FConnection) FConnection->PushOperation(clOpen);
+    ScopeExit pop([&] {
+        if (FConnection) FConnection->PopOperation();
+    });
+    StartConnectionUse();
+    ScopeExit end([&] { EndConnectionUse(); });
+    BeforeOpenCursor();
+    FRecordCount = FOptions->QueryRecCount() && !FFetchAll ? CountRecords() : 0;
+    if (FOptions->AutoPrepare() && !Prepared()) Prepare();
+    if (RecordSet().GetCommand().GetCursorState() != csExecuted) WriteRecordSetCommand();
+    FData->Open();
+    FRowsAffected = -1;
+    if (!RecordSet().Fetched()) {
+        // Rows left unread keep the connection in use until they are read or the data set
+        // closes.
+        FRowsUse = true;
+        end.Dismiss();
+    }
+}
+
+void TCustomDADataSet::CreateFields() {
+    TMemDataSet::CreateFields();
+    if (!FOptions->RequiredFields())
+        for (const auto& f : FFields) f->SetRequired(false);
+    FService->AfterOpen();
+}
+
+void TCustomDADataSet::InternalClose() {
+    ScopeExit after([&] {
+        FService->ClearFieldsInfo();
+        if (FRowsUse) {
+            FRowsUse = false;
+            EndConnectionUse();
+        }
+    });
+    try {
+        TMemDataSet::InternalClose();
+    } catch (const EDAError& e) {
+        if (!e.IsFatalError()) throw;
+        // The connection was lost while the rest of the rows were read: closed all the same.
+    }
+}
+
+void TCustomDADataSet::InternalRefresh() {
+    // The key values of the current row, to find it again.
+    const QString keys = FService->KeyFieldNames();
+    std::vector<Variant> values;
+    if (!keys.isEmpty() && FData->CurrentItem())
+        for (const QString& name : keys.split(u';', Qt::SkipEmptyParts)) values.push_back(FieldByName(name).Value());
+
+    StartConnectionUse();
+    ScopeExit end([&] { EndConnectionUse(); });
+    FRecordCount = FOptions->QueryRecCount() && !FFetchAll ? CountRecords() : 0;
+    WriteRecordSetCommand();
+    // The same statement gives the same columns: the field objects stay.
+    FData->SetAutoInitFields(false);
+    ScopeExit restore([&] { FData->SetAutoInitFields(true); });
+    FData->Close();
+    FData->Open();
+    FRowsAffected = -1;
+    FService->AfterOpen();
+    if (!RecordSet().Fetched() && !FRowsUse) {
+        FRowsUse = true;
+        end.Dismiss();
+    }
+    if (!values.empty() && Locate(keys, values)) return;
+    InternalFirst();
+    const bool any = InternalNext();
+    FBof = true;
+    FEof = !any;
+}
+
+void TCustomDADataSet::Execute() {
+    if (FExecuting) return;
+    FExecuting = true;
+    ScopeExit done([&] { FExecuting = false; });
+    bool ok = false;
+    ScopeExit report([&] {
+        if (AfterExecute) AfterExecute(this, ok);
+    });
+    StartConnectionUse();
+    ScopeExit end([&] { EndConnectionUse(); });
+    if (Active()) Close();
+    BeforeOpenCursor();
+    if (FOptions->AutoPrepare() && !Prepared()) Prepare();
+    WriteRecordSetCommand();
+    RecordSet().ExecCommand();
+    if (RecordSet().RowsReturn()) {
+        Open();  // on the result just read: the statement is not sent again
+    } else {
+        Variant rows = -1;
+        RecordSet().GetProp(prRowsAffected, rows);
+        FRowsAffected = rows.AsInteger();
+        Variant id = 0;
+        if (FConnection->GetIConnection()->GetProp(prLastInsertId, id)) FLastInsertId = id.AsInt64();
+    }
+    ok = true;
+}
+
+bool TCustomDADataSet::Executing() const { return FExecuting; }
+
+bool TCustomDADataSet::Fetched() const {
+    const TCursorState state = RecordSet().GetCommand().GetCursorState();
+    return state == csFetched || (Active() && (state == csInactive || RecordSet().Fetched()));
+}
+
+bool TCustomDADataSet::IsQuery() { return RecordSet().RowsReturn(); }
+
+void TCustomDADataSet::Prepare() {
+    if (Prepared()) return;
+    StartConnectionUse();
+    ScopeExit end([&] { EndConnectionUse(); });
+    BeforeOpenCursor();
+    WriteRecordSetCommand();
+    FData->Prepare();
+    FPreparedUse = true;
+    end.Dismiss();  // held until UnPrepare
+}
+
+void TCustomDADataSet::UnPrepare() {
+    if (!FData || !Prepared()) return;
+    Close();
+    FData->UnPrepare();
+    if (FPreparedUse) {
+        FPreparedUse = false;
+        EndConnectionUse();
+    }
+}
+
+bool TCustomDADataSet::Prepared() const { return FData && FData->Prepared(); }
+
+int TCustomDADataSet::RecordCount() const {
+    if (!Active()) return 0;
+    if (!RecordSet().Fetched() && FOptions->QueryRecCount() && FRecordCount != 0) return int(FRecordCount);
+    return FData->RecordCount();
+}
+
+bool TCustomDADataSet::CanModify() const {
+    if (!Active() || FReadOnly || FUniDirectional) return false;
+    return FLocalUpdate || FData->CachedUpdates() || FService->CanWrite() || FSQLInsert.Count() ||
+           FSQLUpdate.Count() || FSQLDelete.Count();
+}
+
+// --- Editing ---
+
+void TCustomDADataSet::InternalEdit() {
+    if (!FData->CachedUpdates() && !FLocalUpdate) FService->BeforeEdit();
+    ScopeExit release([&] { FService->AfterEditEnded(false); });
+    TMemDataSet::InternalEdit();
+    release.Dismiss();
+}
+
+void TCustomDADataSet::InternalPost() {
+    TMemDataSet::InternalPost();
+    FService->AfterEditEnded(true);
+}
+
+void TCustomDADataSet::InternalCancel() {
+    TMemDataSet::InternalCancel();
+    FService->AfterEditEnded(false);
+}
+
+void TCustomDADataSet::RefreshRecord() {
+    CheckActive();
+    if (FState == dsInsert) return Cancel();
+    if (FState == dsEdit) Cancel();
+    if (RecordCount() == 0) return;
+    StartConnectionUse();
+    ScopeExit end([&] { EndConnectionUse(); });
+    if (!FService->PerformRefreshRecord() && FOptions->RemoveOnRefresh()) {
+        FData->RemoveRecord();
+        if (!FData->CurrentItem() && FData->RecordCount() > 0) {
+            FData->SetToEnd();
+            FData->GetPriorRecord(nullptr);
+        }
+    }
+    DataEvent(deDataSetChange);
+}
+
+// --- SQL text ---
+
+void TCustomDADataSet::SetSQLText(const QString& text) {
+    FRestoringSQL = true;
+    ScopeExit restore([&] { FRestoringSQL = false; });
+    SQL().SetText(text);
+}
+
+void TCustomDADataSet::SQLChanged() {
+    if (!FRestoringSQL) FBaseSQL.clear();
+    Close();
+    UnPrepare();
+    FService->ClearFieldsInfo();
+    RecordSet().GetCommand().SetCursorState(csInactive);
+}
+
+void TCustomDADataSet::SaveSQL() { FBaseSQL = SQL().Text(); }
+
+void TCustomDADataSet::RestoreSQL() {
+    if (FBaseSQL.isEmpty()) return;
+    const QString base = FBaseSQL;
+    SetSQLText(base);
+    FBaseSQL.clear();
+}
+
+QString TCustomDADataSet::BaseSQL() const {
+    const QString text = FBaseSQL.isEmpty() ? const_cast<TCustomDADataSet*>(this)->SQL().Text() : FBaseSQL;
+    return FCommand->Macros().Count() ? FCommand->Macros().Expand(text) : text;
+}
+
+QString TCustomDADataSet::FinalSQL() const {
+    const QString text = FCommand->FinalSQL();
+    return FFilterSQL.isEmpty() ? text : DialectAddWhere(text, FFilterSQL);
+}
+
+void TCustomDADataSet::AddWhere(const QString& condition) {
+    const QString text = SQL().Text().trimmed();
+    const QString changed = DialectAddWhere(text, condition);
+    if (changed == text) return;
+    if (FBaseSQL.isEmpty()) FBaseSQL = SQL().Text();
+    SetSQLText(changed);
+}
+
+void TCustomDADataSet::DeleteWhere() {
+    const QString text = SQL().Text().trimmed();
+    const QString changed = DialectDeleteWhere(text);
+    if (changed == text) return;
+    if (FBaseSQL.isEmpty()) FBaseSQL = SQL().Text();
+    SetSQLText(changed);
+}
+
+void TCustomDADataSet::SetOrderBy(const QString& fields) {
+    const QString text = SQL().Text().trimmed();
+    const QString changed = DialectSetOrderBy(text, fields);
+    if (changed == text) return;
+    if (FBaseSQL.isEmpty()) FBaseSQL = SQL().Text();
+    SetSQLText(changed);
+}
+
+QString TCustomDADataSet::GetOrderBy() const {
+    return DialectGetOrderBy(const_cast<TCustomDADataSet*>(this)->SQL().Text().trimmed());
+}
+
+void TCustomDADataSet::SetFilterSQL(const QString& value) {
+    const QString trimmed = value.trimmed();
+    if (trimmed == FFilterSQL) return;
+    const QString old = FFilterSQL;
+    const bool wasActive = Active();
+    Close();
+    UnPrepare();
+    FFilterSQL = trimmed;
+    if (!wasActive) return;
+    ScopeExit putBack([&] { FFilterSQL = old; });
+    Open();
+    putBack.Dismiss();
+}
+
+int64_t TCustomDADataSet::CountRecords() {
+    const QString sql = DialectCountQuery(FinalSQL());
+    return sql.isEmpty() ? 0 : QueryFirstValue(sql);
 }
 
 }  // namespace calvoro::dac

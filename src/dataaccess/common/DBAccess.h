@@ -1,9 +1,14 @@
 #pragma once
 // The component level of the data-access layer: the generic connection and command
-// components, parameters and macros.
+// components, parameters and macros, and the data set of a connection: an SQL text with
+// parameters and macros (held by an internal command), options, opening, executing,
+// refreshing and fetching through a driver record set, the rows-affected bookkeeping, the SQL
+// text helpers, and the link to the update machinery (the data-set service) that writes edited
+// rows back.
 
 #include "CRAccess.h"
 #include "FieldTypes.h"
+#include "MemDS.h"
 #include "common/Strings.h"
 
 #include <QString>
@@ -344,6 +349,11 @@ public:
     bool Prepared() const;
 
     TAfterExecuteEvent AfterExecute;
+    // The data set that owns this command learns of every change of the text here (it closes).
+    std::function<void()> FOnSQLChanged;
+
+    // The parameters as the driver takes them (the copy every execution makes).
+    void WriteParamsTo(std::vector<TParamDesc>& descs) const;
 
     TCRCommand* GetICommand() const { return FICommand.get(); }
 
@@ -370,6 +380,266 @@ protected:
     bool FLockMacros = false;
     bool FLockAssembleSQL = false;
     int64_t FLastInsertId = 0;
+};
+
+// --- Data sets ---
+class TCustomDADataSet;
+
+enum TRefreshOption : uint8_t { roAfterInsert = 1, roAfterUpdate = 2, roBeforeEdit = 4 };
+enum TLockMode { lmNone, lmPessimistic, lmOptimistic };
+enum TLockRecordTypeI { ilrImmediately, ilrDelayed };
+
+// The options of a data set. Those that change the record layout may only change while the
+// data set is closed; each goes to the record set at once.
+class TDADataSetOptions {
+public:
+    explicit TDADataSetOptions(TCustomDADataSet* owner) : FOwner(owner) {}
+    virtual ~TDADataSetOptions() = default;
+
+#define CALVORO_OPTION(Type, Name, Default)                   \
+public:                                                        \
+    Type Name() const { return F##Name; }                      \
+    void Set##Name(Type value);                                \
+                                                               \
+protected:                                                     \
+    Type F##Name = Default;
+
+    CALVORO_OPTION(bool, AutoPrepare, false)
+    CALVORO_OPTION(bool, QuoteNames, false)
+    CALVORO_OPTION(bool, StrictUpdate, true)
+    CALVORO_OPTION(bool, QueryRecCount, false)
+    CALVORO_OPTION(bool, LongStrings, true)
+    CALVORO_OPTION(bool, FlatBuffers, false)
+    CALVORO_OPTION(bool, TrimFixedChar, true)
+    CALVORO_OPTION(bool, TrimVarChar, false)
+    CALVORO_OPTION(bool, RemoveOnRefresh, true)
+    CALVORO_OPTION(bool, RequiredFields, true)
+    CALVORO_OPTION(bool, SetFieldsReadOnly, true)
+    CALVORO_OPTION(bool, FieldsOrigin, true)
+    CALVORO_OPTION(bool, DefaultValues, false)
+    CALVORO_OPTION(bool, UpdateAllFields, false)
+    CALVORO_OPTION(bool, FullRefresh, false)
+    CALVORO_OPTION(bool, LocalMasterDetail, false)
+    CALVORO_OPTION(bool, NumberRange, false)
+    CALVORO_OPTION(TCompressBlobMode, CompressBlobMode, cbNone)
+    CALVORO_OPTION(int, UpdateBatchSize, 1)
+    CALVORO_OPTION(int, DetailDelay, 0)
+#undef CALVORO_OPTION
+
+protected:
+    TCustomDADataSet* FOwner;
+};
+
+// Decides which table a result updates and which of its fields identify a row and carry data;
+// writes edited rows back (the updater) with generated statements (the generator).
+class TDADataSetService {
+public:
+    explicit TDADataSetService(TCustomDADataSet& dataSet) : FDataSet(dataSet) {}
+    virtual ~TDADataSetService() = default;
+
+    // After the result's fields were made: the updating table, the identity and timestamp
+    // fields, which fields may be written.
+    virtual void AfterOpen() = 0;
+    // The fields changed or went: cached lists are dropped.
+    virtual void ClearFieldsInfo() = 0;
+    // Whether a change of any field can be written to the updating table.
+    virtual bool CanWrite() const = 0;
+    // The writes, called before the record store changes memory; an exception leaves it as it
+    // was. record is the new values (the row being posted); the old ones are the store's
+    // current row.
+    virtual void PerformInsert(TRecBuf record) = 0;
+    virtual void PerformUpdate(TRecBuf record) = 0;
+    virtual void PerformDelete() = 0;
+    // Re-reads the current row; false when the server no longer has it.
+    virtual bool PerformRefreshRecord() = 0;
+    // Before an edit (re-read, pessimistic lock) and after it ends.
+    virtual void BeforeEdit() = 0;
+    virtual void AfterEditEnded(bool posted) = 0;
+    // The key fields, ";"-separated (for finding the row again after a refresh).
+    virtual QString KeyFieldNames() = 0;
+
+protected:
+    TCustomDADataSet& FDataSet;
+};
+
+class TCustomDADataSet : public TMemDataSet, public TDAConnectionClient {
+public:
+    using TFetchEvent = std::function<void(TCustomDADataSet* sender, bool& cancel)>;
+    using TAfterExecuteEvent = std::function<void(TCustomDADataSet* sender, bool result)>;
+
+    TCustomDADataSet();
+    ~TCustomDADataSet() override;
+
+    TCustomDAConnection* Connection() const { return FConnection; }
+    void SetConnection(TCustomDAConnection* connection);
+
+    // The SQL text: a change closes and unprepares the data set.
+    TStrings& SQL() { return Command().SQL(); }
+    TDAParams& Params() { return Command().Params(); }
+    TMacros& Macros() { return Command().Macros(); }
+    TDAParam& ParamByName(const QString& name) { return Command().ParamByName(name); }
+    TDAParam* FindParam(const QString& name) { return Command().FindParam(name); }
+    TMacro& MacroByName(const QString& name) { return Command().MacroByName(name); }
+    bool ParamCheck() const { return FCommand->ParamCheck(); }
+    void SetParamCheck(bool value) { FCommand->SetParamCheck(value); }
+    TDADataSetOptions& Options() { return *FOptions; }
+
+    int FetchRows() const { return FFetchRows; }
+    // 1..10000 ("FetchRows must be 1..10000"), closed data sets only.
+    void SetFetchRows(int value);
+    bool FetchAll() const { return FFetchAll; }
+    // True turns UniDirectional off and, on an open data set, reads the remaining rows.
+    void SetFetchAll(bool value);
+    bool ReadOnly() const { return FReadOnly; }
+    void SetReadOnly(bool value);
+    bool UniDirectional() const { return FUniDirectional; }
+    // Closed data sets only; true turns FetchAll off.
+    void SetUniDirectional(bool value);
+    uint8_t RefreshOptions() const { return FRefreshOptions; }
+    void SetRefreshOptions(uint8_t value) { FRefreshOptions = value; }
+    TLockMode LockMode() const { return FLockMode; }
+    void SetLockMode(TLockMode value) { FLockMode = value; }
+    // Field names (";"-separated) that identify a row instead of the table's key.
+    const QString& KeyFields() const { return FKeyFields; }
+    void SetKeyFields(const QString& value);
+    // The table edits are written to (name or alias); empty: the first table of the query.
+    const QString& UpdatingTable() const { return FUpdatingTable; }
+    void SetUpdatingTable(const QString& value);
+    // Statement texts used instead of the generated ones.
+    TStrings& SQLInsert() { return FSQLInsert; }
+    TStrings& SQLUpdate() { return FSQLUpdate; }
+    TStrings& SQLDelete() { return FSQLDelete; }
+    TStrings& SQLRefresh() { return FSQLRefresh; }
+    TStrings& SQLLock() { return FSQLLock; }
+
+    // Runs the text: rows leave the data set open on them, anything else leaves it closed.
+    void Execute();
+    void ExecSQL() { Execute(); }
+    bool Executing() const;
+    bool Fetched() const;
+    // A server-side prepared statement, holding the connection until unprepared.
+    void Prepare();
+    void UnPrepare();
+    bool Prepared() const;
+    // Re-reads the current row; with RemoveOnRefresh a row the server no longer has goes.
+    void RefreshRecord();
+    // -1 after rows were opened; the count of the statement, or of the last generated
+    // INSERT, UPDATE or DELETE.
+    int RowsAffected() const { return FRowsAffected; }
+    bool IsQuery();
+    int64_t LastInsertId() const { return FLastInsertId; }
+    int RecordCount() const override;
+    bool CanModify() const override;
+
+    // SQL text helpers.
+    void SaveSQL();
+    void RestoreSQL();
+    bool SQLSaved() const { return !FBaseSQL.isEmpty(); }
+    QString BaseSQL() const;
+    // The text sent: macros expanded, FilterSQL added.
+    QString FinalSQL() const;
+    void AddWhere(const QString& condition);
+    void DeleteWhere();
+    void SetOrderBy(const QString& fields);
+    QString GetOrderBy() const;
+    const QString& FilterSQL() const { return FFilterSQL; }
+    // Stored trimmed; an open data set opens again with it (the old value comes back when that
+    // fails).
+    void SetFilterSQL(const QString& value);
+
+    // The rows-affected count of a write the updater ran.
+    void SetRowsAffected(int value) { FRowsAffected = value; }
+    void SetLastInsertId(int64_t value) { FLastInsertId = value; }
+    TCRRecordSet& RecordSet() const { return static_cast<TCRRecordSet&>(*FData); }
+    TDADataSetService& Service() const { return *FService; }
+    TCustomDASQL& Command() { return *FCommand; }
+    const TCustomDASQL& Command() const { return *FCommand; }
+    // Quotes an identifier as generated statements do (always with QuoteNames, else when
+    // needed).
+    virtual QString QuoteName(const QString& name) const = 0;
+
+    // Takes and gives back one use of the connection around server work.
+    void StartConnectionUse();
+    void EndConnectionUse();
+
+    // TDAConnectionClient
+    void ConnectChange(bool connecting) override;
+    void SetIConnection(TCRConnection* connection) override;
+    bool PreventsReconnect(const TComponent* failing, TConnLostCause cause) const override;
+
+    TFetchEvent BeforeFetch;
+    std::function<void(TCustomDADataSet* sender)> AfterFetch;
+    TAfterExecuteEvent AfterExecute;
+
+protected:
+    // The MySQL flavour supplies the command, the record set, the options and the service.
+    virtual std::unique_ptr<TCustomDASQL> CreateCommand() = 0;
+    virtual std::unique_ptr<TCRRecordSet> CreateRecordSet() = 0;
+    virtual std::unique_ptr<TDADataSetOptions> CreateOptions() = 0;
+    virtual std::unique_ptr<TDADataSetService> CreateService() = 0;
+    // SQL text rules of the dialect.
+    virtual QString DialectAddWhere(const QString& sql, const QString& condition) const = 0;
+    virtual QString DialectDeleteWhere(const QString& sql) const = 0;
+    virtual QString DialectSetOrderBy(const QString& sql, const QString& fields) const = 0;
+    virtual QString DialectGetOrderBy(const QString& sql) const = 0;
+    virtual QString DialectCountQuery(const QString& sql) const = 0;
+    // Runs a statement on this data set's connection and returns the first value of its
+    // first row (a count).
+    virtual int64_t QueryFirstValue(const QString& sql) = 0;
+    // Makes the objects; the constructor of the most derived class calls it.
+    void CreateComponents();
+
+    // Before open and execute: checks and the text; a table builds its SELECT here.
+    virtual void BeforeOpenCursor();
+    // Passes every setting to the record set.
+    virtual void PushRecordSetOptions();
+    // Hands the final text and the parameter values to the record set's command.
+    void WriteRecordSetCommand();
+
+    void InternalOpen() override;
+    void InternalClose() override;
+    void InternalRefresh() override;
+    void InternalEdit() override;
+    void InternalPost() override;
+    void InternalCancel() override;
+    void CreateFields() override;
+
+public:
+    // Called by the options: a layout option may change only while closed.
+    void CheckInactive() const;
+    void RecordSetOptionChanged(int prop, const Variant& value);
+
+protected:
+    void SetSQLText(const QString& text);
+    // The text was changed: forgets the base text, closes and unprepares.
+    void SQLChanged();
+    int64_t CountRecords();
+    void InstallHooks();
+    // A fetch that read rows may end the use of the connection taken for them.
+    void FetchEnded();
+
+    TCustomDAConnection* FConnection = nullptr;
+    std::unique_ptr<TCustomDASQL> FCommand;
+    std::unique_ptr<TDADataSetOptions> FOptions;
+    std::unique_ptr<TDADataSetService> FService;
+    int FFetchRows = 25;
+    bool FFetchAll = false;
+    bool FReadOnly = false;
+    bool FUniDirectional = false;
+    uint8_t FRefreshOptions = 0;
+    TLockMode FLockMode = lmNone;
+    QString FKeyFields;
+    QString FUpdatingTable;
+    TStrings FSQLInsert, FSQLUpdate, FSQLDelete, FSQLRefresh, FSQLLock;
+    int FRowsAffected = -1;
+    int64_t FRecordCount = 0;
+    int64_t FLastInsertId = 0;
+    QString FBaseSQL;
+    QString FFilterSQL;
+    bool FRestoringSQL = false;
+    bool FPreparedUse = false;   // a connection use held while prepared
+    bool FRowsUse = false;       // a connection use held while rows are unread
+    bool FExecuting = false;
 };
 
 }  // namespace calvoro::dac

@@ -2,6 +2,8 @@
 
 #include "MyClasses.h"
 #include "MyRecordset.h"
+#include "MyServices.h"
+#include "MyStatementScan.h"
 #include "MySqlFormat.h"
 #include "MySqlInfo.h"
 #include "common/ScopeGuard.h"
@@ -319,6 +321,349 @@ int TMyCommand::RowsAffected() const {
 
 void TMyCommand::BreakExec() {
     if (FICommand) static_cast<TMySQLCommand*>(FICommand.get())->BreakExec();
+}
+
+// --- TMyDataSetOptions ---
+
+TMyDataSetOptions::TMyDataSetOptions(TCustomMyDataSet* owner) : TDADataSetOptions(owner) {
+    FSetFieldsReadOnly = false;
+    FRequiredFields = false;
+}
+
+TCustomMyDataSet& TMyDataSetOptions::MyOwner() const { return static_cast<TCustomMyDataSet&>(*FOwner); }
+
+void TMyDataSetOptions::SetLayout(bool& field, bool value, int prop) {
+    if (value == field) return;
+    FOwner->CheckInactive();
+    field = value;
+    FOwner->RecordSetOptionChanged(prop, value);
+}
+
+void TMyDataSetOptions::SetFieldsAsString(bool value) { SetLayout(FFieldsAsString, value, prFieldsAsString); }
+void TMyDataSetOptions::SetNullForZeroDate(bool value) { SetLayout(FNullForZeroDate, value, prNullForZeroDate); }
+void TMyDataSetOptions::SetEnableBoolean(bool value) { SetLayout(FEnableBoolean, value, prEnableBoolean); }
+void TMyDataSetOptions::SetBinaryAsString(bool value) { SetLayout(FBinaryAsString, value, prBinaryAsString); }
+void TMyDataSetOptions::SetCreateConnection(bool value) { SetLayout(FCreateConnection, value, prCreateConnection); }
+
+void TMyDataSetOptions::SetAutoRefresh(bool value) {
+    FAutoRefresh = value;
+    MyOwner().UpdateAutoRefreshTimer();
+}
+
+void TMyDataSetOptions::SetAutoRefreshInterval(int value) {
+    FAutoRefreshInterval = value;
+    if (TWin32Timer* timer = MyOwner().AutoRefreshTimer()) timer->SetInterval(value * 1000);
+}
+
+// --- TCustomMyDataSet ---
+
+TCustomMyDataSet::TCustomMyDataSet() {
+    CreateComponents();
+    SetFetchAll(true);
+}
+
+TCustomMyDataSet::~TCustomMyDataSet() = default;
+
+TMySQLRecordset& TCustomMyDataSet::MyRecordSet() const { return static_cast<TMySQLRecordset&>(RecordSet()); }
+
+TMyDataSetService& TCustomMyDataSet::MyService() const { return static_cast<TMyDataSetService&>(Service()); }
+
+std::unique_ptr<TCustomDASQL> TCustomMyDataSet::CreateCommand() { return std::make_unique<TMyCommand>(); }
+
+std::unique_ptr<TCRRecordSet> TCustomMyDataSet::CreateRecordSet() { return std::make_unique<TMySQLRecordset>(); }
+
+std::unique_ptr<TDADataSetOptions> TCustomMyDataSet::CreateOptions() {
+    return std::make_unique<TMyDataSetOptions>(this);
+}
+
+std::unique_ptr<TDADataSetService> TCustomMyDataSet::CreateService() {
+    return std::make_unique<TMyDataSetService>(*this);
+}
+
+void TCustomMyDataSet::PushRecordSetOptions() {
+    TCustomDADataSet::PushRecordSetOptions();
+    TMySQLRecordset& rs = MyRecordSet();
+    const TMyDataSetOptions& o = MyOptions();
+    rs.SetProp(prFieldsAsString, o.FieldsAsString());
+    rs.SetProp(prNullForZeroDate, o.NullForZeroDate());
+    rs.SetProp(prEnableBoolean, o.EnableBoolean());
+    rs.SetProp(prBinaryAsString, o.BinaryAsString());
+    rs.SetProp(prCreateConnection, o.CreateConnection());
+    rs.SetProp(prCommandTimeout, FCommandTimeout);
+}
+
+void TCustomMyDataSet::SetCommandTimeout(int seconds) {
+    FCommandTimeout = seconds;
+    static_cast<TMyCommand&>(Command()).SetCommandTimeout(seconds);
+    MyRecordSet().SetProp(prCommandTimeout, seconds);
+}
+
+QString TCustomMyDataSet::QuoteName(const QString& name) const {
+    return TMySQLGenerator::QuoteName(name, FOptions->QuoteNames());
+}
+
+QString TCustomMyDataSet::DialectAddWhere(const QString& sql, const QString& condition) const {
+    return dac::AddWhere(sql, condition);
+}
+QString TCustomMyDataSet::DialectDeleteWhere(const QString& sql) const { return dac::DeleteWhere(sql); }
+QString TCustomMyDataSet::DialectSetOrderBy(const QString& sql, const QString& fields) const {
+    return dac::SetOrderBy(sql, fields);
+}
+QString TCustomMyDataSet::DialectGetOrderBy(const QString& sql) const { return dac::GetOrderBy(sql); }
+QString TCustomMyDataSet::DialectCountQuery(const QString& sql) const {
+    // A result parameter first: a call, not a query that can be counted.
+    const TDAParams& params = const_cast<TCustomMyDataSet*>(this)->Params();
+    if (params.Count() && params[0].ParamType() == ptResult) return QString();
+    return CountQuery(sql);
+}
+
+int64_t TCustomMyDataSet::QueryFirstValue(const QString& sql) { return MyService().QueryValue(sql); }
+
+bool TCustomMyDataSet::OpenNext() {
+    CheckActive();
+    MyRecordSet().SetProp(prOpenNext, true);
+    FData->SetAutoInitFields(true);
+    if (!MyRecordSet().OpenNext()) return false;
+    // New columns: new field objects and a new updating table.
+    CreateFields();
+    FRowsAffected = -1;
+    InternalFirst();
+    const bool any = InternalNext();
+    FBof = true;
+    FEof = !any;
+    DataEvent(deDataSetChange);
+    return true;
+}
+
+void TCustomMyDataSet::RefreshQuick(bool checkDeleted) {
+    CheckActive();
+    const TFieldDesc* timestamp = MyService().TimestampField();
+    if (checkDeleted || !timestamp || MyService().KeyFieldNames().isEmpty()) return Refresh();
+    CheckBrowseMode();
+    StartConnectionUse();
+    ScopeExit end([&] { EndConnectionUse(); });
+    MyService().RefreshChanged();
+    DataEvent(deDataSetChange);
+}
+
+void TCustomMyDataSet::LockTable(TLockType type) {
+    CheckActive();
+    const TCRTableInfo* table = MyService().UpdatingTable();
+    if (!table) return;
+    if (!FFetchAll) throw EDatabaseError(QStringLiteral("LockTable is not compatible with FetchAll = False"));
+    if (!FConnection) throw EDatabaseError(QStringLiteral("Connection is not defined"));
+    static const char* const modes[] = {" READ", " READ LOCAL", " WRITE", " LOW_PRIORITY WRITE"};
+    FConnection->ExecSQL(QStringLiteral("LOCK TABLES ") + table->TableName + QLatin1String(modes[type]));
+}
+
+void TCustomMyDataSet::UnLockTable() {
+    if (!FConnection) throw EDatabaseError(QStringLiteral("Connection is not defined"));
+    FConnection->ExecSQL(QStringLiteral("UNLOCK TABLES"));
+}
+
+void TCustomMyDataSet::Lock(TLockRecordTypeI type) {
+    CheckActive();
+    if (IsEmpty()) throw EDatabaseError(QStringLiteral("There is no active record to lock"));
+    StartConnectionUse();
+    ScopeExit end([&] { EndConnectionUse(); });
+    MyService().Lock(type);
+}
+
+void TCustomMyDataSet::GetFieldEnum(QStringList& list, const QString& fieldName, const QString& tableName) {
+    if (fieldName.isEmpty()) throw EDatabaseError(QStringLiteral("Field name must be defined"));
+    QString table = tableName;
+    if (table.isEmpty()) {
+        const auto* desc = dynamic_cast<const TCRFieldDesc*>(FData->FindField(fieldName));
+        if (desc && desc->FTableInfo) table = desc->FTableInfo->TableName;
+    }
+    list.clear();
+    QString pattern;
+    for (const QChar c : fieldName) {
+        if (c == u'%' || c == u'\'' || c == u'\\') pattern += u'\\';
+        pattern += c;
+    }
+    TMyQuery query;
+    query.SetConnection(FConnection);
+    query.SQL().SetText(QStringLiteral("DESCRIBE ") + QuoteName(table) + u' ' + QuoteName(pattern));
+    query.Open();
+    if (query.RecordCount() == 0) throw EDatabaseError(QStringLiteral("Field %1 not found").arg(fieldName));
+    if (query.RecordCount() > 1) throw EDatabaseError(QStringLiteral("More than one field found"));
+    const QString type = query.FieldByName(QStringLiteral("Type")).AsString();
+    qsizetype i;
+    if (type.startsWith(QStringLiteral("enum"), Qt::CaseInsensitive)) i = 6;
+    else if (type.startsWith(QStringLiteral("set"), Qt::CaseInsensitive)) i = 5;
+    else return;
+    // Quoted values, a doubled quote standing for one.
+    bool inValue = true;
+    QString value;
+    for (; i < type.size(); ++i) {
+        const QChar c = type[i];
+        if (!inValue) {
+            if (c == u'\'') inValue = true;
+        } else if (c != u'\'') {
+            value += c;
+        } else if (i + 1 < type.size() && type[i + 1] == u'\'') {
+            value += c;
+            ++i;
+        } else {
+            list << value;
+            value.clear();
+            inValue = false;
+        }
+    }
+}
+
+void TCustomMyDataSet::BreakExec() {
+    MyRecordSet().GetCommand().BreakExec();
+    MyRecordSet().BreakFetch();
+}
+
+void TCustomMyDataSet::UpdateAutoRefreshTimer() {
+    if (!FAutoRefreshTimer) {
+        FAutoRefreshTimer = std::make_unique<TWin32Timer>();
+        FAutoRefreshTimer->SetInterval(MyOptions().AutoRefreshInterval() * 1000);
+        FAutoRefreshTimer->SetOnTimer([this](TWin32Timer*) { AutoRefreshTick(); });
+    }
+    FAutoRefreshTimer->SetEnabled(MyOptions().AutoRefresh());
+}
+
+void TCustomMyDataSet::AutoRefreshTick() {
+    if (!Active() || FState != dsBrowse) return;
+    {
+        ScopeExit off([&] { MyOptions().SetAutoRefresh(false); });
+        if (MyService().TimestampField()) RefreshQuick(true);
+        else Refresh();
+        off.Dismiss();
+    }
+    // The next tick one full interval after this refresh ended.
+    FAutoRefreshTimer->SetEnabled(false);
+    FAutoRefreshTimer->SetEnabled(true);
+}
+
+// --- TMyTableOptions ---
+
+void TMyTableOptions::SetUseHandler(bool value) {
+    if (value == FUseHandler) return;
+    FOwner->CheckInactive();
+    FUseHandler = value;
+    FOwner->RecordSetOptionChanged(prUseHandler, value);
+    static_cast<TCustomMyTable*>(FOwner)->ClearSQL();
+}
+
+void TMyTableOptions::SetHandlerIndex(const QString& value) {
+    if (value == FHandlerIndex) return;
+    FOwner->CheckInactive();
+    FHandlerIndex = value;
+}
+
+// --- TCustomMyTable ---
+
+TCustomMyTable::TCustomMyTable() {
+    FOptions = CreateOptions();
+    PushRecordSetOptions();
+}
+
+std::unique_ptr<TDADataSetOptions> TCustomMyTable::CreateOptions() { return std::make_unique<TMyTableOptions>(this); }
+
+void TCustomMyTable::ClearSQL() { SQL().Clear(); }
+
+void TCustomMyTable::SetTableName(const QString& value) {
+    Close();
+    ClearSQL();
+    FIndexDefs.clear();
+    FTableName = TMySQLInfo::NormalizeName(value.trimmed(), false, false);
+}
+
+void TCustomMyTable::SetOrderFields(const QString& value) {
+    const QString trimmed = value.trimmed();
+    if (trimmed == FOrderFields) return;
+    const bool wasActive = Active();
+    FOrderFields = trimmed;
+    ClearSQL();
+    if (wasActive) Open();
+}
+
+void TCustomMyTable::SetLimit(int value) {
+    Close();
+    FLimit = value;
+    ClearSQL();
+}
+
+void TCustomMyTable::SetOffset(int value) {
+    Close();
+    FOffset = value;
+    ClearSQL();
+}
+
+void TCustomMyTable::PrepareSQL() {
+    if (!SQL().Text().trimmed().isEmpty()) return;
+    if (FTableName.isEmpty()) throw EDatabaseError(QStringLiteral("TableName must be defined"));
+    const TMyTableOptions& o = TableOptions();
+    bool protocol41 = true;
+    if (MyConnection() && MyConnection()->MySQLConnection()) {
+        const TServerVersion v = MyConnection()->MySQLConnection()->ServerVersion();
+        protocol41 = v.Primary > 4 || (v.Primary == 4 && v.Minor >= 1);
+    }
+    SQL().SetText(TMySQLGenerator::GenerateTableSQL(FTableName, FOrderFields, FLimit, FOffset, o.UseHandler(),
+                                                    o.HandlerIndex(), QString(), protocol41));
+}
+
+void TCustomMyTable::BeforeOpenCursor() {
+    PrepareSQL();
+    TCustomMyDataSet::BeforeOpenCursor();
+    const TMyTableOptions& o = TableOptions();
+    if (o.UseHandler() && !SQL().Text().contains(QStringLiteral(" OPEN;"))) {
+        // An older server: the handler is opened by a statement of its own.
+        FConnection->ExecSQL(QStringLiteral("HANDLER ") + TMySQLInfo::Quote(FTableName) + QStringLiteral(" OPEN"));
+        if (!FHandlerOpen) {
+            FHandlerOpen = true;
+            StartConnectionUse();
+        }
+    }
+}
+
+void TCustomMyTable::InternalClose() {
+    ScopeExit handler([&] {
+        if (!FHandlerOpen) return;
+        FHandlerOpen = false;
+        ScopeExit end([&] { EndConnectionUse(); });
+        FConnection->ExecSQL(QStringLiteral("HANDLER ") + TMySQLInfo::Quote(FTableName) + QStringLiteral(" CLOSE"));
+    });
+    TCustomMyDataSet::InternalClose();
+}
+
+void TCustomMyTable::EmptyTable() {
+    if (FTableName.isEmpty()) throw EDatabaseError(QStringLiteral("TableName must be defined"));
+    StartConnectionUse();
+    ScopeExit end([&] { EndConnectionUse(); });
+    FConnection->ExecSQL(QStringLiteral("TRUNCATE TABLE ") + FTableName);
+    if (Active()) Refresh();
+}
+
+const std::vector<TMyIndexDef>& TCustomMyTable::IndexDefs() {
+    if (!FConnection || !FConnection->GetConnected() || FTableName.trimmed().isEmpty()) return FIndexDefs;
+    FIndexDefs.clear();
+    try {
+        TMyQuery query;
+        query.SetConnection(FConnection);
+        query.MyOptions().SetEnableBoolean(false);
+        query.SQL().SetText(QStringLiteral("SHOW INDEX FROM ") + FTableName);
+        query.Open();
+        for (query.First(); !query.Eof(); query.Next()) {
+            const QString key = query.FieldByName(QStringLiteral("Key_name")).AsString();
+            const QString column = query.FieldByName(QStringLiteral("Column_name")).AsString();
+            auto it = std::find_if(FIndexDefs.begin(), FIndexDefs.end(), [&](const TMyIndexDef& d) { return d.Name == key; });
+            if (it == FIndexDefs.end()) {
+                FIndexDefs.push_back({key, column, query.FieldByName(QStringLiteral("Non_unique")).AsInteger() == 0});
+            } else {
+                it->Fields += u';' + column;
+            }
+        }
+    } catch (const EDAError&) {
+        // The index list is informative: a table the server cannot list has none here.
+        FIndexDefs.clear();
+    }
+    return FIndexDefs;
 }
 
 }  // namespace calvoro::dac

@@ -1,10 +1,13 @@
 #pragma once
-// The MySQL components: the connection (TCustomMyConnection, TMyConnection) and the command
-// (TMyCommand) that the application and the other components use.
+// The MySQL components: the connection (TCustomMyConnection, TMyConnection), the command
+// (TMyCommand), and the data sets (TCustomMyDataSet: TMyQuery over any text, TMyTable over one
+// table) that the application and the other components use.
 
 #include "MyTypes.h"
 #include "MyClasses.h"
+#include "MyRecordset.h"
 #include "dataaccess/common/DBAccess.h"
+#include "dataaccess/common/Win32Timer.h"
 
 #include <QStringList>
 
@@ -169,5 +172,174 @@ protected:
 private:
     int FCommandTimeout = 0;
 };
+
+// --- Data sets ---
+
+class TCustomMyDataSet;
+class TMyDataSetService;
+
+// The MySQL options of a data set. The layout options (FieldsAsString, NullForZeroDate,
+// EnableBoolean, BinaryAsString, CreateConnection) may change only while the data set is
+// closed and go to the record set at once.
+class TMyDataSetOptions : public TDADataSetOptions {
+public:
+    explicit TMyDataSetOptions(TCustomMyDataSet* owner);
+
+    bool FieldsAsString() const { return FFieldsAsString; }
+    void SetFieldsAsString(bool value);
+    bool NullForZeroDate() const { return FNullForZeroDate; }
+    void SetNullForZeroDate(bool value);
+    bool EnableBoolean() const { return FEnableBoolean; }
+    void SetEnableBoolean(bool value);
+    bool BinaryAsString() const { return FBinaryAsString; }
+    void SetBinaryAsString(bool value);
+    bool CreateConnection() const { return FCreateConnection; }
+    void SetCreateConnection(bool value);
+    bool CheckRowVersion() const { return FCheckRowVersion; }
+    void SetCheckRowVersion(bool value) { FCheckRowVersion = value; }
+    bool AutoRefresh() const { return FAutoRefresh; }
+    void SetAutoRefresh(bool value);
+    // Seconds.
+    int AutoRefreshInterval() const { return FAutoRefreshInterval; }
+    void SetAutoRefreshInterval(int value);
+
+private:
+    void SetLayout(bool& field, bool value, int prop);
+    TCustomMyDataSet& MyOwner() const;
+
+    bool FFieldsAsString = false;
+    bool FNullForZeroDate = true;
+    bool FEnableBoolean = true;
+    bool FBinaryAsString = true;
+    bool FCreateConnection = true;
+    bool FCheckRowVersion = false;
+    bool FAutoRefresh = false;
+    int FAutoRefreshInterval = 60;
+};
+
+enum TLockType { ltRead, ltReadLocal, ltWrite, ltWriteLowPriority };
+
+class TCustomMyDataSet : public TCustomDADataSet {
+public:
+    TCustomMyDataSet();
+    ~TCustomMyDataSet() override;
+
+    TCustomMyConnection* MyConnection() const { return static_cast<TCustomMyConnection*>(FConnection); }
+    TMyDataSetOptions& MyOptions() const { return static_cast<TMyDataSetOptions&>(*FOptions); }
+    TMySQLRecordset& MyRecordSet() const;
+    TMyDataSetService& MyService() const;
+
+    // Seconds of network read time-out of each statement; 0: none.
+    int CommandTimeout() const { return FCommandTimeout; }
+    void SetCommandTimeout(int seconds);
+    // The connection's last insert id after an Execute or an inserted row.
+    int64_t InsertId() const { return LastInsertId(); }
+
+    QString QuoteName(const QString& name) const override;
+
+    // The next result of a multi-statement text replaces the current rows; false when none
+    // with rows follows.
+    bool OpenNext();
+    // Re-reads the rows changed since the newest TIMESTAMP value read (a full refresh without
+    // such a column or key, and with checkDeleted, which must see every row anyway).
+    void RefreshQuick(bool checkDeleted);
+
+    // LOCK TABLES of the updating table, and UNLOCK TABLES.
+    void LockTable(TLockType type);
+    void UnLockTable();
+    // Locks the current row on the server (SELECT … FOR UPDATE or LOCK IN SHARE MODE).
+    void Lock(TLockRecordTypeI type = ilrImmediately);
+    // The values of an ENUM or SET column; tableName empty: the table of the field.
+    void GetFieldEnum(QStringList& list, const QString& fieldName, const QString& tableName = QString());
+    // Stops the running statement (KILL over a second connection) and the fetch.
+    void BreakExec();
+    // The auto-refresh timer (nil until AutoRefresh was first switched).
+    TWin32Timer* AutoRefreshTimer() const { return FAutoRefreshTimer.get(); }
+
+protected:
+    friend class TMyDataSetOptions;
+    std::unique_ptr<TCustomDASQL> CreateCommand() override;
+    std::unique_ptr<TCRRecordSet> CreateRecordSet() override;
+    std::unique_ptr<TDADataSetOptions> CreateOptions() override;
+    std::unique_ptr<TDADataSetService> CreateService() override;
+    void PushRecordSetOptions() override;
+    QString DialectAddWhere(const QString& sql, const QString& condition) const override;
+    QString DialectDeleteWhere(const QString& sql) const override;
+    QString DialectSetOrderBy(const QString& sql, const QString& fields) const override;
+    QString DialectGetOrderBy(const QString& sql) const override;
+    QString DialectCountQuery(const QString& sql) const override;
+    int64_t QueryFirstValue(const QString& sql) override;
+
+    void UpdateAutoRefreshTimer();
+    void AutoRefreshTick();
+
+    int FCommandTimeout = 0;
+    std::unique_ptr<TWin32Timer> FAutoRefreshTimer;
+};
+
+class TMyQuery : public TCustomMyDataSet {};
+
+// The options of a table: HANDLER reading, optionally along one index.
+class TMyTableOptions : public TMyDataSetOptions {
+public:
+    using TMyDataSetOptions::TMyDataSetOptions;
+    bool UseHandler() const { return FUseHandler; }
+    void SetUseHandler(bool value);
+    const QString& HandlerIndex() const { return FHandlerIndex; }
+    void SetHandlerIndex(const QString& value);
+
+private:
+    bool FUseHandler = false;
+    QString FHandlerIndex;
+};
+
+// An index of a table: its columns, ";"-separated.
+struct TMyIndexDef {
+    QString Name;
+    QString Fields;
+    bool Unique = false;
+};
+
+// A data set over one table: its SELECT is built from the table name, the order, the limit
+// and the offset whenever the SQL text is empty.
+class TCustomMyTable : public TCustomMyDataSet {
+public:
+    TCustomMyTable();
+
+    const QString& TableName() const { return FTableName; }
+    void SetTableName(const QString& value);
+    const QString& OrderFields() const { return FOrderFields; }
+    void SetOrderFields(const QString& value);
+    // -1: no limit.
+    int Limit() const { return FLimit; }
+    void SetLimit(int value);
+    int Offset() const { return FOffset; }
+    void SetOffset(int value);
+    TMyTableOptions& TableOptions() const { return static_cast<TMyTableOptions&>(*FOptions); }
+
+    // Builds the SELECT when the SQL text is empty ("TableName must be defined" without a
+    // table).
+    void PrepareSQL();
+    // TRUNCATE TABLE, then an open table is refreshed.
+    void EmptyTable();
+    // The table's indexes as the server lists them (read again on each call while connected).
+    const std::vector<TMyIndexDef>& IndexDefs();
+
+protected:
+    friend class TMyTableOptions;
+    std::unique_ptr<TDADataSetOptions> CreateOptions() override;
+    void BeforeOpenCursor() override;
+    void InternalClose() override;
+    void ClearSQL();
+
+    QString FTableName;
+    QString FOrderFields;
+    int FLimit = -1;
+    int FOffset = 0;
+    std::vector<TMyIndexDef> FIndexDefs;
+    bool FHandlerOpen = false;  // a HANDLER … OPEN sent separately (servers before 4.1)
+};
+
+class TMyTable : public TCustomMyTable {};
 
 }  // namespace calvoro::dac

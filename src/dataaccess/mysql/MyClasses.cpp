@@ -397,6 +397,13 @@ QString TMySQLCommand::ParseSQL(const QString& sql) {
     return parsed.Text;
 }
 
+void TMySQLCommand::SetStatement(const QString& text, std::vector<TParamDesc> params, std::vector<int> positions) {
+    FUserSQL = FSQL = text;
+    FParams = std::move(params);
+    FParamPositions = std::move(positions);
+    FCachedSQL.clear();
+}
+
 void TMySQLCommand::SetProp(int prop, const Variant& value) {
     switch (prop) {
         case prCommandTimeout: FCommandTimeout = value.AsInteger(); break;

@@ -151,6 +151,9 @@ public:
     // The statement bytes with every parameter's SQL literal in place of its "?".
     QByteArray BuildStatement();
     int RowsAffected() const { return FRowsAffected; }
+    // A statement made elsewhere (generated): the text is not parsed; each parameter's value
+    // goes at its 1-based "?" position.
+    void SetStatement(const QString& text, std::vector<TParamDesc> params, std::vector<int> positions);
     // Record the positions of the "?" placeholders while the next text is parsed.
     void SetFillParamPosition(bool value) { FFillParamPosition = value; }
     const std::vector<int>& ParamPositions() const { return FParamPositions; }

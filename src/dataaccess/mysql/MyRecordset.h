@@ -12,6 +12,7 @@
 #include "MyClasses.h"
 #include "dataaccess/common/CRAccess.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -149,7 +150,7 @@ private:
     protocol::PMYSQL_RES FSQLResultNext = nullptr;
     int FRowsAffectedNext = -1;
     bool FIsCanFastClose = false;
-    bool FWaitForBreak = false;
+    std::atomic<bool> FWaitForBreak = false;  // set by BreakFetch from another thread
     std::unique_ptr<TMySQLConnection> FAdditional;  // runs the query while rows are pending
     TMySQLConnection* FConnectionSwap = nullptr;     // the own connection meanwhile
     std::vector<TConv> FConv;                         // per descriptor

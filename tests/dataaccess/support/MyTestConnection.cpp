@@ -18,7 +18,7 @@ std::unique_ptr<dac::TMyConnection> NewConnection(bool useUnicode, const QString
     return c;
 }
 
-std::vector<std::optional<QString>> FirstRow(dac::TCustomMyConnection& connection, const QString& sql) {
+std::vector<std::vector<std::optional<QString>>> AllRows(dac::TCustomMyConnection& connection, const QString& sql) {
     connection.Connect();
     dac::TMySQLConnection* driver = connection.MySQLConnection();
     protocol::TMySQLAPI& api = driver->API();
@@ -27,8 +27,9 @@ std::vector<std::optional<QString>> FirstRow(dac::TCustomMyConnection& connectio
     driver->Check(api.mysql_real_query(handle, text.constData(), size_t(text.size())));
     protocol::PMYSQL_RES result = api.mysql_use_result(handle);
     driver->Check(result);
-    std::vector<std::optional<QString>> row;
-    if (protocol::PMYSQL_ROW r = api.mysql_fetch_row(result)) {
+    std::vector<std::vector<std::optional<QString>>> rows;
+    while (protocol::PMYSQL_ROW r = api.mysql_fetch_row(result)) {
+        auto& row = rows.emplace_back();
         for (unsigned i = 0; i < api.mysql_num_fields(result); ++i) {
             if (api._mysql_fetch_value_is_null(r, i))
                 row.emplace_back();
@@ -38,7 +39,22 @@ std::vector<std::optional<QString>> FirstRow(dac::TCustomMyConnection& connectio
     }
     api.mysql_free_result(result);
     driver->Check();
-    return row;
+    return rows;
+}
+
+std::vector<std::optional<QString>> FirstRow(dac::TCustomMyConnection& connection, const QString& sql) {
+    auto rows = AllRows(connection, sql);
+    return rows.empty() ? std::vector<std::optional<QString>>() : rows.front();
+}
+
+QString RowsText(dac::TCustomMyConnection& connection, const QString& sql) {
+    QStringList rows;
+    for (const auto& row : AllRows(connection, sql)) {
+        QStringList values;
+        for (const auto& value : row) values << value.value_or(QStringLiteral("NULL"));
+        rows << values.join(u',');
+    }
+    return rows.join(u'|');
 }
 
 std::optional<QString> FirstValue(dac::TCustomMyConnection& connection, const QString& sql) {

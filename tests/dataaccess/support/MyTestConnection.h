@@ -18,6 +18,10 @@ std::unique_ptr<dac::TMyConnection> NewConnection(bool useUnicode = true, const 
 // The first row of `sql` run on the connection's own session: each value as text decoded the
 // way the connection decodes, or nothing for NULL. Raises on errors.
 std::vector<std::optional<QString>> FirstRow(dac::TCustomMyConnection& connection, const QString& sql);
+// Every row of `sql`, the same way.
+std::vector<std::vector<std::optional<QString>>> AllRows(dac::TCustomMyConnection& connection, const QString& sql);
+// The rows as "a,b|c,d", NULL as "NULL".
+QString RowsText(dac::TCustomMyConnection& connection, const QString& sql);
 // The first value of the first row.
 std::optional<QString> FirstValue(dac::TCustomMyConnection& connection, const QString& sql);
 // A server status counter of the session, e.g. "Com_change_db".
