@@ -157,7 +157,7 @@ TEST(MySQLGenerator, StatementTexts) {
         Row r;
         TGeneratorInput in = r.Input();
         tc.change(r, in);
-        const TGeneratedSQL sql = TMySQLGenerator::Generate(tc.type, in, tc.modifiedOnly);
+        const TGeneratedSQL sql = TMySQLGenerator().Generate(tc.type, in, tc.modifiedOnly);
         EXPECT_EQ(sql.Text, QString::fromUtf8(tc.text));
         EXPECT_EQ(ParamList(sql), QString::fromUtf8(tc.params));
         // Each "?" is where the generator says it is.
@@ -192,7 +192,7 @@ TEST(MySQLGenerator, StatementErrors) {
         Row r;
         TGeneratorInput in = r.Input();
         tc.change(r, in);
-        EXPECT_EQ(Raised<EDatabaseError>([&] { TMySQLGenerator::Generate(tc.type, in, true); }).Message(),
+        EXPECT_EQ(Raised<EDatabaseError>([&] { TMySQLGenerator().Generate(tc.type, in, true); }).Message(),
                   QString::fromUtf8(tc.message));
     }
 }

@@ -710,13 +710,13 @@ void TCustomDADataSet::CreateComponents() {
 void TCustomDADataSet::InstallHooks() {
     // Each change goes to the server before memory changes.
     FData->FOnAppend = [this](TRecBuf record) {
-        if (!FLocalUpdate) FService->PerformInsert(record);
+        if (!FLocalUpdate) FService->Updater().PerformInsert(record);
     };
     FData->FOnUpdate = [this](TRecBuf record) {
-        if (!FLocalUpdate) FService->PerformUpdate(record);
+        if (!FLocalUpdate) FService->Updater().PerformUpdate(record);
     };
     FData->FOnDelete = [this](TRecBuf) {
-        if (!FLocalUpdate) FService->PerformDelete();
+        if (!FLocalUpdate) FService->Updater().PerformDelete();
     };
     RecordSet().FOnBeforeFetch = [this](bool& cancel) {
         if (BeforeFetch) BeforeFetch(this, cancel);
@@ -1003,20 +1003,20 @@ bool TCustomDADataSet::CanModify() const {
 // --- Editing ---
 
 void TCustomDADataSet::InternalEdit() {
-    if (!FData->CachedUpdates() && !FLocalUpdate) FService->BeforeEdit();
-    ScopeExit release([&] { FService->AfterEditEnded(false); });
+    if (!FData->CachedUpdates() && !FLocalUpdate) FService->Updater().BeforeEdit();
+    ScopeExit release([&] { FService->Updater().AfterEditEnded(false); });
     TMemDataSet::InternalEdit();
     release.Dismiss();
 }
 
 void TCustomDADataSet::InternalPost() {
     TMemDataSet::InternalPost();
-    FService->AfterEditEnded(true);
+    FService->Updater().AfterEditEnded(true);
 }
 
 void TCustomDADataSet::InternalCancel() {
     TMemDataSet::InternalCancel();
-    FService->AfterEditEnded(false);
+    FService->Updater().AfterEditEnded(false);
 }
 
 void TCustomDADataSet::RefreshRecord() {
@@ -1026,7 +1026,7 @@ void TCustomDADataSet::RefreshRecord() {
     if (RecordCount() == 0) return;
     StartConnectionUse();
     ScopeExit end([&] { EndConnectionUse(); });
-    if (!FService->PerformRefreshRecord() && FOptions->RemoveOnRefresh()) {
+    if (!FService->Updater().PerformRefreshRecord() && FOptions->RemoveOnRefresh()) {
         FData->RemoveRecord();
         if (!FData->CurrentItem() && FData->RecordCount() > 0) {
             FData->SetToEnd();

@@ -430,8 +430,79 @@ protected:
     TCustomDADataSet* FOwner;
 };
 
+enum TStatementType {
+    stQuery, stInsert, stUpdate, stDelete, stLock, stRefresh, stCustom, stRefreshQuick, stRefreshCheckDeleted,
+    stBatchUpdate,
+};
+
+// What fills one marker of a generated statement.
+struct TDAParamInfo {
+    const TFieldDesc* Field = nullptr;
+    bool Old = false;   // the value before the edit (else the new value)
+    QString Name;       // "Old_" and the field name for old values, the field name otherwise
+};
+
+// A generated statement: the text with "?" markers, their 1-based positions, and what fills
+// each. An empty text: nothing to send.
+struct TGeneratedSQL {
+    QString Text;
+    std::vector<TDAParamInfo> Params;
+    std::vector<int> Positions;
+};
+
+// What the generator needs to know: the updating table and the fields (from the service), the
+// options, and the row's old and new values.
+struct TGeneratorInput {
+    QString TableName;       // the full name, quoted as the options say
+    QString TableAlias;      // quoted; empty without an alias
+    std::vector<const TFieldDesc*> KeyFields;
+    std::vector<const TFieldDesc*> DataFields;  // the writable fields of the updating table
+    const TFieldDesc* IdentityField = nullptr;
+    const TFieldDesc* TimestampField = nullptr;
+    bool QuoteNames = false;
+    bool CheckRowVersion = false;
+    bool FullRefresh = false;
+    bool OwnParams = false;  // the data set's query has parameters of its own
+    QString OwnSQL;          // the data set's final text (full and quick refresh)
+    TLockRecordTypeI LockType = ilrImmediately;
+    const TData* Store = nullptr;
+    const uint8_t* OldRecord = nullptr;
+    const uint8_t* NewRecord = nullptr;
+};
+
+// Builds the statements that write one row back.
+class TDASQLGenerator {
+public:
+    virtual ~TDASQLGenerator() = default;
+    // modifiedOnly: INSERT leaves out NULL values, UPDATE writes only changed fields.
+    virtual TGeneratedSQL Generate(TStatementType type, const TGeneratorInput& input, bool modifiedOnly) const = 0;
+};
+
+// Writes edited rows back: chooses each statement's text, runs it, checks how many rows it hit
+// and copies values back into the row.
+class TDADataSetUpdater {
+public:
+    explicit TDADataSetUpdater(TCustomDADataSet& dataSet) : FDataSet(dataSet) {}
+    virtual ~TDADataSetUpdater() = default;
+
+    // The writes, called before the record store changes memory; an exception leaves it as it
+    // was. record is the new values (the row being posted); the old ones are the store's
+    // current row.
+    virtual void PerformInsert(TRecBuf record) = 0;
+    virtual void PerformUpdate(TRecBuf record) = 0;
+    virtual void PerformDelete() = 0;
+    // Re-reads the current row; false when the server no longer has it.
+    virtual bool PerformRefreshRecord() = 0;
+    // Before an edit (re-read, pessimistic lock) and after it ends.
+    virtual void BeforeEdit() = 0;
+    virtual void AfterEditEnded(bool posted) = 0;
+
+protected:
+    TCustomDADataSet& FDataSet;
+};
+
 // Decides which table a result updates and which of its fields identify a row and carry data;
-// writes edited rows back (the updater) with generated statements (the generator).
+// owns the generator and the updater that write edited rows back.
 class TDADataSetService {
 public:
     explicit TDADataSetService(TCustomDADataSet& dataSet) : FDataSet(dataSet) {}
@@ -444,19 +515,10 @@ public:
     virtual void ClearFieldsInfo() = 0;
     // Whether a change of any field can be written to the updating table.
     virtual bool CanWrite() const = 0;
-    // The writes, called before the record store changes memory; an exception leaves it as it
-    // was. record is the new values (the row being posted); the old ones are the store's
-    // current row.
-    virtual void PerformInsert(TRecBuf record) = 0;
-    virtual void PerformUpdate(TRecBuf record) = 0;
-    virtual void PerformDelete() = 0;
-    // Re-reads the current row; false when the server no longer has it.
-    virtual bool PerformRefreshRecord() = 0;
-    // Before an edit (re-read, pessimistic lock) and after it ends.
-    virtual void BeforeEdit() = 0;
-    virtual void AfterEditEnded(bool posted) = 0;
     // The key fields, ";"-separated (for finding the row again after a refresh).
     virtual QString KeyFieldNames() = 0;
+    virtual TDADataSetUpdater& Updater() = 0;
+    virtual const TDASQLGenerator& SQLGenerator() const = 0;
 
 protected:
     TCustomDADataSet& FDataSet;

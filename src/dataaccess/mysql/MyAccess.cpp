@@ -366,7 +366,7 @@ TCustomMyDataSet::~TCustomMyDataSet() = default;
 
 TMySQLRecordset& TCustomMyDataSet::MyRecordSet() const { return static_cast<TMySQLRecordset&>(RecordSet()); }
 
-TMyDataSetService& TCustomMyDataSet::MyService() const { return static_cast<TMyDataSetService&>(Service()); }
+TCustomMyDataSetService& TCustomMyDataSet::MyService() const { return static_cast<TCustomMyDataSetService&>(Service()); }
 
 std::unique_ptr<TCustomDASQL> TCustomMyDataSet::CreateCommand() { return std::make_unique<TMyCommand>(); }
 
@@ -399,7 +399,7 @@ void TCustomMyDataSet::SetCommandTimeout(int seconds) {
 }
 
 QString TCustomMyDataSet::QuoteName(const QString& name) const {
-    return TMySQLGenerator::QuoteName(name, FOptions->QuoteNames());
+    return TCustomMySQLGenerator::QuoteName(name, FOptions->QuoteNames());
 }
 
 QString TCustomMyDataSet::DialectAddWhere(const QString& sql, const QString& condition) const {
@@ -417,7 +417,7 @@ QString TCustomMyDataSet::DialectCountQuery(const QString& sql) const {
     return CountQuery(sql);
 }
 
-int64_t TCustomMyDataSet::QueryFirstValue(const QString& sql) { return MyService().QueryValue(sql); }
+int64_t TCustomMyDataSet::QueryFirstValue(const QString& sql) { return MyService().Updater().QueryValue(sql); }
 
 bool TCustomMyDataSet::OpenNext() {
     CheckActive();
@@ -442,7 +442,7 @@ void TCustomMyDataSet::RefreshQuick(bool checkDeleted) {
     CheckBrowseMode();
     StartConnectionUse();
     ScopeExit end([&] { EndConnectionUse(); });
-    MyService().RefreshChanged();
+    MyService().Updater().RefreshChanged();
     DataEvent(deDataSetChange);
 }
 
@@ -466,7 +466,7 @@ void TCustomMyDataSet::Lock(TLockRecordTypeI type) {
     if (IsEmpty()) throw EDatabaseError(QStringLiteral("There is no active record to lock"));
     StartConnectionUse();
     ScopeExit end([&] { EndConnectionUse(); });
-    MyService().Lock(type);
+    MyService().Updater().Lock(type);
 }
 
 void TCustomMyDataSet::GetFieldEnum(QStringList& list, const QString& fieldName, const QString& tableName) {

@@ -176,7 +176,7 @@ private:
 // --- Data sets ---
 
 class TCustomMyDataSet;
-class TMyDataSetService;
+class TCustomMyDataSetService;
 
 // The MySQL options of a data set. The layout options (FieldsAsString, NullForZeroDate,
 // EnableBoolean, BinaryAsString, CreateConnection) may change only while the data set is
@@ -227,7 +227,7 @@ public:
     TCustomMyConnection* MyConnection() const { return static_cast<TCustomMyConnection*>(FConnection); }
     TMyDataSetOptions& MyOptions() const { return static_cast<TMyDataSetOptions&>(*FOptions); }
     TMySQLRecordset& MyRecordSet() const;
-    TMyDataSetService& MyService() const;
+    TCustomMyDataSetService& MyService() const;
 
     // Seconds of network read time-out of each statement; 0: none.
     int CommandTimeout() const { return FCommandTimeout; }

@@ -38,11 +38,11 @@ bool Matchable(const TFieldDesc& f) {
 
 // --- TMySQLGenerator ---
 
-QString TMySQLGenerator::QuoteName(const QString& name, bool quoteNames) {
+QString TCustomMySQLGenerator::QuoteName(const QString& name, bool quoteNames) {
     return quoteNames ? TMySQLInfo::Quote(name) : TMySQLInfo::QuoteIfNeed(name);
 }
 
-bool TMySQLGenerator::FieldChanged(const TGeneratorInput& in, const TFieldDesc& f) {
+bool TCustomMySQLGenerator::FieldChanged(const TGeneratorInput& in, const TFieldDesc& f) {
     const bool oldNull = in.Store->GetNull(f.FFieldNo, in.OldRecord);
     const bool newNull = in.Store->GetNull(f.FFieldNo, in.NewRecord);
     if (oldNull != newNull) return true;
@@ -54,7 +54,7 @@ bool TMySQLGenerator::FieldChanged(const TGeneratorInput& in, const TFieldDesc& 
     return !(in.Store->GetFieldAsVariant(f.FFieldNo, in.OldRecord) == in.Store->GetFieldAsVariant(f.FFieldNo, in.NewRecord));
 }
 
-TGeneratedSQL TMySQLGenerator::Generate(TStatementType type, const TGeneratorInput& in, bool modifiedOnly) {
+TGeneratedSQL TCustomMySQLGenerator::Generate(TStatementType type, const TGeneratorInput& in, bool modifiedOnly) const {
     if (in.TableName.isEmpty()) throw EDatabaseError(QStringLiteral("TableInfo name must be provided"));
     TGeneratedSQL out;
     QString& text = out.Text;
@@ -204,22 +204,25 @@ QString TMySQLGenerator::GenerateTableSQL(const QString& tableName, const QStrin
     return text;
 }
 
-// --- TMyDataSetService ---
+// --- TCustomMyDataSetService ---
 
-TMyDataSetService::TMyDataSetService(TCustomMyDataSet& dataSet) : TDADataSetService(dataSet) {}
+TCustomMyDataSetService::TCustomMyDataSetService(TCustomMyDataSet& dataSet)
+    : TDADataSetService(dataSet),
+      FGenerator(std::make_unique<TMySQLGenerator>()),
+      FUpdater(std::make_unique<TMyDataSetUpdater>(dataSet, *this)) {}
 
-TMyDataSetService::~TMyDataSetService() = default;
+TCustomMyDataSetService::~TCustomMyDataSetService() = default;
 
-TCustomMyDataSet& TMyDataSetService::MyDataSet() const { return static_cast<TCustomMyDataSet&>(FDataSet); }
+TCustomMyDataSet& TCustomMyDataSetService::MyDataSet() const { return static_cast<TCustomMyDataSet&>(FDataSet); }
 
-void TMyDataSetService::ClearFieldsInfo() {
+void TCustomMyDataSetService::ClearFieldsInfo() {
     FKeyFields.reset();
     FDataFields.reset();
     FUpdatingTable = nullptr;
     FIdentityField = FTimestampField = nullptr;
 }
 
-void TMyDataSetService::AfterOpen() {
+void TCustomMyDataSetService::AfterOpen() {
     ClearFieldsInfo();
     TCRTablesInfo& tables = FDataSet.RecordSet().TablesInfo();
     const QString wanted = TMySQLInfo::UnQuote(FDataSet.UpdatingTable().trimmed());
@@ -247,19 +250,19 @@ void TMyDataSetService::AfterOpen() {
         if (!Writable(field->Desc())) field->SetReadOnly(true);
 }
 
-bool TMyDataSetService::Writable(const TFieldDesc& desc) const {
+bool TCustomMyDataSetService::Writable(const TFieldDesc& desc) const {
     const auto* f = dynamic_cast<const TCRFieldDesc*>(&desc);
     return f && FUpdatingTable && f->FFieldDescKind == fdkData && !f->FReadOnly && f->FTableInfo == FUpdatingTable;
 }
 
-bool TMyDataSetService::CanWrite() const {
+bool TCustomMyDataSetService::CanWrite() const {
     if (!FUpdatingTable) return false;
     for (const auto& desc : FDataSet.Data().Fields())
         if (Writable(*desc)) return true;
     return false;
 }
 
-const std::vector<const TFieldDesc*>& TMyDataSetService::DataFieldDescs() {
+const std::vector<const TFieldDesc*>& TCustomMyDataSetService::DataFieldDescs() {
     if (!FDataFields) {
         FDataFields.emplace();
         for (const auto& desc : FDataSet.Data().Fields())
@@ -268,7 +271,7 @@ const std::vector<const TFieldDesc*>& TMyDataSetService::DataFieldDescs() {
     return *FDataFields;
 }
 
-const std::vector<const TFieldDesc*>& TMyDataSetService::KeyFieldDescs() {
+const std::vector<const TFieldDesc*>& TCustomMyDataSetService::KeyFieldDescs() {
     if (FKeyFields) return *FKeyFields;
     std::vector<const TFieldDesc*> keys;
     const QString named = FDataSet.KeyFields().trimmed();
@@ -282,7 +285,7 @@ const std::vector<const TFieldDesc*>& TMyDataSetService::KeyFieldDescs() {
     return *FKeyFields;
 }
 
-std::vector<const TFieldDesc*> TMyDataSetService::ServerKey() {
+std::vector<const TFieldDesc*> TCustomMyDataSetService::ServerKey() {
     // The index list of the updating table: the primary key, else a unique index whose columns
     // are all NOT NULL; either only when the result has every column of it.
     struct TIndex {
@@ -294,7 +297,7 @@ std::vector<const TFieldDesc*> TMyDataSetService::ServerKey() {
     TGeneratorInput in = Input(nullptr);
     TGeneratedSQL show{QStringLiteral("SHOW INDEX FROM ") + in.TableName, {}, {}};
     try {
-        Query(show, in, [&](TMySQLRecordset& rs, const uint8_t* record) {
+        FUpdater->Query(show, in, [&](TMySQLRecordset& rs, const uint8_t* record) {
             const QString key = rs.GetFieldAsVariant(rs.FieldByName(QStringLiteral("Key_name")).FFieldNo, record).AsString();
             if (indexes.empty() || indexes.back().Name != key) {
                 indexes.push_back({key, false, true, {}});
@@ -330,7 +333,7 @@ std::vector<const TFieldDesc*> TMyDataSetService::ServerKey() {
     return {};
 }
 
-QString TMyDataSetService::KeyFieldNames() {
+QString TCustomMyDataSetService::KeyFieldNames() {
     if (!FUpdatingTable) return QString();
     QStringList names;
     for (const TFieldDesc* f : KeyFieldDescs()) names << f->FName;
@@ -338,7 +341,7 @@ QString TMyDataSetService::KeyFieldNames() {
     return names.join(u';');
 }
 
-TGeneratorInput TMyDataSetService::Input(const uint8_t* newRecord) {
+TGeneratorInput TCustomMyDataSetService::Input(const uint8_t* newRecord) {
     TCustomMyDataSet& ds = MyDataSet();
     TGeneratorInput in;
     if (FUpdatingTable) {
@@ -359,6 +362,20 @@ TGeneratorInput TMyDataSetService::Input(const uint8_t* newRecord) {
     const TItemHeader* current = ds.Data().CurrentItem();
     in.OldRecord = current ? current->Record() : nullptr;
     in.NewRecord = newRecord;
+    return in;
+}
+
+// --- TCustomMyDataSetUpdater ---
+
+TCustomMyDataSetUpdater::TCustomMyDataSetUpdater(TCustomMyDataSet& dataSet, TCustomMyDataSetService& service)
+    : TDADataSetUpdater(dataSet), FService(service) {}
+
+TCustomMyDataSet& TCustomMyDataSetUpdater::MyDataSet() const { return static_cast<TCustomMyDataSet&>(FDataSet); }
+
+TGeneratorInput TCustomMyDataSetUpdater::RowInput(const uint8_t* newRecord) {
+    TGeneratorInput in = FService.Input(newRecord);
+    in.KeyFields = FService.KeyFieldDescs();
+    in.DataFields = FService.DataFieldDescs();
     return in;
 }
 
@@ -385,7 +402,7 @@ TGeneratedSQL Positional(const TGeneratedSQL& sql) {
 
 }  // namespace
 
-std::vector<TParamDesc> TMyDataSetService::ParamValues(const TGeneratedSQL& sql, const TGeneratorInput& in) const {
+std::vector<TParamDesc> TCustomMyDataSetUpdater::ParamValues(const TGeneratedSQL& sql, const TGeneratorInput& in) const {
     std::vector<TParamDesc> own;
     FDataSet.Command().WriteParamsTo(own);
     std::vector<TParamDesc> params;
@@ -407,7 +424,7 @@ std::vector<TParamDesc> TMyDataSetService::ParamValues(const TGeneratedSQL& sql,
     return params;
 }
 
-int TMyDataSetService::Execute(const TGeneratedSQL& sql, const TGeneratorInput& in) {
+int TCustomMyDataSetUpdater::Execute(const TGeneratedSQL& sql, const TGeneratorInput& in) {
     TMySQLCommand command;
     command.SetConnection(FDataSet.Connection()->GetIConnection());
     command.FComponent = &FDataSet;
@@ -417,7 +434,7 @@ int TMyDataSetService::Execute(const TGeneratedSQL& sql, const TGeneratorInput& 
     return command.RowsAffected();
 }
 
-int TMyDataSetService::Query(const TGeneratedSQL& sql, const TGeneratorInput& in,
+int TCustomMyDataSetUpdater::Query(const TGeneratedSQL& sql, const TGeneratorInput& in,
                              const std::function<void(TMySQLRecordset&, const uint8_t*)>& row) {
     TMySQLRecordset rs;
     rs.FComponent = &FDataSet;
@@ -439,17 +456,17 @@ int TMyDataSetService::Query(const TGeneratedSQL& sql, const TGeneratorInput& in
     return count;
 }
 
-int64_t TMyDataSetService::QueryValue(const QString& sql) {
+int64_t TCustomMyDataSetUpdater::QueryValue(const QString& sql) {
     int64_t value = 0;
     bool first = true;
-    Query({sql, {}, {}}, Input(nullptr), [&](TMySQLRecordset& rs, const uint8_t* record) {
+    Query({sql, {}, {}}, FService.Input(nullptr), [&](TMySQLRecordset& rs, const uint8_t* record) {
         if (first && rs.FieldCount() && !rs.GetNull(1, record)) value = rs.GetFieldAsVariant(1, record).AsInt64();
         first = false;
     });
     return value;
 }
 
-int TMyDataSetService::CountMatches(const TGeneratedSQL& where, const TGeneratorInput& in) {
+int TCustomMyDataSetUpdater::CountMatches(const TGeneratedSQL& where, const TGeneratorInput& in) {
     // The WHERE part of a DELETE, counted.
     const QString head = QStringLiteral("DELETE FROM ") + in.TableName;
     const QString count = QStringLiteral("SELECT COUNT(*) FROM ") + in.TableName;
@@ -461,7 +478,7 @@ int TMyDataSetService::CountMatches(const TGeneratedSQL& where, const TGenerator
     return int(matches);
 }
 
-std::optional<TGeneratedSQL> TMyDataSetService::CustomStatement(TStatementType type) {
+std::optional<TGeneratedSQL> TCustomMyDataSetUpdater::CustomStatement(TStatementType type) {
     TCustomMyDataSet& ds = MyDataSet();
     TStrings* lines = type == stInsert ? &ds.SQLInsert() : type == stUpdate ? &ds.SQLUpdate()
                       : type == stDelete                ? &ds.SQLDelete()
@@ -485,27 +502,25 @@ std::optional<TGeneratedSQL> TMyDataSetService::CustomStatement(TStatementType t
     return sql;
 }
 
-void TMyDataSetService::Write(TStatementType type, TRecBuf record) {
+void TCustomMyDataSetUpdater::Write(TStatementType type, TRecBuf record) {
     TCustomMyDataSet& ds = MyDataSet();
-    TGeneratorInput in = Input(record);
-    in.KeyFields = KeyFieldDescs();
-    in.DataFields = DataFieldDescs();
+    TGeneratorInput in = RowInput(record);
     const std::optional<TGeneratedSQL> custom = CustomStatement(type);
     TGeneratedSQL sql;
     if (custom) {
         sql = *custom;
     } else {
-        if (!FUpdatingTable) {
+        if (!FService.UpdatingTable()) {
             if (ds.Options().StrictUpdate()) throw EDatabaseError(QStringLiteral("Update failed. Found %1 records").arg(0));
             return;
         }
         const bool modifiedOnly = !ds.Options().UpdateAllFields();
-        sql = TMySQLGenerator::Generate(type, in, modifiedOnly);
+        sql = FService.SQLGenerator().Generate(type, in, modifiedOnly);
         if (sql.Text.isEmpty()) return;  // nothing changed: nothing to send
         if (type != stInsert && in.KeyFields.empty() && !in.IdentityField) {
             // No key: the row is matched on its values, which must match exactly one row; the
             // statement then changes at most that one.
-            TGeneratedSQL where = TMySQLGenerator::Generate(stDelete, in, false);
+            TGeneratedSQL where = FService.SQLGenerator().Generate(stDelete, in, false);
             const int matches = CountMatches(where, in);
             if (matches != 1)
                 throw EDatabaseError(QStringLiteral("Update failed. Found %1 records in table %2").arg(matches).arg(in.TableName));
@@ -522,7 +537,7 @@ void TMyDataSetService::Write(TStatementType type, TRecBuf record) {
         ds.Connection()->GetIConnection()->GetProp(prLastInsertId, id);
         if (id.AsInt64() != 0) {
             ds.SetLastInsertId(id.AsInt64());
-            if (FIdentityField) ds.Data().PutFieldAsVariant(FIdentityField->FFieldNo, record, id);
+            if (FService.IdentityField()) ds.Data().PutFieldAsVariant(FService.IdentityField()->FFieldNo, record, id);
         }
         if (ds.RefreshOptions() & roAfterInsert) RefreshInto(record, record);
     } else if (type == stUpdate && (ds.RefreshOptions() & roAfterUpdate)) {
@@ -530,22 +545,20 @@ void TMyDataSetService::Write(TStatementType type, TRecBuf record) {
     }
 }
 
-void TMyDataSetService::PerformInsert(TRecBuf record) { Write(stInsert, record); }
+void TCustomMyDataSetUpdater::PerformInsert(TRecBuf record) { Write(stInsert, record); }
 
-void TMyDataSetService::PerformUpdate(TRecBuf record) {
+void TCustomMyDataSetUpdater::PerformUpdate(TRecBuf record) {
     if (FRefreshing) return;  // values read back from the server: nothing to write
     Write(stUpdate, record);
 }
 
-void TMyDataSetService::PerformDelete() { Write(stDelete, nullptr); }
+void TCustomMyDataSetUpdater::PerformDelete() { Write(stDelete, nullptr); }
 
-bool TMyDataSetService::RefreshInto(TRecBuf record, const uint8_t* current) {
+bool TCustomMyDataSetUpdater::RefreshInto(TRecBuf record, const uint8_t* current) {
     TCustomMyDataSet& ds = MyDataSet();
-    TGeneratorInput in = Input(const_cast<uint8_t*>(current));
-    in.KeyFields = KeyFieldDescs();
-    in.DataFields = DataFieldDescs();
+    TGeneratorInput in = RowInput(const_cast<uint8_t*>(current));
     const std::optional<TGeneratedSQL> custom = CustomStatement(stRefresh);
-    const TGeneratedSQL sql = custom ? *custom : TMySQLGenerator::Generate(stRefresh, in, false);
+    const TGeneratedSQL sql = custom ? *custom : FService.SQLGenerator().Generate(stRefresh, in, false);
     std::vector<std::pair<int, Variant>> values;  // field number, value
     const int rows = Query(sql, in, [&](TMySQLRecordset& rs, const uint8_t* row) {
         for (int i = 1; i <= rs.FieldCount(); ++i) {
@@ -570,7 +583,7 @@ bool TMyDataSetService::RefreshInto(TRecBuf record, const uint8_t* current) {
     return true;
 }
 
-bool TMyDataSetService::PerformRefreshRecord() {
+bool TCustomMyDataSetUpdater::PerformRefreshRecord() {
     TMemData& store = FDataSet.Data();
     if (!store.CurrentItem()) return false;
     TRecBuf buf = store.AllocRecBuf();
@@ -588,20 +601,18 @@ bool TMyDataSetService::PerformRefreshRecord() {
     return true;
 }
 
-void TMyDataSetService::RefreshChanged() {
+void TCustomMyDataSetUpdater::RefreshChanged() {
     TCustomMyDataSet& ds = MyDataSet();
     TMemData& store = ds.Data();
-    TGeneratorInput in = Input(nullptr);
-    in.KeyFields = KeyFieldDescs();
-    in.DataFields = DataFieldDescs();
-    const TGeneratedSQL sql = TMySQLGenerator::Generate(stRefreshQuick, in, false);
+    TGeneratorInput in = RowInput(nullptr);
+    const TGeneratedSQL sql = FService.SQLGenerator().Generate(stRefreshQuick, in, false);
     // The data set's own text, restricted: the same columns in the same places.
     std::vector<std::vector<Variant>> rows;
     Query(sql, in, [&](TMySQLRecordset& rs, const uint8_t* row) {
         auto& values = rows.emplace_back();
         for (int i = 1; i <= rs.FieldCount() && i <= store.FieldCount(); ++i) values.push_back(rs.GetFieldAsVariant(i, row));
     });
-    const QString keys = KeyFieldNames();
+    const QString keys = FService.KeyFieldNames();
     std::vector<int> keyNumbers;
     for (const QString& name : keys.split(u';', Qt::SkipEmptyParts)) keyNumbers.push_back(store.FieldByName(name).FFieldNo);
 
@@ -640,21 +651,19 @@ void TMyDataSetService::RefreshChanged() {
     }
 }
 
-void TMyDataSetService::Lock(TLockRecordTypeI type) {
+void TCustomMyDataSetUpdater::Lock(TLockRecordTypeI type) {
     TCustomMyDataSet& ds = MyDataSet();
     if (!ds.FetchAll()) throw EDatabaseError(QStringLiteral("Lock is not compatible with FetchAll = False"));
-    TGeneratorInput in = Input(nullptr);
-    in.KeyFields = KeyFieldDescs();
-    in.DataFields = DataFieldDescs();
+    TGeneratorInput in = RowInput(nullptr);
     in.LockType = type;
     const std::optional<TGeneratedSQL> custom = CustomStatement(stLock);
-    const TGeneratedSQL sql = custom ? *custom : TMySQLGenerator::Generate(stLock, in, false);
+    const TGeneratedSQL sql = custom ? *custom : FService.SQLGenerator().Generate(stLock, in, false);
     const int rows = Query(sql, in, nullptr);
     if (rows != 1 && ds.Options().StrictUpdate())
         throw EDatabaseError(QStringLiteral("Refresh failed. Found %1 records").arg(rows));
 }
 
-void TMyDataSetService::BeforeEdit() {
+void TCustomMyDataSetUpdater::BeforeEdit() {
     TCustomMyDataSet& ds = MyDataSet();
     if (ds.RefreshOptions() & roBeforeEdit) PerformRefreshRecord();
     if (ds.LockMode() != lmPessimistic) return;
@@ -666,7 +675,7 @@ void TMyDataSetService::BeforeEdit() {
     rollback.Dismiss();
 }
 
-void TMyDataSetService::AfterEditEnded(bool posted) {
+void TCustomMyDataSetUpdater::AfterEditEnded(bool posted) {
     if (!FLockTransaction) return;
     FLockTransaction = false;
     FDataSet.Connection()->ExecSQL(posted ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"));

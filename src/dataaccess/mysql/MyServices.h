@@ -13,6 +13,8 @@
 
 #include <QString>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -21,110 +23,61 @@ namespace calvoro::dac {
 class TMySQLRecordset;
 class TMySQLCommand;
 
-enum TStatementType {
-    stQuery, stInsert, stUpdate, stDelete, stLock, stRefresh, stCustom, stRefreshQuick, stRefreshCheckDeleted,
-    stBatchUpdate,
-};
-
-// What fills one marker of a generated statement.
-struct TDAParamInfo {
-    const TFieldDesc* Field = nullptr;
-    bool Old = false;   // the value before the edit (else the new value)
-    QString Name;       // "Old_" and the field name for old values, the field name otherwise
-};
-
-// A generated statement: the text with "?" markers, their 1-based positions, and what fills
-// each. An empty text: nothing to send.
-struct TGeneratedSQL {
-    QString Text;
-    std::vector<TDAParamInfo> Params;
-    std::vector<int> Positions;
-};
-
-// What the generator needs to know: the updating table and the fields (from the service), the
-// options, and the row's old and new values.
-struct TGeneratorInput {
-    QString TableName;       // the full name, quoted as the options say
-    QString TableAlias;      // quoted; empty without an alias
-    std::vector<const TFieldDesc*> KeyFields;
-    std::vector<const TFieldDesc*> DataFields;  // the writable fields of the updating table
-    const TFieldDesc* IdentityField = nullptr;
-    const TFieldDesc* TimestampField = nullptr;
-    bool QuoteNames = false;
-    bool CheckRowVersion = false;
-    bool FullRefresh = false;
-    bool OwnParams = false;  // the data set's query has parameters of its own
-    QString OwnSQL;          // the data set's final text (full and quick refresh)
-    TLockRecordTypeI LockType = ilrImmediately;
-    const TData* Store = nullptr;
-    const uint8_t* OldRecord = nullptr;
-    const uint8_t* NewRecord = nullptr;
-};
-
-class TMySQLGenerator {
+// The MySQL statements of one row.
+class TCustomMySQLGenerator : public TDASQLGenerator {
 public:
-    // modifiedOnly: INSERT leaves out NULL values, UPDATE writes only changed fields. Raises
-    // "Key fields not found", "Timestamp field required", "Bad statement type", "TableInfo name
-    // must be provided".
-    static TGeneratedSQL Generate(TStatementType type, const TGeneratorInput& input, bool modifiedOnly);
-    // The conditions of the WHERE part on the fields; empty when there are none.
+    // Raises "Key fields not found", "Timestamp field required", "Bad statement type",
+    // "TableInfo name must be provided".
+    TGeneratedSQL Generate(TStatementType type, const TGeneratorInput& input, bool modifiedOnly) const override;
+    // Whether the row's old and new values of a field differ (a BLOB: its content was changed).
     static bool FieldChanged(const TGeneratorInput& input, const TFieldDesc& field);
-    // The SELECT of a table component.
-    static QString GenerateTableSQL(const QString& tableName, const QString& orderFields, int limit, int offset,
-                                    bool useHandler, const QString& handlerIndex, const QString& filter,
-                                    bool protocol41);
     // An identifier as generated statements write it.
     static QString QuoteName(const QString& name, bool quoteNames);
 };
 
-class TCustomMyDataSet;
-
-class TMyDataSetService : public TDADataSetService {
+// Adds the SELECT of a table component.
+class TMySQLGenerator : public TCustomMySQLGenerator {
 public:
-    explicit TMyDataSetService(TCustomMyDataSet& dataSet);
-    ~TMyDataSetService() override;
+    static QString GenerateTableSQL(const QString& tableName, const QString& orderFields, int limit, int offset,
+                                    bool useHandler, const QString& handlerIndex, const QString& filter,
+                                    bool protocol41);
+};
 
-    void AfterOpen() override;
-    void ClearFieldsInfo() override;
-    bool CanWrite() const override;
+class TCustomMyDataSet;
+class TCustomMyDataSetService;
+
+class TCustomMyDataSetUpdater : public TDADataSetUpdater {
+public:
+    TCustomMyDataSetUpdater(TCustomMyDataSet& dataSet, TCustomMyDataSetService& service);
+
     void PerformInsert(TRecBuf record) override;
     void PerformUpdate(TRecBuf record) override;
     void PerformDelete() override;
     bool PerformRefreshRecord() override;
     void BeforeEdit() override;
     void AfterEditEnded(bool posted) override;
-    QString KeyFieldNames() override;
 
     // The quick refresh: rows whose TIMESTAMP is at least the newest one read are read again;
     // those found by their key replace the rows in memory, the others are added.
     void RefreshChanged();
     // The row lock of Lock(), for the current row.
     void Lock(TLockRecordTypeI type);
-    const TCRTableInfo* UpdatingTable() const { return FUpdatingTable; }
-    const TFieldDesc* IdentityField() const { return FIdentityField; }
-    const TFieldDesc* TimestampField() const { return FTimestampField; }
-    // The key fields (empty: the row is matched on its values) and the writable data fields.
-    const std::vector<const TFieldDesc*>& KeyFieldDescs();
-    const std::vector<const TFieldDesc*>& DataFieldDescs();
+    // The internal query: runs a SELECT (markers at known positions, or named ones: fields of
+    // the row or the data set's parameters) and hands each row to `row`; the count of rows.
+    int Query(const TGeneratedSQL& sql, const TGeneratorInput& input,
+              const std::function<void(TMySQLRecordset&, const uint8_t*)>& row);
     // Runs a statement with the data set's parameters; the first value of its first row (0
     // without one).
     int64_t QueryValue(const QString& sql);
-    // The generator's input for the current row and the given new values.
-    TGeneratorInput Input(const uint8_t* newRecord);
 
 private:
     TCustomMyDataSet& MyDataSet() const;
-    bool Writable(const TFieldDesc& field) const;
-    // The key of the updating table from the server's index list (empty when none fits).
-    std::vector<const TFieldDesc*> ServerKey();
+    // The input for the current row with the key and data fields.
+    TGeneratorInput RowInput(const uint8_t* newRecord);
     // The values of a statement's markers.
     std::vector<TParamDesc> ParamValues(const TGeneratedSQL& sql, const TGeneratorInput& in) const;
     // Runs a generated statement; rows affected.
     int Execute(const TGeneratedSQL& sql, const TGeneratorInput& input);
-    // Runs a SELECT (markers at known positions, or named ones) and hands each row to `row`;
-    // the count of rows.
-    int Query(const TGeneratedSQL& sql, const TGeneratorInput& input,
-              const std::function<void(TMySQLRecordset&, const uint8_t*)>& row);
     // Without a key: how many rows the conditions of a statement match.
     int CountMatches(const TGeneratedSQL& where, const TGeneratorInput& input);
     void Write(TStatementType type, TRecBuf record);
@@ -133,13 +86,56 @@ private:
     // The data set's own statement of that kind, its markers tied to fields or parameters.
     std::optional<TGeneratedSQL> CustomStatement(TStatementType type);
 
+    TCustomMyDataSetService& FService;
+    bool FLockTransaction = false;
+    bool FRefreshing = false;
+};
+
+class TMyDataSetUpdater : public TCustomMyDataSetUpdater {
+public:
+    using TCustomMyDataSetUpdater::TCustomMyDataSetUpdater;
+};
+
+class TCustomMyDataSetService : public TDADataSetService {
+public:
+    explicit TCustomMyDataSetService(TCustomMyDataSet& dataSet);
+    ~TCustomMyDataSetService() override;
+
+    void AfterOpen() override;
+    void ClearFieldsInfo() override;
+    bool CanWrite() const override;
+    QString KeyFieldNames() override;
+    TCustomMyDataSetUpdater& Updater() override { return *FUpdater; }
+    const TCustomMySQLGenerator& SQLGenerator() const override { return *FGenerator; }
+
+    const TCRTableInfo* UpdatingTable() const { return FUpdatingTable; }
+    const TFieldDesc* IdentityField() const { return FIdentityField; }
+    const TFieldDesc* TimestampField() const { return FTimestampField; }
+    // The key fields (empty: the row is matched on its values) and the writable data fields.
+    const std::vector<const TFieldDesc*>& KeyFieldDescs();
+    const std::vector<const TFieldDesc*>& DataFieldDescs();
+    // The generator's input for the current row and the given new values (without the key and
+    // data fields).
+    TGeneratorInput Input(const uint8_t* newRecord);
+
+private:
+    TCustomMyDataSet& MyDataSet() const;
+    bool Writable(const TFieldDesc& field) const;
+    // The key of the updating table from the server's index list (empty when none fits).
+    std::vector<const TFieldDesc*> ServerKey();
+
+    std::unique_ptr<TCustomMySQLGenerator> FGenerator;
+    std::unique_ptr<TCustomMyDataSetUpdater> FUpdater;
     const TCRTableInfo* FUpdatingTable = nullptr;
     const TFieldDesc* FIdentityField = nullptr;
     const TFieldDesc* FTimestampField = nullptr;
     std::optional<std::vector<const TFieldDesc*>> FKeyFields;
     std::optional<std::vector<const TFieldDesc*>> FDataFields;
-    bool FLockTransaction = false;
-    bool FRefreshing = false;
+};
+
+class TMyDataSetService : public TCustomMyDataSetService {
+public:
+    using TCustomMyDataSetService::TCustomMyDataSetService;
 };
 
 }  // namespace calvoro::dac
