@@ -686,6 +686,7 @@ void TDADataSetOptions::SetAutoPrepare(bool value) {
 TCustomDADataSet::TCustomDADataSet() = default;
 
 TCustomDADataSet::~TCustomDADataSet() {
+    NotifyDestroying();
     try {
         Close();
         UnPrepare();

@@ -86,10 +86,9 @@ bool TField::IsNull() const { return FDataSet->GetFieldIsNull(*this); }
 
 Variant TField::Value() const { return FDataSet->GetFieldValue(*this); }
 
-QString TField::AsString() const {
-    const Variant v = Value();
+QString FieldValueText(TDataType dataType, const Variant& v) {
     if (v.IsNullOrEmpty()) return QString();
-    switch (FDesc->FDataType) {
+    switch (dataType) {
         case dtDate: {
             const CalendarDate d = DecodeDate(v.AsDateTime());
             return QStringLiteral("%1-%2-%3")
@@ -101,6 +100,8 @@ QString TField::AsString() const {
         default: return v.AsString();
     }
 }
+
+QString TField::AsString() const { return FieldValueText(FDesc->FDataType, Value()); }
 
 int32_t TField::AsInteger() const {
     const Variant v = Value();
@@ -190,7 +191,14 @@ TField& TFields::FieldByName(const QString& name) const {
 
 TDataSet::TDataSet() = default;
 
-TDataSet::~TDataSet() = default;
+TDataSet::~TDataSet() { NotifyDestroying(); }
+
+void TDataSet::NotifyDestroying() {
+    // Views still bound let go now, whether or not their updates are held back.
+    FDisableCount = 0;
+    DataEvent(deDestroying);
+    FListeners.clear();
+}
 
 void TDataSet::SetState(TDataSetState state) {
     if (state == FState) return;

@@ -28,6 +28,7 @@ enum TDataEvent {
     deDataSetScroll,  // the current row moved
     deUpdateState,    // the state changed (browse, edit, insert)
     deLayoutChange,   // the fields changed
+    deDestroying,     // the data set goes away: views let go of it
 };
 
 enum TLocateOption : int { loCaseInsensitive = 1, loPartialKey = 2 };
@@ -36,6 +37,10 @@ class TDataSet;
 
 // The field type of a record-store data type, as the data set shows it.
 TFieldType FieldTypeOf(TDataType dataType);
+
+// A value as text the way fields show it (dates as YYYY-MM-DD, durations as [-]h:mm:ss[.zzz]);
+// empty for NULL.
+QString FieldValueText(TDataType dataType, const Variant& value);
 
 // One column of a data set, bound to its descriptor in the record store. Values are those of
 // the data set's active record: the current row, or the row being edited or inserted.
@@ -209,6 +214,9 @@ protected:
     virtual void CreateFields() = 0;
 
     void SetState(TDataSetState state);
+    // Tells the views the data set goes away (the most derived destructor calls it first, so
+    // that none of them looks at a half-destroyed data set).
+    void NotifyDestroying();
     void DataEvent(TDataEvent event);
     // After the position changed: Bof/Eof from the record side, AfterScroll.
     void Scrolled();
