@@ -27,9 +27,15 @@ int AnsiByteOf(char16_t ch) {
 }
 
 QString AnsiToUnicode(std::string_view bytes) {
-    QString result(qsizetype(bytes.size()), Qt::Uninitialized);
-    QChar* out = result.data();
-    for (unsigned char b : bytes) *out++ = QChar(AnsiCharOf(b));
+    // Latin-1 everywhere but 0x80..0x9F: widened in one go, then those bytes put right.
+    QString result = QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+    QChar* out = nullptr;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (b < 0x80 || b >= 0xA0) continue;
+        if (!out) out = result.data();
+        out[i] = QChar(kHigh[b - 0x80]);
+    }
     return result;
 }
 

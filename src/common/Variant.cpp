@@ -213,7 +213,7 @@ QString Variant::AsString() const {
     switch (Type()) {
         case VarType::Empty: return QString();
         case VarType::String: return std::get<QString>(FValue);
-        case VarType::Integer: return QString::number(std::get<int64_t>(FValue));
+        case VarType::Integer: return IntToText(std::get<int64_t>(FValue));
         case VarType::Boolean:
             return std::get<bool>(FValue) ? QStringLiteral("True") : QStringLiteral("False");
         case VarType::Float: return FloatToText(std::get<double>(FValue));
@@ -255,26 +255,80 @@ QString FloatToText(double value) {
     return QString::fromLatin1(buf, ptr - buf);
 }
 
+namespace {
+
+// Appends value as at least `width` digits, zero-padded. Texts of dates and times are made for
+// every value of a result shown or written: digits are put directly, not through a format.
+void PutNumber(char16_t*& p, int64_t value, int width) {
+    if (value < 0) *p++ = u'-';
+    uint64_t v = value < 0 ? uint64_t(0) - uint64_t(value) : uint64_t(value);
+    char16_t digits[20];
+    int n = 0;
+    do {
+        digits[n++] = char16_t(u'0' + v % 10);
+        v /= 10;
+    } while (v);
+    for (int i = n; i < width; ++i) *p++ = u'0';
+    while (n) *p++ = digits[--n];
+}
+
+void PutDate(char16_t*& p, const CalendarDate& d) {
+    PutNumber(p, d.Year, 4);
+    *p++ = u'-';
+    PutNumber(p, d.Month, 2);
+    *p++ = u'-';
+    PutNumber(p, d.Day, 2);
+}
+
+void PutTime(char16_t*& p, int64_t hours, int hourDigits, int minutes, int seconds, int msecs) {
+    PutNumber(p, hours, hourDigits);
+    *p++ = u':';
+    PutNumber(p, minutes, 2);
+    *p++ = u':';
+    PutNumber(p, seconds, 2);
+    if (msecs) {
+        *p++ = u'.';
+        PutNumber(p, msecs, 3);
+    }
+}
+
+}  // namespace
+
+QString IntToText(int64_t value) {
+    char16_t buffer[24];
+    char16_t* p = buffer;
+    PutNumber(p, value, 1);
+    return QString(reinterpret_cast<const QChar*>(buffer), p - buffer);
+}
+
+QString DateToText(TDateTime value) {
+    char16_t buffer[32];
+    char16_t* p = buffer;
+    PutDate(p, DecodeDate(value));
+    return QString(reinterpret_cast<const QChar*>(buffer), p - buffer);
+}
+
 QString DateTimeToText(TDateTime value) {
-    const CalendarDate d = DecodeDate(value);
     const TimeOfDay t = DecodeTime(value);
     const bool hasDate = DateOf(value) != 0;
     const bool hasTime = t != TimeOfDay{};
-    QString text;
-    if (hasDate || !hasTime)
-        text = QStringLiteral("%1-%2-%3")
-                   .arg(d.Year, 4, 10, QChar(u'0'))
-                   .arg(d.Month, 2, 10, QChar(u'0'))
-                   .arg(d.Day, 2, 10, QChar(u'0'));
+    char16_t buffer[64];
+    char16_t* p = buffer;
+    if (hasDate || !hasTime) PutDate(p, DecodeDate(value));
     if (hasTime) {
-        if (!text.isEmpty()) text += u' ';
-        text += QStringLiteral("%1:%2:%3")
-                    .arg(t.Hour, 2, 10, QChar(u'0'))
-                    .arg(t.Minute, 2, 10, QChar(u'0'))
-                    .arg(t.Second, 2, 10, QChar(u'0'));
-        if (t.MSec) text += QStringLiteral(".%1").arg(t.MSec, 3, 10, QChar(u'0'));
+        if (p != buffer) *p++ = u' ';
+        PutTime(p, t.Hour, 2, t.Minute, t.Second, t.MSec);
     }
-    return text;
+    return QString(reinterpret_cast<const QChar*>(buffer), p - buffer);
+}
+
+QString DurationToText(TDateTime value) {
+    const Duration d = DecodeDuration(value);
+    char16_t buffer[48];
+    char16_t* p = buffer;
+    if (d.Negative) *p++ = u'-';
+    PutTime(p, d.Hours, 1, d.Minutes, d.Seconds, d.MSecs);
+    return QString(reinterpret_cast<const QChar*>(buffer), p - buffer);
 }
 
 namespace {

@@ -87,6 +87,13 @@ private:
 QString FloatToText(double value);
 // Text of a date-time: "YYYY-MM-DD", "hh:nn:ss" or both, ".zzz" when milliseconds are set.
 QString DateTimeToText(TDateTime value);
+// Decimal text of an integer (as QString::number, without its locale machinery).
+QString IntToText(int64_t value);
+// "YYYY-MM-DD" of the date part.
+QString DateToText(TDateTime value);
+// Text of a duration: "[-]h:mm:ss" with as many hour digits as needed, ".zzz" when
+// milliseconds are set.
+QString DurationToText(TDateTime value);
 // Parses the forms DateTimeToText writes; false when the text is none of them.
 bool TextToDateTime(QStringView text, TDateTime& out);
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <cmath>
 #include <functional>
 
@@ -142,6 +144,22 @@ TEST(Variant, DateTimeTextRoundTrip) {
     TDateTime d;
     for (const char* bad : {"", "2024-3-1", "2024-03-01T10:00:00", "25:00:00", "2024-03-01 1"})
         EXPECT_FALSE(TextToDateTime(QString::fromLatin1(bad), d)) << bad;
+}
+
+TEST(Variant, IntegerAndDurationTexts) {
+    for (int64_t v : {int64_t(0), int64_t(7), int64_t(-1), int64_t(1000000007), std::numeric_limits<int64_t>::min(),
+                      std::numeric_limits<int64_t>::max()})
+        EXPECT_EQ(IntToText(v), QString::number(v));
+    struct Case {
+        TDateTime value;
+        const char* text;
+    } cases[] = {
+        {EncodeDuration(false, 0, 0, 0, 0), "0:00:00"},
+        {EncodeDuration(false, 838, 59, 59, 0), "838:59:59"},
+        {EncodeDuration(true, 1, 2, 3, 4), "-1:02:03.004"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(DurationToText(c.value), QString::fromLatin1(c.text));
+    EXPECT_EQ(DateToText(EncodeDateTime(2024, 3, 1, 18, 30, 5, 0)), QStringLiteral("2024-03-01"));
 }
 
 TEST(Variant, StringsAndBytesThroughTheCodePage) {

@@ -45,17 +45,6 @@ TFieldType FieldTypeOf(TDataType dataType) {
 namespace {
 
 // A duration as "[-]h:mm:ss[.zzz]" (hours without limit).
-QString DurationText(TDateTime value) {
-    const Duration d = DecodeDuration(value);
-    QString text = QStringLiteral("%1%2:%3:%4")
-                       .arg(d.Negative ? QStringLiteral("-") : QString())
-                       .arg(d.Hours)
-                       .arg(d.Minutes, 2, 10, QChar(u'0'))
-                       .arg(d.Seconds, 2, 10, QChar(u'0'));
-    if (d.MSecs) text += QStringLiteral(".%1").arg(d.MSecs, 3, 10, QChar(u'0'));
-    return text;
-}
-
 [[noreturn]] void NotValid(const QString& text, const char* kind) {
     throw EConvertError(QStringLiteral("'%1' is not a valid %2").arg(text, QLatin1String(kind)));
 }
@@ -86,22 +75,7 @@ bool TField::IsNull() const { return FDataSet->GetFieldIsNull(*this); }
 
 Variant TField::Value() const { return FDataSet->GetFieldValue(*this); }
 
-QString FieldValueText(TDataType dataType, const Variant& v) {
-    if (v.IsNullOrEmpty()) return QString();
-    switch (dataType) {
-        case dtDate: {
-            const CalendarDate d = DecodeDate(v.AsDateTime());
-            return QStringLiteral("%1-%2-%3")
-                .arg(d.Year, 4, 10, QChar(u'0'))
-                .arg(d.Month, 2, 10, QChar(u'0'))
-                .arg(d.Day, 2, 10, QChar(u'0'));
-        }
-        case dtTime: return DurationText(v.AsDateTime());
-        default: return v.AsString();
-    }
-}
-
-QString TField::AsString() const { return FieldValueText(FDesc->FDataType, Value()); }
+QString TField::AsString() const { return FDataSet->GetFieldText(*this); }
 
 int32_t TField::AsInteger() const {
     const Variant v = Value();

@@ -38,10 +38,6 @@ class TDataSet;
 // The field type of a record-store data type, as the data set shows it.
 TFieldType FieldTypeOf(TDataType dataType);
 
-// A value as text the way fields show it (dates as YYYY-MM-DD, durations as [-]h:mm:ss[.zzz]);
-// empty for NULL.
-QString FieldValueText(TDataType dataType, const Variant& value);
-
 // One column of a data set, bound to its descriptor in the record store. Values are those of
 // the data set's active record: the current row, or the row being edited or inserted.
 class TField {
@@ -181,6 +177,9 @@ public:
 
     // --- Field values (TField calls these) ---
     virtual Variant GetFieldValue(const TField& field) const = 0;
+    virtual QString GetFieldText(const TField& field) const {
+        return FieldValueText(field.Desc().FDataType, GetFieldValue(field));
+    }
     virtual bool GetFieldIsNull(const TField& field) const = 0;
     void SetFieldValue(TField& field, const Variant* value);
 

@@ -366,9 +366,13 @@ void TBlob::SetAsBytes(const QByteArray& bytes) {
 }
 
 QString TBlob::AsString() const {
-    const QByteArray bytes = AsBytes();
-    if (!FIsUnicode) return AnsiToUnicode(bytes);
-    return QString(reinterpret_cast<const QChar*>(bytes.constData()), bytes.size() / 2);
+    CheckValid();
+    // Content read from the server is converted where it lies.
+    const QByteArray copy = FData ? FData->AsBytes() : QByteArray();
+    const char* data = FData ? copy.constData() : reinterpret_cast<const char*>(InlineContent());
+    const size_t size = FData ? size_t(copy.size()) : FInlineSize;
+    if (!FIsUnicode) return AnsiToUnicode(std::string_view(data, size));
+    return QString(reinterpret_cast<const QChar*>(data), qsizetype(size / 2));
 }
 
 void TBlob::SetAsString(const QString& text) {

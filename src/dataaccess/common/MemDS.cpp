@@ -36,6 +36,11 @@ Variant TMemDataSet::GetFieldValue(const TField& field) const {
     return record ? FData->GetFieldAsVariant(field.FieldNo(), record) : Variant::Null();
 }
 
+QString TMemDataSet::GetFieldText(const TField& field) const {
+    const uint8_t* record = ActiveBuffer();
+    return record ? FData->GetFieldText(field.FieldNo(), record) : QString();
+}
+
 bool TMemDataSet::GetFieldIsNull(const TField& field) const {
     const uint8_t* record = ActiveBuffer();
     return !record || FData->GetNull(field.FieldNo(), record);

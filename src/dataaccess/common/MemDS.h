@@ -25,6 +25,7 @@ public:
     int CompareBookmarks(const TRecBookmark& a, const TRecBookmark& b) override;
 
     Variant GetFieldValue(const TField& field) const override;
+    QString GetFieldText(const TField& field) const override;
     bool GetFieldIsNull(const TField& field) const override;
 
     // The record the fields read: the row being edited or inserted, else the current row

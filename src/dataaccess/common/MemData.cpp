@@ -415,33 +415,41 @@ QString TData::TrimmedText(const TFieldDesc& f, QString text) const {
     return text;
 }
 
+QString TData::ReadText(const TFieldDesc& f, const uint8_t* recBuf) const {
+    if (f.FDataType == dtWideString || f.FDataType == dtExtWideString) {
+        const QStringView units = GetFieldWide(f, recBuf);
+        QString text(units.size(), Qt::Uninitialized);
+        std::memcpy(text.data(), units.data(), size_t(units.size()) * 2);
+        return TrimmedText(f, std::move(text));
+    }
+    const QByteArrayView bytes = GetFieldBytes(f, recBuf);
+    QString text = AnsiToUnicode(std::string_view(bytes.data(), size_t(bytes.size())));
+    if (FConvertEOL) {
+        // Lone LF becomes CR LF.
+        QString converted;
+        converted.reserve(text.size());
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text[i] == u'\n' && (i == 0 || text[i - 1] != u'\r')) converted += u'\r';
+            converted += text[i];
+        }
+        text = converted;
+    }
+    return TrimmedText(f, std::move(text));
+}
+
 Variant TData::ReadValue(const TFieldDesc& f, const uint8_t* recBuf) const {
     const uint8_t* p = FieldPtr(f, recBuf);
     switch (f.FDataType) {
         case dtString:
-        case dtExtString: {
-            const QByteArrayView bytes = GetFieldBytes(f, recBuf);
-            if (f.FBinaryData) return QByteArray(bytes.data(), bytes.size());
-            QString text = AnsiToUnicode(std::string_view(bytes.data(), size_t(bytes.size())));
-            if (FConvertEOL) {
-                // Lone LF becomes CR LF.
-                QString converted;
-                converted.reserve(text.size());
-                for (qsizetype i = 0; i < text.size(); ++i) {
-                    if (text[i] == u'\n' && (i == 0 || text[i - 1] != u'\r')) converted += u'\r';
-                    converted += text[i];
-                }
-                text = converted;
+        case dtExtString:
+            if (f.FBinaryData) {
+                const QByteArrayView bytes = GetFieldBytes(f, recBuf);
+                return QByteArray(bytes.data(), bytes.size());
             }
-            return TrimmedText(f, std::move(text));
-        }
+            return ReadText(f, recBuf);
         case dtWideString:
-        case dtExtWideString: {
-            const QStringView units = GetFieldWide(f, recBuf);
-            QString text(units.size(), Qt::Uninitialized);
-            std::memcpy(text.data(), units.data(), size_t(units.size()) * 2);
-            return TrimmedText(f, std::move(text));
-        }
+        case dtExtWideString:
+            return ReadText(f, recBuf);
         case dtInt8: case dtSmallint: case dtWord: case dtInteger: case dtUInt32: case dtLargeint:
             return Variant(static_cast<long long>(GetFieldInt(f, recBuf)));
         case dtBoolean: return Load<int16_t>(p) != 0;
@@ -487,6 +495,45 @@ Variant TData::GetField(int fieldNo, const uint8_t* recBuf, bool& isBlank) const
 Variant TData::GetFieldAsVariant(int fieldNo, const uint8_t* recBuf) const {
     bool isBlank;
     return GetField(fieldNo, recBuf, isBlank);
+}
+
+QString FieldValueText(TDataType dataType, const Variant& v) {
+    if (v.IsNullOrEmpty()) return QString();
+    switch (dataType) {
+        case dtDate: return DateToText(v.AsDateTime());
+        case dtTime: return DurationToText(v.AsDateTime());
+        default: return v.AsString();
+    }
+}
+
+QString TData::GetFieldText(int fieldNo, const uint8_t* recBuf) const {
+    if (GetNull(fieldNo, recBuf)) return QString();
+    const TFieldDesc& f = Field(fieldNo);
+    const uint8_t* p = FieldPtr(f, recBuf);
+    // Grids and walks ask this for every cell: the common types skip the variant.
+    switch (f.FDataType) {
+        case dtInt8: case dtSmallint: case dtWord: case dtInteger: case dtUInt32: case dtLargeint:
+            return IntToText(GetFieldInt(f, recBuf));
+        case dtFloat: return FloatToText(Load<double>(p));
+        case dtDate: return DateToText(Load<double>(p));
+        case dtTime: return DurationToText(Load<double>(p));
+        case dtDateTime: return DateTimeToText(Load<double>(p));
+        case dtFMTBCD: {
+            const QByteArrayView text = GetFieldBytes(f, recBuf);
+            return QString::fromLatin1(text.data(), text.size());
+        }
+        case dtString: case dtExtString: case dtWideString: case dtExtWideString:
+            if (!f.FBinaryData) return ReadText(f, recBuf);
+            break;
+        case dtMemo: case dtWideMemo:
+            if (!f.FBinaryData) {
+                const TBlob* blob = static_cast<const TBlob*>(GetRef(p));
+                return blob ? blob->AsString() : QString();
+            }
+            break;
+        default: break;
+    }
+    return FieldValueText(f.FDataType, ReadValue(f, recBuf));
 }
 
 void TData::PutStringValue(const TFieldDesc& f, TRecBuf recBuf, const char* data, int64_t len) {

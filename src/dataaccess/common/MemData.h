@@ -40,6 +40,10 @@
 
 namespace calvoro::dac {
 
+// A value as text the way fields show it (dates as YYYY-MM-DD, durations as [-]h:mm:ss[.zzz]);
+// empty for NULL.
+QString FieldValueText(TDataType dataType, const Variant& value);
+
 enum TFieldDescKind { fdkData, fdkCached, fdkCalculated };
 enum TSortType { stCaseSensitive, stCaseInsensitive, stBinary };
 
@@ -196,6 +200,9 @@ public:
     // Text of 8-bit fields is decoded from the 8-bit code page; binary data comes as bytes.
     Variant GetField(int fieldNo, const uint8_t* recBuf, bool& isBlank) const;
     Variant GetFieldAsVariant(int fieldNo, const uint8_t* recBuf) const;
+    // The value as text, as FieldValueText writes it (empty for NULL); numbers, dates and
+    // times are written straight from the record.
+    QString GetFieldText(int fieldNo, const uint8_t* recBuf) const;
     // Stores a value (nil or an empty string: NULL, unless EnableEmptyStrings).
     void PutField(int fieldNo, TRecBuf recBuf, const Variant* value);
     void PutFieldAsVariant(int fieldNo, TRecBuf recBuf, const Variant& value);
@@ -360,6 +367,8 @@ protected:
 private:
     void WriteValue(const TFieldDesc& field, TRecBuf recBuf, const Variant& value);
     QString TrimmedText(const TFieldDesc& field, QString text) const;
+    // The text of a (non-binary) string field, trimmed and with line ends as set.
+    QString ReadText(const TFieldDesc& field, const uint8_t* recBuf) const;
     void ReleaseHeapRef(uint8_t* p);
 };
 

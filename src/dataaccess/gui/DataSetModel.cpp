@@ -143,7 +143,7 @@ QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
         if (bytes.size() > MaxHexBytes) return QStringLiteral("(BLOB %1 bytes)").arg(bytes.size());
         return QString(QStringLiteral("0x") + QString::fromLatin1(bytes.toHex().toUpper()));
     }
-    QString text = FieldValueText(desc.FDataType, store.GetFieldAsVariant(desc.FFieldNo, record));
+    QString text = store.GetFieldText(desc.FFieldNo, record);
     if (role == Qt::DisplayRole && text.size() > MaxShownChars) {
         text.truncate(MaxShownChars);
         text += u'…';
