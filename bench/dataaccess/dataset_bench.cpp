@@ -10,6 +10,7 @@
 #include "dataaccess/gui/DataSetModel.h"
 #include "dataaccess/mysql/MyAccess.h"
 #include "support/BenchOptions.h"
+#include "support/OurConnection.h"
 
 #include <sys/resource.h>
 
@@ -41,14 +42,7 @@ int main(int argc, char** argv) {
             return 2;
         }
         TMyConnection c;
-        c.SetLoginPrompt(false);
-        c.SetServer(QString::fromStdString(o.Host));
-        c.SetPort(int(o.Port));
-        c.SetUsername(QString::fromStdString(o.User));
-        c.SetPassword(QString::fromStdString(o.Password));
-        if (o.Unicode) c.MyOptions().SetUseUnicode(true);
-        else c.MyOptions().SetCharset(QStringLiteral("latin1"));
-        c.Connect();
+        ConnectOurs(o, c);
 
         TMyQuery q;
         q.SetConnection(&c);

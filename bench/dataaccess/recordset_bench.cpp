@@ -14,6 +14,7 @@
 #include "common/Exceptions.h"
 #include "dataaccess/mysql/MyAccess.h"
 #include "dataaccess/mysql/MyRecordset.h"
+#include "support/OurConnection.h"
 
 #include <sys/resource.h>
 
@@ -68,14 +69,7 @@ long PeakRssKb() {
 
 TBenchResult RunOurs(const TBenchOptions& o) {
     TMyConnection c;
-    c.SetLoginPrompt(false);
-    c.SetServer(QString::fromStdString(o.Host));
-    c.SetPort(int(o.Port));
-    c.SetUsername(QString::fromStdString(o.User));
-    c.SetPassword(QString::fromStdString(o.Password));
-    if (o.Unicode) c.MyOptions().SetUseUnicode(true);
-    else c.MyOptions().SetCharset(QStringLiteral("latin1"));
-    c.Connect();
+    ConnectOurs(o, c);
 
     TBenchResult r;
     TMySQLRecordset rs;
