@@ -303,6 +303,57 @@ TEST_F(DataSetTest, RefreshOptionsReadBackWhatTheServerMade) {
     EXPECT_EQ(q->RecordCount(), 0);
 }
 
+TEST_F(DataSetTest, AFailingReadBackUndoesTheWrite) {
+    Exec(QStringLiteral("DROP TABLE IF EXISTS w_readback"));
+    Exec(QStringLiteral("CREATE TABLE w_readback (id INT PRIMARY KEY, v VARCHAR(5)) ENGINE = InnoDB"));
+    Exec(QStringLiteral("INSERT INTO w_readback VALUES (1, 'a')"));
+    auto q = Query(QStringLiteral("SELECT * FROM w_readback"), false);
+    q->SetRefreshOptions(roAfterInsert | roAfterUpdate);
+    // A read-back that finds two rows: the post fails after the server took the write.
+    q->SQLRefresh().SetText(QStringLiteral("SELECT v FROM w_readback UNION ALL SELECT 'x'"));
+    q->Open();
+    q->Append();
+    q->FieldByName(QStringLiteral("id")).SetAsInteger(2);
+    EXPECT_EQ(Raised<EDatabaseError>([&] { q->Post(); }).Message(), QStringLiteral("Refresh failed. Found 3 records"));
+    EXPECT_EQ(q->State(), dsInsert);
+    q->Cancel();
+    q->Edit();
+    q->FieldByName(QStringLiteral("v")).SetAsString(QStringLiteral("b"));
+    EXPECT_THROW(q->Post(), EDatabaseError);
+    EXPECT_EQ(q->State(), dsEdit);
+    q->Cancel();
+    EXPECT_EQ(RowsText(*c, QStringLiteral("SELECT * FROM w_readback")), QStringLiteral("1,a"));
+    EXPECT_EQ(MemoryRows(*q), QStringLiteral("1,a"));
+}
+
+TEST_F(DataSetTest, CachedUpdatesWaitForApply) {
+    Exec(QStringLiteral("DROP TABLE IF EXISTS w_cached"));
+    Exec(QStringLiteral("CREATE TABLE w_cached (id INT PRIMARY KEY, v VARCHAR(5))"));
+    Exec(QStringLiteral("INSERT INTO w_cached VALUES (1, 'a'), (2, 'b'), (3, 'c')"));
+    auto q = Query(QStringLiteral("SELECT * FROM w_cached ORDER BY id"), false);
+    q->SetCachedUpdates(true);
+    q->Open();
+    q->Edit();
+    q->FieldByName(QStringLiteral("id")).SetAsInteger(10);  // the old key still finds the row
+    q->FieldByName(QStringLiteral("v")).SetAsString(QStringLiteral("x"));
+    q->Post();
+    q->Edit();
+    q->FieldByName(QStringLiteral("v")).SetAsString(QStringLiteral("y"));
+    q->Post();
+    q->Next();
+    q->Delete();
+    q->Append();
+    q->FieldByName(QStringLiteral("id")).SetAsInteger(4);
+    q->Post();
+    EXPECT_TRUE(q->UpdatesPending());
+    EXPECT_EQ(RowsText(*c, QStringLiteral("SELECT * FROM w_cached ORDER BY id")), QStringLiteral("1,a|2,b|3,c"));
+    q->ApplyUpdates();
+    q->CommitUpdates();
+    EXPECT_FALSE(q->UpdatesPending());
+    EXPECT_EQ(RowsText(*c, QStringLiteral("SELECT * FROM w_cached ORDER BY id")), QStringLiteral("3,c|4,NULL|10,y"));
+    EXPECT_EQ(Sorted(MemoryRows(*q)), QStringLiteral("10,y|3,c|4,NULL"));
+}
+
 TEST_F(DataSetTest, CheckRowVersionRefusesRowsChangedOnTheServer) {
     Exec(QStringLiteral("DROP TABLE IF EXISTS w_version"));
     Exec(QStringLiteral("CREATE TABLE w_version (id INT PRIMARY KEY, v VARCHAR(5), w VARCHAR(5))"));

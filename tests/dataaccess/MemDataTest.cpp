@@ -481,7 +481,9 @@ TEST(MemDataEditing, AFailingHookLeavesTheStoreAsItWas) {
     store->InitRecord(buf);
     const Variant four = 4;
     store->PutField(1, buf, &four);
+    GoTo(*store, 2);
     EXPECT_THROW(store->AppendRecord(buf), EDatabaseError);
+    EXPECT_EQ(store->RecordNo(), 2);  // the position too
 
     GoTo(*store, 2);
     store->GetRecord(buf);

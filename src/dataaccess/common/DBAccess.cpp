@@ -719,6 +719,12 @@ void TCustomDADataSet::InstallHooks() {
     FData->FOnDelete = [this](TRecBuf) {
         if (!FLocalUpdate) FService->Updater().PerformDelete();
     };
+    FData->FOnApplyRecord = [this](TItemStatus kind, TUpdateRecAction&) {
+        if (FLocalUpdate) return;
+        StartConnectionUse();
+        ScopeExit end([&] { EndConnectionUse(); });
+        FService->Updater().PerformApplyRecord(kind);
+    };
     RecordSet().FOnBeforeFetch = [this](bool& cancel) {
         if (BeforeFetch) BeforeFetch(this, cancel);
     };

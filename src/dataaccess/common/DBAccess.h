@@ -496,6 +496,8 @@ public:
     // Before an edit (re-read, pessimistic lock) and after it ends.
     virtual void BeforeEdit() = 0;
     virtual void AfterEditEnded(bool posted) = 0;
+    // Applies the cached change of the store's current row.
+    virtual void PerformApplyRecord(TItemStatus kind) = 0;
 
 protected:
     TCustomDADataSet& FDataSet;

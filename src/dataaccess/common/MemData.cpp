@@ -1218,6 +1218,10 @@ void TMemData::CancelRecord(TRecBuf recBuf) {
 
 void TMemData::InsertRecord(TRecBuf recBuf) {
     if (!FCachedUpdates && FOnAppend) FOnAppend(recBuf);
+    InsertItem(recBuf);
+}
+
+void TMemData::InsertItem(TRecBuf recBuf) {
     TItemHeader* item = FBlockMan.AllocItem();
     std::memcpy(item->Record(), recBuf, FRecordSize);
     if (FEOF && !FCurrentItem) LinkBefore(item, nullptr);
@@ -1248,8 +1252,10 @@ void TMemData::InsertRecord(TRecBuf recBuf) {
 }
 
 void TMemData::AppendRecord(TRecBuf recBuf) {
+    // The hook first: when it refuses the row, the position has not moved either.
+    if (!FCachedUpdates && FOnAppend) FOnAppend(recBuf);
     SetToEnd();
-    InsertRecord(recBuf);
+    InsertItem(recBuf);
 }
 
 void TMemData::DeleteRecord() {

@@ -486,6 +486,8 @@ protected:
 
 private:
     void ReleaseRollback(TItemHeader* item);
+    // Links a new row holding recBuf's values before the current one (at the end when past it).
+    void InsertItem(TRecBuf recBuf);
     static void MarkUnmodified(TItemHeader* item);
     void TakeRollback(TItemHeader* item, const uint8_t* recBuf);
     void ReleaseAll();

@@ -397,6 +397,10 @@ QString TMySQLCommand::ParseSQL(const QString& sql) {
     return parsed.Text;
 }
 
+bool TMySQLConnection::InTransaction() const {
+    return FMySQL && (FMySQL->serverStatus & protocol::SERVER_STATUS_IN_TRANS) != 0;
+}
+
 void TMySQLCommand::SetStatement(const QString& text, std::vector<TParamDesc> params, std::vector<int> positions) {
     FUserSQL = FSQL = text;
     FParams = std::move(params);

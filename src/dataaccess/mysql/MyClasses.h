@@ -79,6 +79,8 @@ public:
     void Assign(const TMySQLConnection& source);
 
     protocol::PMYSQL_CON Handle() const { return FMySQL; }
+    // Whether the session is inside a transaction (as the server last reported).
+    bool InTransaction() const;
     protocol::TMySQLAPI& API() const { return *FMySQLAPI; }
     // Text exchange: UTF-8 while the driver's Unicode flag is on, else the 8-bit code page.
     bool UseUnicode() const { return FUseUnicode; }

@@ -502,9 +502,10 @@ std::optional<TGeneratedSQL> TCustomMyDataSetUpdater::CustomStatement(TStatement
     return sql;
 }
 
-void TCustomMyDataSetUpdater::Write(TStatementType type, TRecBuf record) {
+void TCustomMyDataSetUpdater::Write(TStatementType type, const uint8_t* oldRecord, TRecBuf record) {
     TCustomMyDataSet& ds = MyDataSet();
     TGeneratorInput in = RowInput(record);
+    in.OldRecord = oldRecord;
     const std::optional<TGeneratedSQL> custom = CustomStatement(type);
     TGeneratedSQL sql;
     if (custom) {
@@ -528,6 +529,16 @@ void TCustomMyDataSetUpdater::Write(TStatementType type, TRecBuf record) {
         }
     }
     if (type != stInsert && ds.LockMode() == lmOptimistic && !FLockTransaction) Lock(ilrImmediately);
+    // A row read back after the write: both in one transaction, so that a failing read leaves
+    // the server as it was, like the row in memory.
+    const bool readBack = (type == stInsert && (ds.RefreshOptions() & roAfterInsert)) ||
+                          (type == stUpdate && (ds.RefreshOptions() & roAfterUpdate));
+    const bool ownTransaction = readBack && !FLockTransaction && !ds.MyConnection()->MySQLConnection()->InTransaction();
+    if (ownTransaction) ds.Connection()->ExecSQL(QStringLiteral("START TRANSACTION"));
+    bool written = false;
+    ScopeExit end([&] {
+        if (ownTransaction) ds.Connection()->ExecSQL(written ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"));
+    });
     const int rows = Execute(sql, in);
     ds.SetRowsAffected(rows);
     if (ds.Options().StrictUpdate() && rows != 1)
@@ -539,20 +550,36 @@ void TCustomMyDataSetUpdater::Write(TStatementType type, TRecBuf record) {
             ds.SetLastInsertId(id.AsInt64());
             if (FService.IdentityField()) ds.Data().PutFieldAsVariant(FService.IdentityField()->FFieldNo, record, id);
         }
-        if (ds.RefreshOptions() & roAfterInsert) RefreshInto(record, record);
-    } else if (type == stUpdate && (ds.RefreshOptions() & roAfterUpdate)) {
-        RefreshInto(record, record);
     }
+    if (readBack) RefreshInto(record, record);
+    written = true;
 }
 
-void TCustomMyDataSetUpdater::PerformInsert(TRecBuf record) { Write(stInsert, record); }
+const uint8_t* TCustomMyDataSetUpdater::CurrentRecord() const {
+    const TItemHeader* current = FDataSet.Data().CurrentItem();
+    return current ? current->Record() : nullptr;
+}
+
+void TCustomMyDataSetUpdater::PerformInsert(TRecBuf record) { Write(stInsert, nullptr, record); }
 
 void TCustomMyDataSetUpdater::PerformUpdate(TRecBuf record) {
     if (FRefreshing) return;  // values read back from the server: nothing to write
-    Write(stUpdate, record);
+    Write(stUpdate, CurrentRecord(), record);
 }
 
-void TCustomMyDataSetUpdater::PerformDelete() { Write(stDelete, nullptr); }
+void TCustomMyDataSetUpdater::PerformDelete() { Write(stDelete, CurrentRecord(), nullptr); }
+
+void TCustomMyDataSetUpdater::PerformApplyRecord(TItemStatus kind) {
+    // The cached row is the store's current item; an updated one keeps its values before the
+    // first change.
+    TItemHeader* item = FDataSet.Data().CurrentItem();
+    switch (kind) {
+        case isAppended: return Write(stInsert, nullptr, item->Record());
+        case isUpdated: return Write(stUpdate, item->Rollback ? item->Rollback->Record() : item->Record(), item->Record());
+        case isDeleted: return Write(stDelete, item->Record(), nullptr);
+        default: return;
+    }
+}
 
 bool TCustomMyDataSetUpdater::RefreshInto(TRecBuf record, const uint8_t* current) {
     TCustomMyDataSet& ds = MyDataSet();

@@ -56,6 +56,7 @@ public:
     bool PerformRefreshRecord() override;
     void BeforeEdit() override;
     void AfterEditEnded(bool posted) override;
+    void PerformApplyRecord(TItemStatus kind) override;
 
     // The quick refresh: rows whose TIMESTAMP is at least the newest one read are read again;
     // those found by their key replace the rows in memory, the others are added.
@@ -80,7 +81,10 @@ private:
     int Execute(const TGeneratedSQL& sql, const TGeneratorInput& input);
     // Without a key: how many rows the conditions of a statement match.
     int CountMatches(const TGeneratedSQL& where, const TGeneratorInput& input);
-    void Write(TStatementType type, TRecBuf record);
+    // Writes one change: oldRecord identifies the row (nil for an insert), record holds the
+    // new values (nil for a delete) and takes what the server assigned or returns.
+    void Write(TStatementType type, const uint8_t* oldRecord, TRecBuf record);
+    const uint8_t* CurrentRecord() const;
     // Re-reads the row into record (the current row when nil); false when it is gone.
     bool RefreshInto(TRecBuf record, const uint8_t* current);
     // The data set's own statement of that kind, its markers tied to fields or parameters.
