@@ -596,6 +596,13 @@ TEST_F(DataSetTest, WhereOrderAndFilterChangeWhatOpens) {
     q->Open();
     EXPECT_EQ(q->RecordCount(), 2);
 
+    // A filter on a union restricts all of it and keeps its order.
+    auto u = Query(QStringLiteral("SELECT id FROM x_text WHERE g = 1 UNION SELECT id FROM x_text WHERE g = 2 ORDER BY id DESC"),
+                   false);
+    u->SetFilterSQL(QStringLiteral("id <> 3"));
+    u->Open();
+    EXPECT_EQ(MemoryRows(*u), QStringLiteral("4|2|1"));
+
     // Parameters and macros reach the count query too.
     auto p = Query(QStringLiteral("SELECT * FROM &tbl WHERE g = :g ORDER BY id"), false);
     p->MacroByName(QStringLiteral("tbl")).SetValue(QStringLiteral("x_text"));

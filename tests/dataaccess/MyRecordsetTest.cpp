@@ -433,6 +433,11 @@ TEST(MySqlStatementText, AddWhereJoinsOrStartsTheWhereClause) {
         {"SELECT * FROM t WHERE a = 1 /* note */ LIMIT 3",
          "SELECT * FROM t WHERE (a = 1 /* note */ \r) AND id = 5 LIMIT 3"},
         {"UPDATE t SET a = 1", "UPDATE t SET a = 1"},
+        // Around a union as a whole, its order kept.
+        {"SELECT a FROM t UNION SELECT b FROM u", "SELECT * FROM (SELECT a FROM t UNION SELECT b FROM u) q\rWHERE id = 5 "},
+        {"SELECT a FROM t UNION ALL (SELECT b FROM u WHERE c = 1) ORDER BY a DESC;",
+         "SELECT * FROM (SELECT a FROM t UNION ALL (SELECT b FROM u WHERE c = 1) ORDER BY a DESC) q\rWHERE id = 5 ORDER BY "
+         "a DESC;"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(AddWhere(QString::fromLatin1(c.sql), QStringLiteral("id = 5")), QString::fromLatin1(c.result)) << c.sql;

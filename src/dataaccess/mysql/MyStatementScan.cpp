@@ -197,6 +197,14 @@ QString AddWhere(const QString& sql, const QString& condition) {
     const auto& tokens = scan.Tokens();
     const size_t select = scan.FirstSelect();
     if (select == tokens.size()) return sql;
+    if (scan.FindClause(select, {"UNION"}) < tokens.size()) {
+        // A WHERE at the end would restrict the last SELECT only: the condition goes around the
+        // whole union, which keeps its order.
+        const qsizetype end = EndOfStatement(scan);
+        const QString order = GetOrderBy(text);
+        return QStringLiteral("SELECT * FROM (") + text.left(end).trimmed() + QStringLiteral(") q\rWHERE ") + condition +
+               u' ' + (order.isEmpty() ? QString() : QStringLiteral("ORDER BY ") + order) + text.mid(end);
+    }
     const size_t stop = scan.FindClause(select, AfterWhere);
     const size_t where = FindWhere(scan, select, stop);
     const qsizetype at = stop < tokens.size() ? tokens[stop].Pos : EndOfStatement(scan);
