@@ -4,12 +4,17 @@
 #include "TessrinUnit.h"
 #include "toolkit.h"
 #include "common/AppTitle.h"
+#include "dataaccess/common/Win32Timer.h"
 
 namespace calvoro::app {
 
 CalvoroApplication::CalvoroApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(ApplicationTitle());
+    // Errors of timer handlers (auto refresh) reach the user like those of any other event.
+    dac::TWin32Timer::ExceptionHandler() = [](const std::exception& e) { HandleException(e); };
 }
+
+CalvoroApplication::~CalvoroApplication() { dac::TWin32Timer::ExceptionHandler() = nullptr; }
 
 bool CalvoroApplication::notify(QObject* receiver, QEvent* event) {
     try {

@@ -15,6 +15,7 @@ class TTessrinForm;
 class CalvoroApplication : public QApplication {
 public:
     CalvoroApplication(int& argc, char** argv);
+    ~CalvoroApplication() override;
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
