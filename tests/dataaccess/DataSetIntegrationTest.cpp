@@ -543,6 +543,41 @@ TEST_F(DataSetTest, PartialFetchCountsWithTheCountQuery) {
               QStringLiteral("Cannot perform this operation on an open dataset"));
 }
 
+TEST_F(DataSetTest, OpenExecuteAndRefreshRunAgainAfterAReconnect) {
+    Exec(QStringLiteral("DROP TABLE IF EXISTS x_lost"));
+    Exec(QStringLiteral("CREATE TABLE x_lost (id INT PRIMARY KEY)"));
+    Exec(QStringLiteral("INSERT INTO x_lost VALUES (1), (2)"));
+    c->Options().LocalFailover = true;
+    // A lost execution raises unless asked to run again; open and refresh run again anyway.
+    c->OnConnectionLost = [](TCustomDAConnection*, TComponent*, TConnLostCause, TRetryMode& mode) {
+        mode = rmReconnectExecute;
+    };
+    auto killer = NewConnection();
+    auto lose = [&] { killer->ExecSQL(QStringLiteral("KILL %1").arg(c->GetThreadId())); };
+    struct Case {
+        const char* name;
+        std::function<void(TMyQuery&)> run;
+    };
+    const Case cases[] = {
+        {"open", [](TMyQuery& q) { q.Open(); }},
+        {"execute", [](TMyQuery& q) { q.Execute(); }},  // re-run as the handler asks
+        {"refresh", [](TMyQuery& q) { q.Refresh(); }},
+    };
+    for (const Case& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        auto q = Query(QStringLiteral("SELECT * FROM x_lost"), std::string(tc.name) == "refresh");
+        const int64_t before = c->GetThreadId();
+        lose();
+        try {
+            tc.run(*q);
+        } catch (const EDAError& e) {
+            ADD_FAILURE() << e.Message().toStdString();
+        }
+        EXPECT_NE(c->GetThreadId(), before);  // a new session
+        EXPECT_EQ(q->RecordCount(), 2);
+    }
+}
+
 TEST_F(DataSetTest, RefreshReadsAgainAndKeepsTheCurrentRow) {
     Exec(QStringLiteral("DROP TABLE IF EXISTS x_refresh"));
     Exec(QStringLiteral("CREATE TABLE x_refresh (id INT PRIMARY KEY, v VARCHAR(5))"));

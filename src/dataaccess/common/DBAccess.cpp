@@ -863,6 +863,17 @@ void TCustomDADataSet::WriteRecordSetCommand() {
     FCommand->WriteParamsTo(command.Params());
 }
 
+void TCustomDADataSet::RunAgainAfterReconnect(TConnLostCause cause, const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const EFailOver& e) {
+        if (e.FConnLostCause != cause) throw;
+        // The connection was lost and has been restored: the work runs once more.
+        RecordSet().GetCommand().SetCursorState(csInactive);
+        work();
+    }
+}
+
 void TCustomDADataSet::InternalOpen() {
     if (FConnection) FConnection->PushOperation(clOpen);
     ScopeExit pop([&] {
@@ -870,11 +881,13 @@ void TCustomDADataSet::InternalOpen() {
     });
     StartConnectionUse();
     ScopeExit end([&] { EndConnectionUse(); });
-    BeforeOpenCursor();
-    FRecordCount = FOptions->QueryRecCount() && !FFetchAll ? CountRecords() : 0;
-    if (FOptions->AutoPrepare() && !Prepared()) Prepare();
-    if (RecordSet().GetCommand().GetCursorState() != csExecuted) WriteRecordSetCommand();
-    FData->Open();
+    RunAgainAfterReconnect(clOpen, [&] {
+        BeforeOpenCursor();
+        FRecordCount = FOptions->QueryRecCount() && !FFetchAll ? CountRecords() : 0;
+        if (FOptions->AutoPrepare() && !Prepared()) Prepare();
+        if (RecordSet().GetCommand().GetCursorState() != csExecuted) WriteRecordSetCommand();
+        FData->Open();
+    });
     FRowsAffected = -1;
     if (!RecordSet().Fetched()) {
         // Rows left unread keep the connection in use until they are read or the data set
@@ -908,21 +921,32 @@ void TCustomDADataSet::InternalClose() {
 }
 
 void TCustomDADataSet::InternalRefresh() {
-    // The key values of the current row, to find it again.
-    const QString keys = FService->KeyFieldNames();
-    std::vector<Variant> values;
-    if (!keys.isEmpty() && FData->CurrentItem())
-        for (const QString& name : keys.split(u';', Qt::SkipEmptyParts)) values.push_back(FieldByName(name).Value());
-
+    if (FConnection) FConnection->PushOperation(clRefresh);
+    ScopeExit pop([&] {
+        if (FConnection) FConnection->PopOperation();
+    });
     StartConnectionUse();
     ScopeExit end([&] { EndConnectionUse(); });
-    FRecordCount = FOptions->QueryRecCount() && !FFetchAll ? CountRecords() : 0;
-    WriteRecordSetCommand();
     // The same statement gives the same columns: the field objects stay.
     FData->SetAutoInitFields(false);
     ScopeExit restore([&] { FData->SetAutoInitFields(true); });
-    FData->Close();
-    FData->Open();
+    QString keys;
+    std::vector<Variant> values;
+    bool remembered = false;
+    RunAgainAfterReconnect(clRefresh, [&] {
+        if (!remembered) {
+            // The key values of the current row, to find it again (looking up the key may be
+            // the first thing to meet a lost connection).
+            keys = FService->KeyFieldNames();
+            if (!keys.isEmpty() && FData->CurrentItem())
+                for (const QString& name : keys.split(u';', Qt::SkipEmptyParts)) values.push_back(FieldByName(name).Value());
+            remembered = true;
+        }
+        FRecordCount = FOptions->QueryRecCount() && !FFetchAll ? CountRecords() : 0;
+        WriteRecordSetCommand();
+        FData->Close();
+        FData->Open();
+    });
     FRowsAffected = -1;
     FService->AfterOpen();
     if (!RecordSet().Fetched() && !FRowsUse) {
@@ -944,13 +968,19 @@ void TCustomDADataSet::Execute() {
     ScopeExit report([&] {
         if (AfterExecute) AfterExecute(this, ok);
     });
+    if (FConnection) FConnection->PushOperation(clExecute);
+    ScopeExit pop([&] {
+        if (FConnection) FConnection->PopOperation();
+    });
     StartConnectionUse();
     ScopeExit end([&] { EndConnectionUse(); });
     if (Active()) Close();
-    BeforeOpenCursor();
-    if (FOptions->AutoPrepare() && !Prepared()) Prepare();
-    WriteRecordSetCommand();
-    RecordSet().ExecCommand();
+    RunAgainAfterReconnect(clExecute, [&] {
+        BeforeOpenCursor();
+        if (FOptions->AutoPrepare() && !Prepared()) Prepare();
+        WriteRecordSetCommand();
+        RecordSet().ExecCommand();
+    });
     if (RecordSet().RowsReturn()) {
         Open();  // on the result just read: the statement is not sent again
     } else {

@@ -681,6 +681,9 @@ protected:
     void InstallHooks();
     // A fetch that read rows may end the use of the connection taken for them.
     void FetchEnded();
+    // Runs work; when the connection was lost during it and came back (an EFailOver for
+    // cause), once more.
+    void RunAgainAfterReconnect(TConnLostCause cause, const std::function<void()>& work);
 
     TCustomDAConnection* FConnection = nullptr;
     std::unique_ptr<TCustomDASQL> FCommand;
