@@ -679,6 +679,12 @@ TEST_F(DataSetTest, TableLocksAndEnumValues) {
     other->ExecSQL(QStringLiteral("LOCK TABLES x_enum READ"));
     other->ExecSQL(QStringLiteral("UNLOCK TABLES"));
 
+    // A name that needs quotes.
+    Exec(QStringLiteral("CREATE OR REPLACE TABLE `x lock` (id INT)"));
+    auto odd = Query(QStringLiteral("SELECT * FROM `x lock`"));
+    odd->LockTable(ltRead);
+    odd->UnLockTable();
+
     auto partial = Query(QStringLiteral("SELECT * FROM x_enum"), false);
     partial->SetFetchAll(false);
     partial->Open();

@@ -453,7 +453,8 @@ void TCustomMyDataSet::LockTable(TLockType type) {
     if (!FFetchAll) throw EDatabaseError(QStringLiteral("LockTable is not compatible with FetchAll = False"));
     if (!FConnection) throw EDatabaseError(QStringLiteral("Connection is not defined"));
     static const char* const modes[] = {" READ", " READ LOCAL", " WRITE", " LOW_PRIORITY WRITE"};
-    FConnection->ExecSQL(QStringLiteral("LOCK TABLES ") + table->TableName + QLatin1String(modes[type]));
+    // The name quoted when it needs it: a name with a blank or a keyword would break the statement.
+    FConnection->ExecSQL(QStringLiteral("LOCK TABLES ") + QuoteName(table->TableName) + QLatin1String(modes[type]));
 }
 
 void TCustomMyDataSet::UnLockTable() {
@@ -571,6 +572,7 @@ void TCustomMyTable::SetTableName(const QString& value) {
     Close();
     ClearSQL();
     FIndexDefs.clear();
+    // Quoted where a part needs it, so the name goes into statements as it is.
     FTableName = TMySQLInfo::NormalizeName(value.trimmed(), false, false);
 }
 
@@ -614,7 +616,7 @@ void TCustomMyTable::BeforeOpenCursor() {
     const TMyTableOptions& o = TableOptions();
     if (o.UseHandler() && !SQL().Text().contains(QStringLiteral(" OPEN;"))) {
         // An older server: the handler is opened by a statement of its own.
-        FConnection->ExecSQL(QStringLiteral("HANDLER ") + TMySQLInfo::Quote(FTableName) + QStringLiteral(" OPEN"));
+        FConnection->ExecSQL(QStringLiteral("HANDLER ") + FTableName + QStringLiteral(" OPEN"));
         if (!FHandlerOpen) {
             FHandlerOpen = true;
             StartConnectionUse();
@@ -627,7 +629,7 @@ void TCustomMyTable::InternalClose() {
         if (!FHandlerOpen) return;
         FHandlerOpen = false;
         ScopeExit end([&] { EndConnectionUse(); });
-        FConnection->ExecSQL(QStringLiteral("HANDLER ") + TMySQLInfo::Quote(FTableName) + QStringLiteral(" CLOSE"));
+        FConnection->ExecSQL(QStringLiteral("HANDLER ") + FTableName + QStringLiteral(" CLOSE"));
     });
     TCustomMyDataSet::InternalClose();
 }
