@@ -227,6 +227,23 @@ TEST_F(CommandTest, MacrosAndRepeatedMarkers) {
     EXPECT_EQ(Run(), QStringLiteral("INSERT INTO t (n) VALUES (6 & 3), (6&&3)"));
 }
 
+TEST_F(CommandTest, TextRunsExactlyAsGiven) {
+    // Markers, macro references and a bare LF inside a literal all reach the server as written.
+    const QString text = QStringLiteral("INSERT INTO t (s) VALUES ('a:b &x ?\nc')");
+    command.SQL().SetText(QStringLiteral("INSERT INTO t (n) VALUES (:n)"));
+    command.ParamByName(QStringLiteral("n")).SetAsInteger(5);
+    QString sent;
+    auto* driver = static_cast<TMySQLCommand*>(command.GetICommand());
+    driver->FOnExecute = [&](const QString& s) { sent = s; };
+    command.ExecuteText(text);
+    driver->FOnExecute = nullptr;
+    EXPECT_EQ(sent, text);
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT HEX(s) FROM t WHERE s LIKE 'a:b%'")),
+              QString::fromLatin1(QByteArray("a:b &x ?\nc").toHex().toUpper()));
+    // The command's own text and parameters are as they were.
+    EXPECT_EQ(Run(), QStringLiteral("INSERT INTO t (n) VALUES (5)"));
+}
+
 TEST_F(CommandTest, ValuesSurviveATextChange) {
     command.SQL().SetText(QStringLiteral("INSERT INTO t (n, s) VALUES (:n, :s)"));
     command.ParamByName(QStringLiteral("n")).SetAsInteger(9);

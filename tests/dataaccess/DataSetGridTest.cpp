@@ -193,7 +193,9 @@ TEST_F(GridTest, AWindowShowsEveryRowAndTheEdit) {
     EXPECT_EQ(grid->model()->headerData(1, Qt::Vertical).toString(), QStringLiteral("✎"));
     EXPECT_TRUE(nav->Button(nbPost)->isEnabled());
     const QString dir = qEnvironmentVariable("CALVORO_SCREENSHOT_DIR");
-    if (!dir.isEmpty()) EXPECT_TRUE(image.save(dir + QStringLiteral("/grid.png")));
+    if (!dir.isEmpty()) {
+        EXPECT_TRUE(image.save(dir + QStringLiteral("/grid.png")));
+    }
     q.Cancel();
 }
 

@@ -92,6 +92,11 @@ void TCRCommand::SetSQL(const QString& sql) {
     FSQL = FDisableParamScan ? sql : ParseSQL(sql);
 }
 
+void TCRCommand::SetRawSQL(const QString& sql) {
+    FUserSQL = FSQL = sql;
+    FParams.clear();
+}
+
 void TCRCommand::Prepare() {
     throw EDatabaseError(QStringLiteral("Server-side prepared commands are not supported"));
 }

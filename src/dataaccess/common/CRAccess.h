@@ -174,6 +174,8 @@ public:
     // markers are parsed (unless parameter scanning is disabled) and the parameter list is
     // rebuilt.
     virtual void SetSQL(const QString& sql);
+    // Takes a text to be sent exactly as it is: no markers are looked for, no parameters kept.
+    virtual void SetRawSQL(const QString& sql);
     const QString& SQL() const { return FSQL; }
     const QString& UserSQL() const { return FUserSQL; }
 

@@ -521,6 +521,11 @@ QString TCustomDASQL::FinalSQL() const {
 
 void TCustomDASQL::AssembleSQL() {
     CheckICommand();
+    if (FRawText) {
+        // Forget the text of ExecuteText, so that the component's own is parsed again.
+        FICommand->SetRawSQL(QString());
+        FRawText = false;
+    }
     FICommand->SetSQL(FinalSQL());
     if (!FParamCheck) return;
     TDAParams old;
@@ -578,6 +583,20 @@ void TCustomDASQL::WriteParamsTo(std::vector<TParamDesc>& descs) const {
 }
 
 void TCustomDASQL::Execute(int iters) {
+    Run([&] {
+        if (FRawText) AssembleSQL();  // the driver command still holds a text of ExecuteText
+        WriteParams();
+    }, iters);
+}
+
+void TCustomDASQL::ExecuteText(const QString& text) {
+    Run([&] {
+        FICommand->SetRawSQL(text);
+        FRawText = true;
+    }, 1);
+}
+
+void TCustomDASQL::Run(const std::function<void()>& load, int iters) {
     if (Executing()) return;
     if (!FConnection) throw EDatabaseError(QStringLiteral("Connection is not defined"));
     FConnection->InternalConnect();
@@ -588,7 +607,7 @@ void TCustomDASQL::Execute(int iters) {
         FConnection->InternalDisconnect();
         if (AfterExecute) AfterExecute(this, ok);
     });
-    WriteParams();
+    load();
     for (bool done = false; !done;) {
         FConnection->PushOperation(clExecute);
         ScopeExit pop([&] { FConnection->PopOperation(); });

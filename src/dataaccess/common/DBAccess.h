@@ -334,6 +334,9 @@ public:
 
     // Runs the statement; a command still executing ignores it.
     void Execute(int iters = 1);
+    // Runs text exactly as given, byte for byte in the connection's encoding: neither macros
+    // nor parameter markers are looked for, and the SQL lines stay as they are.
+    void ExecuteText(const QString& text);
     bool Executing() const;
     // The text sent: lines joined with CR LF, trailing blanks and control characters cut
     // off, macros expanded.
@@ -370,6 +373,9 @@ protected:
     // Copies the parameters into the driver command's descriptions.
     void WriteParams();
     virtual void AssembleSQL();
+    // Runs the driver command once load() has given it its text, again after a lost and
+    // restored connection; with the connection use and the after-execute event around it.
+    void Run(const std::function<void()>& load, int iters);
 
     TCustomDAConnection* FConnection = nullptr;
     std::unique_ptr<TCRCommand> FICommand;
@@ -379,6 +385,7 @@ protected:
     bool FParamCheck = true;
     bool FLockMacros = false;
     bool FLockAssembleSQL = false;
+    bool FRawText = false;  // the driver command holds a text of ExecuteText
     int64_t FLastInsertId = 0;
 };
 

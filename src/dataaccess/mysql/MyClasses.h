@@ -156,6 +156,7 @@ public:
     // A statement made elsewhere (generated): the text is not parsed; each parameter's value
     // goes at its 1-based "?" position.
     void SetStatement(const QString& text, std::vector<TParamDesc> params, std::vector<int> positions);
+    void SetRawSQL(const QString& sql) override { SetStatement(sql, {}, {}); }
     // Record the positions of the "?" placeholders while the next text is parsed.
     void SetFillParamPosition(bool value) { FFillParamPosition = value; }
     const std::vector<int>& ParamPositions() const { return FParamPositions; }
