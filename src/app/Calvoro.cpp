@@ -4,17 +4,18 @@
 #include "TessrinUnit.h"
 #include "toolkit.h"
 #include "common/AppTitle.h"
-#include "dataaccess/common/Win32Timer.h"
+#include "common/Exceptions.h"
 
 namespace calvoro::app {
 
 CalvoroApplication::CalvoroApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(ApplicationTitle());
-    // Errors of timer handlers (auto refresh) reach the user like those of any other event.
-    dac::TWin32Timer::ExceptionHandler() = [](const std::exception& e) { HandleException(e); };
+    // Errors without a caller (timer handlers, script statements) reach the user like those of
+    // any other event.
+    ApplicationExceptionDisplay() = [](const std::exception& e) { HandleException(e); };
 }
 
-CalvoroApplication::~CalvoroApplication() { dac::TWin32Timer::ExceptionHandler() = nullptr; }
+CalvoroApplication::~CalvoroApplication() { ApplicationExceptionDisplay() = nullptr; }
 
 bool CalvoroApplication::notify(QObject* receiver, QEvent* event) {
     try {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QByteArray>
 #include <exception>
+#include <functional>
 
 namespace calvoro {
 
@@ -45,5 +46,12 @@ public:
 
 // Raises EAbort.
 [[noreturn]] void Abort();
+
+// The application's display of an error that has no caller to go to (a timer's handler, a
+// script statement whose error is only to be shown). The program installs its error box here;
+// without one the message goes to the log. A silent abort is never shown.
+using TExceptionDisplay = std::function<void(const std::exception&)>;
+TExceptionDisplay& ApplicationExceptionDisplay();
+void ShowApplicationException(const std::exception& e);
 
 }  // namespace calvoro

@@ -787,8 +787,8 @@ TEST_F(DataSetTest, AutoRefreshReadsAgainOnTheTimer) {
     // A failing refresh switches auto refresh off.
     Exec(QStringLiteral("DROP TABLE x_auto"));
     std::vector<QString> errors;
-    TWin32Timer::ExceptionHandler() = [&](const std::exception& e) { errors.push_back(QString::fromUtf8(e.what())); };
-    ScopeExit reset([] { TWin32Timer::ExceptionHandler() = nullptr; });
+    ApplicationExceptionDisplay() = [&](const std::exception& e) { errors.push_back(QString::fromUtf8(e.what())); };
+    ScopeExit reset([] { ApplicationExceptionDisplay() = nullptr; });
     clock.restart();
     while (errors.empty() && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
     ASSERT_EQ(errors.size(), 1u);

@@ -2,7 +2,6 @@
 
 #include "common/Exceptions.h"
 
-#include <QtGlobal>
 
 namespace calvoro::dac {
 
@@ -12,11 +11,6 @@ TWin32Timer::TWin32Timer() {
 }
 
 TWin32Timer::~TWin32Timer() = default;
-
-TWin32Timer::TExceptionHandler& TWin32Timer::ExceptionHandler() {
-    static TExceptionHandler handler;
-    return handler;
-}
 
 void TWin32Timer::SetEnabled(bool value) {
     FEnabled = value;
@@ -43,10 +37,8 @@ void TWin32Timer::Tick() {
     try {
         FOnTimer(this);
     } catch (const std::exception& e) {
-        // An event-loop callback has no caller to hand the error to: the application's handler
-        // shows it.
-        if (const TExceptionHandler& handler = ExceptionHandler()) handler(e);
-        else qWarning("%s", e.what());
+        // An event-loop callback has no caller to hand the error to: the application shows it.
+        ShowApplicationException(e);
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // A timer component that calls OnTimer on the main thread's event loop every Interval
-// milliseconds while Enabled. An exception from the handler goes to the exception handler the
-// application installs (a warning on the log when none is).
+// milliseconds while Enabled. An exception from the handler goes to the application's
+// exception display (ShowApplicationException).
 
 #include "CRAccess.h"
 
@@ -15,7 +15,6 @@ namespace calvoro::dac {
 class TWin32Timer : public TComponent {
 public:
     using TNotifyEvent = std::function<void(TWin32Timer* sender)>;
-    using TExceptionHandler = std::function<void(const std::exception&)>;
 
     TWin32Timer();
     ~TWin32Timer() override;
@@ -30,9 +29,6 @@ public:
     void SetOnTimer(TNotifyEvent value);
     // Whether the timer runs now: enabled, with an interval and a handler.
     bool Armed() const { return FTimer.isActive(); }
-
-    // Where handler errors go; the application sets its error display here.
-    static TExceptionHandler& ExceptionHandler();
 
 private:
     void Rearm();
