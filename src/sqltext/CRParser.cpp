@@ -175,6 +175,11 @@ bool TParser::Fill() {
         if (FLexemPos >= 0) FLexemPos -= keep;
         FOffset += keep;
     }
+    // What is left is the current scan's text.
+    if (FMaxScanLength > 0 && FEnd > FMaxScanLength)
+        throw EParserError(QStringLiteral("Parser: a lexeme longer than %1 characters, beginning at line %2")
+                               .arg(FMaxScanLength)
+                               .arg((FLexemPos >= 0 ? FLexemLine : FCurrLine) + 1));
     const qsizetype need = FEnd + FStream->MaxChars();
     // Grow geometrically, so that a lexeme spanning many blocks is not copied once per block.
     if (FCurrentBlock.capacity() < need) FCurrentBlock.reserve(std::max(need, 2 * FCurrentBlock.capacity()));
@@ -214,6 +219,7 @@ int TParser::Scan() {
         if (!Ensure(1)) return lexEnd;
         if (Kind(FText[FPos]) & ckBlank) {
             FLexemPos = FPos;
+            FLexemLine = FCurrLine;
             SkipBlanks();
             if (!FOmitBlank) {
                 FLexemLength = FPos - FLexemPos;
@@ -225,6 +231,7 @@ int TParser::Scan() {
 
         Ensure(4);  // look-ahead for the comment markers
         FLexemPos = FPos;
+        FLexemLine = FCurrLine;
         bool comment = false;
         if (IsLineCommentAt(FPos)) {
             SkipLineComment();

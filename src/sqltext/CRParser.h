@@ -114,6 +114,10 @@ public:
 
     // Stream source: bytes read per block (default 65536); takes effect with the next read.
     void SetBlockSize(qsizetype Bytes);
+    // Stream source: the longest text one scan may hold (0: no limit). A lexeme that grows
+    // past it raises EParserError naming the line it began on, so that an unclosed quote in a
+    // huge file cannot take all memory.
+    qsizetype FMaxScanLength = 0;
 
     // Predicates for the command and data-set layers.
     virtual bool IsMacroAllowed(int Code) const;
@@ -183,6 +187,7 @@ protected:
     qint64 FPrevBegLine = 0;
     qsizetype FLexemPos = -1;  // buffer index of the current lexeme, -1 when none
     qsizetype FLexemLength = 0;
+    qint64 FLexemLine = 0;  // the line the current lexeme began on
     QStringView FLexem;  // text of the last symbol or keyword table entry matched
     QString FDesiredLexem;
     bool FDesiredLexemFound = false;

@@ -167,6 +167,22 @@ TEST(StreamSource, MemoryStaysFlat) {
     ASSERT_EQ(bigLexer.GetNext(text), lexString);
     EXPECT_EQ(text.size(), 1 << 20);
     EXPECT_LE(bigLexer.BufferCapacity(), 4 << 20);  // grown geometrically, not without bound
+
+    // With a limit, an unclosed quote stops where it passes the limit, naming its line.
+    QByteArray unclosed = "SELECT 1;\nSELECT\n'" + QByteArray(1 << 20, 'z');
+    QBuffer unclosedBuffer(&unclosed);
+    unclosedBuffer.open(QIODevice::ReadOnly);
+    TBufferProbe limited(&unclosedBuffer, teAnsi);
+    limited.SetBlockSize(4096);
+    limited.FMaxScanLength = 65536;
+    try {
+        while (limited.GetNext(text) != lexEnd) {
+        }
+        ADD_FAILURE() << "no error";
+    } catch (const EParserError& e) {
+        EXPECT_TRUE(e.Message().endsWith(QStringLiteral("beginning at line 3"))) << e.Message().toStdString();
+    }
+    EXPECT_LE(limited.BufferCapacity(), 4 * 65536);
 }
 
 }  // namespace
