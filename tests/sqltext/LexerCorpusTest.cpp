@@ -41,30 +41,6 @@ struct TCorpusCase {
     std::optional<TAt> ErrorAt;
 };
 
-// {CR} {LF} {TAB} {SP} {U+XXXX} stand for those characters.
-QString Unescape(QStringView Text) {
-    static const QRegularExpression escape(QStringLiteral(R"(\{(CR|LF|TAB|SP|U\+([0-9A-Fa-f]{4,6}))\})"));
-    QString out;
-    qsizetype from = 0;
-    auto it = escape.globalMatch(Text);
-    while (it.hasNext()) {
-        const auto m = it.next();
-        out += Text.mid(from, m.capturedStart() - from);
-        const QString name = m.captured(1);
-        if (name == u"CR") out += u'\r';
-        else if (name == u"LF") out += u'\n';
-        else if (name == u"TAB") out += u'\t';
-        else if (name == u"SP") out += u' ';
-        else {
-            const char32_t cp = m.captured(2).toUInt(nullptr, 16);
-            if (cp > 0xFFFF) out += QString::fromUcs4(&cp, 1);
-            else out += QChar(char16_t(cp));
-        }
-        from = m.capturedEnd();
-    }
-    out += Text.mid(from);
-    return out;
-}
 
 std::optional<int> ParseCode(const QString& Word) {
     static const std::pair<const char16_t*, int> names[] = {
@@ -105,7 +81,7 @@ QString ParseLexemeLine(const QString& Line, TCorpusCase& c) {
     if (rest.startsWith(u'|')) {
         const qsizetype close = rest.lastIndexOf(u'|');
         if (close == 0) return QStringLiteral("unclosed |text|");
-        text = Unescape(QStringView(rest).mid(1, close - 1));
+        text = UnescapeCorpusText(QStringView(rest).mid(1, close - 1));
         rest = rest.mid(close + 1).trimmed();
     }
     std::optional<TAt> at;
@@ -166,7 +142,7 @@ std::vector<TCorpusCase> LoadCorpus() {
         if (line.startsWith(u"opts: "))
             problem = ParseOptions(line.mid(6), current->Options);
         else if (line.startsWith(u"sql: "))
-            current->Sql = Unescape(QStringView(line).mid(5));
+            current->Sql = UnescapeCorpusText(QStringView(line).mid(5));
         else if (line == u"sql:")
             current->Sql.clear();
         else

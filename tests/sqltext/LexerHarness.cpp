@@ -1,5 +1,7 @@
 #include "LexerHarness.h"
 
+#include <QRegularExpression>
+
 #include "common/CodePage.h"
 
 #include <QStringEncoder>
@@ -135,6 +137,31 @@ qint64 TTrickleDevice::readData(char* data, qint64 maxSize) {
     std::memcpy(data, FData.constData() + FPos, size_t(n));
     FPos += n;
     return n;
+}
+
+// {CR} {LF} {TAB} {SP} {U+XXXX} stand for those characters.
+QString UnescapeCorpusText(QStringView Text) {
+    static const QRegularExpression escape(QStringLiteral(R"(\{(CR|LF|TAB|SP|U\+([0-9A-Fa-f]{4,6}))\})"));
+    QString out;
+    qsizetype from = 0;
+    auto it = escape.globalMatch(Text);
+    while (it.hasNext()) {
+        const auto m = it.next();
+        out += Text.mid(from, m.capturedStart() - from);
+        const QString name = m.captured(1);
+        if (name == u"CR") out += u'\r';
+        else if (name == u"LF") out += u'\n';
+        else if (name == u"TAB") out += u'\t';
+        else if (name == u"SP") out += u' ';
+        else {
+            const char32_t cp = m.captured(2).toUInt(nullptr, 16);
+            if (cp > 0xFFFF) out += QString::fromUcs4(&cp, 1);
+            else out += QChar(char16_t(cp));
+        }
+        from = m.capturedEnd();
+    }
+    out += Text.mid(from);
+    return out;
 }
 
 }  // namespace calvoro::sqltext::test

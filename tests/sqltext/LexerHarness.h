@@ -53,6 +53,8 @@ TLexing LexAll(TParser& Lexer, bool BackEveryStep = false);
 std::optional<QByteArray> Encode(const QString& Text, TTextEncoding Encoding);
 
 QString CodeName(int Code);
+// The text of a corpus file: {CR} {LF} {TAB} {SP} {U+XXXX} stand for those characters.
+QString UnescapeCorpusText(QStringView Text);
 void PrintTo(const TLexeme& L, std::ostream* os);
 void PrintTo(const TLexing& L, std::ostream* os);
 

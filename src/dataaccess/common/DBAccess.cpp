@@ -100,6 +100,7 @@ void TDAParams::AssignValues(const TDAParams& source) {
 // --- TMacros ---
 
 void TMacro::SetValue(const QString& value) {
+    FAssigned = true;
     if (value == FValue) return;
     FValue = value;
     if (FOwner->OnChange) FOwner->OnChange();
@@ -151,8 +152,10 @@ void TMacros::Scan(const QString& text) {
     if (!same) FItems = std::move(found);
 }
 
-QString TMacros::Expand(const QString& text) const {
+QString TMacros::Expand(const QString& text, bool definedOnly) const {
     if (FItems.empty()) return text;
+    if (definedOnly && std::none_of(FItems.begin(), FItems.end(), [](const TMacro& m) { return m.FAssigned; }))
+        return text;
     auto parser = FParserClass(text);
     parser->FOmitBlank = false;
     parser->FOmitComment = false;
@@ -166,12 +169,15 @@ QString TMacros::Expand(const QString& text) const {
         const int next = parser->GetNext(name);
         if (next == lexEnd) break;
         if (!IsWordLexeme(next, name)) continue;  // copied as it stands, with what follows
-        result += QStringView(text).mid(copied, ampersand - copied);
+        const TMacro* macro = nullptr;
         for (const TMacro& m : FItems)
             if (m.FName.compare(name, Qt::CaseInsensitive) == 0) {
-                if (m.FActive) result += m.FValue;
+                macro = &m;
                 break;
             }
+        if (definedOnly && (!macro || !macro->FAssigned)) continue;
+        result += QStringView(text).mid(copied, ampersand - copied);
+        if (macro && macro->FActive) result += macro->FValue;
         copied = parser->CurrPos();
     }
     result += QStringView(text).mid(copied);
@@ -873,11 +879,22 @@ bool TCustomDADataSet::PreventsReconnect(const TComponent* failing, TConnLostCau
 // --- Opening and executing ---
 
 void TCustomDADataSet::BeforeOpenCursor() {
+    if (FRawText) return;
     if (FCommand->FinalSQL().trimmed().isEmpty()) throw EDatabaseError(QStringLiteral("No SQL statement provided"));
+}
+
+void TCustomDADataSet::ExecuteText(const QString& text) {
+    FRawText = text;
+    ScopeExit done([&] { FRawText.reset(); });
+    Execute();
 }
 
 void TCustomDADataSet::WriteRecordSetCommand() {
     TCRCommand& command = RecordSet().GetCommand();
+    if (FRawText) {
+        command.SetRawSQL(*FRawText);
+        return;
+    }
     command.SetSQL(FinalSQL());
     FCommand->WriteParamsTo(command.Params());
 }

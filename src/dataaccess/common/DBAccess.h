@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace calvoro::sqltext {
@@ -131,6 +132,7 @@ private:
     QString FName;
     QString FValue;
     bool FActive = true;
+    bool FAssigned = false;  // given a value, not only found in a text
 };
 
 class TMacros {
@@ -150,7 +152,9 @@ public:
     // empty active macro; the list changes only when the names or their order do.
     void Scan(const QString& text);
     // Replaces every "&name" by the macro's value (nothing for an inactive or missing macro).
-    QString Expand(const QString& text) const;
+    // With definedOnly, a reference is replaced only by a macro that was given a value
+    // (SetValue); any other "&name" stays as written.
+    QString Expand(const QString& text, bool definedOnly = false) const;
 
     void SetParserClass(TParserFactory parserClass) { FParserClass = std::move(parserClass); }
 
@@ -585,6 +589,8 @@ public:
 
     // Runs the text: rows leave the data set open on them, anything else leaves it closed.
     void Execute();
+    // Runs text exactly as given instead of the SQL text (no macros, no parameter markers).
+    void ExecuteText(const QString& text);
     void ExecSQL() { Execute(); }
     bool Executing() const;
     bool Fetched() const;
@@ -714,6 +720,7 @@ protected:
     bool FPreparedUse = false;   // a connection use held while prepared
     bool FRowsUse = false;       // a connection use held while rows are unread
     bool FExecuting = false;
+    std::optional<QString> FRawText;  // the text of ExecuteText while it runs
 };
 
 }  // namespace calvoro::dac

@@ -1,0 +1,548 @@
+#include "DAScript.h"
+
+#include "common/CodePage.h"
+#include "common/ScopeGuard.h"
+
+#include <QFile>
+
+namespace calvoro::script {
+
+using namespace sqltext;
+
+namespace {
+
+// Where a lexeme stands.
+struct TLexemePlace {
+    qint64 Pos = 0, Line = 0, Col = 0;
+    qint64 EndPos = 0, EndLine = 0, EndCol = 0;
+};
+
+bool IsQuotedName(int code, const QString& text) { return code == lexIdent && text.startsWith(u'`'); }
+
+bool HasLineEnd(const QString& text) { return text.contains(u'\n') || text.contains(u'\r'); }
+
+}  // namespace
+
+// --- TDAStatement ---
+
+QString TDAStatement::SQL() const {
+    const QStringList& lines = FScript.FSQL.Lines();
+    QStringList parts;
+    for (qint64 line = FPlace.StartLine; line <= FPlace.EndLine && line < lines.size(); ++line) {
+        const QString& text = lines[line];
+        const qint64 from = line == FPlace.StartLine ? FPlace.StartOffset : 0;
+        const qint64 to = line == FPlace.EndLine ? FPlace.EndOffset + 1 : text.size();
+        parts << text.mid(from, to - from);
+    }
+    return parts.join(QStringLiteral("\r\n"));
+}
+
+void TDAStatement::Execute() {
+    bool breakExec = false;
+    bool omit = FOmit;
+    FScript.Processor().ExecuteStatement(SQL(), FStatementType, breakExec, omit);
+}
+
+// --- TDAScriptProcessor ---
+
+TDAScriptProcessor::TDAScriptProcessor(TDAScript& owner) : FOwner(owner), FCurrDelimiter(owner.Delimiter()) {}
+
+TDAScriptProcessor::~TDAScriptProcessor() = default;
+
+void TDAScriptProcessor::ResetParser() {
+    FParser.reset();
+    FHasCarry = false;
+    FCarry.clear();
+}
+
+qint64 TDAScriptProcessor::ParserLine() const { return FParser ? FParser->CurrLine() : -1; }
+
+bool TDAScriptProcessor::ForcesEnd(int code) const {
+    (void)code;
+    return false;
+}
+
+void TDAScriptProcessor::TrackLexeme(int code, int& type, bool& omit) {
+    (void)code;
+    (void)type;
+    (void)omit;
+}
+
+bool TDAScriptProcessor::CanBatch(const QString& sql, int type) const {
+    (void)sql;
+    (void)type;
+    return false;
+}
+
+bool TDAScriptProcessor::IsExecutableComment(const QString& comment) const {
+    return comment.startsWith(QStringLiteral("/*!")) || comment.startsWith(QStringLiteral("/*M!"));
+}
+
+void TDAScriptProcessor::OpenParser() {
+    TDAScript& s = FOwner;
+    s.FStreamIsUnicode = false;
+    if (s.FStream) {
+        QIODevice* stream = s.FStream;
+        if (!stream->isSequential()) stream->seek(0);
+        // The byte-order mark says how the text is encoded; without one it is 8-bit text (or
+        // UTF-8 for a Unicode connection).
+        const QByteArray head = stream->peek(3);
+        TTextEncoding encoding = s.PlainStreamEncoding();
+        if (head.startsWith("\xFF\xFE")) {
+            stream->read(2);
+            encoding = teUTF16LE;
+            s.FStreamIsUnicode = true;
+        } else if (head.startsWith("\xEF\xBB")) {
+            stream->read(3);
+        }
+        FParser = CreateParser(stream, encoding);
+        if (s.FStreamBlockSize > 0) FParser->SetBlockSize(s.FStreamBlockSize);
+    } else {
+        QString text = s.FSQL.Lines().join(QStringLiteral("\r\n"));
+        qsizetype end = text.size();
+        while (end > 0 && text[end - 1].unicode() <= u' ') --end;
+        text.truncate(end);
+        FParser = CreateParser(text);
+    }
+    // Every character reaches a lexeme, as it stands.
+    FParser->FOmitBlank = false;
+    FParser->FOmitComment = false;
+    FParser->FUppered = false;
+    FParser->FQuotedString = true;
+    FParser->FAdvancedStringParsing = true;
+    // No statement may be longer than the server takes, so no lexeme needs to be either.
+    if (s.FMaxStatementLength > 0) FParser->FMaxScanLength = qsizetype(s.FMaxStatementLength + 65536);
+    MarkStart();
+}
+
+void TDAScriptProcessor::MarkStart() {
+    TStatementPlace& place = FOwner.FPlace;
+    if (FHasCarry) {
+        place = FCarryPlace;
+        FOwner.FStmtOffset = FCarryPlace.StartPos;
+        return;
+    }
+    place.StartPos = place.EndPos = FParser->CurrPos();
+    place.StartLine = place.EndLine = FParser->CurrLine();
+    place.StartOffset = place.EndOffset = FParser->CurrCol();
+    FOwner.FStmtOffset = FParser->CurrPos();
+}
+
+bool TDAScriptProcessor::ProcessPresplit() {
+    TDAStatements& statements = *FOwner.FStatements;
+    if (FCurrentStatementIdx < 0) FCurrentStatementIdx = 0;
+    if (FCurrentStatementIdx >= statements.Count()) {
+        FCurrentStatementIdx = -1;
+        return false;
+    }
+    TDAStatement& statement = statements[FCurrentStatementIdx++];
+    FOwner.FPlace = statement.Place();
+    FOwner.FStmtOffset = statement.Place().StartPos;
+    bool breakExec = false;
+    bool omit = statement.Omit();
+    ExecuteStatement(statement.SQL(), statement.StatementType(), breakExec, omit);
+    return !breakExec;
+}
+
+bool TDAScriptProcessor::ProcessNext() {
+    std::lock_guard lock(FOwner.FcsBreakMultiThread);
+    if (FOwner.FStatements && !FOwner.FStream && !FStatementsPopulating) return ProcessPresplit();
+    if (!FParser) OpenParser();
+    BeforeScan();
+
+    TStatementPlace& place = FOwner.FPlace;
+    QString text;       // the statement
+    QString tail;       // the end of text a delimiter of several pieces may have begun in
+    QString newDelimiter;
+    bool started = false;
+    bool content = false;      // something the server runs, not only comments
+    bool tooLong = false;      // longer than the server takes: only its beginning is kept
+    // Where the last words of text end (by the length of text after them), for moving the
+    // statement's end back when a delimiter begun in them is cut off.
+    struct TEndMark {
+        qsizetype Length;
+        qint64 Pos, Line, Col;
+    };
+    std::vector<TEndMark> endMarks;
+    auto markEnd = [&](qint64 pos, qint64 line, qint64 col) {
+        endMarks.push_back({text.size(), pos, line, col});
+        if (endMarks.size() > 16) endMarks.erase(endMarks.begin());
+        place.EndPos = pos;
+        place.EndLine = line;
+        place.EndOffset = col;
+    };
+    int type = stOrdinary;
+    bool omit = false;
+    auto reset = [&] {
+        text.clear();
+        tail.clear();
+        newDelimiter.clear();
+        started = content = tooLong = false;
+        endMarks.clear();
+        type = stOrdinary;
+        omit = false;
+        FDelimiterState = dsNone;
+        FPrevCode = FCurrCode = 0;
+        FOwner.FErrorOffset = 0;
+    };
+    reset();
+    MarkStart();
+    const qint64 maxLength = FOwner.FMaxStatementLength;
+
+    for (;;) {
+        // The next lexeme: what followed a delimiter inside the last one, or the lexer's.
+        int c;
+        TLexemePlace at;
+        if (FHasCarry) {
+            FHasCarry = false;
+            FSt = FCarry;
+            c = lexIdent;
+            at = {FCarryPlace.StartPos, FCarryPlace.StartLine, FCarryPlace.StartOffset, FCarryPlace.EndPos,
+                  FCarryPlace.EndLine, FCarryPlace.EndOffset};
+        } else {
+            try {
+                c = FParser->GetNext(FSt);
+            } catch (const EParserError&) {
+                // The line goes with the error to whoever reports it; the lexer goes first.
+                FOwner.FParserErrorLine = FParser->CurrLine();
+                throw;
+            }
+            at = {FParser->PrevPos(), FParser->PrevLine(), FParser->PrevCol(), FParser->CurrPos() - 1,
+                  FParser->CurrLine(), FParser->CurrCol() - 1};
+        }
+
+        // a. A DELIMITER command: its value is the next word, up to a blank.
+        if (FDelimiterState == dsBlank && c != lexBlank) FDelimiterState = dsValue;
+        if (FDelimiterState == dsValue) {
+            if (c == lexBlank || c == lexEnd) {
+                if (EndsDelimiterOnBlank() || c == lexEnd) FDelimiterState = dsSet;
+            } else {
+                newDelimiter += FSt;
+            }
+        } else if (FDelimiterState == dsDelimiter && (c == lexBlank || c == lexEnd)) {
+            // At the end of its line without a value, the command leaves the delimiter as it is.
+            FDelimiterState = c == lexEnd || HasLineEnd(FSt) ? dsSet : dsBlank;
+        }
+
+        // b. Does the statement end here?
+        bool ends = FDelimiterState == dsSet || c == lexEnd || ForcesEnd(c);
+        qsizetype cut = 0;           // characters of text that began the delimiter
+        QString kept;                // the part of this lexeme before the delimiter
+        bool keepPart = false;
+        if (!ends && FDelimiterState == dsNone && c != lexString && c != lexComment && c != lexBlank &&
+            !IsQuotedName(c, FSt)) {
+            const bool standard = FCurrDelimiter == FOwner.FDelimiter;
+            const qsizetype n = FCurrDelimiter.size();
+            if (n > 0 && !(standard && KeepsOpen(type))) {
+                // The delimiter anywhere outside strings, comments and quoted names, also glued to
+                // a word ("END$$") or made of several lexemes ("//", ";;").
+                const QString probe = tail + FSt;
+                const qsizetype i = probe.indexOf(FCurrDelimiter, std::max<qsizetype>(0, tail.size() - n + 1));
+                if (i >= 0) {
+                    ends = true;
+                    keepPart = true;
+                    if (i < tail.size()) cut = tail.size() - i;
+                    kept = FSt.left(std::max<qsizetype>(0, i - tail.size()));
+                    const qsizetype restFrom = i + n - tail.size();
+                    if (restFrom < FSt.size()) {
+                        // What follows the delimiter in the same lexeme starts the next statement.
+                        FCarry = FSt.mid(restFrom);
+                        FHasCarry = true;
+                        FCarryPlace = {at.Pos + restFrom, at.EndPos, at.Line, at.EndLine, at.Col + restFrom, at.EndCol};
+                    }
+                }
+            }
+            if (!ends && standard && FSt == u"/" && at.Col == 0) {
+                // A "/" alone on its line ends the statement.
+                QString next;
+                const int following = FParser->GetNext(next);
+                if (following == lexEnd || (following == lexBlank && HasLineEnd(next))) ends = true;
+                else FParser->Back();
+                if (ends) keepPart = true;  // nothing of the "/" is kept
+            }
+        }
+
+        if (!ends) {
+            // c. The statement goes on.
+            TrackLexeme(c, type, omit);
+            if (c != lexBlank || started) {
+                if (!tooLong) text += FSt;
+                started = true;
+                if (c != lexBlank) markEnd(at.EndPos, at.EndLine, at.EndCol);
+                if (maxLength > 0 && !tooLong && text.size() > maxLength) {
+                    // Only the beginning is kept, for the error; the rest is read and dropped.
+                    tooLong = true;
+                    text.truncate(1000);
+                }
+            } else {
+                // A blank before the statement is not part of it.
+                FOwner.FStmtOffset += FSt.size();
+                place.StartPos = place.EndPos = at.EndPos + 1;
+                place.StartLine = place.EndLine = FParser->CurrLine();
+                place.StartOffset = place.EndOffset = FParser->CurrCol();
+            }
+            if (c == lexString || c == lexComment || IsQuotedName(c, FSt)) tail.clear();
+            else tail = (tail + FSt).right(std::max<qsizetype>(0, FCurrDelimiter.size() - 1));
+            if ((c != lexBlank && c != lexComment) || (c == lexComment && IsExecutableComment(FSt))) content = true;
+            continue;
+        }
+
+        // d. The statement ends.
+        if (keepPart) {
+            if (!kept.isEmpty()) {
+                TrackLexeme(c, type, omit);
+                if (!tooLong) text += kept;
+                started = content = true;
+                markEnd(at.Pos + kept.size() - 1, at.Line, at.Col + kept.size() - 1);
+            } else if (cut > 0 && !tooLong) {
+                text.chop(cut);
+            }
+        }
+        // Blanks at the end are not part of the statement.
+        if (!tooLong) {
+            while (!text.isEmpty() && text.back().isSpace()) text.chop(1);
+            // The end moves back to the last character kept: inside the word it is in.
+            const TEndMark* in = nullptr;
+            for (auto it = endMarks.rbegin(); it != endMarks.rend() && it->Length >= text.size(); ++it) in = &*it;
+            if (in && in->Length > text.size()) {
+                const qsizetype back = in->Length - text.size();
+                place.EndPos = in->Pos - back;
+                place.EndLine = in->Line;
+                place.EndOffset = in->Col - back;
+            } else if (in) {
+                place.EndPos = in->Pos;
+                place.EndLine = in->Line;
+                place.EndOffset = in->Col;
+            }
+        }
+        if (FDelimiterState == dsSet) {
+            omit = true;
+            if (!newDelimiter.isEmpty()) FCurrDelimiter = newDelimiter;
+            content = true;
+        }
+        if (text.trimmed().isEmpty() || !content) {
+            // Nothing the server would run: blanks, or only comments.
+            if (c == lexEnd) {
+                ResetParser();
+                return false;
+            }
+            reset();
+            MarkStart();
+            continue;
+        }
+        bool breakExec = false;
+        if (tooLong) {
+            FOwner.StatementTooLong(text, breakExec);
+        } else {
+            ExecuteStatement(text, type, breakExec, omit);
+        }
+        if (!omit && breakExec) {
+            ResetParser();
+            return false;
+        }
+        // The lexer is gone when BreakExec was called meanwhile.
+        if (FParser) {
+            FOwner.FStmtOffset = FParser->CurrPos();
+            MarkStart();
+        }
+        return true;
+    }
+}
+
+void TDAScriptProcessor::CreateStatement(int type, bool omit) {
+    FOwner.FStatements->Add(std::make_unique<TDAStatement>(FOwner, type, omit, FOwner.FPlace));
+}
+
+void TDAScriptProcessor::ExecuteStatement(const QString& sql, int type, bool& breakExec, bool& omit) {
+    breakExec = false;
+    if (FStatementsPopulating) return CreateStatement(type, omit);
+    if (sql.isEmpty()) return;
+    QString text = FOwner.ExpandMacros(sql);
+    if (FOwner.BeforeExecute) FOwner.BeforeExecute(&FOwner, text, omit);
+    BeforeStatement();
+    ScopeExit after([&] { AfterStatement(); });
+    if (omit) return;
+    if (FOwner.FUseOptimization && FOwner.FAllowOptimization) {
+        if (!CanBatch(text, type)) FOwner.FlushBatch(breakExec);
+        if (!FOwner.FBuffer.isEmpty()) FOwner.FBuffer += FOwner.FDelimiter + QStringLiteral("\r\n");
+        FOwner.FBuffer += text;
+        return;
+    }
+    FOwner.RunStatement(text, breakExec);
+}
+
+// --- TDAScript ---
+
+TDAScript::TDAScript(dac::TMacros::TParserFactory parserClass) : FMacros(std::move(parserClass)) {
+    FSQL.OnChange = [this] {
+        FMacros.Scan(FSQL.Text());
+        BreakExec();
+        FStatements.reset();
+    };
+}
+
+TDAScript::~TDAScript() = default;
+
+void TDAScript::CreateComponents() {
+    FCommand = CreateCommand();
+    // A script's statements go as they stand: no markers are looked for.
+    FCommand->SetParamCheck(false);
+}
+
+TDAScriptProcessor& TDAScript::Processor() {
+    if (!FProcessor) FProcessor = CreateProcessor();
+    return *FProcessor;
+}
+
+void TDAScript::SetConnection(dac::TCustomDAConnection* connection) { FCommand->SetConnection(connection); }
+
+QString TDAScript::TextForConnection(const QString& sql, bool unicodeSource) const {
+    (void)unicodeSource;
+    return sql;
+}
+
+QString TDAScript::ExpandMacros(const QString& sql) const {
+    // Only a macro given a value replaces its references; any other "&name" stays as written.
+    return FMacros.Count() > 0 ? FMacros.Expand(sql, true) : sql;
+}
+
+void TDAScript::Execute() {
+    FBreakExecution = false;
+    TDAScriptProcessor& processor = Processor();
+    dac::TCustomDAConnection* connection = nullptr;
+    bool held = false;
+    bool disabled = false;
+    ScopeExit release([&] {
+        FAllowOptimization = false;
+        {
+            std::lock_guard lock(FcsBreakMultiThread);
+            processor.ResetParser();
+        }
+        if (disabled) FDataSet->EnableControls();
+        if (held) connection->InternalDisconnect();
+    });
+    if (!processor.FStatementsPopulating) {
+        connection = FDataSet ? FDataSet->Connection() : FCommand->Connection();
+        if (!connection) throw EDatabaseError(QStringLiteral("Connection is not defined"));
+        if (!FNoPreconnect) {
+            connection->InternalConnect();
+            held = true;
+        }
+        if (FDataSet) {
+            FDataSet->DisableControls();
+            disabled = true;
+        }
+        FMaxStatementLength = MaxStatementLength();
+    } else {
+        FMaxStatementLength = 0;
+    }
+    FAllowOptimization = true;
+    processor.SetCurrDelimiter(FDelimiter);
+    processor.ResetParser();
+    while (!FBreakExecution)
+        if (!ExecuteNext()) break;
+    if (!FBreakExecution) {
+        bool breakExec = false;
+        FlushBatch(breakExec);
+    }
+}
+
+bool TDAScript::ExecuteNext() { return Processor().ProcessNext(); }
+
+void TDAScript::ExecuteFile(const QString& fileName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EDatabaseError(QStringLiteral("Cannot open file \"%1\". %2").arg(fileName, file.errorString()));
+    ExecuteStream(&file);
+}
+
+void TDAScript::ExecuteStream(QIODevice* stream) {
+    SetStream(stream);
+    ScopeExit detach([&] { SetStream(nullptr); });
+    Execute();
+}
+
+void TDAScript::SetStream(QIODevice* stream) {
+    std::lock_guard lock(FcsBreakMultiThread);
+    FStream = stream;
+    if (FProcessor) FProcessor->ResetParser();
+}
+
+qint64 TDAScript::StreamBytesRead() const { return FStream ? FStream->pos() : 0; }
+
+void TDAScript::BreakExec() {
+    FBreakExecution = true;
+    // The running statement is stopped on the server; the lock then waits for it to return.
+    if (FCommand && FCommand->Executing()) FCommand->BreakExec();
+    std::lock_guard lock(FcsBreakMultiThread);
+    if (FProcessor) FProcessor->ResetParser();
+    FStmtOffset = 0;
+    FPlace = {};
+}
+
+TDAStatements& TDAScript::Statements() {
+    if (!FStatements) {
+        FStatements = std::make_unique<TDAStatements>();
+        TDAScriptProcessor& processor = Processor();
+        processor.FStatementsPopulating = true;
+        ScopeExit done([&] { processor.FStatementsPopulating = false; });
+        QIODevice* stream = FStream;
+        FStream = nullptr;  // the statements are those of SQL
+        ScopeExit back([&] { FStream = stream; });
+        Execute();
+    }
+    return *FStatements;
+}
+
+void TDAScript::ExecuteText(const QString& sql) {
+    const QString text = TextForConnection(sql, FStream && FStreamIsUnicode);
+    if (FDataSet) {
+        FDataSet->ExecuteText(text);
+        return;
+    }
+    FCommand->ExecuteText(text);
+}
+
+void TDAScript::RunStatement(const QString& sql, bool& breakExec) {
+    try {
+        ExecuteText(sql);
+    } catch (const EAbort&) {
+        throw;
+    } catch (const std::exception& e) {
+        HandleError(e, sql, breakExec);
+        return;
+    }
+    if (AfterExecute) AfterExecute(this, sql);
+}
+
+void TDAScript::StatementTooLong(const QString& beginning, bool& breakExec) {
+    try {
+        throw EDatabaseError(QStringLiteral("The statement at line %1 is longer than the %2 characters the server takes")
+                                 .arg(FPlace.StartLine + 1)
+                                 .arg(FMaxStatementLength));
+    } catch (const EDatabaseError& e) {
+        HandleError(e, beginning, breakExec);
+    }
+}
+
+void TDAScript::HandleError(const std::exception& e, const QString& sql, bool& breakExec) {
+    // Called inside the handler of e: eaFail raises it again.
+    FErrorOffset = FStmtOffset;
+    TErrorAction action = eaException;
+    if (OnError) OnError(this, e, sql.trimmed(), action);
+    switch (action) {
+        case eaAbort: breakExec = true; return;
+        case eaFail: throw;
+        case eaException: ShowApplicationException(e); return;
+        case eaContinue: return;
+    }
+}
+
+void TDAScript::FlushBatch(bool& breakExec) {
+    if (FBuffer.isEmpty()) return;
+    const QString batch = FBuffer;
+    FBuffer.clear();
+    RunStatement(batch, breakExec);
+}
+
+}  // namespace calvoro::script

@@ -1,0 +1,168 @@
+// Runs the cases of script_corpus.txt (the format is described at the top of that file): each
+// script is cut into statements from streams read in blocks of a few bytes, and from the
+// script's SQL lines, where the statements split in advance must be the same.
+
+#include "script/MyScript.h"
+
+#include "common/CodePage.h"
+#include "sqltext/CRParser.h"
+#include "sqltext/LexerHarness.h"
+#include "support/QtPrinters.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <optional>
+
+using namespace calvoro;
+using namespace calvoro::script;
+using calvoro::sqltext::test::UnescapeCorpusText;
+
+namespace {
+
+struct TStatementSeen {
+    bool Omit = false;
+    qint64 Line = 0;
+    QString Text;
+    bool operator==(const TStatementSeen&) const = default;
+};
+
+struct TSplit {
+    std::vector<TStatementSeen> Statements;
+    QString Error;  // the start of the lexer's message
+    qint64 ErrorLine = -1;
+    bool operator==(const TSplit&) const = default;
+};
+
+void PrintTo(const TSplit& s, std::ostream* os) {
+    for (const TStatementSeen& st : s.Statements)
+        *os << "\n  " << (st.Omit ? "omit " : "run ") << st.Line << " |" << st.Text.toStdString() << "|";
+    if (!s.Error.isEmpty()) *os << "\n  error " << s.ErrorLine << " |" << s.Error.toStdString() << "|";
+}
+
+struct TCorpusCase {
+    int Line = 0;
+    QString Name, Bom, Sql;
+    TSplit Expected;
+};
+
+std::vector<TCorpusCase> ReadCorpus() {
+    QFile file(QStringLiteral(CALVORO_SCRIPT_CORPUS));
+    if (!file.open(QIODevice::ReadOnly)) throw std::runtime_error("cannot read the script corpus");
+    std::vector<TCorpusCase> cases;
+    std::optional<TCorpusCase> current;
+    int lineNo = 0;
+    auto flush = [&] {
+        if (current) cases.push_back(*current);
+        current.reset();
+    };
+    for (const QByteArray& raw : file.readAll().split('\n')) {
+        ++lineNo;
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.startsWith(u'#')) continue;
+        if (line.isEmpty()) {
+            flush();
+            continue;
+        }
+        if (!current) current.emplace().Line = lineNo;
+        if (line.startsWith(QStringLiteral("name: "))) current->Name = line.mid(6);
+        else if (line.startsWith(QStringLiteral("bom: "))) current->Bom = line.mid(5);
+        else if (line.startsWith(QStringLiteral("sql: "))) current->Sql = UnescapeCorpusText(QStringView(line).mid(5));
+        else {
+            const qsizetype open = line.indexOf(u'|'), close = line.lastIndexOf(u'|');
+            const QStringList words = line.left(open).split(u' ', Qt::SkipEmptyParts);
+            if (open < 0 || close <= open || words.size() != 2) throw std::runtime_error("bad corpus line");
+            const QString text = UnescapeCorpusText(QStringView(line).mid(open + 1, close - open - 1));
+            if (words[0] == u"error") {
+                current->Expected.Error = text;
+                current->Expected.ErrorLine = words[1].toLongLong();
+            } else {
+                current->Expected.Statements.push_back({words[0] == u"omit", words[1].toLongLong(), text});
+            }
+        }
+    }
+    flush();
+    return cases;
+}
+
+// Splits without a server: every statement is recorded and then omitted.
+TSplit Split(TMyScript& script, const std::function<void()>& run) {
+    TSplit split;
+    script.BeforeExecute = [&](TDAScript* s, QString& sql, bool& omit) {
+        split.Statements.push_back({omit, s->StartLine(), sql});
+        omit = true;
+    };
+    try {
+        run();
+    } catch (const sqltext::EParserError& e) {
+        split.Error = e.Message();
+        split.ErrorLine = script.ParserLine();
+    }
+    return split;
+}
+
+// The error is compared by its start, as the corpus gives it.
+void ExpectSplit(const TSplit& expected, TSplit actual) {
+    if (!expected.Error.isEmpty() && actual.Error.startsWith(expected.Error)) actual.Error = expected.Error;
+    EXPECT_EQ(actual, expected);
+}
+
+class ScriptCorpus : public ::testing::Test {
+protected:
+    ScriptCorpus() {
+        script.SetConnection(&connection);  // never connected: nothing is sent
+        script.SetNoPreconnect(true);
+    }
+    dac::TMyConnection connection;
+    TMyScript script;
+};
+
+TEST_F(ScriptCorpus, FromStreams) {
+    for (const TCorpusCase& c : ReadCorpus()) {
+        SCOPED_TRACE(testing::Message() << "line " << c.Line << ": " << c.Name.toStdString());
+        QByteArray bytes;
+        TSplit expected = c.Expected;
+        if (c.Bom == u"utf16") {
+            bytes = QByteArray("\xFF\xFE", 2);
+            for (const QChar ch : c.Sql) bytes += char(ch.unicode() & 0xFF), bytes += char(ch.unicode() >> 8);
+        } else {
+            if (c.Bom == u"utf8") bytes = "\xEF\xBB\xBF";
+            bytes += c.Sql.toUtf8();
+            // Read 8-bit, a statement carries the bytes of its UTF-8.
+            for (TStatementSeen& s : expected.Statements) s.Text = AnsiToUnicode(s.Text.toUtf8());
+        }
+        for (qsizetype block : {1, 3, 7, 4096}) {
+            SCOPED_TRACE(testing::Message() << "block " << block);
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::ReadOnly);
+            script.SetStreamBlockSize(block);
+            ExpectSplit(expected, Split(script, [&] { script.ExecuteStream(&buffer); }));
+        }
+    }
+}
+
+TEST_F(ScriptCorpus, FromLinesAndSplitInAdvance) {
+    // Lines joined with CR LF: every line end of the text is one.
+    auto lines = [](QString text) {
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+        return text.replace(u'\n', QStringLiteral("\r\n"));
+    };
+    for (const TCorpusCase& c : ReadCorpus()) {
+        if (!c.Bom.isEmpty()) continue;
+        SCOPED_TRACE(testing::Message() << "line " << c.Line << ": " << c.Name.toStdString());
+        TSplit expected = c.Expected;
+        for (TStatementSeen& s : expected.Statements) s.Text = lines(s.Text);
+        script.SQL().SetText(c.Sql);
+        ExpectSplit(expected, Split(script, [&] { script.Execute(); }));
+        if (!expected.Error.isEmpty()) continue;
+        // Split in advance: the same statements, cut from the lines by their places.
+        TSplit ahead;
+        TDAStatements& statements = script.Statements();
+        for (int i = 0; i < statements.Count(); ++i)
+            ahead.Statements.push_back({statements[i].Omit(), statements[i].Place().StartLine, statements[i].SQL()});
+        EXPECT_EQ(ahead, expected);
+    }
+}
+
+}  // namespace
