@@ -432,7 +432,7 @@ void TDAScript::Execute() {
             FDataSet->DisableControls();
             disabled = true;
         }
-        FMaxStatementLength = MaxStatementLength();
+        FMaxStatementLength = FMaxStatementLengthSetting > 0 ? FMaxStatementLengthSetting : ServerMaxStatementLength();
     } else {
         FMaxStatementLength = 0;
     }
@@ -507,7 +507,11 @@ void TDAScript::RunStatement(const QString& sql, bool& breakExec) {
     try {
         ExecuteText(sql);
     } catch (const EAbort&) {
-        throw;
+        // The statement was stopped by this script's BreakExec: the script ends here, as asked.
+        // Any other abort passes on.
+        if (!FBreakExecution) throw;
+        breakExec = true;
+        return;
     } catch (const std::exception& e) {
         HandleError(e, sql, breakExec);
         return;

@@ -187,6 +187,10 @@ public:
     bool UseOptimization() const { return FUseOptimization; }
     void SetUseOptimization(bool value) { FUseOptimization = value; }
     dac::TCustomDASQL& Command() { return *FCommand; }
+    // The longest statement sent, in characters; 0 (the default): the server's
+    // max_allowed_packet. A longer statement is reported through OnError and not sent.
+    qint64 MaxStatementLength() const { return FMaxStatementLengthSetting; }
+    void SetMaxStatementLength(qint64 value) { FMaxStatementLengthSetting = value; }
     // Bytes read from a stream per block (0: the lexer's default).
     void SetStreamBlockSize(qsizetype bytes) { FStreamBlockSize = bytes; }
 
@@ -242,7 +246,7 @@ protected:
     virtual sqltext::TTextEncoding PlainStreamEncoding() const { return sqltext::teAnsi; }
     virtual QString TextForConnection(const QString& sql, bool unicodeSource) const;
     // The longest statement the server takes, in characters (0: no limit known).
-    virtual qint64 MaxStatementLength() { return 0; }
+    virtual qint64 ServerMaxStatementLength() { return 0; }
     // Runs one statement (or a batch); the error handling of OnError.
     void RunStatement(const QString& sql, bool& breakExec);
     // A statement longer than the server takes: an error for OnError, nothing sent.
@@ -277,6 +281,7 @@ protected:
     QString FBuffer;  // the batch being collected
     bool FAllowOptimization = false;
     qint64 FMaxStatementLength = 0;  // of the current execution
+    qint64 FMaxStatementLengthSetting = 0;
     qsizetype FStreamBlockSize = 0;
     qint64 FParserErrorLine = -1;
 };

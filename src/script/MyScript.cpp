@@ -47,7 +47,7 @@ bool TMyScript::ServerSpeaksProtocol41() const {
     return v.Primary > 4 || (v.Primary == 4 && v.Minor >= 1);
 }
 
-qint64 TMyScript::MaxStatementLength() {
+qint64 TMyScript::ServerMaxStatementLength() {
     TCustomMyConnection* c = ActiveConnection();
     if (!c || !c->GetConnected()) return 0;
     TMyQuery query;

@@ -35,7 +35,7 @@ protected:
     std::unique_ptr<dac::TCustomDASQL> CreateCommand() override;
     sqltext::TTextEncoding PlainStreamEncoding() const override;
     QString TextForConnection(const QString& sql, bool unicodeSource) const override;
-    qint64 MaxStatementLength() override;
+    qint64 ServerMaxStatementLength() override;
 
 private:
     dac::TCustomMyConnection* ActiveConnection() const;

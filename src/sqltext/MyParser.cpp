@@ -40,7 +40,9 @@ bool TMyParser::IsIdentQuoteChar(QChar Ch) const { return Ch == u'`'; }
 
 bool TMyParser::IsLineCommentAt(qsizetype Index) const {
     const QChar ch = CharAt(Index);
-    return ch == u'#' || (ch == u'-' && CharAt(Index + 1) == u'-' && CharAt(Index + 2) == u' ');
+    // "--" starts a comment when a blank or a control character follows it (a line end, or
+    // the end of the text, too), as the server reads it: "--" alone on a line is a comment.
+    return ch == u'#' || (ch == u'-' && CharAt(Index + 1) == u'-' && CharAt(Index + 2).unicode() <= u' ');
 }
 
 }  // namespace calvoro::sqltext

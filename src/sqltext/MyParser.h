@@ -1,7 +1,8 @@
 #pragma once
 // The MySQL dialect of the SQL lexer, used wherever this system reads SQL text.
 //
-// Differences from generic SQL: '#' and "-- " (two dashes and a space) start line comments;
+// Differences from generic SQL: '#' and "-- " (two dashes and a blank, a control character or
+// the end of the text) start line comments;
 // strings are quoted with ' or " and a backslash escapes the character after it; identifiers
 // are quoted with backticks (no escapes inside, as in MySQL); '$' is a letter, so "$$" and
 // "END$$" are identifiers; the keyword table adds the MySQL statements' words.

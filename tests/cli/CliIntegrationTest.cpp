@@ -1,14 +1,15 @@
 // calvoro-cli exec against the test server, run as a process.
 #include "CliProcess.h"
+#include "support/MariadbClient.h"
 #include "support/QtPrinters.h"
 #include "support/TestServer.h"
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
-
 using calvoro::test::Cli;
+using calvoro::test::RunMariadbTool;
 using calvoro::test::Server;
+using calvoro::test::TToolResult;
 using Result = calvoro::test::TCliResult;
 
 namespace {
@@ -76,15 +77,9 @@ QStringList QueryLogin(const QString& database) {
 
 // The same statement through the mariadb client in batch mode.
 QByteArray MariadbBatch(const QString& database, const QString& sql) {
-    const auto& s = Server();
-    QProcess p;
-    p.start(QStringLiteral("mariadb"),
-            {"--no-defaults", "--batch", "--default-character-set=utf8mb4", "-h", QString::fromStdString(s.Host),
-             "-P", QString::number(s.Port), "-u", QString::fromStdString(s.NativeUser),
-             "-p" + QString::fromStdString(s.NativePassword), "-D", database, "-e", sql});
-    EXPECT_TRUE(p.waitForFinished(30000));
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-    return p.readAllStandardOutput();
+    const TToolResult r = RunMariadbTool(QStringLiteral("mariadb"), {"--batch", "-D", database, "-e", sql});
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    return r.Out;
 }
 
 }  // namespace
