@@ -8,6 +8,7 @@ QString UsageText() {
     return QStringLiteral(
         "Usage: calvoro-cli exec [CONNECTION] [--param NAME=VALUE]... -e SQL\n"
         "       calvoro-cli query [CONNECTION] [--prepared] [--param NAME=VALUE]... -e SQL\n"
+        "       calvoro-cli script [CONNECTION] [--stop-on-error] FILE|-\n"
         "       calvoro-cli --help\n"
         "\n"
         "exec   Runs SQL (one statement, or several separated by ';'). Prints \"Rows affected:\n"
@@ -18,6 +19,12 @@ QString UsageText() {
         "       another, separated by an empty line; the row count goes to standard error.\n"
         "       Values are the server's exact text; floats are the shortest text that reads\n"
         "       back to the same value and BIT columns are numbers.\n"
+        "script Runs a SQL script statement by statement (DELIMITER commands, routine bodies,\n"
+        "       dump files; - reads standard input). The file's bytes reach the server as they\n"
+        "       are. Each failing statement is reported on standard error as \"line N: <its\n"
+        "       first line>\" and the server's error, and the script goes on (with\n"
+        "       --stop-on-error it stops there); at the end \"N statements, K failed\". The exit\n"
+        "       status is 1 when a statement failed or the script could not be read.\n"
         "On failure the error goes to standard error and the exit status is 1.\n"
         "\n"
         "CONNECTION:\n"
@@ -50,7 +57,7 @@ TCliOptions ParseArguments(const QStringList& args) {
         o.Command = QStringLiteral("help");
         return o;
     }
-    if (args[0] != u"exec" && args[0] != u"query")
+    if (args[0] != u"exec" && args[0] != u"query" && args[0] != u"script")
         Usage(QStringLiteral("calvoro-cli: unknown command '%1'").arg(args[0]));
     o.Command = args[0];
     for (qsizetype i = 1; i < args.size(); ++i) {
@@ -95,14 +102,24 @@ TCliOptions ParseArguments(const QStringList& args) {
             o.Params.emplace_back(text.left(eq), text.mid(eq + 1));
         } else if (a == u"--prepared" && o.Command == u"query" && !hasInline) {
             o.Prepared = true;
-        } else if (a == u"-e") {
+        } else if (a == u"-e" && o.Command != u"script") {
             o.Sql = value();
             o.SqlGiven = true;
+        } else if (a == u"--stop-on-error" && o.Command == u"script" && !hasInline) {
+            o.StopOnError = true;
+        } else if (o.Command == u"script" && (a == u"-" || !a.startsWith(u'-')) && !hasInline) {
+            if (!o.File.isEmpty()) Usage(QStringLiteral("calvoro-cli: script takes one file, not also '%1'").arg(a));
+            o.File = a;
         } else {
             Usage(QStringLiteral("calvoro-cli: unknown option '%1'").arg(args[i]));
         }
     }
-    if (!o.SqlGiven) Usage(QStringLiteral("calvoro-cli: %1 needs -e SQL").arg(o.Command));
+    if (o.Command == u"script") {
+        if (o.File.isEmpty()) Usage(QStringLiteral("calvoro-cli: script needs a file (or - for standard input)"));
+        if (!o.Params.empty()) Usage(QStringLiteral("calvoro-cli: script takes no --param"));
+    } else if (!o.SqlGiven) {
+        Usage(QStringLiteral("calvoro-cli: %1 needs -e SQL").arg(o.Command));
+    }
     return o;
 }
 

@@ -10,7 +10,7 @@
 namespace calvoro::cli {
 
 struct TCliOptions {
-    QString Command;  // "exec", "query", or "help"
+    QString Command;  // "exec", "query", "script", or "help"
     QString Host;
     int Port = 3306;
     QString User;
@@ -21,6 +21,8 @@ struct TCliOptions {
     QString Sql;
     bool SqlGiven = false;
     bool Prepared = false;  // query: a server-side prepared statement
+    QString File;             // script: the file, "-" for standard input
+    bool StopOnError = false;  // script: stop at the first failing statement
 };
 
 // Parses the arguments after the program name; raises calvoro::Exception with a usage message

@@ -2,6 +2,7 @@
 #include "CliConnection.h"
 #include "CliOptions.h"
 #include "CliQuery.h"
+#include "CliScript.h"
 
 #include "dataaccess/mysql/MyAccess.h"
 
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
             cli::RunQuery(options, stdout, stderr);
             return 0;
         }
+        if (options.Command == u"script") return cli::RunScript(options, stderr);
         return Exec(options);
     } catch (const EAbort&) {
         return 1;

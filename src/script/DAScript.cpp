@@ -283,7 +283,11 @@ bool TDAScriptProcessor::ProcessNext() {
             }
             if (c == lexString || c == lexComment || IsQuotedName(c, FSt)) tail.clear();
             else tail = (tail + FSt).right(std::max<qsizetype>(0, FCurrDelimiter.size() - 1));
-            if ((c != lexBlank && c != lexComment) || (c == lexComment && IsExecutableComment(FSt))) content = true;
+            if (!content && ((c != lexBlank && c != lexComment) || (c == lexComment && IsExecutableComment(FSt)))) {
+                content = true;
+                place.WordLine = at.Line;
+                place.WordOffset = tooLong ? 0 : text.size() - FSt.size();
+            }
             continue;
         }
 
@@ -291,6 +295,10 @@ bool TDAScriptProcessor::ProcessNext() {
         if (keepPart) {
             if (!kept.isEmpty()) {
                 TrackLexeme(c, type, omit);
+                if (!content) {
+                    place.WordLine = at.Line;
+                    place.WordOffset = text.size();
+                }
                 if (!tooLong) text += kept;
                 started = content = true;
                 markEnd(at.Pos + kept.size() - 1, at.Line, at.Col + kept.size() - 1);
@@ -318,7 +326,6 @@ bool TDAScriptProcessor::ProcessNext() {
         if (FDelimiterState == dsSet) {
             omit = true;
             if (!newDelimiter.isEmpty()) FCurrDelimiter = newDelimiter;
-            content = true;
         }
         if (text.trimmed().isEmpty() || !content) {
             // Nothing the server would run: blanks, or only comments.

@@ -51,6 +51,10 @@ struct TStatementPlace {
     qint64 StartPos = 0, EndPos = 0;
     qint64 StartLine = 0, EndLine = 0;
     qint64 StartOffset = 0, EndOffset = 0;
+    // The first word (not a blank, not a comment the server skips): its line, and where it
+    // stands in the statement's text. A client reports a statement by this line.
+    qint64 WordLine = 0;
+    qsizetype WordOffset = 0;
 };
 
 // A statement of a script split in advance (Statements).

@@ -4,6 +4,7 @@
 #include "support/QtPrinters.h"
 #include "support/TestServer.h"
 
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
 
 using calvoro::test::Cli;
@@ -167,4 +168,80 @@ TEST(CliQuery, FloatsBitsAndSeveralResults) {
     r = Cli(QueryLogin(QStringLiteral("calvoro_cli")) << "--prepared" << "-e" << "SELECT * FROM no_such_table");
     EXPECT_EQ(r.Status, 1);
     EXPECT_TRUE(r.Err.startsWith(QStringLiteral("Table 'calvoro_cli.no_such_table' doesn't exist"))) << r.Err.toStdString();
+}
+
+namespace {
+
+QStringList ScriptLogin() {
+    QStringList args = Login();
+    args[0] = QStringLiteral("script");
+    return args << "-D" << "calvoro_cli";
+}
+
+}  // namespace
+
+TEST(CliScript, ReportsFailuresByLineAndGoesOn) {
+    ASSERT_EQ(Cli(Login() << "-e" << "CREATE DATABASE IF NOT EXISTS calvoro_cli").Status, 0);
+    QTemporaryFile file;
+    ASSERT_TRUE(file.open());
+    file.write("CREATE OR REPLACE TABLE steps (n INT);\n"
+               "-- a comment line\n"
+               "\n"
+               "  INSERT INTO no_such_table VALUES (1),\n"
+               "    (2);\n"
+               "DELIMITER $$\n"
+               "INSERT INTO steps VALUES (3)$$\n"
+               "SELEC 4$$\n"
+               "DELIMITER ;\n"
+               "INSERT INTO steps VALUES (5);\n");
+    file.close();
+
+    Result r = Cli(ScriptLogin() << file.fileName());
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Out, QString());
+    const QStringList lines = r.Err.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 5) << r.Err.toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("line 4: INSERT INTO no_such_table VALUES (1),"));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("ERROR 1146 (42S02): Table 'calvoro_cli.no_such_table' doesn't exist")))
+        << lines[1].toStdString();
+    EXPECT_EQ(lines[2], QStringLiteral("line 8: SELEC 4"));
+    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("ERROR 1064 (42000): You have an error in your SQL syntax")));
+    EXPECT_EQ(lines[4], QStringLiteral("5 statements, 2 failed"));
+    EXPECT_EQ(MariadbBatch(QStringLiteral("calvoro_cli"), QStringLiteral("SELECT n FROM steps")), QByteArray("n\n3\n5\n"));
+
+    // Stopping at the first failure.
+    r = Cli(ScriptLogin() << "--stop-on-error" << file.fileName());
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.endsWith(QStringLiteral("2 statements, 1 failed\n"))) << r.Err.toStdString();
+    EXPECT_EQ(MariadbBatch(QStringLiteral("calvoro_cli"), QStringLiteral("SELECT COUNT(*) FROM steps")), QByteArray("COUNT(*)\n0\n"));
+}
+
+TEST(CliScript, StandardInputAndBytesAsTheyAre) {
+    ASSERT_EQ(Cli(Login() << "-e" << "CREATE DATABASE IF NOT EXISTS calvoro_cli").Status, 0);
+    const QByteArray script = "CREATE OR REPLACE TABLE raw (t TEXT CHARACTER SET utf8mb4, b BLOB);\n"
+                              "INSERT INTO raw VALUES ('\xF0\x9F\x98\x80 :x &y', 'a\xFF\x80\nb');";
+    const Result r = Cli(ScriptLogin() << "-", QString(), script);
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(r.Err, QStringLiteral("2 statements, 0 failed\n"));
+    EXPECT_EQ(MariadbBatch(QStringLiteral("calvoro_cli"), QStringLiteral("SELECT HEX(t), HEX(b) FROM raw")),
+              QByteArray("HEX(t)\tHEX(b)\nF09F9880203A78202679\t61FF800A62\n"));
+}
+
+TEST(CliScript, WhatCannotBeReadEndsWithStatusOne) {
+    struct Case {
+        const char* name;
+        QByteArray input;
+        const char* file;
+        const char* err;  // the start of standard error
+    };
+    const Case cases[] = {
+        {"no such file", {}, "/no/such/file.sql", "Cannot open file \"/no/such/file.sql\""},
+        {"binary garbage", QByteArray("SELECT 1;\nSELECT \x01;\n"), "-", "line 2: Parser: The unknown symbol"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Result r = Cli(ScriptLogin() << QString::fromLatin1(c.file), QString(), c.input);
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_TRUE(r.Err.startsWith(QString::fromLatin1(c.err))) << r.Err.toStdString();
+    }
 }

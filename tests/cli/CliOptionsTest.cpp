@@ -35,6 +35,13 @@ TEST(CliOptions, Exec) {
     EXPECT_EQ(q.Database, QStringLiteral("shop"));
     EXPECT_TRUE(q.Prepared);
 
+    const auto s = ParseArguments({"script", "-u", "ann", "--stop-on-error", "dump.sql"});
+    EXPECT_EQ(s.Command, QStringLiteral("script"));
+    EXPECT_EQ(s.File, QStringLiteral("dump.sql"));
+    EXPECT_TRUE(s.StopOnError);
+    EXPECT_EQ(ParseArguments({"script", "-"}).File, QStringLiteral("-"));
+    EXPECT_FALSE(ParseArguments({"script", "-"}).StopOnError);
+
     const auto defaults = ParseArguments({"exec", "-e", ""});
     EXPECT_EQ(defaults.Port, 3306);
     EXPECT_FALSE(defaults.PasswordGiven);
@@ -55,6 +62,12 @@ TEST(CliOptions, Refused) {
         {{"exec", "-P", "70000", "-e", "1"}, "calvoro-cli: '70000' is not a port number"},
         {{"exec", "--param", "novalue", "-e", "1"}, "calvoro-cli: --param needs NAME=VALUE, not 'novalue'"},
         {{"exec", "-x", "-e", "1"}, "calvoro-cli: unknown option '-x'"},
+        {{"script"}, "calvoro-cli: script needs a file (or - for standard input)"},
+        {{"script", "a.sql", "b.sql"}, "calvoro-cli: script takes one file, not also 'b.sql'"},
+        {{"script", "-e", "SELECT 1", "a.sql"}, "calvoro-cli: unknown option '-e'"},
+        {{"script", "--param", "a=1", "a.sql"}, "calvoro-cli: script takes no --param"},
+        {{"exec", "--stop-on-error", "-e", "1"}, "calvoro-cli: unknown option '--stop-on-error'"},
+        {{"exec", "file.sql", "-e", "1"}, "calvoro-cli: unknown option 'file.sql'"},
     };
     for (const auto& [args, message] : cases) {
         try {

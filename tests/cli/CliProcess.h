@@ -13,7 +13,8 @@ struct TCliResult {
     QByteArray OutBytes;  // standard output as written
 };
 
-// The program with args; MYSQL_PWD set to mysqlPwd when it is not null, removed otherwise.
-TCliResult Cli(const QStringList& args, const QString& mysqlPwd = QString());
+// The program with args; MYSQL_PWD set to mysqlPwd when it is not null, removed otherwise;
+// input on its standard input.
+TCliResult Cli(const QStringList& args, const QString& mysqlPwd = QString(), const QByteArray& input = QByteArray());
 
 }  // namespace calvoro::test
