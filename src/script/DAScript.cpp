@@ -17,9 +17,9 @@ struct TLexemePlace {
     qint64 EndPos = 0, EndLine = 0, EndCol = 0;
 };
 
-bool IsQuotedName(int code, const QString& text) { return code == lexIdent && text.startsWith(u'`'); }
+bool IsQuotedName(int code, QStringView text) { return code == lexIdent && text.startsWith(u'`'); }
 
-bool HasLineEnd(const QString& text) { return text.contains(u'\n') || text.contains(u'\r'); }
+bool HasLineEnd(QStringView text) { return text.contains(u'\n') || text.contains(u'\r'); }
 
 }  // namespace
 
@@ -74,8 +74,8 @@ bool TDAScriptProcessor::CanBatch(const QString& sql, int type) const {
     return false;
 }
 
-bool TDAScriptProcessor::IsExecutableComment(const QString& comment) const {
-    return comment.startsWith(QStringLiteral("/*!")) || comment.startsWith(QStringLiteral("/*M!"));
+bool TDAScriptProcessor::IsExecutableComment(QStringView comment) const {
+    return comment.startsWith(u"/*!") || comment.startsWith(u"/*M!");
 }
 
 void TDAScriptProcessor::OpenParser() {
@@ -165,8 +165,13 @@ bool TDAScriptProcessor::ProcessNext() {
     };
     std::vector<TEndMark> endMarks;
     auto markEnd = [&](qint64 pos, qint64 line, qint64 col) {
-        endMarks.push_back({text.size(), pos, line, col});
-        if (endMarks.size() > 16) endMarks.erase(endMarks.begin());
+        // A delimiter of n characters begins in at most the n - 1 words before it; the word
+        // before those holds the last character kept.
+        const size_t keep = FCurrDelimiter.size() > 1 ? size_t(FCurrDelimiter.size()) : 0;
+        if (keep > 0) {
+            if (endMarks.size() >= keep) endMarks.erase(endMarks.begin());
+            endMarks.push_back({text.size(), pos, line, col});
+        }
         place.EndPos = pos;
         place.EndLine = line;
         place.EndOffset = col;
@@ -189,19 +194,24 @@ bool TDAScriptProcessor::ProcessNext() {
     MarkStart();
     const qint64 maxLength = FOwner.FMaxStatementLength;
 
+    const bool standard = FCurrDelimiter == FOwner.FDelimiter;
+    QString carried;
     for (;;) {
-        // The next lexeme: what followed a delimiter inside the last one, or the lexer's.
+        // The next lexeme: what followed a delimiter inside the last one, or the lexer's (a
+        // view into its text, valid until the next scan).
         int c;
         TLexemePlace at;
+        QStringView st;
         if (FHasCarry) {
             FHasCarry = false;
-            FSt = FCarry;
+            carried.swap(FCarry);
+            st = carried;
             c = lexIdent;
             at = {FCarryPlace.StartPos, FCarryPlace.StartLine, FCarryPlace.StartOffset, FCarryPlace.EndPos,
                   FCarryPlace.EndLine, FCarryPlace.EndOffset};
         } else {
             try {
-                c = FParser->GetNext(FSt);
+                c = FParser->GetNextView(st);
             } catch (const EParserError&) {
                 // The line goes with the error to whoever reports it; the lexer goes first.
                 FOwner.FParserErrorLine = FParser->CurrLine();
@@ -217,11 +227,11 @@ bool TDAScriptProcessor::ProcessNext() {
             if (c == lexBlank || c == lexEnd) {
                 if (EndsDelimiterOnBlank() || c == lexEnd) FDelimiterState = dsSet;
             } else {
-                newDelimiter += FSt;
+                newDelimiter += st;
             }
         } else if (FDelimiterState == dsDelimiter && (c == lexBlank || c == lexEnd)) {
             // At the end of its line without a value, the command leaves the delimiter as it is.
-            FDelimiterState = c == lexEnd || HasLineEnd(FSt) ? dsSet : dsBlank;
+            FDelimiterState = c == lexEnd || HasLineEnd(st) ? dsSet : dsBlank;
         }
 
         // b. Does the statement end here?
@@ -230,29 +240,35 @@ bool TDAScriptProcessor::ProcessNext() {
         QString kept;                // the part of this lexeme before the delimiter
         bool keepPart = false;
         if (!ends && FDelimiterState == dsNone && c != lexString && c != lexComment && c != lexBlank &&
-            !IsQuotedName(c, FSt)) {
-            const bool standard = FCurrDelimiter == FOwner.FDelimiter;
+            !IsQuotedName(c, st)) {
             const qsizetype n = FCurrDelimiter.size();
             if (n > 0 && !(standard && KeepsOpen(type))) {
                 // The delimiter anywhere outside strings, comments and quoted names, also glued to
                 // a word ("END$$") or made of several lexemes ("//", ";;").
-                const QString probe = tail + FSt;
-                const qsizetype i = probe.indexOf(FCurrDelimiter, std::max<qsizetype>(0, tail.size() - n + 1));
+                // Most lexemes are looked at once, in place; only a delimiter of several
+                // characters may have begun in the text before.
+                qsizetype i = -1;
+                if (tail.isEmpty()) {
+                    i = n == 1 ? st.indexOf(FCurrDelimiter.front()) : st.indexOf(FCurrDelimiter);
+                } else {
+                    const QString probe = tail + st.toString();
+                    i = probe.indexOf(FCurrDelimiter, std::max<qsizetype>(0, tail.size() - n + 1));
+                }
                 if (i >= 0) {
                     ends = true;
                     keepPart = true;
                     if (i < tail.size()) cut = tail.size() - i;
-                    kept = FSt.left(std::max<qsizetype>(0, i - tail.size()));
+                    kept = st.left(std::max<qsizetype>(0, i - tail.size())).toString();
                     const qsizetype restFrom = i + n - tail.size();
-                    if (restFrom < FSt.size()) {
+                    if (restFrom < st.size()) {
                         // What follows the delimiter in the same lexeme starts the next statement.
-                        FCarry = FSt.mid(restFrom);
+                        FCarry = st.mid(restFrom).toString();
                         FHasCarry = true;
                         FCarryPlace = {at.Pos + restFrom, at.EndPos, at.Line, at.EndLine, at.Col + restFrom, at.EndCol};
                     }
                 }
             }
-            if (!ends && standard && FSt == u"/" && at.Col == 0) {
+            if (!ends && standard && st.size() == 1 && st[0] == u'/' && at.Col == 0) {
                 // A "/" alone on its line ends the statement.
                 QString next;
                 const int following = FParser->GetNext(next);
@@ -266,7 +282,7 @@ bool TDAScriptProcessor::ProcessNext() {
             // c. The statement goes on.
             TrackLexeme(c, type, omit);
             if (c != lexBlank || started) {
-                if (!tooLong) text += FSt;
+                if (!tooLong) text += st;
                 started = true;
                 if (c != lexBlank) markEnd(at.EndPos, at.EndLine, at.EndCol);
                 if (maxLength > 0 && !tooLong && text.size() > maxLength) {
@@ -276,17 +292,17 @@ bool TDAScriptProcessor::ProcessNext() {
                 }
             } else {
                 // A blank before the statement is not part of it.
-                FOwner.FStmtOffset += FSt.size();
+                FOwner.FStmtOffset += st.size();
                 place.StartPos = place.EndPos = at.EndPos + 1;
                 place.StartLine = place.EndLine = FParser->CurrLine();
                 place.StartOffset = place.EndOffset = FParser->CurrCol();
             }
-            if (c == lexString || c == lexComment || IsQuotedName(c, FSt)) tail.clear();
-            else tail = (tail + FSt).right(std::max<qsizetype>(0, FCurrDelimiter.size() - 1));
-            if (!content && ((c != lexBlank && c != lexComment) || (c == lexComment && IsExecutableComment(FSt)))) {
+            if (c == lexString || c == lexComment || IsQuotedName(c, st)) tail.clear();
+            else if (FCurrDelimiter.size() > 1) tail = (tail + st.toString()).right(FCurrDelimiter.size() - 1);
+            if (!content && ((c != lexBlank && c != lexComment) || (c == lexComment && IsExecutableComment(st)))) {
                 content = true;
                 place.WordLine = at.Line;
-                place.WordOffset = tooLong ? 0 : text.size() - FSt.size();
+                place.WordOffset = tooLong ? 0 : text.size() - st.size();
             }
             continue;
         }

@@ -133,13 +133,12 @@ protected:
     virtual void BeforeStatement() {}
     virtual void AfterStatement() {}
     // Whether a comment lexeme is one the server runs ("/*!…*/", "/*M!…*/").
-    virtual bool IsExecutableComment(const QString& comment) const;
+    virtual bool IsExecutableComment(QStringView comment) const;
 
     TDAScript& FOwner;
     std::unique_ptr<sqltext::TParser> FParser;
     QString FCurrDelimiter;
     TDelimiterState FDelimiterState = dsNone;
-    QString FSt;  // text of the current lexeme
     int FCurrentStatementIdx = -1;
     // Codes of the last two lexemes of the statement that were neither blanks nor comments.
     int FPrevCode = 0;

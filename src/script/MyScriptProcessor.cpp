@@ -26,7 +26,7 @@ void TMyScriptProcessor::TrackLexeme(int code, int& type, bool& omit) {
         type = stDelimiterCommand;
     }
     // A routine or trigger header while ";" is the delimiter: its body runs past every ";".
-    if (FCurrDelimiter == u";" && FPrevCode == lxCREATE &&
+    if (FCurrDelimiter.size() == 1 && FCurrDelimiter[0] == u';' && FPrevCode == lxCREATE &&
         (code == lxFUNCTION || code == lxPROCEDURE || code == lxTRIGGER))
         type = stOpenRoutineBody;
 }

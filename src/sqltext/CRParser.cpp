@@ -199,6 +199,12 @@ int TParser::GetNext(QString& Lexem) {
     return code;
 }
 
+int TParser::GetNextView(QStringView& Lexem) {
+    const int code = Scan();
+    Lexem = LexemView();
+    return code;
+}
+
 int TParser::GetNextCode() { return Scan(); }
 
 QStringView TParser::LexemView() const {

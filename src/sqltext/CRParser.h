@@ -88,6 +88,8 @@ public:
     virtual void ToBegin();
     // Scans the next lexeme; Lexem receives its text (its buffer is reused when it can be).
     virtual int GetNext(QString& Lexem);
+    // GetNext with the text as a view, valid until the next scan (no copy).
+    int GetNextView(QStringView& Lexem);
     // GetNext without the text.
     int GetNextCode();
     // Back to where the last GetNext began; one step only.
