@@ -22,6 +22,8 @@ TEST(LocalInfile, NamesInStatements) {
         {"LOAD DATA LOW_PRIORITY LOCAL INFILE 'l' INTO TABLE t", {"l"}},
         {"LOAD DATA CONCURRENT LOCAL INFILE 'c' INTO TABLE t", {"c"}},
         {"LOAD XML LOCAL INFILE 'x.xml' INTO TABLE t", {"x.xml"}},
+        {"load data local InFiLe 'mixed' into table t", {"mixed"}},
+        {"LOAD DATA LOCAL INFIL 'short' INTO TABLE t", {}},
         {"LOAD DATA INFILE 'server-side.csv' INTO TABLE t", {}},
         {"LOAD DATA LOCAL INFILE `x` INTO TABLE t", {}},
         {"  -- comment\nLOAD DATA LOCAL INFILE 'after-comment' INTO TABLE t", {"after-comment"}},
