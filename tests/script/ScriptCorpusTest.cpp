@@ -165,4 +165,16 @@ TEST_F(ScriptCorpus, FromLinesAndSplitInAdvance) {
     }
 }
 
+TEST_F(ScriptCorpus, OnlyMacrosGivenAValueReplaceTheirReferences) {
+    script.SQL().SetText(QStringLiteral("INSERT INTO &tbl VALUES (1);\nSELECT flags&mask, '&tbl' FROM &tbl;"));
+    // The references were found; one gets a value, the other stays as written.
+    ASSERT_TRUE(script.FindMacro(QStringLiteral("mask")));
+    script.MacroByName(QStringLiteral("tbl")).SetValue(QStringLiteral("steps"));
+    const TSplit split = Split(script, [&] { script.Execute(); });
+    ASSERT_EQ(split.Statements.size(), 2u);
+    EXPECT_EQ(split.Statements[0].Text, QStringLiteral("INSERT INTO steps VALUES (1)"));
+    EXPECT_EQ(split.Statements[1].Text, QStringLiteral("SELECT flags&mask, '&tbl' FROM steps"));
+    EXPECT_THROW(script.MacroByName(QStringLiteral("nope")), EDatabaseError);
+}
+
 }  // namespace

@@ -231,6 +231,33 @@ TEST_F(ScriptTest, OnErrorDecidesWhatFollowsAFailure) {
     EXPECT_EQ(RowsText(*c, QStringLiteral("SELECT n FROM steps ORDER BY n")), QStringLiteral("1|3"));
 }
 
+TEST_F(ScriptTest, BatchesDataSetsAndSingleStatements) {
+    c->ExecSQL(QStringLiteral("CREATE OR REPLACE TABLE ways (n INT)"));
+    // Batched: the statements go together, one execution for all of them.
+    script.SQL().SetText(QStringLiteral("INSERT INTO ways VALUES (1);\nINSERT INTO ways VALUES (2);\nINSERT INTO ways VALUES (3);"));
+    script.SetUseOptimization(true);
+    TRun run = RunScript(script, [&] { script.Execute(); });
+    EXPECT_EQ(run.Executed, 1);
+    EXPECT_EQ(RowsText(*c, QStringLiteral("SELECT COUNT(*) FROM ways")), QStringLiteral("3"));
+    script.SetUseOptimization(false);
+
+    // Split in advance, one statement run alone.
+    script.Statements()[1].Execute();
+    EXPECT_EQ(RowsText(*c, QStringLiteral("SELECT COUNT(*) FROM ways WHERE n = 2")), QStringLiteral("2"));
+
+    // Through a data set: the last statement's rows stay open in it.
+    dac::TMyQuery query;
+    query.SetConnection(c.get());
+    script.SetDataSet(&query);
+    script.SQL().SetText(QStringLiteral("DELETE FROM ways WHERE n = 1;\nSELECT n FROM ways ORDER BY n"));
+    run = RunScript(script, [&] { script.Execute(); });
+    EXPECT_EQ(run.Failures, QStringList());
+    ASSERT_TRUE(query.Active());
+    EXPECT_EQ(query.RecordCount(), 3);
+    EXPECT_EQ(query.Fields()[0].AsInteger(), 2);
+    script.SetDataSet(nullptr);
+}
+
 TEST_F(ScriptTest, BreakExecStopsARunningScript) {
     script.SQL().SetText(QStringLiteral("SELECT SLEEP(5);\nCREATE OR REPLACE TABLE never_made (n INT);"));
     QElapsedTimer clock;
