@@ -2,6 +2,8 @@
 
 #include "common/Exceptions.h"
 
+#include <functional>
+
 namespace calvoro::cli {
 
 QString UsageText() {
@@ -9,6 +11,8 @@ QString UsageText() {
         "Usage: calvoro-cli exec [CONNECTION] [--param NAME=VALUE]... -e SQL\n"
         "       calvoro-cli query [CONNECTION] [--prepared] [--param NAME=VALUE]... -e SQL\n"
         "       calvoro-cli script [CONNECTION] [--stop-on-error] FILE|-\n"
+        "       calvoro-cli backup [CONNECTION] -D DATABASE [BACKUP OPTIONS] [-o FILE]\n"
+        "       calvoro-cli restore [CONNECTION] [-D DATABASE] [--stop-on-error] FILE|-\n"
         "       calvoro-cli --help\n"
         "\n"
         "exec   Runs SQL (one statement, or several separated by ';'). Prints \"Rows affected:\n"
@@ -25,6 +29,11 @@ QString UsageText() {
         "       first line>\" and the server's error, and the script goes on (with\n"
         "       --stop-on-error it stops there); at the end \"N statements, K failed\". The exit\n"
         "       status is 1 when a statement failed or the script could not be read.\n"
+        "backup Writes the database's objects and rows as a SQL script, to standard output or\n"
+        "       to FILE (which appears only when the script is complete; an existing file stays\n"
+        "       as it was after a failure). The script restores every value byte for byte.\n"
+        "restore Runs a script written by backup (or any script, as script does) on a\n"
+        "       connection like the one backup uses; failures are reported as script does.\n"
         "On failure the error goes to standard error and the exit status is 1.\n"
         "\n"
         "CONNECTION:\n"
@@ -39,6 +48,24 @@ QString UsageText() {
         "  --prepared               query: run as a server-side prepared statement\n"
         "  -e SQL                   the SQL to run\n"
         "\n"
+        "BACKUP OPTIONS:\n"
+        "  --tables A,B             these tables and views only (default: all of them)\n"
+        "  --objects K,...          what to write, of database, tables, data, views, routines,\n"
+        "                           triggers, users (default: tables,data)\n"
+        "  --no-quote-names         backquote only the names that need it\n"
+        "  --hex-blob               binary strings, BLOBs and TEXTs in hexadecimal\n"
+        "  --complete-insert        INSERT statements name their columns\n"
+        "  --no-extended-insert     one INSERT statement per row\n"
+        "  --insert-type T          insert, ignore (INSERT IGNORE) or replace (REPLACE)\n"
+        "  --no-add-drop            no DROP ... IF EXISTS before each CREATE\n"
+        "  --no-add-lock            no LOCK TABLES around each table's rows\n"
+        "  --disable-keys           ALTER TABLE ... DISABLE KEYS around each table's rows\n"
+        "  --commit-batch N         BEGIN/COMMIT around every N rows\n"
+        "  --query SQL              the rows of this query instead of whole tables\n"
+        "  --single-transaction     read every table in one consistent snapshot (InnoDB)\n"
+        "  --skip-definer           views and routines without their DEFINER clause\n"
+        "  -o, --output FILE        write the script to FILE\n"
+        "\n"
         "Text travels as UTF-8 (utf8mb4 on servers that have it).\n");
 }
 
@@ -46,6 +73,60 @@ namespace {
 
 [[noreturn]] void Usage(const QString& what) {
     throw Exception(what + QStringLiteral("\nTry 'calvoro-cli --help'."));
+}
+
+QStringList SplitList(const QString& text) {
+    QStringList items;
+    for (const QString& item : text.split(u',')) {
+        const QString trimmed = item.trimmed();
+        if (!trimmed.isEmpty()) items << trimmed;
+    }
+    return items;
+}
+
+// The options of backup; false for an argument that is none of them.
+bool ParseBackupOption(TCliOptions& o, const QString& a, bool hasInline, const std::function<QString()>& value) {
+    // Switches take no value.
+    const auto flag = [&](const char* name, bool& target, bool setTo) {
+        if (a != QLatin1StringView(name)) return false;
+        if (hasInline) Usage(QStringLiteral("calvoro-cli: option '%1' takes no value").arg(a));
+        target = setTo;
+        return true;
+    };
+    if (flag("--no-quote-names", o.QuoteNames, false) || flag("--hex-blob", o.HexBlob, true) ||
+        flag("--complete-insert", o.CompleteInsert, true) || flag("--no-extended-insert", o.ExtendedInsert, false) ||
+        flag("--no-add-drop", o.AddDrop, false) || flag("--no-add-lock", o.AddLock, false) ||
+        flag("--disable-keys", o.DisableKeys, true) || flag("--single-transaction", o.SingleTransaction, true) ||
+        flag("--skip-definer", o.SkipDefiner, true))
+        return true;
+    if (a == u"--tables") {
+        o.Tables = SplitList(value());
+    } else if (a == u"--objects") {
+        static const QStringList kinds{QStringLiteral("database"), QStringLiteral("users"),
+                                       QStringLiteral("routines"), QStringLiteral("tables"),
+                                       QStringLiteral("data"), QStringLiteral("views"), QStringLiteral("triggers")};
+        o.Objects = SplitList(value());
+        for (const QString& kind : o.Objects)
+            if (!kinds.contains(kind))
+                Usage(QStringLiteral("calvoro-cli: '%1' is not an object kind (%2)").arg(kind, kinds.join(u',')));
+    } else if (a == u"--insert-type") {
+        o.InsertType = value();
+        if (o.InsertType != u"insert" && o.InsertType != u"ignore" && o.InsertType != u"replace")
+            Usage(QStringLiteral("calvoro-cli: --insert-type takes insert, ignore or replace, not '%1'").arg(o.InsertType));
+    } else if (a == u"--commit-batch") {
+        bool ok = false;
+        const QString text = value();
+        o.CommitBatch = text.toInt(&ok);
+        if (!ok || o.CommitBatch < 0) Usage(QStringLiteral("calvoro-cli: '%1' is not a row count").arg(text));
+    } else if (a == u"--query") {
+        o.Query = value();
+        if (o.Query.trimmed().isEmpty()) Usage(QStringLiteral("calvoro-cli: --query needs a statement"));
+    } else if (a == u"-o" || a == u"--output") {
+        o.Output = value();
+    } else {
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -57,9 +138,13 @@ TCliOptions ParseArguments(const QStringList& args) {
         o.Command = QStringLiteral("help");
         return o;
     }
-    if (args[0] != u"exec" && args[0] != u"query" && args[0] != u"script")
+    static const QStringList commands{QStringLiteral("exec"), QStringLiteral("query"), QStringLiteral("script"),
+                                      QStringLiteral("backup"), QStringLiteral("restore")};
+    if (!commands.contains(args[0]))
         Usage(QStringLiteral("calvoro-cli: unknown command '%1'").arg(args[0]));
     o.Command = args[0];
+    const bool runsScript = o.Command == u"script" || o.Command == u"restore";
+    const bool backup = o.Command == u"backup";
     for (qsizetype i = 1; i < args.size(); ++i) {
         QString a = args[i];
         if (a == u"--help") {
@@ -102,21 +187,29 @@ TCliOptions ParseArguments(const QStringList& args) {
             o.Params.emplace_back(text.left(eq), text.mid(eq + 1));
         } else if (a == u"--prepared" && o.Command == u"query" && !hasInline) {
             o.Prepared = true;
-        } else if (a == u"-e" && o.Command != u"script") {
+        } else if (a == u"-e" && (o.Command == u"exec" || o.Command == u"query")) {
             o.Sql = value();
             o.SqlGiven = true;
-        } else if (a == u"--stop-on-error" && o.Command == u"script" && !hasInline) {
+        } else if (a == u"--stop-on-error" && runsScript && !hasInline) {
             o.StopOnError = true;
-        } else if (o.Command == u"script" && (a == u"-" || !a.startsWith(u'-')) && !hasInline) {
-            if (!o.File.isEmpty()) Usage(QStringLiteral("calvoro-cli: script takes one file, not also '%1'").arg(a));
+        } else if (runsScript && (a == u"-" || !a.startsWith(u'-')) && !hasInline) {
+            if (!o.File.isEmpty())
+                Usage(QStringLiteral("calvoro-cli: %1 takes one file, not also '%2'").arg(o.Command, a));
             o.File = a;
+        } else if (backup && ParseBackupOption(o, a, hasInline, value)) {
         } else {
             Usage(QStringLiteral("calvoro-cli: unknown option '%1'").arg(args[i]));
         }
     }
-    if (o.Command == u"script") {
-        if (o.File.isEmpty()) Usage(QStringLiteral("calvoro-cli: script needs a file (or - for standard input)"));
-        if (!o.Params.empty()) Usage(QStringLiteral("calvoro-cli: script takes no --param"));
+    if (runsScript) {
+        if (o.File.isEmpty())
+            Usage(QStringLiteral("calvoro-cli: %1 needs a file (or - for standard input)").arg(o.Command));
+        if (!o.Params.empty()) Usage(QStringLiteral("calvoro-cli: %1 takes no --param").arg(o.Command));
+    } else if (backup) {
+        if (o.Database.isEmpty()) Usage(QStringLiteral("calvoro-cli: backup needs -D DATABASE"));
+        if (!o.Params.empty()) Usage(QStringLiteral("calvoro-cli: backup takes no --param"));
+        if (!o.Query.isNull() && o.Tables.size() > 1)
+            Usage(QStringLiteral("calvoro-cli: --query goes with at most one name in --tables"));
     } else if (!o.SqlGiven) {
         Usage(QStringLiteral("calvoro-cli: %1 needs -e SQL").arg(o.Command));
     }

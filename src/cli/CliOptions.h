@@ -10,7 +10,7 @@
 namespace calvoro::cli {
 
 struct TCliOptions {
-    QString Command;  // "exec", "query", "script", or "help"
+    QString Command;  // "exec", "query", "script", "backup", "restore", or "help"
     QString Host;
     int Port = 3306;
     QString User;
@@ -21,8 +21,25 @@ struct TCliOptions {
     QString Sql;
     bool SqlGiven = false;
     bool Prepared = false;  // query: a server-side prepared statement
-    QString File;             // script: the file, "-" for standard input
-    bool StopOnError = false;  // script: stop at the first failing statement
+    QString File;             // script, restore: the file, "-" for standard input
+    bool StopOnError = false;  // script, restore: stop at the first failing statement
+
+    // backup
+    QStringList Tables;                                            // empty: every table and view
+    QStringList Objects{QStringLiteral("tables"), QStringLiteral("data")};  // kinds to write
+    bool QuoteNames = true;
+    bool HexBlob = false;
+    bool CompleteInsert = false;
+    bool ExtendedInsert = true;
+    QString InsertType = QStringLiteral("insert");  // insert, ignore or replace
+    bool AddDrop = true;
+    bool AddLock = true;
+    bool DisableKeys = false;
+    int CommitBatch = 0;
+    QString Query;  // null without --query
+    bool SingleTransaction = false;
+    bool SkipDefiner = false;
+    QString Output;  // empty: standard output
 };
 
 // Parses the arguments after the program name; raises calvoro::Exception with a usage message

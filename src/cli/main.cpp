@@ -1,5 +1,6 @@
 // calvoro-cli: the command-line front end.
 #include "CliConnection.h"
+#include "CliDump.h"
 #include "CliOptions.h"
 #include "CliQuery.h"
 #include "CliScript.h"
@@ -49,6 +50,8 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (options.Command == u"script") return cli::RunScript(options, stderr);
+        if (options.Command == u"backup") return cli::RunBackup(options, stdout, stderr);
+        if (options.Command == u"restore") return cli::RunRestore(options, stderr);
         return Exec(options);
     } catch (const EAbort&) {
         return 1;

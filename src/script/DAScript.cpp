@@ -81,6 +81,7 @@ bool TDAScriptProcessor::IsExecutableComment(QStringView comment) const {
 void TDAScriptProcessor::OpenParser() {
     TDAScript& s = FOwner;
     s.FStreamIsUnicode = false;
+    s.FStreamMarkBytes = 0;
     if (s.FStream) {
         QIODevice* stream = s.FStream;
         if (!stream->isSequential()) stream->seek(0);
@@ -90,10 +91,12 @@ void TDAScriptProcessor::OpenParser() {
         TTextEncoding encoding = s.PlainStreamEncoding();
         if (head.startsWith("\xFF\xFE")) {
             stream->read(2);
+            s.FStreamMarkBytes = 2;
             encoding = teUTF16LE;
             s.FStreamIsUnicode = true;
         } else if (head.startsWith("\xEF\xBB")) {
             stream->read(3);
+            s.FStreamMarkBytes = 3;
         }
         FParser = CreateParser(stream, encoding);
         if (s.FStreamBlockSize > 0) FParser->SetBlockSize(s.FStreamBlockSize);
@@ -492,6 +495,13 @@ void TDAScript::SetStream(QIODevice* stream) {
 }
 
 qint64 TDAScript::StreamBytesRead() const { return FStream ? FStream->pos() : 0; }
+
+qint64 TDAScript::StreamPosition() const {
+    if (!FStream) return 0;
+    if (!FProcessor || !FProcessor->HasParser()) return FStream->pos();
+    const qint64 characters = FProcessor->FParser->CurrPos();
+    return std::min(FStream->pos(), FStreamMarkBytes + (FStreamIsUnicode ? 2 * characters : characters));
+}
 
 void TDAScript::BreakExec() {
     FBreakExecution = true;

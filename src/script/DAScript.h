@@ -231,6 +231,10 @@ public:
     const QString& Batch() const { return FBuffer; }
     // The bytes read so far from the stream being executed (0 without one).
     qint64 StreamBytesRead() const;
+    // The bytes of the stream up to the end of the statement taken last (after the lexer
+    // gave up the stream: the bytes read). Exact for 8-bit and UTF-16 text; text decoded
+    // from UTF-8 counts characters.
+    qint64 StreamPosition() const;
 
     TBeforeExecuteEvent BeforeExecute;
     TAfterExecuteEvent AfterExecute;
@@ -275,6 +279,7 @@ protected:
     std::unique_ptr<TDAScriptProcessor> FProcessor;
     QIODevice* FStream = nullptr;
     bool FStreamIsUnicode = false;  // the stream's text is UTF-16, not 8-bit
+    qint64 FStreamMarkBytes = 0;     // the byte-order mark skipped at its start
     std::unique_ptr<TDAStatements> FStatements;
     qint64 FErrorOffset = 0;
     qint64 FStmtOffset = 0;

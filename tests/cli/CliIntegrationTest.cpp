@@ -4,6 +4,9 @@
 #include "support/QtPrinters.h"
 #include "support/TestServer.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
 
@@ -244,4 +247,95 @@ TEST(CliScript, WhatCannotBeReadEndsWithStatusOne) {
         EXPECT_EQ(r.Status, 1);
         EXPECT_TRUE(r.Err.startsWith(QString::fromLatin1(c.err))) << r.Err.toStdString();
     }
+}
+
+namespace {
+
+QStringList DumpLogin(const char* command) {
+    QStringList args = Login();
+    args[0] = QString::fromLatin1(command);
+    return args;
+}
+
+QByteArray ReadFile(const QString& name) {
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+}  // namespace
+
+TEST(CliDump, BackupThenRestoreIntoAnotherDatabase) {
+    ASSERT_EQ(Cli(Login() << "-e"
+                          << "DROP DATABASE IF EXISTS calvoro_cli_copy; CREATE DATABASE calvoro_cli_copy; "
+                             "CREATE DATABASE IF NOT EXISTS calvoro_cli; "
+                             "CREATE OR REPLACE TABLE calvoro_cli.kept (id INT PRIMARY KEY, t VARCHAR(20) CHARACTER SET "
+                             "utf8mb4, b VARBINARY(8)); "
+                             "INSERT INTO calvoro_cli.kept VALUES (1, 'caf\xC3\xA9 \xF0\x9F\x90\xAC', 0x00FF), (2, NULL, '')")
+                  .Status,
+              0);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("kept.sql"));
+    Result r = Cli(DumpLogin("backup") << "-D" << "calvoro_cli" << "--tables" << "kept" << "-o" << file);
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(r.Out, QString());
+    EXPECT_EQ(r.Err, QString());  // no terminal: no progress bar
+    // Without -o the same script goes to standard output.
+    r = Cli(DumpLogin("backup") << "-D" << "calvoro_cli" << "--tables" << "kept");
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    const QByteArray written = ReadFile(file);
+    EXPECT_TRUE(written.contains("INSERT INTO `kept` VALUES")) << written.constData();
+    // The header's date line is the only one that may differ.
+    const auto withoutDate = [](QByteArray text) {
+        const qsizetype at = text.indexOf("-- Script date");
+        return text.remove(at, text.indexOf('\n', at) - at);
+    };
+    EXPECT_EQ(withoutDate(r.OutBytes), withoutDate(written));
+
+    // Restored from standard input into another database, with one statement of our own
+    // that fails: reported by line, counted, status 1.
+    r = Cli(DumpLogin("restore") << "-D" << "calvoro_cli_copy" << "-", QString(),
+            written + "INSERT INTO `kept` VALUES (1, 'twice', NULL);\n");
+    EXPECT_EQ(r.Status, 1);
+    const QStringList lines = r.Err.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << r.Err.toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("line %1: INSERT INTO `kept` VALUES (1, 'twice', NULL)").arg(written.count('\n') + 1));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("ERROR 1062 (23000): Duplicate entry '1'"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].endsWith(QStringLiteral(" statements, 1 failed"))) << lines[2].toStdString();
+    EXPECT_EQ(MariadbBatch(QStringLiteral("calvoro_cli_copy"), QStringLiteral("SELECT id, HEX(t), HEX(b) FROM kept")),
+              QByteArray("id\tHEX(t)\tHEX(b)\n1\t636166C3A920F09F90AC\t00FF\n2\tNULL\t\n"));
+
+    // The file itself restores without a failure.
+    r = Cli(DumpLogin("restore") << "-D" << "calvoro_cli_copy" << file);
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.endsWith(QStringLiteral(" statements, 0 failed\n"))) << r.Err.toStdString();
+    ASSERT_EQ(Cli(Login() << "-e" << "DROP DATABASE calvoro_cli_copy").Status, 0);
+}
+
+TEST(CliDump, AFailedBackupKeepsTheOldFile) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("old.sql"));
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("-- the old backup\n");
+    }
+    ASSERT_EQ(Cli(Login() << "-e" << "CREATE DATABASE IF NOT EXISTS calvoro_cli").Status, 0);
+    struct Case {
+        QStringList args;
+        const char* err;
+    } cases[] = {
+        {DumpLogin("backup") << "-D" << "calvoro_cli" << "--tables" << "no_such_table" << "-o" << file,
+         "Table 'calvoro_cli.no_such_table' doesn't exist"},
+        {DumpLogin("backup") << "-D" << "calvoro_cli" << "--objects" << "tables,everything" << "-o" << file,
+         "calvoro-cli: 'everything' is not an object kind"},
+        {DumpLogin("backup") << "-o" << file, "calvoro-cli: backup needs -D DATABASE"},
+        {DumpLogin("restore") << "/no/such/file.sql", "Cannot open file \"/no/such/file.sql\""},
+    };
+    for (const Case& c : cases) {
+        const Result r = Cli(c.args);
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_TRUE(r.Err.startsWith(QString::fromLatin1(c.err))) << r.Err.toStdString();
+    }
+    EXPECT_EQ(ReadFile(file), QByteArray("-- the old backup\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("old.sql")});
 }

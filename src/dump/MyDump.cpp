@@ -1,0 +1,617 @@
+#include "MyDump.h"
+
+#include "common/Exceptions.h"
+#include "common/ScopeGuard.h"
+#include "dataaccess/mysql/MyClasses.h"
+#include "dataaccess/mysql/MySqlInfo.h"
+#include "script/MyScript.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QRegularExpression>
+
+namespace calvoro::dump {
+
+using dac::TMySQLInfo;
+namespace p = protocol;
+
+namespace {
+
+QString Upper(const QString& name) { return name.toUpper(); }
+
+// The parts of a name of the form db.object, unquoted; db is empty without one.
+std::pair<QString, QString> SplitName(const QString& name) {
+    const auto [db, object] = NameParts(name);
+    return {TMySQLInfo::UnQuote(db), TMySQLInfo::UnQuote(object)};
+}
+
+// Whether an EXTRA text of information_schema.COLUMNS marks a generated column.
+bool IsGeneratedExtra(const QString& extra) {
+    static const QRegularExpression generated(QStringLiteral("\\b(VIRTUAL|STORED|PERSISTENT)\\b"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    return generated.match(extra).hasMatch();
+}
+
+}  // namespace
+
+// The rows of one text-protocol result, straight from the client API.
+class TCustomMyDumpProcessor::TRows {
+public:
+    TRows(dac::TMySQLConnection& c, p::PMYSQL_RES res) : FConnection(c), FApi(c.API()), FRes(res) {
+        const unsigned n = FApi.mysql_num_fields(res);
+        FFields.reserve(n);
+        for (unsigned i = 0; i < n; ++i) FFields.push_back(FApi._mysql_fetch_field_direct(res, i, c.UseUnicode()));
+    }
+    int FieldCount() const { return int(FFields.size()); }
+    const p::TMYSQL_FIELD& Field(int i) const { return FFields[size_t(i)]; }
+    // The next row; false at the end.
+    bool Next() {
+        FRow = FApi._mysql_fetch_row(FRes);
+        if (!FRow) {
+            FConnection.Check();  // a failure while reading is not the end of the rows
+            return false;
+        }
+        FApi._mysql_fetch_lengths(FRes, FLengths);
+        return true;
+    }
+    bool IsNull(int i) const { return FApi._mysql_fetch_value_is_null(FRow, unsigned(i)); }
+    QByteArrayView Value(int i) const {
+        const uint8_t* data = FApi._mysql_fetch_value_ptr(FRes, FRow, unsigned(i));
+        if (!data) return {};
+        return QByteArrayView(reinterpret_cast<const char*>(data), qsizetype(FLengths[size_t(i)]));
+    }
+    QByteArray Bytes(int i) const { return Value(i).toByteArray(); }
+    QString Text(int i) const { return FConnection.Decode(Bytes(i)); }
+
+private:
+    dac::TMySQLConnection& FConnection;
+    p::TMySQLAPI& FApi;
+    p::PMYSQL_RES FRes;
+    p::PMYSQL_ROW FRow = nullptr;
+    p::TLenArr FLengths;
+    std::vector<p::TMYSQL_FIELD> FFields;
+};
+
+// --- TCustomMyDumpProcessor ---
+
+TCustomMyDumpProcessor::TCustomMyDumpProcessor(TMyDump& owner) : TDADumpProcessor(owner) {}
+
+TCustomMyDumpProcessor::~TCustomMyDumpProcessor() = default;
+
+TMyDump& TCustomMyDumpProcessor::MyOwner() const { return static_cast<TMyDump&>(FOwner); }
+
+dac::TMySQLConnection& TCustomMyDumpProcessor::Driver() const {
+    dac::TMySQLConnection* c = MyOwner().MyConnection()->MySQLConnection();
+    if (!c) throw EDatabaseError(QStringLiteral("Connection is not defined"));
+    return *c;
+}
+
+QByteArray TCustomMyDumpProcessor::Encode(const QString& text) const { return Driver().Encode(text); }
+
+QString TCustomMyDumpProcessor::Decode(const QByteArray& bytes) const { return Driver().Decode(bytes); }
+
+QString TCustomMyDumpProcessor::Q(const QString& name) const { return DumpName(name, FOptions.QuoteNames); }
+
+void TCustomMyDumpProcessor::Query(const QString& sql, const std::function<void(TRows&)>& row,
+                                   const std::function<void(TRows&)>& columns) {
+    dac::TMySQLConnection& c = Driver();
+    p::TMySQLAPI& api = c.API();
+    const QByteArray text = c.Encode(sql);
+    c.Check(api.mysql_real_query(c.Handle(), text.constData(), size_t(text.size())), &MyOwner());
+    if (api.mysql_field_count(c.Handle()) == 0) return;
+    p::PMYSQL_RES res = api.mysql_use_result(c.Handle());
+    c.Check(res, &MyOwner());
+    ScopeExit free([&] { api.mysql_free_result(res); });
+    TRows rows(c, res);
+    if (columns) columns(rows);
+    if (!row) {
+        while (rows.Next()) {
+        }
+        return;
+    }
+    while (rows.Next()) row(rows);
+}
+
+std::optional<QByteArray> TCustomMyDumpProcessor::QueryValue(const QString& sql) {
+    std::optional<QByteArray> value;
+    Query(sql, [&](TRows& rows) {
+        if (!value && rows.FieldCount() > 0 && !rows.IsNull(0)) value = rows.Bytes(0);
+    });
+    return value;
+}
+
+void TCustomMyDumpProcessor::BackupObjects(const QString& query) {
+    TMyDump& owner = MyOwner();
+    FOptions = owner.MyOptions();
+    FObjects = owner.Objects();
+    FDatabase = owner.MyConnection()->Database();
+    FTableStatus.reset();
+    dac::TMySQLConnection& c = Driver();
+
+    const QByteArray mode = QueryValue(QStringLiteral("SELECT @@SESSION.sql_mode")).value_or(QByteArray());
+    const QByteArray zone = QueryValue(QStringLiteral("SELECT @@SESSION.time_zone")).value_or(QByteArray("SYSTEM"));
+    Query(QStringLiteral("SET SESSION sql_mode = '', time_zone = '+00:00'"));
+    ScopeExit restoreSession([&] {
+        // The session goes back to its own values, also after a failure; a failure to do so
+        // (the connection is lost) is not the error the caller needs to see.
+        try {
+            if (FOptions.SingleTransaction) Query(QStringLiteral("COMMIT"));
+            Query(QStringLiteral("SET SESSION sql_mode = %1, time_zone = %2")
+                      .arg(StringLiteral(c.Decode(mode)), StringLiteral(c.Decode(zone))));
+        } catch (const std::exception&) {
+            // The backup's own error, if any, is the one that matters; without one the session
+            // is gone, which the next statement on it reports.
+        }
+    });
+    if (FOptions.SingleTransaction) {
+        Query(QStringLiteral("SET SESSION TRANSACTION ISOLATION LEVEL REPEATABLE READ"));
+        Query(QStringLiteral("START TRANSACTION WITH CONSISTENT SNAPSHOT"));
+    }
+
+    if (c.UseUnicode()) {
+        FCharset = c.Utf8mb4Results() ? QStringLiteral("utf8mb4") : QStringLiteral("utf8");
+    } else {
+        FCharset = owner.MyConnection()->MyOptions().Charset();
+        if (FCharset.isEmpty())
+            FCharset = c.Decode(QueryValue(QStringLiteral("SELECT @@character_set_client")).value_or(QByteArray()));
+    }
+
+    if (FOptions.GenerateHeader) Header();
+    Prologue();
+    if (FObjects.Has(doDatabase)) BackupDatabase();
+    if (FObjects.Has(doUsers)) BackupUsers();
+    if (FObjects.Has(doStoredProcs)) BackupStoredProcs();
+
+    const std::vector<TObject> objects = ListObjects(query);
+    const int count = int(objects.size());
+    for (int i = 0; i < count; ++i) {
+        if (objects[size_t(i)].Kind != TKind::Table) continue;
+        if (!FObjects.Has(doTables) && !FObjects.Has(doData)) continue;
+        CheckStop();
+        BackupTable(objects[size_t(i)], i, count, query);
+        Add(QByteArrayView(""));
+    }
+    if (FObjects.Has(doViews)) {
+        // Views in an order that creates every view after the views it reads.
+        QStringList names, texts;
+        std::vector<int> indexes;
+        for (int i = 0; i < count; ++i) {
+            if (objects[size_t(i)].Kind != TKind::View) continue;
+            indexes.push_back(i);
+            names << SplitName(objects[size_t(i)].Name).second;
+            texts << Decode(CreateText(Q(objects[size_t(i)].Name)));
+        }
+        for (const int k : ViewDependencyOrder(names, texts)) {
+            CheckStop();
+            const int i = indexes[size_t(k)];
+            BackupView(objects[size_t(i)], i, count, Encode(texts[k]));
+            Add(QByteArrayView(""));
+        }
+    }
+    if (FObjects.Has(doTriggers)) BackupTriggers();
+    Epilogue();
+}
+
+void TCustomMyDumpProcessor::Header() {
+    TMyDump& owner = MyOwner();
+    dac::TCustomMyConnection* c = owner.MyConnection();
+    const QLocale locale;
+    const QDateTime now = QDateTime::currentDateTime();
+    Add(QStringLiteral("-- Ormadex version: %1").arg(TMyDump::LibraryVersion()));
+    Add(QStringLiteral("-- MySQL server version: %1").arg(c->GetServerVersion()));
+    Add(QStringLiteral("-- MySQL client version: %1").arg(c->GetClientVersion()));
+    Add(QStringLiteral("-- Script date %1 %2")
+            .arg(locale.toString(now.date(), QLocale::ShortFormat), locale.toString(now.time(), QLocale::LongFormat)));
+    Add(QStringLiteral("-- ") + QString(70, u'-') + u' ');
+    Add(QStringLiteral("-- Server: %1").arg(c->Server()));
+    Add(QStringLiteral("-- Database: %1").arg(c->Database()));
+    Add(QByteArrayView(""));
+}
+
+void TCustomMyDumpProcessor::Prologue() {
+    if (!FCharset.isEmpty()) {
+        Add(QByteArrayView("/*!40101 SET @OLD_CHARACTER_SET_CLIENT=@@CHARACTER_SET_CLIENT */;"));
+        Add(QByteArrayView("/*!40101 SET @OLD_CHARACTER_SET_RESULTS=@@CHARACTER_SET_RESULTS */;"));
+        Add(QByteArrayView("/*!40101 SET @OLD_COLLATION_CONNECTION=@@COLLATION_CONNECTION */;"));
+        Add(QStringLiteral("/*!40101 SET NAMES %1 */;").arg(FCharset));
+    }
+    // Restored as read: TIMESTAMPs in UTC (no hour of a clock change is ambiguous), an
+    // AUTO_INCREMENT value 0 kept, zero dates and backslash escapes taken.
+    Add(QByteArrayView("/*!40103 SET @OLD_TIME_ZONE=@@TIME_ZONE */;"));
+    Add(QByteArrayView("/*!40103 SET TIME_ZONE='+00:00' */;"));
+    Add(QByteArrayView("/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, SQL_MODE='NO_AUTO_VALUE_ON_ZERO' */;"));
+    if (FObjects.Has(doTables) || FObjects.Has(doData) || FObjects.Has(doViews))
+        Add(QByteArrayView("/*!40014 SET @OLD_FOREIGN_KEY_CHECKS=@@FOREIGN_KEY_CHECKS, FOREIGN_KEY_CHECKS=0 */;"));
+}
+
+void TCustomMyDumpProcessor::Epilogue() {
+    if (FObjects.Has(doTables) || FObjects.Has(doData) || FObjects.Has(doViews))
+        Add(QByteArrayView("/*!40014 SET FOREIGN_KEY_CHECKS=@OLD_FOREIGN_KEY_CHECKS */;"));
+    Add(QByteArrayView("/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;"));
+    Add(QByteArrayView("/*!40103 SET TIME_ZONE=@OLD_TIME_ZONE */;"));
+    if (!FCharset.isEmpty()) {
+        Add(QByteArrayView("/*!40101 SET CHARACTER_SET_CLIENT=@OLD_CHARACTER_SET_CLIENT */;"));
+        Add(QByteArrayView("/*!40101 SET CHARACTER_SET_RESULTS=@OLD_CHARACTER_SET_RESULTS */;"));
+        Add(QByteArrayView("/*!40101 SET COLLATION_CONNECTION=@OLD_COLLATION_CONNECTION */;"));
+    }
+}
+
+std::vector<TCustomMyDumpProcessor::TObject> TCustomMyDumpProcessor::ListObjects(const QString& query) {
+    QStringList names = MyOwner().Tables();
+    if (!query.isNull() && names.isEmpty()) {
+        // The table the query reads first: the table of its first column, no row read.
+        dac::TMyQuery probe;
+        probe.SQL().SetText(query);
+        probe.AddWhere(QStringLiteral("0=1"));
+        QString table;
+        Query(probe.SQL().Text(), {}, [&](TRows& rows) {
+            for (int i = 0; i < rows.FieldCount() && table.isEmpty(); ++i) {
+                const p::TMYSQL_FIELD& f = rows.Field(i);
+                const QString name = Decode(QByteArray::fromStdString(f.OrgTable.empty() ? f.Table : f.OrgTable));
+                if (name.isEmpty()) continue;
+                const QString db = Decode(QByteArray::fromStdString(f.Database));
+                table = db.isEmpty() || db == FDatabase ? name : db + u'.' + name;
+            }
+        });
+        if (table.isEmpty()) throw EDatabaseError(QStringLiteral("The query reads no table"));
+        names << table;
+    }
+    if (names.isEmpty() && query.isNull()) MyOwner().MyConnection()->GetTableNames(names);
+    std::vector<TObject> objects;
+    for (const QString& name : names) objects.push_back({name, IsView(name) ? TKind::View : TKind::Table});
+    return objects;
+}
+
+bool TCustomMyDumpProcessor::IsView(const QString& name) {
+    if (name.isEmpty() || Driver().ServerVersion().Primary <= 4) return false;
+    const auto [db, object] = SplitName(name);
+    if (!FTableStatus) {
+        // One status query serves the whole backup.
+        FTableStatus.emplace();
+        const QString from = db.isEmpty() ? FDatabase : db;
+        Query(QStringLiteral("SHOW TABLE STATUS FROM ") + Q(from), [&](TRows& rows) {
+            // Name, Engine: a view has no engine.
+            const bool view = rows.IsNull(1) || rows.Value(1).isEmpty();
+            FTableStatus->insert(Upper(rows.Text(0)), view);
+        });
+    }
+    return FTableStatus->value(Upper(object), false);
+}
+
+QByteArray TCustomMyDumpProcessor::CreateText(const QString& x) {
+    QByteArray text;
+    Query(QStringLiteral("SHOW CREATE TABLE ") + x, [&](TRows& rows) {
+        if (text.isNull()) text = rows.Bytes(1);
+    });
+    return text;
+}
+
+void TCustomMyDumpProcessor::BackupTable(const TObject& object, int index, int count, const QString& query) {
+    QString x = Q(object.Name);
+    const auto [db, table] = SplitName(object.Name);
+    const bool otherDatabase = !db.isEmpty() && db != FDatabase;
+    Progress(x, index, count, 0);
+    if (FObjects.Has(doTables)) {
+        QByteArray create = CreateText(x);
+        if (otherDatabase) {
+            // Within its structure section the table carries its database.
+            x = TMySQLInfo::Quote(db) + u'.' + TMySQLInfo::Quote(table);
+            const QByteArray bare = Encode(TMySQLInfo::Quote(table));
+            const qsizetype at = create.indexOf(bare);
+            if (at >= 0) create.replace(at, bare.size(), Encode(x));
+        }
+        AddComment(QStringLiteral("Table structure for table  %1").arg(x));
+        if (FOptions.AddDrop) Add(QStringLiteral("DROP TABLE IF EXISTS %1;").arg(x));
+        AddText(create, ";");
+        Add(QByteArrayView(""));
+        Progress(x, index, count, 0);
+    }
+    if (FObjects.Has(doData)) BackupRows(x, object.Name, index, count, query);
+}
+
+void TCustomMyDumpProcessor::BackupView(const TObject& object, int index, int count, const QByteArray& createText) {
+    const QString x = Q(object.Name);
+    Progress(x, index, count, 0);
+    AddComment(QStringLiteral("Table structure for table  %1").arg(x));
+    if (FOptions.AddDrop) Add(QStringLiteral("DROP VIEW IF EXISTS %1;").arg(x));
+    const QByteArray text = FOptions.SkipDefiner ? Encode(StripDefiner(Decode(createText))) : createText;
+    AddText(text, ";");
+    Add(QByteArrayView(""));
+    Progress(x, index, count, 0);
+}
+
+QByteArray TCustomMyDumpProcessor::InsertHead(const QString& x, const QString& columns) const {
+    QString verb;
+    const bool delayed = FOptions.UseDelayedIns;
+    switch (FOptions.InsertType) {
+        case itInsert: verb = delayed ? QStringLiteral("INSERT DELAYED INTO ") : QStringLiteral("INSERT INTO "); break;
+        case itInsertIgnore:
+            verb = delayed ? QStringLiteral("INSERT DELAYED IGNORE INTO ") : QStringLiteral("INSERT IGNORE INTO ");
+            break;
+        case itReplaceInto:
+            verb = delayed ? QStringLiteral("REPLACE DELAYED INTO ") : QStringLiteral("REPLACE INTO ");
+            break;
+    }
+    return Encode(verb + x + (columns.isNull() ? QStringLiteral(" VALUES") : u'(' + columns + QStringLiteral(") VALUES")));
+}
+
+void TCustomMyDumpProcessor::BackupRows(const QString& x, const QString& name, int index, int count,
+                                        const QString& query) {
+    AddComment(QStringLiteral("Dumping data for table %1").arg(x));
+    if (FOptions.AddDrop && !FObjects.Has(doTables)) Add(QStringLiteral("TRUNCATE TABLE %1;").arg(x));
+
+    // The columns that take values: generated ones are computed by the server, INVISIBLE ones
+    // are not in SELECT *, a FLOAT is read as the double it converts to exactly.
+    QString select, columnList;
+    std::vector<bool> isFloat;
+    bool nameColumns = FOptions.CompleteInsert && query.isNull();
+    if (query.isNull()) {
+        const auto [db, table] = SplitName(name);
+        QStringList selected, written;
+        bool skipped = false;
+        Query(QStringLiteral("SELECT COLUMN_NAME, DATA_TYPE, EXTRA FROM information_schema.COLUMNS "
+                             "WHERE TABLE_SCHEMA = %1 AND TABLE_NAME = %2 ORDER BY ORDINAL_POSITION")
+                  .arg(StringLiteral(db.isEmpty() ? FDatabase : db), StringLiteral(table)),
+              [&](TRows& rows) {
+                  const QString column = rows.Text(0);
+                  const QString extra = rows.Text(2);
+                  if (IsGeneratedExtra(extra)) {
+                      skipped = true;
+                      return;
+                  }
+                  if (extra.contains(QStringLiteral("INVISIBLE"), Qt::CaseInsensitive)) skipped = true;
+                  const bool single = rows.Text(1).compare(QStringLiteral("float"), Qt::CaseInsensitive) == 0;
+                  isFloat.push_back(single);
+                  const QString quoted = TMySQLInfo::Quote(column);
+                  selected << (single ? quoted + QStringLiteral(" + 0E0") : quoted);
+                  written << DumpColumnName(column);
+              });
+        if (skipped) nameColumns = true;
+        if (nameColumns) columnList = written.join(QStringLiteral(", "));
+        select = QStringLiteral("SELECT %1 FROM %2").arg(selected.join(QStringLiteral(", ")), x);
+    } else {
+        select = query;
+    }
+
+    // The count gives the progress within the table; a query's rows are not counted.
+    const qint64 total = query.isNull()
+                             ? QueryValue(QStringLiteral("SELECT COUNT(*) FROM ") + x).value_or(QByteArray("0")).toLongLong()
+                             : 0;
+    Progress(x, index, count, 0);
+
+    const QByteArray head = InsertHead(x, nameColumns ? columnList : QString());
+    const bool locks = FOptions.AddLock && !FOptions.UseDelayedIns;
+    const int batch = FOptions.CommitBatchSize;
+    const QByteArray lock = Encode(QStringLiteral("LOCK TABLES %1 WRITE;").arg(x));
+    const QByteArray disable = Encode(QStringLiteral("/*!40000 ALTER TABLE %1 DISABLE KEYS */;").arg(x));
+    const QByteArray enable = Encode(QStringLiteral("/*!40000 ALTER TABLE %1 ENABLE KEYS */;").arg(x));
+
+    // One row is held back until the next is read: whether it is the last decides its end.
+    QByteArray& row = RowBuffer();
+    QByteArray pending;
+    bool hasPending = false, started = false, inStatement = false;
+    qint64 rowNo = 0, length = 0;
+    std::vector<TValueKind> kinds;
+    const auto finish = [&](bool last) {
+        if (FOptions.UseExtSyntax) {
+            if (!inStatement) {
+                if (batch > 0) Add(QByteArrayView("BEGIN;"));
+                Add(head);
+                length = head.size() + 2;
+                inStatement = true;
+            }
+            length += pending.size() + 2;
+            const bool ends = last || length > 16384 - 2 * pending.size();
+            pending += ends ? ';' : ',';
+            row = pending;
+            AddRow();
+            if (ends) {
+                if (batch > 0) Add(QByteArrayView("COMMIT;"));
+                inStatement = false;
+            }
+        } else {
+            if (batch > 0 && rowNo % batch == 1 % batch) Add(QByteArrayView("BEGIN;"));
+            row = head;
+            row += " (";
+            row.append(QByteArrayView(pending).sliced(3, pending.size() - 4));
+            row += ");";
+            AddRow();
+            if (batch > 0 && (last || (rowNo + 1) % batch == 1 % batch)) Add(QByteArrayView("COMMIT;"));
+        }
+    };
+    Query(select, [&](TRows& rows) {
+        if (kinds.empty()) {
+            for (int i = 0; i < rows.FieldCount(); ++i)
+                kinds.push_back(ValueKindOf(rows.Field(i), size_t(i) < isFloat.size() && isFloat[size_t(i)]));
+        }
+        CheckStop();
+        if (hasPending) finish(false);
+        if (!started) {
+            if (locks) Add(lock);
+            if (FOptions.DisableKeys) Add(disable);
+            started = true;
+        }
+        ++rowNo;
+        Progress(x, index, count, total > 0 ? int(std::min<qint64>(100, rowNo * 100 / total)) : 0);
+        pending.clear();
+        pending += "  (";
+        for (int i = 0; i < rows.FieldCount(); ++i) {
+            if (i > 0) pending += ", ";
+            if (rows.IsNull(i))
+                pending += "NULL";
+            else
+                AppendDumpValue(pending, kinds[size_t(i)], rows.Value(i), FOptions.HexBlob);
+        }
+        pending += ')';
+        hasPending = true;
+    });
+    if (hasPending) finish(true);
+    if (started) {
+        if (FOptions.DisableKeys) Add(enable);
+        if (locks) Add(QByteArrayView("UNLOCK TABLES;"));
+    }
+}
+
+void TCustomMyDumpProcessor::AddSqlModeBefore(const QByteArray& sqlMode, const char* end) {
+    Add(QByteArray("/*!50003 SET SESSION SQL_MODE=") + Encode(StringLiteral(Decode(sqlMode))) + " */" + end);
+}
+
+void TCustomMyDumpProcessor::AddSqlModeAfter(const char* end) {
+    Add(QByteArray("/*!50003 SET SESSION SQL_MODE='NO_AUTO_VALUE_ON_ZERO' */") + end);
+}
+
+void TCustomMyDumpProcessor::AddBody(const QByteArray& body) {
+    if (EndsInLineComment(Decode(body)))
+        AddText(body, "\r\n$$");
+    else
+        AddText(body, " $$");
+}
+
+// --- TMyDumpProcessor ---
+
+void TMyDumpProcessor::BackupDatabase() {
+    const QString d = Q(FDatabase);
+    AddComment(QStringLiteral("Database %1 structure").arg(d));
+    if (FOptions.AddDrop) {
+        Add(QByteArrayView("USE mysql;"));
+        Add(QStringLiteral("DROP DATABASE IF EXISTS %1;").arg(d));
+    }
+    // The database's character set and collation come with it.
+    QByteArray create;
+    Query(QStringLiteral("SHOW CREATE DATABASE ") + TMySQLInfo::Quote(FDatabase), [&](TRows& rows) {
+        if (create.isNull()) create = rows.Bytes(1);
+    });
+    if (create.isEmpty())
+        Add(QStringLiteral("CREATE DATABASE %1;").arg(d));
+    else
+        AddText(create, ";");
+    Add(QStringLiteral("USE %1;").arg(d));
+    Add(QByteArrayView(""));
+}
+
+void TMyDumpProcessor::BackupUsers() {
+    AddComment(QStringLiteral("User permissions"));
+    QStringList accounts;
+    Query(QStringLiteral("SELECT * FROM mysql.user"), [&](TRows& rows) {
+        int user = -1, host = -1;
+        for (int i = 0; i < rows.FieldCount(); ++i) {
+            const QString column = QString::fromStdString(rows.Field(i).Name);
+            if (column.compare(QStringLiteral("User"), Qt::CaseInsensitive) == 0) user = i;
+            if (column.compare(QStringLiteral("Host"), Qt::CaseInsensitive) == 0) host = i;
+        }
+        if (user < 0 || host < 0) return;
+        accounts << TMySQLInfo::Quote(rows.Text(user)) + u'@' + TMySQLInfo::Quote(rows.Text(host));
+    });
+    for (const QString& account : accounts) {
+        const auto grant = QueryValue(QStringLiteral("SHOW GRANTS FOR ") + account);
+        if (grant) Add(*grant + ';');
+    }
+    Add(QByteArrayView(""));
+}
+
+void TMyDumpProcessor::BackupStoredProcs() {
+    QStringList names = MyOwner().StoredProcs();
+    if (names.isEmpty()) MyOwner().MyConnection()->GetStoredProcNames(names);
+    names.removeDuplicates();
+    const int count = int(names.size());
+    for (int i = 0; i < count; ++i) {
+        CheckStop();
+        const QString bare = TMySQLInfo::UnQuote(names[i]);
+        const QString n = Q(bare);
+        Progress(n, i, count, 0);
+        // A PROCEDURE and a FUNCTION may share a name: both are written.
+        QStringList types;
+        Query(QStringLiteral("SELECT ROUTINE_TYPE FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA = %1 AND "
+                             "ROUTINE_NAME = %2 ORDER BY ROUTINE_TYPE DESC")
+                  .arg(StringLiteral(FDatabase), StringLiteral(bare)),
+              [&](TRows& rows) { types << rows.Text(0); });
+        for (const QString& type : types) {
+            QByteArray mode, create;
+            Query(QStringLiteral("SHOW CREATE %1 %2").arg(type, TMySQLInfo::Quote(bare)), [&](TRows& rows) {
+                if (!create.isNull()) return;
+                mode = rows.Bytes(1);
+                create = rows.Bytes(2);
+            });
+            if (create.isNull()) continue;  // not readable for this user: SHOW CREATE gives no body
+            if (FOptions.SkipDefiner) create = Encode(StripDefiner(Decode(create)));
+            AddComment(QStringLiteral("StoredProc  %1").arg(n));
+            AddSqlModeBefore(mode, ";");
+            Add(QByteArrayView("DELIMITER $$"));
+            if (FOptions.AddDrop) Add(QStringLiteral("DROP %1 IF EXISTS %2 $$").arg(type, n));
+            AddBody(create);
+            Add(QByteArrayView("DELIMITER ;"));
+            AddSqlModeAfter(";");
+            Add(QByteArrayView(""));
+            Add(QByteArrayView(""));
+        }
+    }
+}
+
+void TMyDumpProcessor::WriteTriggers(const QString& sql) {
+    struct TTrigger {
+        QString Name, Event, Table, Timing;
+        QByteArray Statement, SqlMode;
+    };
+    std::vector<TTrigger> triggers;
+    Query(sql, [&](TRows& rows) {
+        triggers.push_back({rows.Text(0), rows.Text(1), rows.Text(2), rows.Text(4), rows.Bytes(3),
+                            rows.FieldCount() > 6 ? rows.Bytes(6) : QByteArray()});
+    });
+    if (triggers.empty()) return;
+    Add(QByteArrayView("DELIMITER $$"));
+    for (const TTrigger& t : triggers) {
+        const QString g = Q(t.Name);
+        AddComment(QStringLiteral("Trigger  %1").arg(g));
+        if (FOptions.AddDrop && !FObjects.Has(doTables)) Add(QStringLiteral("DROP TRIGGER IF EXISTS %1 $$").arg(g));
+        if (!t.SqlMode.isNull()) AddSqlModeBefore(t.SqlMode, " $$");
+        Add(QStringLiteral("CREATE TRIGGER %1 %2 %3 ON %4 FOR EACH ROW").arg(g, t.Timing, t.Event, Q(t.Table)));
+        AddBody(t.Statement);
+        if (!t.SqlMode.isNull()) AddSqlModeAfter(" $$");
+        Add(QByteArrayView(""));
+    }
+    Add(QByteArrayView("DELIMITER ;"));
+}
+
+void TMyDumpProcessor::BackupTriggers() {
+    const QStringList& chosen = MyOwner().Triggers();
+    const QStringList& tables = MyOwner().Tables();
+    // The trigger part of a name of the form db.trigger.
+    const auto bare = [](const QString& name) { return SplitName(name).second; };
+    if (tables.isEmpty() || !chosen.isEmpty()) {
+        QStringList names = chosen;
+        if (names.isEmpty()) MyOwner().MyConnection()->GetTriggerNames(names);
+        const int count = int(names.size());
+        for (int i = 0; i < count; ++i) {
+            CheckStop();
+            Progress(names[i], i, count, 0);
+            WriteTriggers(QStringLiteral("SHOW TRIGGERS WHERE `trigger` = %1").arg(StringLiteral(bare(names[i]))));
+            Add(QByteArrayView(""));
+        }
+        return;
+    }
+    const int count = int(tables.size());
+    for (int i = 0; i < count; ++i) {
+        CheckStop();
+        Progress(tables[i], i, count, 0);
+        WriteTriggers(QStringLiteral("SHOW TRIGGERS LIKE %1").arg(LikePatternLiteral(bare(tables[i]))));
+        Add(QByteArrayView(""));
+    }
+}
+
+// --- TMyDump ---
+
+TMyDump::TMyDump() { CreateComponents(); }
+
+TMyDump::~TMyDump() = default;
+
+dac::TCustomMyConnection* TMyDump::MyConnection() const {
+    return static_cast<dac::TCustomMyConnection*>(Connection());
+}
+
+std::unique_ptr<TDADumpProcessor> TMyDump::CreateProcessor() { return std::make_unique<TMyDumpProcessor>(*this); }
+
+std::unique_ptr<script::TDAScript> TMyDump::CreateScript() { return std::make_unique<script::TMyScript>(); }
+
+std::unique_ptr<dac::TCustomDASQL> TMyDump::CreateCommand() { return std::make_unique<dac::TMyCommand>(); }
+
+}  // namespace calvoro::dump
