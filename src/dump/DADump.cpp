@@ -1,5 +1,7 @@
 #include "DADump.h"
 
+#include "ByteOutput.h"
+
 #include "common/Exceptions.h"
 #include "common/ScopeGuard.h"
 #include "dataaccess/mysql/MySqlInfo.h"
@@ -26,6 +28,7 @@ TDADumpProcessor::~TDADumpProcessor() = default;
 void TDADumpProcessor::Backup(QIODevice* stream, const QString& query) {
     FStream = stream;
     FBuffer.clear();
+    FBuffer.reserve(FlushSize + FlushSize / 4);
     ScopeExit detach([&] {
         FStream = nullptr;
         FBuffer.clear();
@@ -39,8 +42,8 @@ void TDADumpProcessor::Add(QByteArrayView line) {
         FOwner.SQL().Add(Decode(line.toByteArray()));
         return;
     }
-    FBuffer.append(line);
-    FBuffer.append("\r\n");
+    AppendBytes(FBuffer, line);
+    AppendBytes(FBuffer, "\r\n", 2);
     if (FBuffer.size() >= FlushSize) Flush();
 }
 
@@ -54,9 +57,9 @@ void TDADumpProcessor::AddText(QByteArrayView text, QByteArrayView suffix) {
         for (const QString& line : lines) FOwner.SQL().Add(line);
         return;
     }
-    FBuffer.append(text);
-    FBuffer.append(suffix);
-    FBuffer.append("\r\n");
+    AppendBytes(FBuffer, text);
+    AppendBytes(FBuffer, suffix);
+    AppendBytes(FBuffer, "\r\n", 2);
     if (FBuffer.size() >= FlushSize) Flush();
 }
 
@@ -73,7 +76,7 @@ void TDADumpProcessor::Flush() {
     const qint64 written = FStream->write(FBuffer);
     if (written != FBuffer.size())
         throw Exception(QStringLiteral("Cannot write the backup: %1").arg(FStream->errorString()));
-    FBuffer.clear();
+    FBuffer.resize(0);  // the capacity stays for the next piece
 }
 
 void TDADumpProcessor::Progress(const QString& objectName, int objectNum, int objectCount, int percent) {

@@ -59,9 +59,9 @@ protected:
     void AddText(QByteArrayView text, QByteArrayView suffix);
     // A comment block ("-- ", "-- <text>", "-- ", "") when the header option is on.
     void AddComment(const QString& text);
-    // Where the next row's text is built, then written as one line.
+    // Scratch buffers for the rows' texts, kept with their capacity from row to row.
     QByteArray& RowBuffer() { return FRow; }
-    void AddRow() { Add(FRow); }
+    QByteArray& PendingBuffer() { return FPending; }
     void Flush();
     void Progress(const QString& objectName, int objectNum, int objectCount, int percent);
     // Raises EAbort when the owner was asked to stop.
@@ -73,6 +73,7 @@ private:
     QIODevice* FStream = nullptr;
     QByteArray FBuffer;
     QByteArray FRow;
+    QByteArray FPending;
 };
 
 class TDADump : public dac::TComponent {

@@ -10,6 +10,8 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <string_view>
+
 namespace calvoro::dump {
 
 using dac::TMySQLInfo;
@@ -373,10 +375,17 @@ void TCustomMyDumpProcessor::BackupRows(const QString& x, const QString& name, i
         select = query;
     }
 
-    // The count gives the progress within the table; a query's rows are not counted.
-    const qint64 total = query.isNull()
-                             ? QueryValue(QStringLiteral("SELECT COUNT(*) FROM ") + x).value_or(QByteArray("0")).toLongLong()
-                             : 0;
+    // The progress within the table follows the server's row estimate: an exact COUNT(*)
+    // would read the whole table once more. A query's rows are not estimated.
+    qint64 total = 0;
+    if (query.isNull()) {
+        const auto [db, table] = SplitName(name);
+        total = QueryValue(QStringLiteral("SELECT TABLE_ROWS FROM information_schema.TABLES WHERE TABLE_SCHEMA = %1 "
+                                          "AND TABLE_NAME = %2")
+                               .arg(StringLiteral(db.isEmpty() ? FDatabase : db), StringLiteral(table)))
+                    .value_or(QByteArray("0"))
+                    .toLongLong();
+    }
     Progress(x, index, count, 0);
 
     const QByteArray head = InsertHead(x, nameColumns ? columnList : QString());
@@ -387,8 +396,10 @@ void TCustomMyDumpProcessor::BackupRows(const QString& x, const QString& name, i
     const QByteArray enable = Encode(QStringLiteral("/*!40000 ALTER TABLE %1 ENABLE KEYS */;").arg(x));
 
     // One row is held back until the next is read: whether it is the last decides its end.
+    // Appends literal text without a length scan.
+    const auto put = [](QByteArray& to, std::string_view text) { AppendBytes(to, text.data(), qsizetype(text.size())); };
     QByteArray& row = RowBuffer();
-    QByteArray pending;
+    QByteArray& pending = PendingBuffer();
     bool hasPending = false, started = false, inStatement = false;
     qint64 rowNo = 0, length = 0;
     std::vector<TValueKind> kinds;
@@ -402,20 +413,20 @@ void TCustomMyDumpProcessor::BackupRows(const QString& x, const QString& name, i
             }
             length += pending.size() + 2;
             const bool ends = last || length > 16384 - 2 * pending.size();
-            pending += ends ? ';' : ',';
-            row = pending;
-            AddRow();
+            AppendBytes(pending, ends ? ";" : ",", 1);
+            Add(QByteArrayView(pending));
             if (ends) {
                 if (batch > 0) Add(QByteArrayView("COMMIT;"));
                 inStatement = false;
             }
         } else {
             if (batch > 0 && rowNo % batch == 1 % batch) Add(QByteArrayView("BEGIN;"));
-            row = head;
-            row += " (";
+            row.resize(0);
+            row.append(head);
+            put(row, " (");
             row.append(QByteArrayView(pending).sliced(3, pending.size() - 4));
-            row += ");";
-            AddRow();
+            put(row, ");");
+            Add(QByteArrayView(row));
             if (batch > 0 && (last || (rowNo + 1) % batch == 1 % batch)) Add(QByteArrayView("COMMIT;"));
         }
     };
@@ -432,20 +443,22 @@ void TCustomMyDumpProcessor::BackupRows(const QString& x, const QString& name, i
             started = true;
         }
         ++rowNo;
-        Progress(x, index, count, total > 0 ? int(std::min<qint64>(100, rowNo * 100 / total)) : 0);
-        pending.clear();
-        pending += "  (";
+        // An estimate may fall short: the last row's 100 comes after the rows.
+        Progress(x, index, count, total > 0 ? int(std::min<qint64>(99, rowNo * 100 / total)) : 0);
+        pending.resize(0);  // keeps its capacity for the next row
+        put(pending, "  (");
         for (int i = 0; i < rows.FieldCount(); ++i) {
-            if (i > 0) pending += ", ";
+            if (i > 0) put(pending, ", ");
             if (rows.IsNull(i))
-                pending += "NULL";
+                put(pending, "NULL");
             else
                 AppendDumpValue(pending, kinds[size_t(i)], rows.Value(i), FOptions.HexBlob);
         }
-        pending += ')';
+        AppendBytes(pending, ")", 1);
         hasPending = true;
     });
     if (hasPending) finish(true);
+    if (rowNo > 0) Progress(x, index, count, 100);
     if (started) {
         if (FOptions.DisableKeys) Add(enable);
         if (locks) Add(QByteArrayView("UNLOCK TABLES;"));

@@ -111,7 +111,7 @@ void AppendShortest(QByteArray& out, QByteArrayView text) {
         const T narrowed = static_cast<T>(value);
         if (std::isfinite(narrowed)) {
             const auto written = std::to_chars(buffer, buffer + sizeof buffer, narrowed);
-            out.append(buffer, written.ptr - buffer);
+            AppendBytes(out, buffer, written.ptr - buffer);
             return;
         }
     }
@@ -177,7 +177,7 @@ TValueKind ValueKindOf(const p::TMYSQL_FIELD& field, bool isFloat) {
 
 void AppendDumpValue(QByteArray& out, TValueKind kind, QByteArrayView value, bool hexBlob) {
     switch (kind) {
-        case TValueKind::Number: out.append(value); return;
+        case TValueKind::Number: AppendBytes(out, value); return;
         case TValueKind::Double: AppendShortest<double>(out, value); return;
         case TValueKind::Float: AppendShortest<float>(out, value); return;
         case TValueKind::Bit: AppendHex(out, value); return;
@@ -191,7 +191,7 @@ void AppendDumpValue(QByteArray& out, TValueKind kind, QByteArrayView value, boo
                 return;
             }
             // Binary bytes need not form characters of the connection's character set.
-            if (kind == TValueKind::Binary) out.append("_binary ");
+            if (kind == TValueKind::Binary) AppendBytes(out, "_binary ", 8);
             dac::AppendEscapedString(out, value, true);
             return;
         case TValueKind::Text: dac::AppendEscapedString(out, value, true); return;

@@ -3,6 +3,7 @@
 // value the server sent is written as a literal that restores to the same value, and the
 // small rewrites of the server's CREATE texts.
 
+#include "ByteOutput.h"
 #include "protocol/MySqlApiDirect.h"
 
 #include <QByteArray>

@@ -1,5 +1,7 @@
 #include "MySqlFormat.h"
 
+#include <cstring>
+
 #include "common/CodePage.h"
 
 #include <cmath>
@@ -76,8 +78,12 @@ void AppendInteger(QByteArray& buffer, const Variant& value) {
 }  // namespace
 
 void AppendEscapedString(QByteArray& buffer, QByteArrayView bytes, bool needBackslashes) {
-    buffer.reserve(buffer.size() + bytes.size() + 2);
-    buffer += '\'';
+    // Room for the worst case (every unit escaped), written through a pointer, cut to what
+    // was written: long values are copied run by run without growing the buffer.
+    const qsizetype start = buffer.size();
+    buffer.resize(start + 2 * bytes.size() + 2);
+    char* out = buffer.data() + start;
+    *out++ = '\'';
     const char* p = bytes.data();
     const char* end = p + bytes.size();
     while (p < end) {
@@ -88,17 +94,20 @@ void AppendEscapedString(QByteArray& buffer, QByteArrayView bytes, bool needBack
         } else {
             while (p < end && *p != '\'') ++p;
         }
-        buffer.append(run, p - run);
+        std::memcpy(out, run, size_t(p - run));
+        out += p - run;
         if (p == end) break;
         if (needBackslashes) {
-            buffer += '\\';
-            buffer += BackslashEscape(static_cast<unsigned char>(*p));
+            *out++ = '\\';
+            *out++ = BackslashEscape(static_cast<unsigned char>(*p));
         } else {
-            buffer += "''";
+            *out++ = '\'';
+            *out++ = '\'';
         }
         ++p;
     }
-    buffer += '\'';
+    *out++ = '\'';
+    buffer.resize(out - buffer.data());
 }
 
 QByteArray EscapeString(QByteArrayView bytes, bool needBackslashes) {
