@@ -317,6 +317,20 @@ TEST_F(DumpTest, TheScriptTakesTheShapeTheOptionsGive) {
             "-- Table structure for table  v", "-- ", "", "DROP VIEW IF EXISTS v;",
             "CREATE ALGORITHM=UNDEFINED DEFINER=`calvoro_native`@`%` SQL SECURITY DEFINER VIEW `v` AS select `t`.`id` "
             "AS `id` from `t`;"}},
+        {"a view without its definer, in one snapshot",
+         [](TMyDump& d) {
+             d.SetTableNames(QStringLiteral("v"));
+             d.Options().SkipDefiner = true;
+             d.Options().SingleTransaction = true;
+         },
+         "DROP VIEW", "CREATE", {
+            "DROP VIEW IF EXISTS v;",
+            "CREATE ALGORITHM=UNDEFINED SQL SECURITY DEFINER VIEW `v` AS select `t`.`id` AS `id` from `t`;"}},
+        {"the database with its character set and collation",
+         [](TMyDump& d) { d.SetObjects({doDatabase}); }, "USE mysql", "USE", {
+            "USE mysql;", "DROP DATABASE IF EXISTS calvoro_dump_src;",
+            "CREATE DATABASE `calvoro_dump_src` /*!40100 DEFAULT CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci */;",
+            "USE calvoro_dump_src;"}},
         {"data only: TRUNCATE before the rows",
          [](TMyDump& d) {
              d.SetObjects({doData});
