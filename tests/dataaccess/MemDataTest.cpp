@@ -19,7 +19,7 @@ using namespace calvoro::dac;
 
 namespace {
 
-struct FieldSpec {
+struct FieldDef {
     const char* name;
     TDataType type;
     uint16_t length = 0;
@@ -28,15 +28,15 @@ struct FieldSpec {
 };
 
 // A store with the given fields, open and empty.
-std::unique_ptr<TMemData> MakeStore(std::initializer_list<FieldSpec> fields) {
+std::unique_ptr<TMemData> MakeStore(std::initializer_list<FieldDef> fields) {
     auto store = std::make_unique<TMemData>();
-    for (const FieldSpec& spec : fields) {
+    for (const FieldDef& def : fields) {
         auto f = std::make_unique<TFieldDesc>();
-        f->FName = f->FActualName = QString::fromLatin1(spec.name);
-        f->FDataType = spec.type;
-        f->FLength = spec.length;
-        f->FBinaryData = spec.binary;
-        f->FFixed = spec.fixed;
+        f->FName = f->FActualName = QString::fromLatin1(def.name);
+        f->FDataType = def.type;
+        f->FLength = def.length;
+        f->FBinaryData = def.binary;
+        f->FFixed = def.fixed;
         store->Fields().Add(std::move(f));
     }
     store->SetAutoInitFields(false);
@@ -98,7 +98,7 @@ void GoTo(TMemData& store, int recNo) {
 TEST(MemDataLayout, ValuesFollowEachOtherAndTheRecordSizeIsOdd) {
     struct Case {
         const char* name;
-        std::initializer_list<FieldSpec> fields;
+        std::initializer_list<FieldDef> fields;
         std::vector<uint32_t> offsets;
         uint32_t dataSize, recordSize;
     } cases[] = {
@@ -343,7 +343,7 @@ TEST(MemDataValues, EveryTypeKeepsItsValueExactly) {
     const QString nulText = QString::fromUtf16(u"x\u0000y", 3);
     struct Case {
         const char* name;
-        FieldSpec field;
+        FieldDef field;
         Variant in;
         Variant out;  // Empty: the same as in
     } cases[] = {

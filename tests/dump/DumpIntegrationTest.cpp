@@ -24,6 +24,7 @@ using namespace calvoro::dump;
 using calvoro::test::AllRows;
 using calvoro::test::Fingerprint;
 using calvoro::test::FirstValue;
+using calvoro::test::ByteConnection;
 using calvoro::test::NewConnection;
 using calvoro::test::RowsText;
 using calvoro::test::RunMariadbTool;
@@ -33,14 +34,6 @@ namespace {
 const QString Fixtures = QStringLiteral(CALVORO_FIXTURES);
 const QString Source = QStringLiteral("calvoro_dump_src");
 const QString Target = QStringLiteral("calvoro_dump_dst");
-
-// The dump connection: 8-bit, utf8mb4, bytes unchanged.
-std::unique_ptr<dac::TMyConnection> ByteConnection(const QString& database = {}) {
-    auto c = NewConnection(false, database);
-    c->MyOptions().SetCharset(QStringLiteral("utf8mb4"));
-    c->Connect();
-    return c;
-}
 
 void Recreate(dac::TCustomMyConnection& c, const QString& db) {
     c.ExecSQL(QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(db));

@@ -22,6 +22,7 @@ using namespace calvoro;
 using namespace calvoro::script;
 using calvoro::test::FirstValue;
 using calvoro::test::Fingerprint;
+using calvoro::test::ByteConnection;
 using calvoro::test::NewConnection;
 using calvoro::test::RowsText;
 using calvoro::test::RunMariadbTool;
@@ -29,14 +30,6 @@ using calvoro::test::RunMariadbTool;
 namespace {
 
 const QString Fixtures = QStringLiteral(CALVORO_FIXTURES);
-
-// An 8-bit connection speaking utf8mb4, as restores use: bytes pass through unchanged.
-std::unique_ptr<dac::TMyConnection> ByteConnection(const QString& database = {}) {
-    auto c = NewConnection(false, database);
-    c->MyOptions().SetCharset(QStringLiteral("utf8mb4"));
-    c->Connect();
-    return c;
-}
 
 // Runs a script and collects the failing statements as "line N: message".
 struct TRun {

@@ -18,6 +18,13 @@ std::unique_ptr<dac::TMyConnection> NewConnection(bool useUnicode, const QString
     return c;
 }
 
+std::unique_ptr<dac::TMyConnection> ByteConnection(const QString& database) {
+    auto c = NewConnection(false, database);
+    c->MyOptions().SetCharset(QStringLiteral("utf8mb4"));
+    c->Connect();
+    return c;
+}
+
 std::vector<std::vector<std::optional<QString>>> AllRows(dac::TCustomMyConnection& connection, const QString& sql) {
     connection.Connect();
     dac::TMySQLConnection* driver = connection.MySQLConnection();

@@ -14,6 +14,9 @@ namespace calvoro::test {
 
 // A connection to the test server with the native-password account, login prompt off.
 std::unique_ptr<dac::TMyConnection> NewConnection(bool useUnicode = true, const QString& database = {});
+// The connection scripts, backups and restores use, connected: 8-bit, speaking utf8mb4, so
+// that bytes pass through unchanged.
+std::unique_ptr<dac::TMyConnection> ByteConnection(const QString& database = {});
 
 // The first row of `sql` run on the connection's own session: each value as text decoded the
 // way the connection decodes, or nothing for NULL. Raises on errors.
