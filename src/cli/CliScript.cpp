@@ -22,6 +22,7 @@ int RunScript(const TCliOptions& o, FILE* err) {
 
     script::TMyScript script;
     script.SetConnection(connection.get());
+    script.SetReadAhead(true);
     TProgressLine progress(err);
     const qint64 total = standardInput ? -1 : file.size();
     int statements = 0, failed = 0;

@@ -44,7 +44,19 @@ QByteArray UnicodeToAnsi(QStringView text) {
     char* out = result.data();
     const QChar* p = text.data();
     const QChar* end = p + text.size();
+    constexpr qsizetype kBlock = 16;
     while (p < end) {
+        // Mostly ASCII: a block of it is narrowed in one go.
+        if (end - p >= kBlock) {
+            char16_t all = 0;
+            for (qsizetype i = 0; i < kBlock; ++i) all |= p[i].unicode();
+            if (all < 0x80) {
+                for (qsizetype i = 0; i < kBlock; ++i) out[i] = char(p[i].unicode());
+                p += kBlock;
+                out += kBlock;
+                continue;
+            }
+        }
         char16_t ch = p->unicode();
         int b = AnsiByteOf(ch);
         if (b < 0) {

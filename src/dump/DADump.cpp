@@ -162,6 +162,7 @@ void TDADump::RunRestore(script::TDAScript& script, qint64 total, const std::fun
     FFailedStatements = 0;
     script.SetConnection(Connection());
     script.SetDebug(FDebug);
+    script.SetReadAhead(true);
     script.AfterExecute = [this](script::TDAScript*, const QString&) { ++FRestoredStatements; };
     bool aborted = false;
     script.OnError = [this, &aborted](script::TDAScript* sender, const std::exception& e, const QString& sql,
@@ -185,6 +186,7 @@ void TDADump::RunRestore(script::TDAScript& script, qint64 total, const std::fun
         OnRestoreProgress(this, percent);
     };
     bool any = false;
+    // A stop between two statements ends the loop too (ExecuteNext returns false).
     while (script.ExecuteNext()) {
         any = true;
         report(position());

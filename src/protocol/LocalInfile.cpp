@@ -135,8 +135,8 @@ namespace {
 // Whether "INFILE" appears anywhere, in any letter case: most statements can skip the scan.
 bool MentionsInfile(std::string_view sql) {
     constexpr std::string_view word = "infile";
-    for (size_t i = sql.find_first_of("iI"); i != std::string_view::npos && i + word.size() <= sql.size();
-         i = sql.find_first_of("iI", i + 1)) {
+    for (size_t i = 0; i + word.size() <= sql.size(); ++i) {
+        if ((sql[i] | 0x20) != 'i') continue;
         size_t k = 1;
         while (k < word.size() && (sql[i + k] | 0x20) == word[k]) ++k;
         if (k == word.size()) return true;

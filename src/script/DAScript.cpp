@@ -149,12 +149,22 @@ bool TDAScriptProcessor::ProcessPresplit() {
 
 bool TDAScriptProcessor::ProcessNext() {
     std::lock_guard lock(FOwner.FcsBreakMultiThread);
+    if (FOwner.FStopRequested.exchange(false)) {
+        // Stopped between two statements: the run ends here, instead of reading the text
+        // again from its beginning.
+        bool stopped = false;
+        FOwner.FinishPending(stopped);
+        ResetParser();
+        FCurrentStatementIdx = -1;
+        return false;
+    }
     if (FOwner.FStatements && !FOwner.FStream && !FStatementsPopulating) return ProcessPresplit();
     if (!FParser) OpenParser();
     BeforeScan();
 
     TStatementPlace& place = FOwner.FPlace;
     QString text;       // the statement
+    text.reserve(FLastLength);  // statements of a script are often alike in size
     QString tail;       // the end of text a delimiter of several pieces may have begun in
     QString newDelimiter;
     bool started = false;
@@ -216,8 +226,11 @@ bool TDAScriptProcessor::ProcessNext() {
             try {
                 c = FParser->GetNextView(st);
             } catch (const EParserError&) {
-                // The line goes with the error to whoever reports it; the lexer goes first.
+                // The line goes with the error to whoever reports it; the lexer goes first,
+                // and so does the statement before, still running ahead.
                 FOwner.FParserErrorLine = FParser->CurrLine();
+                bool stopped = false;
+                FOwner.FinishPending(stopped);
                 throw;
             }
             at = {FParser->PrevPos(), FParser->PrevLine(), FParser->PrevCol(), FParser->CurrPos() - 1,
@@ -251,8 +264,16 @@ bool TDAScriptProcessor::ProcessNext() {
                 // Most lexemes are looked at once, in place; only a delimiter of several
                 // characters may have begun in the text before.
                 qsizetype i = -1;
-                if (tail.isEmpty()) {
-                    i = n == 1 ? st.indexOf(FCurrDelimiter.front()) : st.indexOf(FCurrDelimiter);
+                if (n == 1) {
+                    // Most lexemes are a character or a few: looked at in place, not by a search.
+                    const QChar d = FCurrDelimiter.front();
+                    for (qsizetype k = 0; k < st.size(); ++k)
+                        if (st[k] == d) {
+                            i = k;
+                            break;
+                        }
+                } else if (tail.isEmpty()) {
+                    i = st.indexOf(FCurrDelimiter);
                 } else {
                     const QString probe = tail + st.toString();
                     i = probe.indexOf(FCurrDelimiter, std::max<qsizetype>(0, tail.size() - n + 1));
@@ -349,6 +370,8 @@ bool TDAScriptProcessor::ProcessNext() {
         if (text.trimmed().isEmpty() || !content) {
             // Nothing the server would run: blanks, or only comments.
             if (c == lexEnd) {
+                bool stopped = false;
+                FOwner.FinishPending(stopped);
                 ResetParser();
                 return false;
             }
@@ -356,7 +379,15 @@ bool TDAScriptProcessor::ProcessNext() {
             MarkStart();
             continue;
         }
+        FLastLength = std::min<qsizetype>(text.size(), 16 << 20);
         bool breakExec = false;
+        // The statement before, if it runs ahead, is concluded first: its events come first,
+        // and it may stop the script.
+        FOwner.FinishPending(breakExec);
+        if (breakExec) {
+            ResetParser();
+            return false;
+        }
         if (tooLong) {
             FOwner.StatementTooLong(text, breakExec);
         } else {
@@ -403,11 +434,16 @@ TDAScript::TDAScript(dac::TMacros::TParserFactory parserClass) : FMacros(std::mo
     FSQL.OnChange = [this] {
         FMacros.Scan(FSQL.Text());
         BreakExec();
+        FStopRequested = false;  // a new text is a new run for ExecuteNext
         FStatements.reset();
     };
 }
 
-TDAScript::~TDAScript() = default;
+TDAScript::~TDAScript() {
+    // A statement still running ahead uses the command; it ends first (its outcome is no
+    // one's to hear any more).
+    if (FPending) FPending->Done.wait();
+}
 
 void TDAScript::CreateComponents() {
     FCommand = CreateCommand();
@@ -434,11 +470,19 @@ QString TDAScript::ExpandMacros(const QString& sql) const {
 
 void TDAScript::Execute() {
     FBreakExecution = false;
+    FStopRequested = false;
     TDAScriptProcessor& processor = Processor();
     dac::TCustomDAConnection* connection = nullptr;
     bool held = false;
     bool disabled = false;
     ScopeExit release([&] {
+        // On the way out of an exception a statement may still run ahead: it ends before the
+        // connection is let go; what it raises is dropped, the exception on its way out is
+        // what the caller hears.
+        if (FPending) {
+            FPending->Done.wait();
+            FPending.reset();
+        }
         FAllowOptimization = false;
         {
             std::lock_guard lock(FcsBreakMultiThread);
@@ -467,10 +511,9 @@ void TDAScript::Execute() {
     processor.ResetParser();
     while (!FBreakExecution)
         if (!ExecuteNext()) break;
-    if (!FBreakExecution) {
-        bool breakExec = false;
-        FlushBatch(breakExec);
-    }
+    bool breakExec = false;
+    FinishPending(breakExec);
+    if (!FBreakExecution && !breakExec) FlushBatch(breakExec);
 }
 
 bool TDAScript::ExecuteNext() { return Processor().ProcessNext(); }
@@ -491,6 +534,8 @@ void TDAScript::ExecuteStream(QIODevice* stream) {
 void TDAScript::SetStream(QIODevice* stream) {
     std::lock_guard lock(FcsBreakMultiThread);
     FStream = stream;
+    FBreakExecution = false;  // a new source, a new run
+    FStopRequested = false;
     if (FProcessor) FProcessor->ResetParser();
 }
 
@@ -505,6 +550,7 @@ qint64 TDAScript::StreamPosition() const {
 
 void TDAScript::BreakExec() {
     FBreakExecution = true;
+    FStopRequested = true;
     // The running statement is stopped on the server; the lock then waits for it to return.
     if (FCommand && FCommand->Executing()) FCommand->BreakExec();
     std::lock_guard lock(FcsBreakMultiThread);
@@ -537,8 +583,33 @@ void TDAScript::ExecuteText(const QString& sql) {
 }
 
 void TDAScript::RunStatement(const QString& sql, bool& breakExec) {
+    // Long enough that its run hides the reading of the next one, and the thread costs
+    // nothing beside it.
+    constexpr qsizetype kReadAheadLength = 64 * 1024;
+    if (FReadAhead && FStream && !FDataSet && sql.size() >= kReadAheadLength) {
+        Q_ASSERT(!FPending);
+        FPending.emplace(TPending{sql, FPlace, FStmtOffset, std::async(std::launch::async, [this, sql] { ExecuteText(sql); })});
+        return;
+    }
+    Conclude(sql, [&] { ExecuteText(sql); }, breakExec);
+}
+
+void TDAScript::FinishPending(bool& breakExec) {
+    if (!FPending) return;
+    TPending pending = std::move(*FPending);
+    FPending.reset();
+    // Its events see its own place, not that of the statement read meanwhile; when OnError
+    // raises, the place stays the failed statement's.
+    std::swap(FPlace, pending.Place);
+    std::swap(FStmtOffset, pending.StmtOffset);
+    Conclude(pending.Sql, [&] { pending.Done.get(); }, breakExec);
+    std::swap(FPlace, pending.Place);
+    std::swap(FStmtOffset, pending.StmtOffset);
+}
+
+void TDAScript::Conclude(const QString& sql, const std::function<void()>& run, bool& breakExec) {
     try {
-        ExecuteText(sql);
+        run();
     } catch (const EAbort&) {
         // The statement was stopped by this script's BreakExec: the script ends here, as asked.
         // Any other abort passes on.

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -140,6 +141,7 @@ protected:
     QString FCurrDelimiter;
     TDelimiterState FDelimiterState = dsNone;
     int FCurrentStatementIdx = -1;
+    qsizetype FLastLength = 0;  // of the last statement run, to size the next one's text
     // Codes of the last two lexemes of the statement that were neither blanks nor comments.
     int FPrevCode = 0;
     int FCurrCode = 0;
@@ -196,6 +198,11 @@ public:
     void SetMaxStatementLength(qint64 value) { FMaxStatementLengthSetting = value; }
     // Bytes read from a stream per block (0: the lexer's default).
     void SetStreamBlockSize(qsizetype bytes) { FStreamBlockSize = bytes; }
+    // Reading ahead: a long statement of a stream runs on a worker thread while the next one
+    // is read. The events keep their order and each sees its own statement's place; only the
+    // lexer runs one statement ahead (ParserLine, StreamPosition).
+    bool ReadAhead() const { return FReadAhead; }
+    void SetReadAhead(bool value) { FReadAhead = value; }
 
     // Runs the whole script ("Connection is not defined" without a connection).
     virtual void Execute();
@@ -256,6 +263,10 @@ protected:
     virtual qint64 ServerMaxStatementLength() { return 0; }
     // Runs one statement (or a batch); the error handling of OnError.
     void RunStatement(const QString& sql, bool& breakExec);
+    // Runs run, which executes sql, then the events for its outcome.
+    void Conclude(const QString& sql, const std::function<void()>& run, bool& breakExec);
+    // Waits for the statement running ahead, if any, and concludes it.
+    void FinishPending(bool& breakExec);
     // A statement longer than the server takes: an error for OnError, nothing sent.
     void StatementTooLong(const QString& beginning, bool& breakExec);
     // OnError's decision about e, raised while sql ran; must be called inside e's handler.
@@ -285,6 +296,8 @@ protected:
     qint64 FStmtOffset = 0;
     TStatementPlace FPlace;
     std::atomic<bool> FBreakExecution = false;
+    // BreakExec was called: the next ExecuteNext ends the run instead of going on.
+    std::atomic<bool> FStopRequested = false;
     std::recursive_mutex FcsBreakMultiThread;
     QString FBuffer;  // the batch being collected
     bool FAllowOptimization = false;
@@ -292,6 +305,15 @@ protected:
     qint64 FMaxStatementLengthSetting = 0;
     qsizetype FStreamBlockSize = 0;
     qint64 FParserErrorLine = -1;
+    bool FReadAhead = false;
+    // The statement running on the worker thread, with where it stood in the script.
+    struct TPending {
+        QString Sql;
+        TStatementPlace Place;
+        qint64 StmtOffset = 0;
+        std::future<void> Done;
+    };
+    std::optional<TPending> FPending;
 };
 
 }  // namespace calvoro::script

@@ -43,6 +43,11 @@ TEST(CodePage, UnmappableBecomeQuestionMarks) {
         {QString::fromUtf8("a\xF0\x9F\x98\x80z"), QByteArray("a?z")},  // one emoji, one '?'
         {QString(QChar(0xD800)) + u'x', QByteArray("?x")},           // lone surrogate
         {QString(), QByteArray()},
+        // Long ASCII runs go in blocks: a character to map or a pair across a block's edge.
+        {QString(15, u'a') + QString::fromUtf8("\xF0\x9F\x98\x80") + QString(20, u'b'),
+         QByteArray(15, 'a') + '?' + QByteArray(20, 'b')},
+        {QString(16, u'a') + QChar(0x20AC) + QString(31, u'b') + QChar(0x0416),
+         QByteArray(16, 'a') + '\x80' + QByteArray(31, 'b') + '?'},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text.toStdString());

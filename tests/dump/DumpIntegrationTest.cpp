@@ -440,6 +440,38 @@ TEST_F(DumpTest, RestoreCountsFailuresAndReportsProgressByBytes) {
     }
 }
 
+TEST_F(DumpTest, AStopBetweenStatementsEndsTheRestore) {
+    QByteArray bytes = "CREATE TABLE s (id INT);\n";
+    for (int i = 1; i <= 5; ++i) bytes += "INSERT INTO s VALUES (" + QByteArray::number(i) + ");\n";
+    for (const bool stream : {true, false}) {
+        SCOPED_TRACE(stream ? "from a stream" : "from the script text");
+        Recreate(*c, Target);
+        auto to = ByteConnection(Target);
+        TMyDump dump;
+        dump.SetConnection(to.get());
+        int reports = 0;
+        // Stopped from the progress report after the first statement: nothing runs after it,
+        // and the text is not read again from its beginning.
+        dump.OnRestoreProgress = [&](TDADump*, int) {
+            if (++reports == 1) dump.BreakExec();
+        };
+        dump.OnError = [](script::TDAScript*, const std::exception&, const QString&, script::TErrorAction& a) {
+            a = script::eaContinue;
+        };
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        if (stream) {
+            dump.RestoreFromStream(&buffer);
+        } else {
+            dump.SQL().SetText(QString::fromLatin1(bytes));
+            dump.Restore();
+        }
+        EXPECT_EQ(dump.RestoredStatements(), 1);
+        EXPECT_EQ(dump.FailedStatements(), 0);
+        EXPECT_EQ(RowsText(*c, QStringLiteral("SELECT COUNT(*) FROM `%1`.s").arg(Target)), QStringLiteral("0"));
+    }
+}
+
 TEST_F(DumpTest, AQueryBackupWritesThatQuerysRows) {
     Recreate(*c, Source);
     c->SetDatabase(Source);

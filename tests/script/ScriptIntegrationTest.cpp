@@ -228,22 +228,99 @@ TEST_F(ScriptTest, BatchesDataSetsAndSingleStatements) {
 }
 
 TEST_F(ScriptTest, BreakExecStopsARunningScript) {
-    script.SQL().SetText(QStringLiteral("SELECT SLEEP(5);\nCREATE OR REPLACE TABLE never_made (n INT);"));
-    QElapsedTimer clock;
-    clock.start();
-    std::unique_ptr<QThread> breaker(QThread::create([&] {
-        QThread::msleep(300);
-        script.BreakExec();
-    }));
-    breaker->start();
-    script.OnError = [](TDAScript*, const std::exception&, const QString&, TErrorAction& action) {
-        action = eaContinue;  // the interrupted SLEEP may end in an error
+    // A statement long enough to run ahead on a worker thread while the next one is read.
+    const QByteArray sleep = "SELECT SLEEP(5), '" + QByteArray(100000, 'x') + "';\n";
+    const QByteArray text = sleep + "CREATE OR REPLACE TABLE never_made (n INT);";
+    struct Case {
+        const char* source;
+        bool stream, readAhead;
+    } cases[] = {{"text", false, false}, {"stream", true, false}, {"stream read ahead", true, true}};
+    for (const Case& tc : cases) {
+        SCOPED_TRACE(tc.source);
+        script.SetReadAhead(tc.readAhead);
+        QByteArray bytes = text;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        if (!tc.stream) script.SQL().SetText(QString::fromLatin1(text));
+        QElapsedTimer clock;
+        clock.start();
+        std::unique_ptr<QThread> breaker(QThread::create([&] {
+            QThread::msleep(300);
+            script.BreakExec();
+        }));
+        breaker->start();
+        script.OnError = [](TDAScript*, const std::exception&, const QString&, TErrorAction& action) {
+            action = eaContinue;  // the interrupted SLEEP may end in an error
+        };
+        if (tc.stream) script.ExecuteStream(&buffer);
+        else script.Execute();
+        breaker->wait();
+        EXPECT_LT(clock.elapsed(), 4000);
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_NAME = 'never_made'")),
+                  QStringLiteral("0"));
+    }
+    script.SetReadAhead(false);
+}
+
+TEST_F(ScriptTest, ReadingAheadKeepsTheEventsTheirOrderAndTheirPlaces) {
+    // Long statements run on a worker thread while the next is read; what the events see and
+    // what reaches the server must be what it is without reading ahead.
+    const QByteArray pad = QByteArray(70000, 'p');
+    QByteArray garbage;
+    for (int i = 0; i < 5000; ++i) garbage += char((i * 37 + 11) % 256);
+    const QByteArray statements = "CREATE OR REPLACE TABLE ahead (n INT PRIMARY KEY, pad LONGTEXT);\n"
+                                  "INSERT INTO ahead VALUES (1, '" + pad + "');\n"
+                                  "INSERT INTO ahead VALUES (1, '" + pad + "');\n"
+                                  "DELIMITER //\n"
+                                  "INSERT INTO ahead VALUES (2, 'short')//\n"
+                                  "DELIMITER ;\n"
+                                  "INSERT INTO ahead VALUES (3, '" + pad + "');\n";
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        TErrorAction action;
+        QString rows;
+    } cases[] = {
+        {"continue", statements, eaContinue, QStringLiteral("1|2|3")},
+        {"abort", statements, eaAbort, QStringLiteral("1")},
+        {"the lexer fails after a failing long statement", statements.left(statements.indexOf("DELIMITER")) + garbage,
+         eaContinue, QStringLiteral("1")},
     };
-    script.Execute();
-    breaker->wait();
-    EXPECT_LT(clock.elapsed(), 4000);
-    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_NAME = 'never_made'")),
-              QStringLiteral("0"));
+    for (const Case& tc : cases) {
+        SCOPED_TRACE(tc.what);
+        QStringList logs[2];
+        for (const bool readAhead : {false, true}) {
+            QStringList& log = logs[readAhead];
+            c->ExecSQL(QStringLiteral("DROP TABLE IF EXISTS ahead"));
+            script.SetReadAhead(readAhead);
+            script.BeforeExecute = [&](TDAScript* s, QString& sql, bool&) {
+                log << QStringLiteral("before %1 %2").arg(s->StartLine()).arg(sql.size());
+            };
+            script.AfterExecute = [&](TDAScript* s, const QString& sql) {
+                log << QStringLiteral("after %1-%2 %3").arg(s->StartLine()).arg(s->EndLine()).arg(sql.size());
+            };
+            script.OnError = [&](TDAScript* s, const std::exception&, const QString& sql, TErrorAction& action) {
+                log << QStringLiteral("error %1 at %2, %3").arg(s->StartLine()).arg(s->ErrorOffset()).arg(sql.size());
+                action = tc.action;
+            };
+            QByteArray bytes = tc.bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::ReadOnly);
+            try {
+                script.ExecuteStream(&buffer);
+            } catch (const sqltext::EParserError&) {
+                log << QStringLiteral("lexer fails at line %1").arg(script.ParserLine());
+            }
+            EXPECT_EQ(RowsText(*c, QStringLiteral("SELECT n FROM ahead ORDER BY n")), tc.rows) << "read ahead " << readAhead;
+        }
+        EXPECT_EQ(logs[1], logs[0]);
+        // The failing long statement is the third, on line 2 (0-based), reported in place.
+        const qsizetype third = statements.indexOf("INSERT", statements.indexOf("INSERT") + 1);
+        EXPECT_TRUE(logs[0].contains(QStringLiteral("error 2 at %1, %2").arg(third).arg(30 + pad.size() + 2)))
+            << logs[0].join(u'\n').toStdString();
+    }
+    script.BeforeExecute = nullptr;
+    script.SetReadAhead(false);
 }
 
 TEST_F(ScriptTest, AStatementLongerThanTheServerTakesFailsAndTheScriptGoesOn) {
