@@ -11,7 +11,7 @@ packages=(
   # tests, benchmarks, fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # the test server, and the peers the benchmarks compare against
-  mariadb-server mariadb-client libmariadb-dev
+  mariadb-server mariadb-client libmariadb-dev tzdata
   # GUI tests and running without a desktop
   xvfb xauth fonts-dejavu-core
 )

@@ -122,6 +122,9 @@ GRANT ALL PRIVILEGES ON *.* TO '$old_user'@'%';
 GRANT ALL PRIVILEGES ON *.* TO '$empty_user'@'%';
 SET GLOBAL max_allowed_packet = 1073741824;
 SQL
+  # One named zone with daylight saving time, for the tests of TIMESTAMPs in a change-back hour.
+  mariadb-tzinfo-to-sql /usr/share/zoneinfo/Europe/Berlin Europe/Berlin 2>/dev/null | client mysql \
+    || die "loading the time zone Europe/Berlin failed"
   write_env "$port"
 }
 

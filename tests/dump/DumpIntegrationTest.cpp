@@ -49,7 +49,8 @@ void RunAll(dac::TCustomMyConnection& c, const QStringList& statements) {
 // quotes and reserved words, generated and invisible columns, a MyISAM table, views over views
 // listed before what they read, routines (one ending in a comment, one written under
 // NO_BACKSLASH_ESCAPES, a procedure and a function of one name), triggers with odd names, a
-// 20 MB BLOB, an empty table and an AUTO_INCREMENT id 0.
+// 20 MB BLOB, an empty table, an AUTO_INCREMENT id 0 and two TIMESTAMPs of a daylight-saving
+// change-back hour.
 void BuildEdgeDatabase(dac::TCustomMyConnection& c) {
     Recreate(c, Source);
     c.SetDatabase(Source);
@@ -85,6 +86,10 @@ void BuildEdgeDatabase(dac::TCustomMyConnection& c) {
         QStringLiteral("CREATE TABLE legacy (id INT PRIMARY KEY, note VARCHAR(20)) ENGINE=MyISAM"),
         QStringLiteral("INSERT INTO legacy VALUES (1, 'old'), (2, 'older')"),
         QStringLiteral("CREATE TABLE empty_one (id INT)"),
+        // Two moments that read alike in Berlin: 02:30 summer time and, an hour later, 02:30
+        // winter time.
+        QStringLiteral("CREATE TABLE dst (id INT PRIMARY KEY, ts TIMESTAMP NULL)"),
+        QStringLiteral("INSERT INTO dst VALUES (1, FROM_UNIXTIME(1729989000)), (2, FROM_UNIXTIME(1729992600))"),
         QStringLiteral("CREATE TABLE big (id INT PRIMARY KEY, data LONGBLOB)"),
         // Views listed before the views they read (names in alphabetical order).
         QStringLiteral("CREATE VIEW c_base AS SELECT id, `select` FROM `order`"),
@@ -136,11 +141,14 @@ protected:
         return file;
     }
 
-    // Our restore of a file into the target database; the failed statements.
+    // Our restore of a file into the target database, by a session whose sql_mode and time
+    // zone would change what the script means (the script must set its own); the failed
+    // statements.
     QStringList RestoreTarget(const QString& file) {
         Recreate(*c, Target);
         auto to = ByteConnection(Target);
-        to->ExecSQL(QStringLiteral("SET SESSION sql_mode = 'STRICT_ALL_TABLES,NO_BACKSLASH_ESCAPES'"));
+        to->ExecSQL(QStringLiteral(
+            "SET SESSION sql_mode = 'STRICT_ALL_TABLES,NO_BACKSLASH_ESCAPES', time_zone = 'Europe/Berlin'"));
         TMyDump dump;
         dump.SetConnection(to.get());
         QStringList failures;
@@ -264,6 +272,8 @@ TEST_F(DumpTest, TheScriptTakesTheShapeTheOptionsGive) {
         QStringLiteral("CREATE TABLE `order` (id INT)"),
         QStringLiteral("CREATE VIEW v AS SELECT id FROM t"),
     });
+    Recreate(*c, Target);
+    c->ExecSQL(QStringLiteral("CREATE TABLE `%1`.o (id INT)").arg(Target));
     struct {
         const char* what;
         std::function<void(TMyDump&)> configure;
@@ -324,6 +334,14 @@ TEST_F(DumpTest, TheScriptTakesTheShapeTheOptionsGive) {
             "USE mysql;", "DROP DATABASE IF EXISTS calvoro_dump_src;",
             "CREATE DATABASE `calvoro_dump_src` /*!40100 DEFAULT CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci */;",
             "USE calvoro_dump_src;"}},
+        {"a table of another database carries its database in its section",
+         [](TMyDump& d) {
+             d.SetObjects({doTables});
+             d.SetTableNames(QStringLiteral("calvoro_dump_dst.o"));
+         },
+         "-- Table structure", "CREATE", {
+            "-- Table structure for table  `calvoro_dump_dst`.`o`", "-- ", "",
+            "DROP TABLE IF EXISTS `calvoro_dump_dst`.`o`;", "CREATE TABLE `calvoro_dump_dst`.`o` ("}},
         {"data only: TRUNCATE before the rows",
          [](TMyDump& d) {
              d.SetObjects({doData});
