@@ -1,5 +1,6 @@
 #include "CRAccess.h"
 
+#include "common/AppTitle.h"
 #include "common/ScopeGuard.h"
 
 #include <algorithm>
@@ -8,6 +9,34 @@ namespace calvoro::dac {
 
 void InternalError(const char* unit, const QString& what) {
     throw EAssertionFailed(QStringLiteral("Assertion failure (%1): %2").arg(QLatin1String(unit), what));
+}
+
+std::function<void()>& StartWaitProc() {
+    static std::function<void()> proc;
+    return proc;
+}
+
+std::function<void()>& StopWaitProc() {
+    static std::function<void()> proc;
+    return proc;
+}
+
+std::function<QString()>& ApplicationTitleProc() {
+    static std::function<QString()> proc;
+    return proc;
+}
+
+void StartWait() {
+    if (const auto& proc = StartWaitProc()) proc();
+}
+
+void StopWait() {
+    if (const auto& proc = StopWaitProc()) proc();
+}
+
+QString DAApplicationTitle() {
+    const auto& proc = ApplicationTitleProc();
+    return proc ? proc() : ApplicationTitle();
 }
 
 void TCRConnection::SetProp(int prop, const Variant& value) {

@@ -104,6 +104,18 @@ enum TCursorState {
 // Raises EAssertionFailed naming the unit: a broken internal invariant.
 [[noreturn]] void InternalError(const char* unit, const QString& what);
 
+// Hooks the GUI layer installs at start-up, so that this layer needs no widgets: a wait
+// indication around every statement and connect (StartWait before, StopWait after, also when
+// the work fails; any thread may call them), and the application title that per-application
+// settings are named after. Empty until set.
+std::function<void()>& StartWaitProc();
+std::function<void()>& StopWaitProc();
+std::function<QString()>& ApplicationTitleProc();
+void StartWait();
+void StopWait();
+// The title ApplicationTitleProc gives, or the program's own without one.
+QString DAApplicationTitle();
+
 class TCRConnection {
 public:
     // The component's error hook: may silence the error (fail := false), ask for a reconnect

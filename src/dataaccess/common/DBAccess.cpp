@@ -273,6 +273,8 @@ void TCustomDAConnection::PerformConnect(bool retry) {
     {
         PushOperation(clConnect);
         ScopeExit pop([&] { PopOperation(); });
+        StartWait();
+        ScopeExit stopWait([] { StopWait(); });
         DoConnect();
     }
     ++FConnectCount;

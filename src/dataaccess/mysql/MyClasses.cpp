@@ -478,6 +478,9 @@ void TMySQLCommand::Execute(int) {
     const TCursorState oldState = FCursorState;
     TMySQLAPI& api = FConnection->API();
     PMYSQL_CON handle = FConnection->Handle();
+    // Every statement of every component passes here: the wait indication goes on for it.
+    StartWait();
+    ScopeExit stopWait([] { StopWait(); });
     try {
         api.SetTimeout(handle, FCommandTimeout);
         {

@@ -1,0 +1,28 @@
+#pragma once
+// The GUI side of the data-access layer's hooks: the SQL-wait cursor shown while a statement
+// or a connect runs on the GUI thread, and the application title that names the login
+// dialog's per-application settings.
+//
+// The cursor is the application's override cursor (Qt::WaitCursor). Start pushes it once,
+// only when the override cursor is not the wait cursor already, and End pops exactly what
+// Start pushed, so that the override stack stays balanced. Starts nest (a connect runs
+// statements of its own); the outermost End brings the default cursor back. A timer checks
+// every 30 ms and restores the cursor once more than 30 ms passed since the last Start
+// without an End: the event loop runs again, so nothing is executing any more.
+
+namespace calvoro::dac {
+
+// Sets StartWaitProc, StopWaitProc and ApplicationTitleProc (calvoro::ApplicationTitle). The
+// application calls it once its QApplication exists.
+void InstallSQLWaitCursor();
+// Clears the hooks and restores a cursor still shown.
+void RemoveSQLWaitCursor();
+
+// The hooks themselves; calls from threads other than the GUI thread do nothing.
+void SQLWaitStart();
+void SQLWaitEnd();
+
+// The timer's interval and the time after the last Start that ends the wait, in ms.
+inline constexpr int SQLWaitInterval = 30;
+
+}  // namespace calvoro::dac
