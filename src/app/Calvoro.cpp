@@ -5,6 +5,7 @@
 #include "toolkit.h"
 #include "common/AppTitle.h"
 #include "common/Exceptions.h"
+#include "dataaccess/gui/SqlWaitCursor.h"
 
 namespace calvoro::app {
 
@@ -13,9 +14,14 @@ CalvoroApplication::CalvoroApplication(int& argc, char** argv) : QApplication(ar
     // Errors without a caller (timer handlers, script statements) reach the user like those of
     // any other event.
     ApplicationExceptionDisplay() = [](const std::exception& e) { HandleException(e); };
+    // The wait cursor while statements run, and the title the login settings are named after.
+    dac::InstallSQLWaitCursor();
 }
 
-CalvoroApplication::~CalvoroApplication() { ApplicationExceptionDisplay() = nullptr; }
+CalvoroApplication::~CalvoroApplication() {
+    dac::RemoveSQLWaitCursor();
+    ApplicationExceptionDisplay() = nullptr;
+}
 
 bool CalvoroApplication::notify(QObject* receiver, QEvent* event) {
     try {

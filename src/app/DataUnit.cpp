@@ -1,25 +1,121 @@
 #include "DataUnit.h"
 
+#include "SynHighlighterMySQL.h"
 #include "TessrinUnit.h"
+#include "dataaccess/gui/MyConnectDialog.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "dump/MyDump.h"
+#include "script/MyScript.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QThread>
+
+#include <cmath>
 
 namespace calvoro::app {
 
+namespace {
+TData* Current = nullptr;
+}
+
 TData::TData(TTessrinForm* mainForm, QObject* parent)
-    : QObject(parent), ToolsConnection(std::make_unique<dac::TMyConnection>()), FMainForm(mainForm) {
+    : QObject(parent),
+      MyConnectDialog1(std::make_unique<dac::TMyConnectDialog>()),
+      ToolsConnection(std::make_unique<dac::TMyConnection>()),
+      ToolsCommand(std::make_unique<dac::TMyCommand>()),
+      ToolsScript(std::make_unique<script::TMyScript>()),
+      ToolsQuery(std::make_unique<dac::TMyQuery>()),
+      ToolsCustomQuery(std::make_unique<dac::TMyQuery>()),
+      CustomQuery(std::make_unique<dac::TMyQuery>()),
+      ToolsDump(std::make_unique<dump::TMyDump>()),
+      SynMySQL(std::make_unique<TSynMySQL>()),
+      FMainForm(mainForm) {
     setObjectName(QStringLiteral("Data"));
+    Current = this;
+
+    MyConnectDialog1->SetCaption(QStringLiteral("Connect"));
+    MyConnectDialog1->SetUsernameLabel(QStringLiteral("User Name"));
+    MyConnectDialog1->SetPasswordLabel(QStringLiteral("Password"));
+    MyConnectDialog1->SetServerLabel(QStringLiteral("Server"));
+    MyConnectDialog1->SetPortLabel(QStringLiteral("Port"));
+    MyConnectDialog1->SetDatabaseLabel(QStringLiteral("Database"));
+    MyConnectDialog1->SetConnectButton(QStringLiteral("Connect"));
+    MyConnectDialog1->SetCancelButton(QStringLiteral("Cancel"));
+
     ToolsConnection->Name = QStringLiteral("ToolsConnection");
     ToolsConnection->MyOptions().SetUseUnicode(true);
+    ToolsConnection->SetConnectDialog(MyConnectDialog1.get());
+
+    ToolsCommand->Name = QStringLiteral("ToolsCommand");
+    ToolsCommand->SetConnection(ToolsConnection.get());
+
+    ToolsScript->Name = QStringLiteral("ToolsScript");
+    ToolsScript->SetConnection(ToolsConnection.get());
+    ToolsScript->OnError = [this](script::TDAScript* sender, const std::exception& e, const QString& sql,
+                                  script::TErrorAction& action) { ToolsScriptError(sender, e, sql, action); };
+
+    ToolsQuery->Name = QStringLiteral("ToolsQuery");
+    ToolsQuery->SetConnection(ToolsConnection.get());
+    ToolsQuery->Options().SetAutoPrepare(true);
+
+    ToolsCustomQuery->Name = QStringLiteral("ToolsCustomQuery");
+    ToolsCustomQuery->SetConnection(ToolsConnection.get());
+    ToolsCustomQuery->Options().SetQuoteNames(true);
+
+    CustomQuery->Name = QStringLiteral("CustomQuery");
+    CustomQuery->SetConnection(ToolsConnection.get());
+    CustomQuery->Options().SetQuoteNames(true);
+    CustomQuery->SQL().SetText(QStringLiteral("DESCRIBE :table_name;"));
+
+    ToolsDump->Name = QStringLiteral("ToolsDump");
+    ToolsDump->SetConnection(ToolsConnection.get());
+    ToolsDump->Options().QuoteNames = true;
+    ToolsDump->Options().DisableKeys = true;
+    ToolsDump->OnRestoreProgress = [this](dump::TDADump* sender, int percent) {
+        ToolsDumpRestoreProgress(sender, percent);
+    };
+
+    ToolsOpenDialog = {QStringLiteral("sql"), QStringLiteral("sql files (*.sql);;All files (*)")};
+    SaveDialog = {QStringLiteral("sql"), QStringLiteral("SQL Files (*.sql);; All Files (*)")};
+
     InstallIdleHook();
 }
 
-TData::~TData() { RemoveIdleHook(); }
+TData::~TData() {
+    RemoveIdleHook();
+    // The components go before the connection they use.
+    ToolsDump.reset();
+    CustomQuery.reset();
+    ToolsCustomQuery.reset();
+    ToolsQuery.reset();
+    ToolsScript.reset();
+    ToolsCommand.reset();
+    ToolsConnection.reset();
+    if (Current == this) Current = nullptr;
+}
+
+TData* TData::Instance() { return Current; }
 
 bool TData::ToolsConnected() const { return ToolsConnection->GetConnected(); }
+
+void TData::ListTableStatus(QStringList& list, bool views) {
+    list.clear();
+    CustomQuery->Close();
+    CustomQuery->SQL().SetText(QStringLiteral("SHOW TABLE STATUS"));
+    CustomQuery->Open();
+    for (CustomQuery->First(); !CustomQuery->Eof(); CustomQuery->Next()) {
+        // A view is a row without a storage engine.
+        if (CustomQuery->FieldByName(QStringLiteral("Engine")).IsNull() == views)
+            list << CustomQuery->FieldByName(QStringLiteral("Name")).AsString();
+    }
+}
+
+void TData::GetTables(QStringList& list) { ListTableStatus(list, false); }
+
+void TData::GetViews(QStringList& list) { ListTableStatus(list, true); }
 
 void TData::InstallIdleHook() {
     if (FIdleHook) return;
@@ -36,7 +132,46 @@ void TData::RemoveIdleHook() {
 
 void TData::ApplicationEventsIdle() {
     if (!FMainForm) return;
+    // A session the server ended (a KILL, a restart) is closed here, so that the window shows
+    // it now rather than at the next statement.
+    if (!Busy() && ToolsConnection->PeerClosed()) ToolsConnection->Disconnect();
     if (!ToolsConnected()) FMainForm->ShowDisconnectedState();
+    FMainForm->UpdateIdleStates();
+}
+
+void TData::ToolsScriptError(script::TDAScript* sender, const std::exception& e, const QString& sql,
+                             script::TErrorAction& action) {
+    (void)sender;
+    (void)sql;
+    if (FMainForm) {
+        auto* ours = dynamic_cast<const Exception*>(&e);
+        FMainForm->TntMemo2->appendPlainText(ours ? ours->Message() : QString::fromUtf8(e.what()));
+    }
+    action = script::eaContinue;
+}
+
+void TData::ToolsDumpRestoreProgress(dump::TDADump* sender, int percent) {
+    (void)sender;
+    if (!FMainForm) return;
+    FMainForm->ProgressBar1->setValue(std::clamp(percent, 0, 100));
+    QCoreApplication::processEvents();
+}
+
+void TData::ToolsDumpBackupProgress(dump::TDADump* sender, const QString& objectName, int objectNum, int objectCount,
+                                    int percent) {
+    (void)sender;
+    (void)objectName;
+    if (!FMainForm) return;
+    FMainForm->ProgressBar1->setValue(BackupProgressPosition(objectNum, objectCount, percent));
+    QCoreApplication::processEvents();
+}
+
+int BackupProgressPosition(int objectNum, int objectCount, int percent) {
+    if (objectCount <= 0) return 0;
+    // nearbyint rounds halves to even in the default rounding mode.
+    const double whole = std::nearbyint((objectNum + 1) * 100.0 / objectCount);
+    const double part = std::nearbyint(double(percent) / objectCount);
+    return std::clamp(int(whole + part), 0, 100);
 }
 
 }  // namespace calvoro::app

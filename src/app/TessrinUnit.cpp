@@ -1,7 +1,14 @@
 #include "TessrinUnit.h"
 
 #include "DataUnit.h"
+#include "SynEdit.h"
+#include "SynHighlighterMySQL.h"
 #include "VorneskUtils.h"
+#include "toolkit.h"
+#include "common/AppTitle.h"
+#include "common/Exceptions.h"
+#include "common/ScopeGuard.h"
+#include "dataaccess/mysql/MyAccess.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -11,9 +18,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QSplitter>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
@@ -83,6 +96,10 @@ TTessrinForm::TTessrinForm(QWidget* parent) : QMainWindow(parent) {
     TntPageControl1->addTab(TntTabSheet4, QStringLiteral("  View Data  "));
     TntPageControl1->addTab(TntTabSheet5, QStringLiteral("  Custom query  "));
     CreateDatabaseTab();
+    CreateBackupTab();
+    CreateScriptTab();
+    CreateViewDataTab();
+    CreateCustomQueryTab();
     layout->addWidget(TntPageControl1, 1);
     setCentralWidget(central);
 
@@ -90,6 +107,11 @@ TTessrinForm::TTessrinForm(QWidget* parent) : QMainWindow(parent) {
 }
 
 TTessrinForm::~TTessrinForm() = default;
+
+void TTessrinForm::SetData(TData* data) {
+    FData = data;
+    for (TSynEdit* editor : {mmoExecScript, mmoCustomQuery}) editor->SetHighlighter(data ? data->SynMySQL.get() : nullptr);
+}
 
 void TTessrinForm::CreateTopBar(QWidget* bar) {
     auto* row = new QHBoxLayout(bar);
@@ -126,6 +148,11 @@ void TTessrinForm::CreateTopBar(QWidget* bar) {
     row->addWidget(spbtnContactUs);
     row->addWidget(Image1);
     row->addWidget(spbtnExit);
+    TntLabel2->setBuddy(cbxDataBases);
+
+    connect(cbxDataBases, &QComboBox::currentIndexChanged, this, Guarded([this] { cbxDataBasesChange(); }));
+    connect(spbtnConnect, &QToolButton::clicked, this, Guarded([this] { spbtnConnectClick(); }));
+    connect(spbtnReloadDBobjects, &QToolButton::clicked, this, Guarded([this] { spbtnReloadDBobjectsClick(); }));
 }
 
 void TTessrinForm::CreateDatabaseTab() {
@@ -145,6 +172,9 @@ void TTessrinForm::CreateDatabaseTab() {
     nameRow->addWidget(TntLabel5);
     nameRow->addWidget(TntEdit1, 1);
     nameRow->addWidget(TntBitBtn2);
+    TntLabel5->setBuddy(TntEdit1);
+    connect(btnConnectToServer, &QPushButton::clicked, this, Guarded([this] { btnConnectToServerClick(); }));
+    connect(TntBitBtn2, &QPushButton::clicked, this, Guarded([this] { TntBitBtn2Click(); }));
     group->addLayout(nameRow);
     TntLabel6 = Make<QLabel>("TntLabel6", QStringLiteral("NOTE: You have to be connected to a server first"),
                              TntGroupBox1);
@@ -161,6 +191,139 @@ void TTessrinForm::CreateDatabaseTab() {
     group->addWidget(TntLabel19);
     page->addWidget(TntGroupBox1);
     page->addStretch(1);
+}
+
+void TTessrinForm::CreateBackupTab() {
+    // The rest of this tab (options, Backup and Restore) builds on these.
+    auto* page = new QVBoxLayout(TntTabSheet2);
+    auto* group = Make<QGroupBox>("TntGroupBox2", QStringLiteral("Select tables to backup"), TntTabSheet2);
+    auto* inGroup = new QVBoxLayout(group);
+    lbxObjectsToBackup = Make<QListWidget>("lbxObjectsToBackup", group);
+    lbxObjectsToBackup->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lbxObjectsToBackup->setAccessibleName(group->title());
+    inGroup->addWidget(lbxObjectsToBackup);
+    page->addWidget(group, 1);
+    ProgressBar1 = Make<QProgressBar>("ProgressBar1", TntTabSheet2);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setVisible(false);
+    page->addWidget(ProgressBar1);
+}
+
+void TTessrinForm::CreateScriptTab() {
+    auto* page = new QVBoxLayout(TntTabSheet3);
+    auto* split = new QSplitter(Qt::Horizontal, TntTabSheet3);
+    mmoExecScript = Make<TSynEdit>("mmoExecScript", split);
+    mmoExecScript->setAccessibleName(QStringLiteral("Script"));
+    auto* result = Make<QGroupBox>("TntGroupBox5", QStringLiteral("Result"), split);
+    auto* inResult = new QVBoxLayout(result);
+    TntMemo2 = Make<QPlainTextEdit>("TntMemo2", result);
+    TntMemo2->setAccessibleName(result->title());
+    TntMemo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    inResult->addWidget(TntMemo2);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+    page->addWidget(split, 1);
+    auto* buttons = new QHBoxLayout;
+    btnExecuteScript = Make<QPushButton>("btnExecuteScript", QStringLiteral("Execute"), TntTabSheet3);
+    btnExecuteScript->setToolTip(QStringLiteral("Executes the script in the left memo"));
+    btnExecuteScript->setEnabled(false);
+    buttons->addStretch(1);
+    buttons->addWidget(btnExecuteScript);
+    page->addLayout(buttons);
+}
+
+void TTessrinForm::CreateViewDataTab() {
+    auto* page = new QVBoxLayout(TntTabSheet4);
+    auto* row = new QHBoxLayout;
+    auto* label = Make<QLabel>("TntLabel16", QStringLiteral("Select table:"), TntTabSheet4);
+    cbxTablesViews = Make<QComboBox>("cbxTablesViews", TntTabSheet4);
+    cbxTablesViews->setMaxVisibleItems(20);
+    cbxTablesViews->setMinimumWidth(260);
+    label->setBuddy(cbxTablesViews);
+    row->addWidget(label);
+    row->addWidget(cbxTablesViews);
+    row->addStretch(1);
+    page->addLayout(row);
+    page->addStretch(1);
+}
+
+void TTessrinForm::CreateCustomQueryTab() {
+    auto* page = new QHBoxLayout(TntTabSheet5);
+    // Left: the object lists.
+    auto* lists = new QVBoxLayout;
+    auto addList = [&](QListWidget*& list, const char* name, const char* groupName, const char* title) {
+        auto* group = Make<QGroupBox>(groupName, QString::fromLatin1(title), TntTabSheet5);
+        auto* inGroup = new QVBoxLayout(group);
+        list = Make<QListWidget>(name, group);
+        list->setAccessibleName(group->title());
+        list->setDragEnabled(true);
+        inGroup->addWidget(list);
+        lists->addWidget(group, 1);
+    };
+    addList(lbxTables, "lbxTables", "TntGroupBox6", "Tables");
+    addList(lbxViews, "lbxViews", "TntGroupBox7", "Views");
+    addList(lbxFields, "lbxFields", "TntGroupBox8", "Fields");
+    auto* left = new QWidget(TntTabSheet5);
+    left->setLayout(lists);
+    left->setMaximumWidth(240);
+
+    // Right: the toolbar, the Query and Result tabs and the message memo.
+    auto* right = new QWidget(TntTabSheet5);
+    auto* column = new QVBoxLayout(right);
+    column->setContentsMargins(0, 0, 0, 0);
+    auto* toolbar = new QHBoxLayout;
+    auto addButton = [&](QPushButton*& button, const char* name, const char* caption, const char* hint) {
+        button = Make<QPushButton>(name, QString::fromLatin1(caption), right);
+        if (hint) button->setToolTip(QString::fromLatin1(hint));
+        button->setEnabled(false);
+        toolbar->addWidget(button);
+    };
+    addButton(btnExecute, "btnExecute", "Execute", "CTRL+ENTER or F9 for execute query");
+    addButton(btnUndo, "btnUndo", "Undo", "Undo (CTRL+Z)");
+    addButton(btnRedo, "btnRedo", "Redo", "Redo (CTRL+Y)");
+    addButton(btnClear, "btnClear", "Clear", "Clear editor");
+    addButton(btnViewAllQueries, "btnViewAllQueries", "View all queries", nullptr);
+    addButton(btnPrev, "btnPrev", "Previous", nullptr);
+    addButton(btnNext, "btnNext", "Next", nullptr);
+    toolbar->addStretch(1);
+    column->addLayout(toolbar);
+
+    auto* split = new QSplitter(Qt::Vertical, right);
+    TntPageControl2 = Make<QTabWidget>("TntPageControl2", split);
+    TntTabSheetQuery = Make<QWidget>("TntTabSheetQuery");
+    TntTabSheetResult = Make<QWidget>("TntTabSheetResult");
+    TntPageControl2->addTab(TntTabSheetQuery, QStringLiteral("  Query  "));
+    TntPageControl2->addTab(TntTabSheetResult, QStringLiteral("  Result  "));
+    TntPageControl2->setTabVisible(1, false);
+    auto* queryPage = new QVBoxLayout(TntTabSheetQuery);
+    auto* queryGroup = Make<QGroupBox>("TntGroupBox9",
+                                       QStringLiteral("Enter the query here   (CTRL+ENTER or F9 for execute query) "),
+                                       TntTabSheetQuery);
+    auto* inQuery = new QVBoxLayout(queryGroup);
+    mmoCustomQuery = Make<TSynEdit>("mmoCustomQuery", queryGroup);
+    mmoCustomQuery->setAccessibleName(QStringLiteral("Query"));
+    inQuery->addWidget(mmoCustomQuery);
+    queryPage->addWidget(queryGroup);
+    auto* resultPage = new QVBoxLayout(TntTabSheetResult);
+    auto* edits = new QHBoxLayout;
+    TntEdit2 = Make<QLineEdit>("TntEdit2", QStringLiteral("Column"), TntTabSheetResult);
+    TntEdit2->setAccessibleName(QStringLiteral("Column"));
+    TntEdit3 = Make<QLineEdit>("TntEdit3", QStringLiteral("Value"), TntTabSheetResult);
+    TntEdit3->setAccessibleName(QStringLiteral("Value"));
+    edits->addWidget(TntEdit2);
+    edits->addWidget(TntEdit3);
+    edits->addStretch(1);
+    resultPage->addLayout(edits);
+    resultPage->addStretch(1);
+    TntMemo4 = Make<QPlainTextEdit>("TntMemo4", split);
+    TntMemo4->setAccessibleName(QStringLiteral("Messages"));
+    TntMemo4->setReadOnly(true);
+    split->setStretchFactor(0, 1);
+    split->setSizes({500, 100});
+    column->addWidget(split, 1);
+
+    page->addWidget(left);
+    page->addWidget(right, 1);
 }
 
 void TTessrinForm::FormCreate() {
@@ -192,6 +355,174 @@ void TTessrinForm::FormShow() {
     QFile::remove(QStringLiteral("CalvoroUpdate.exe"));
 
     setWindowTitle(QString::fromLatin1(id.AppName) + QStringLiteral(" v.") + id.AppVersion);
+}
+
+void TTessrinForm::btnConnectToServerClick() {
+    if (FData->Busy()) return;
+    dac::TMyConnection& connection = *FData->ToolsConnection;
+    TntEdit1->clear();
+    if (connection.GetConnected()) connection.Disconnect();
+    {
+        // The dialog is asked for again next time, also when this connect fails.
+        ScopeExit prompt([&] { connection.SetLoginPrompt(true); });
+        connection.Connect();
+    }
+    if (!connection.GetConnected()) return;
+    ShowConnectedSession(true);
+}
+
+void TTessrinForm::ShowConnectedSession(bool clearWork) {
+    dac::TMyConnection& connection = *FData->ToolsConnection;
+    for (QWidget* tab : {TntTabSheet2, TntTabSheet3, TntTabSheet4, TntTabSheet5})
+        TntPageControl1->setTabVisible(TntPageControl1->indexOf(tab), true);
+
+    QStringList names;
+    connection.GetDatabaseNames(names);
+    {
+        const QSignalBlocker quiet(cbxDataBases);
+        cbxDataBases->clear();
+        cbxDataBases->addItems(names);
+        int selected = -1;
+        for (int i = 0; i < names.size() && selected < 0; ++i)
+            if (!connection.Database().isEmpty() && names[i].compare(connection.Database(), Qt::CaseInsensitive) == 0)
+                selected = i;
+        cbxDataBases->setCurrentIndex(selected);
+    }
+    cbxDataBases->setEnabled(true);
+    TntBitBtn2->setEnabled(true);
+
+    if (clearWork) {
+        mmoExecScript->Clear();
+        TntMemo2->clear();
+        mmoCustomQuery->Clear();
+        TntMemo4->clear();
+        lbxFields->clear();
+        SelectedTable.clear();
+        TntEdit2->setText(QStringLiteral("Column"));
+        TntEdit3->setText(QStringLiteral("Value"));
+        TntPageControl2->setTabVisible(TntPageControl2->indexOf(TntTabSheetResult), false);
+    }
+    GetDBDetails();
+    FData->CurrentDB = cbxDataBases->currentText();
+    spbtnReloadDBobjects->setEnabled(true);
+    spbtnConnect->setEnabled(false);
+    const AppIdentity& id = Identity();
+    setWindowTitle(QStringLiteral("%1 - [%2 on %3 (%4)]")
+                       .arg(QString::fromLatin1(id.AppName) + QStringLiteral(" v.") + id.AppVersion,
+                            connection.Database(), connection.Server(), connection.Username()));
+}
+
+void TTessrinForm::cbxDataBasesChange() {
+    const bool other = cbxDataBases->currentText() != FData->CurrentDB;
+    spbtnConnect->setEnabled(other);
+    spbtnReloadDBobjects->setEnabled(!other);
+}
+
+void TTessrinForm::spbtnConnectClick() {
+    if (FData->Busy()) return;
+    dac::TMyConnection& connection = *FData->ToolsConnection;
+    connection.Disconnect();
+    connection.SetLoginPrompt(false);
+    connection.SetDatabase(cbxDataBases->currentText());
+    btnConnectToServerClick();
+}
+
+void TTessrinForm::spbtnReloadDBobjectsClick() {
+    if (FData->Busy()) return;
+    GetDBDetails();
+}
+
+void TTessrinForm::GetDBDetails() {
+    dac::TMyConnection& connection = *FData->ToolsConnection;
+    if (connection.Database().isEmpty()) return;
+    try {
+        QStringList tables, views, procedures;
+        FData->GetTables(tables);
+        FData->GetViews(views);
+        connection.GetStoredProcNames(procedures, false);
+
+        TSynMySQL& highlighter = *FData->SynMySQL;
+        highlighter.ClearTableNames();
+        const QStringList names = tables + views + procedures;
+        for (const QString& name : names) highlighter.AddTableName(name);
+        for (const QString& name : names) highlighter.AddTableName(QuoteName(name, true));
+
+        const QStringList objects = tables + views;
+        lbxObjectsToBackup->clear();
+        lbxObjectsToBackup->addItems(objects);
+        cbxTablesViews->clear();
+        cbxTablesViews->addItems(objects);
+        lbxTables->clear();
+        lbxTables->addItems(tables);
+        lbxViews->clear();
+        lbxViews->addItems(views);
+    } catch (const std::exception&) {
+        // A reload is a convenience: when the server cannot list the objects, the lists keep
+        // what they showed, and whatever failed shows up when the user works with it.
+    }
+}
+
+void TTessrinForm::TntBitBtn2Click() {
+    if (FData->Busy()) return;
+    dac::TMyConnection& connection = *FData->ToolsConnection;
+    const QString name = TntEdit1->text();
+    if (!connection.GetConnected() || name.isEmpty()) return;
+    if (!Confirm(QStringLiteral("Are you sure you want to create '%1' database?").arg(name))) return;
+    QStringList existing;
+    connection.GetDatabaseNames(existing);
+    if (existing.contains(name) &&
+        !Confirm(QStringLiteral("The database '%1' already exists. It will be dropped with all its data and created "
+                                "empty. Do you want to drop it?")
+                     .arg(name)))
+        return;
+    const QString quoted = QuoteIdentifier(name);
+    FData->ToolsCommand->SQL().SetText(
+        QStringLiteral("DROP DATABASE IF EXISTS %1;\r\nCREATE DATABASE %1;").arg(quoted));
+    FData->ToolsCommand->Execute();
+    connection.Disconnect();
+    connection.SetLoginPrompt(false);
+    connection.SetDatabase(name);
+    {
+        ScopeExit prompt([&] { connection.SetLoginPrompt(true); });
+        connection.Connect();
+    }
+    if (!connection.GetConnected()) return;
+    // The window follows the session into the new database.
+    ShowConnectedSession(false);
+    ShowMessage(QStringLiteral("Database created successfully"));
+}
+
+void TTessrinForm::UpdateIdleStates() {
+    const bool busy = FData && FData->Busy();
+    const bool connected = FData && FData->ToolsConnected();
+    btnConnectToServer->setEnabled(!busy);
+    if (busy) {
+        cbxDataBases->setEnabled(false);
+        TntBitBtn2->setEnabled(false);
+    } else if (connected) {
+        cbxDataBases->setEnabled(true);
+        TntBitBtn2->setEnabled(true);
+    }
+    btnExecuteScript->setEnabled(!busy && !mmoExecScript->Text().isEmpty());
+    btnExecute->setEnabled(!busy && !mmoCustomQuery->Text().isEmpty());
+    btnUndo->setEnabled(mmoCustomQuery->UndoCount() > 0);
+    btnRedo->setEnabled(mmoCustomQuery->RedoCount() > 0);
+    // Blanks and control characters at both ends do not count.
+    const QString text = mmoCustomQuery->Text();
+    qsizetype from = 0, to = text.size();
+    while (from < to && text[from].unicode() <= u' ') ++from;
+    while (to > from && text[to - 1].unicode() <= u' ') --to;
+    btnClear->setEnabled(to > from);
+    const bool history = !QueryLogList.isEmpty();
+    btnViewAllQueries->setEnabled(history);
+    btnPrev->setEnabled(history);
+    btnNext->setEnabled(history);
+}
+
+void TTessrinForm::ShowMessage(const QString& text) {
+    QMessageBox box(QMessageBox::Information, ApplicationTitle(), text, QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    box.exec();
 }
 
 void TTessrinForm::ShowDisconnectedState() {

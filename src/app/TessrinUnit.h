@@ -4,11 +4,15 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QToolButton;
@@ -16,6 +20,7 @@ class QToolButton;
 namespace calvoro::app {
 
 class TData;
+class TSynEdit;
 
 // Process-wide application identity, filled by FormShow.
 struct AppIdentity {
@@ -36,12 +41,20 @@ public:
     explicit TTessrinForm(QWidget* parent = nullptr);
     ~TTessrinForm() override;
 
-    // The tools session; set once by start-up right after the window is created.
-    void SetData(TData* data) { FData = data; }
+    // The tools session; set once by start-up right after the window is created. The editors
+    // take its highlighter.
+    void SetData(TData* data);
 
     // What the idle check does while nothing is connected: tabs 2 to 5 hidden, the database
     // selector cleared and disabled, "Create Database" disabled.
     void ShowDisconnectedState();
+    // What the idle check does always: the Execute, Undo, Redo, Clear and history buttons follow
+    // the editors and the history.
+    void UpdateIdleStates();
+
+    // Reloads the lists of database objects into the tabs and the highlighter; errors end it
+    // silently, the lists not yet filled keeping their contents.
+    void GetDBDetails();
 
     // Top bar.
     QLabel* TntLabel2;
@@ -72,9 +85,50 @@ public:
     QLabel* TntLabel18;
     QLabel* TntLabel19;
 
+    // "  Backup/Restore  " tab: what the object lists and progress handlers fill.
+    QListWidget* lbxObjectsToBackup;
+    QProgressBar* ProgressBar1;
+
+    // "  Execute a script  " tab.
+    TSynEdit* mmoExecScript;
+    QPlainTextEdit* TntMemo2;
+    QPushButton* btnExecuteScript;
+
+    // "  View Data  " tab.
+    QComboBox* cbxTablesViews;
+
+    // "  Custom query  " tab.
+    QListWidget* lbxTables;
+    QListWidget* lbxViews;
+    QListWidget* lbxFields;
+    QPushButton* btnExecute;
+    QPushButton* btnUndo;
+    QPushButton* btnRedo;
+    QPushButton* btnClear;
+    QPushButton* btnViewAllQueries;
+    QPushButton* btnPrev;
+    QPushButton* btnNext;
+    QTabWidget* TntPageControl2;
+    QWidget* TntTabSheetQuery;
+    QWidget* TntTabSheetResult;
+    TSynEdit* mmoCustomQuery;
+    QLineEdit* TntEdit2;
+    QLineEdit* TntEdit3;
+    QPlainTextEdit* TntMemo4;
+
+    // Window fields.
+    QString SelectedTable;
+    QStringList QueryLogList;
+    int CurrentLogQueryIndex = -1;
+
 public slots:
     void FormCreate();
     void FormShow();
+    void btnConnectToServerClick();
+    void spbtnConnectClick();
+    void cbxDataBasesChange();
+    void spbtnReloadDBobjectsClick();
+    void TntBitBtn2Click();
     void Image1Click();
     void spbtnExitClick();
 
@@ -85,6 +139,15 @@ protected:
 private:
     void CreateTopBar(QWidget* bar);
     void CreateDatabaseTab();
+    void CreateBackupTab();
+    void CreateScriptTab();
+    void CreateViewDataTab();
+    void CreateCustomQueryTab();
+    // The connect flow after Connect: tabs, database list, editors and lists, caption.
+    // clearWork: empty the editors and memos as a new session does.
+    void ShowConnectedSession(bool clearWork);
+    // Shows an information message captioned with the application title.
+    void ShowMessage(const QString& text);
 
     TData* FData = nullptr;
     bool FShown = false;

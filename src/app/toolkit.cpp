@@ -1,16 +1,76 @@
 #include "toolkit.h"
 
+#include "DataUnit.h"
+#include "dataaccess/common/DataSetBase.h"
+#include "dataaccess/mysql/MyAccess.h"
+
 #include "common/AppTitle.h"
 #include "common/Exceptions.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
+#include <functional>
+
 namespace calvoro::app {
 
 QString QuoteName(const QString& name, bool quote) {
     if (!quote || name.isEmpty() || name.front() == u'`' || name.back() == u'`') return name;
-    return u'`' + name + u'`';
+    return QuoteIdentifier(name);
+}
+
+QString QuoteIdentifier(const QString& name) {
+    QString inner = name;
+    inner.replace(u'`', QStringLiteral("``"));
+    return u'`' + inner + u'`';
+}
+
+void PostIfEditing(dac::TDataSet& dataSet) {
+    if (dataSet.State() == dac::dsEdit || dataSet.State() == dac::dsInsert) dataSet.Post();
+}
+
+namespace {
+
+// Reconnects with the idle check off; it is put back only when the connect succeeds.
+void Reconnect(dac::TMyConnection& connection, const std::function<void()>& change) {
+    TData* data = TData::Instance();
+    if (data) data->RemoveIdleHook();
+    connection.Disconnect();
+    change();
+    connection.Connect();
+    if (data) data->InstallIdleHook();
+}
+
+}  // namespace
+
+void DisableUnicode(dac::TMyConnection& connection) {
+    Reconnect(connection, [&] {
+        connection.MyOptions().SetUseUnicode(false);
+        connection.SetLoginPrompt(false);
+    });
+}
+
+void EnableUnicode(dac::TMyConnection& connection) {
+    Reconnect(connection, [&] {
+        connection.MyOptions().SetCharset(QString());
+        connection.MyOptions().SetUseUnicode(true);
+        connection.SetLoginPrompt(false);
+    });
+    connection.SetLoginPrompt(true);
+}
+
+void LimitDisplayWidths(dac::TDataSet& query, int maxWidth) {
+    for (const auto& field : query.Fields()) {
+        switch (field->DataType()) {
+            case dac::ftUnknown: case dac::ftSmallint: case dac::ftInteger: case dac::ftWord: case dac::ftBoolean:
+            case dac::ftFloat: case dac::ftCurrency: case dac::ftBCD: case dac::ftDate: case dac::ftTime:
+            case dac::ftDateTime: case dac::ftBytes: case dac::ftVarBytes: case dac::ftAutoInc: case dac::ftLargeint:
+            case dac::ftTimeStamp: case dac::ftFMTBcd:
+                continue;
+            default:
+                field->SetDisplayWidth(std::min(field->DisplayWidth(), maxWidth));
+        }
+    }
 }
 
 bool Confirm(const QString& message) {

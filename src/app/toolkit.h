@@ -6,11 +6,34 @@
 #include <exception>
 #include <utility>
 
+namespace calvoro::dac {
+class TDataSet;
+class TMyConnection;
+}  // namespace calvoro::dac
+
 namespace calvoro::app {
 
 // The name in backticks when `quote` is set, it is not empty and neither its first nor its last
-// character is a backtick; otherwise unchanged. Backticks inside are not doubled.
+// character is a backtick (taken as quoted already); otherwise unchanged. Backticks inside are
+// doubled, so the result reads as the one name.
 QString QuoteName(const QString& name, bool quote);
+// The name as an identifier of a statement, always quoted: backticks around, those inside
+// doubled. For text a user typed, which must never read as more than a name.
+QString QuoteIdentifier(const QString& name);
+
+// Stores a pending edit of the data set (edit or insert state).
+void PostIfEditing(dac::TDataSet& dataSet);
+
+// Reconnect the connection without and with Unicode mode, with the values it has and no
+// dialog; the idle check is suspended meanwhile so that it cannot act on the short
+// disconnected phase. A failing connect leaves the connection closed and the idle check off;
+// the error goes to the caller.
+void DisableUnicode(dac::TMyConnection& connection);
+void EnableUnicode(dac::TMyConnection& connection);
+
+// Narrows the display width of every text-like field (all but the numeric and temporal
+// kinds) to at most maxWidth characters.
+void LimitDisplayWidths(dac::TDataSet& query, int maxWidth);
 
 // Yes/no question captioned with the application title; true on Yes.
 bool Confirm(const QString& message);

@@ -53,11 +53,22 @@ TEST(Toolkit, QuoteName) {
     } cases[] = {
         {"city", true, "`city`"},   {"city", false, "city"},  {"", true, ""},
         {"`city`", true, "`city`"}, {"`city", true, "`city"}, {"city`", true, "city`"},
-        {"a`b", true, "`a`b`"},     {"my table", true, "`my table`"},
+        {"a`b", true, "`a``b`"},    {"my table", true, "`my table`"}, {"a`b", false, "a`b"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(QuoteName(QString::fromLatin1(c.name), c.quote), QString::fromLatin1(c.result))
             << c.name << " " << c.quote;
+}
+
+TEST(Toolkit, QuoteIdentifierAlwaysQuotes) {
+    // What goes into a statement as a name: whatever was typed stays one name.
+    const std::pair<const char*, const char*> cases[] = {
+        {"shop", "`shop`"},
+        {"my-db", "`my-db`"},
+        {"`x`; DROP DATABASE y; `", "```x``; DROP DATABASE y; ```"},
+        {"a`b", "`a``b`"},
+    };
+    for (auto [name, quoted] : cases) EXPECT_EQ(QuoteIdentifier(QString::fromLatin1(name)), QString::fromLatin1(quoted)) << name;
 }
 
 TEST(Toolkit, ErrorBoxText) {

@@ -132,6 +132,10 @@ public:
     virtual QString GetClientVersion() const = 0;
     // Two pings in a row must succeed; the result is also kept as IsValid.
     virtual bool CheckIsValid() = 0;
+    // Without a round trip: whether the server ended this idle session (closed it, or sent
+    // what it sends only when it does, such as the notice of a KILL). Only for a session that
+    // runs nothing.
+    virtual bool PeerClosed() { return false; }
     virtual bool CanChangeDatabase() const { return true; }
     // Settings by identifier; an identifier no class in the chain knows is an internal error.
     virtual void SetProp(int prop, const Variant& value);

@@ -202,6 +202,8 @@ TCustomDAConnection::~TCustomDAConnection() {
 
 bool TCustomDAConnection::GetConnected() const { return FIConnection && FIConnection->GetConnected(); }
 
+bool TCustomDAConnection::PeerClosed() const { return GetConnected() && FIConnection->PeerClosed(); }
+
 void TCustomDAConnection::SetConnected(bool value) {
     if (value) {
         if (GetConnected()) return;

@@ -224,6 +224,8 @@ public:
     void SetConnected(bool value);
     void Connect() { SetConnected(true); }
     void Disconnect() { SetConnected(false); }
+    // Whether the server ended the session while it was idle (see TCRConnection::PeerClosed).
+    bool PeerClosed() const;
     // The open itself, without a prompt (the login dialog calls it once per attempt).
     void PerformConnect(bool retry = false);
     // The pair around every command execution and data-set open: connects on demand.

@@ -53,9 +53,31 @@ namespace {
 
 // --- TField ---
 
+namespace {
+
+// Text shows its length; long values (memos, blobs) a short preview; other kinds the width of
+// their usual text.
+int DefaultDisplayWidth(TFieldType type, int size) {
+    switch (type) {
+        case ftString: case ftWideString: case ftFixedChar: case ftFixedWideChar: case ftGuid: return std::max(size, 1);
+        case ftBytes: case ftVarBytes: return std::max(2 * size, 1);
+        case ftBlob: case ftMemo: case ftWideMemo: case ftGraphic: case ftFmtMemo: case ftTypedBinary: return 10;
+        case ftSmallint: case ftShortint: case ftByte: case ftWord: return 6;
+        case ftInteger: case ftAutoInc: case ftLongWord: return 11;
+        case ftLargeint: return 20;
+        case ftBoolean: return 5;
+        case ftDate: return 10;
+        case ftTime: return 8;
+        case ftDateTime: case ftTimeStamp: return 19;
+        default: return 20;
+    }
+}
+
+}  // namespace
+
 TField::TField(TDataSet* dataSet, const TFieldDesc* desc)
     : FDataSet(dataSet), FDesc(desc), FDataType(FieldTypeOf(desc->FDataType)), FReadOnly(desc->FReadOnly),
-      FRequired(desc->FRequired) {}
+      FRequired(desc->FRequired), FDisplayWidth(DefaultDisplayWidth(FDataType, Size())) {}
 
 int TField::Size() const {
     switch (FDataType) {

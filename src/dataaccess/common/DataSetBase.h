@@ -56,6 +56,10 @@ public:
     void SetReadOnly(bool value) { FReadOnly = value; }
     bool Required() const { return FRequired; }
     void SetRequired(bool value) { FRequired = value; }
+    // Characters a view shows of the value: the length of a text field, a fixed width for
+    // other kinds; views cut longer values.
+    int DisplayWidth() const { return FDisplayWidth; }
+    void SetDisplayWidth(int value) { FDisplayWidth = value; }
     bool IsBlob() const { return IsBlobDataType(FDesc->FDataType); }
     // Bytes rather than text (a binary column): views show them as hex.
     bool IsBinary() const;
@@ -92,6 +96,7 @@ private:
     TFieldType FDataType;
     bool FReadOnly;
     bool FRequired;
+    int FDisplayWidth;
 };
 
 class TFields {

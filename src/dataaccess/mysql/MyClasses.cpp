@@ -288,6 +288,19 @@ bool TMySQLConnection::CheckIsValid() {
     return FIsValid;
 }
 
+bool TMySQLConnection::PeerClosed() {
+    protocol::TCRVio* vio = FMySQL ? FMySQL->net.Vio() : nullptr;
+    if (!vio) return false;
+    try {
+        // An idle session has nothing to read: anything there, or the end of the stream, comes
+        // from a server that is ending it.
+        return vio->Buffered() > 0 || vio->WaitForData(0);
+    } catch (const std::exception&) {
+        // A socket that cannot even be polled is as good as closed.
+        return true;
+    }
+}
+
 int64_t TMySQLConnection::GetThreadId() const {
     return FMySQL ? int64_t(FMySQLAPI->mysql_thread_id(FMySQL)) : 0;
 }

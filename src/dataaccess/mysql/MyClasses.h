@@ -55,6 +55,7 @@ public:
     QString GetServerVersionFull() const override { return FServerVer; }
     QString GetClientVersion() const override;
     bool CheckIsValid() override;
+    bool PeerClosed() override;
     void SetProp(int prop, const Variant& value) override;
     bool GetProp(int prop, Variant& value) const override;
 
