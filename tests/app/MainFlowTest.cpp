@@ -493,6 +493,26 @@ TEST_F(MainFlowTest, DisplayWidthsOfTextFieldsAreLimited) {
     q.Close();
 }
 
+TEST_F(MainFlowTest, PostIfEditingStoresAPendingEditOnly) {
+    ConnectWithoutDialog(QStringLiteral("calvoro_app_a"));
+    admin->ExecSQL(QStringLiteral("INSERT INTO calvoro_app_a.t1 VALUES (1)"));
+    dac::TMyQuery& q = *data->ToolsQuery;
+    q.SQL().SetText(QStringLiteral("SELECT id FROM t1"));
+    q.Open();
+    PostIfEditing(q);  // browsing: nothing to store
+    EXPECT_EQ(q.State(), dac::dsBrowse);
+    q.Edit();
+    q.FieldByName(QStringLiteral("id")).SetAsInteger(5);
+    PostIfEditing(q);
+    EXPECT_EQ(q.State(), dac::dsBrowse);
+    EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT id FROM calvoro_app_a.t1")), QStringLiteral("5"));
+    q.Append();
+    q.FieldByName(QStringLiteral("id")).SetAsInteger(6);
+    PostIfEditing(q);
+    EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT id FROM calvoro_app_a.t1 ORDER BY id")), QStringLiteral("5|6"));
+    q.Close();
+}
+
 TEST_F(MainFlowTest, UnicodeSwitchesReconnectWithoutTheDialog) {
     ConnectWithoutDialog(QStringLiteral("calvoro_app_a"));
     dac::TMyConnection& c = *data->ToolsConnection;
