@@ -232,21 +232,6 @@ void TTessrinForm::CreateScriptTab() {
     page->addLayout(buttons);
 }
 
-void TTessrinForm::CreateViewDataTab() {
-    auto* page = new QVBoxLayout(TntTabSheet4);
-    auto* row = new QHBoxLayout;
-    auto* label = Make<QLabel>("TntLabel16", QStringLiteral("Select table:"), TntTabSheet4);
-    cbxTablesViews = Make<QComboBox>("cbxTablesViews", TntTabSheet4);
-    cbxTablesViews->setMaxVisibleItems(20);
-    cbxTablesViews->setMinimumWidth(260);
-    label->setBuddy(cbxTablesViews);
-    row->addWidget(label);
-    row->addWidget(cbxTablesViews);
-    row->addStretch(1);
-    page->addLayout(row);
-    page->addStretch(1);
-}
-
 void TTessrinForm::CreateCustomQueryTab() {
     auto* page = new QHBoxLayout(TntTabSheet5);
     // Left: the object lists.

@@ -17,6 +17,17 @@ class QPushButton;
 class QTabWidget;
 class QToolButton;
 
+// The "  View Data  " tab's kinds (TessrinViewData.cpp).
+class QSpinBox;
+namespace calvoro::dac {
+class TDataSet;
+class TDBGrid;
+class TDBNavigator;
+}  // namespace calvoro::dac
+namespace calvoro::app {
+class TCreateTableForm;
+}
+
 namespace calvoro::app {
 
 class TData;
@@ -94,8 +105,38 @@ public:
     QPlainTextEdit* TntMemo2;
     QPushButton* btnExecuteScript;
 
-    // "  View Data  " tab.
+    // "  View Data  " tab (TessrinViewData.cpp): the rows of one table or view in an editable
+    // grid, its row count, and what can be done to the table.
     QComboBox* cbxTablesViews;
+    QSpinBox* spEdtRecordLimit;
+    QPushButton* btnRefresh;
+    QPushButton* TntBitBtn8;
+    dac::TDBGrid* TntDBGrid1;
+    dac::TDBNavigator* DBNavigator1;
+    QLabel* lblRecordsFetched;
+    QLabel* Label2;
+    QPushButton* TntBitBtn6;
+    QPushButton* TntBitBtn7;
+    // The CREATE TABLE viewer, made with the window and filled anew at each showing.
+    TCreateTableForm* CreateTableForm;
+    // Handlers. Those that run statements do nothing while the tools session is busy and hold
+    // it busy while they run (their message boxes let events through).
+    void cbxTablesViewsChange();
+    void btnRefreshClick();
+    void TntBitBtn6Click();  // clear all table
+    void TntBitBtn7Click();  // set AUTO_INCREMENT
+    void TntBitBtn8Click();  // show create table
+    void TntTabSheet4Show();
+    void ToolsQueryAfterScroll(dac::TDataSet* DataSet);
+
+private:
+    // A selection from the query on: the rows into the grid, the row count into Label2.
+    void OpenSelectedTable();
+    void ShowRecordsInTable();
+    // The tab's controls are disabled while the tools session is busy.
+    void UpdateViewDataStates();
+
+public:
 
     // "  Custom query  " tab.
     QListWidget* lbxTables;

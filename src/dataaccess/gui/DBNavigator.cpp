@@ -94,6 +94,7 @@ void TDBNavigator::UpdateButtons() {
 
 void TDBNavigator::BtnClick(TNavigateBtn button) {
     if (!FDataSet || !FButtons[button]->isEnabled()) return;
+    if (OnAllowChange && !OnAllowChange()) return;
     try {
         switch (button) {
             case nbFirst: FDataSet->First(); break;

@@ -34,6 +34,10 @@ public:
     void SetConfirmDelete(bool value) { FConfirmDelete = value; }
     // The question asked before a delete; by default a message box.
     std::function<bool(const QString& question)> OnConfirm;
+    // Asked before every action (each may run statements on the data set's connection: a post
+    // on leaving an edited row, a refresh); false refuses it quietly. For a connection that is
+    // busy with something else.
+    std::function<bool()> OnAllowChange;
 
 signals:
     // An action failed; the data set keeps its state.

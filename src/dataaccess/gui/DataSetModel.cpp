@@ -10,10 +10,6 @@ namespace calvoro::dac {
 
 namespace {
 
-// Longest text and binary values shown whole; longer ones are cut or summarised.
-constexpr int MaxShownChars = 1000;
-constexpr int MaxHexBytes = 64;
-
 bool IsNumeric(TDataType t) {
     switch (t) {
         case dtInt8: case dtSmallint: case dtWord: case dtInteger: case dtUInt32: case dtLargeint: case dtFloat:
@@ -22,6 +18,20 @@ bool IsNumeric(TDataType t) {
         default:
             return false;
     }
+}
+
+// Kinds whose text is never cut: a number or a date cut short would read as another value.
+bool ShowsWhole(TDataType t) {
+    return IsNumeric(t) || t == dtBoolean || t == dtDate || t == dtTime || t == dtDateTime;
+}
+
+// Line breaks as one visible mark each, so that a row keeps one line.
+QString OneLine(QString text) {
+    if (!text.contains(u'\n') && !text.contains(u'\r')) return text;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("↵"));
+    text.replace(u'\n', u'↵');
+    text.replace(u'\r', u'↵');
+    return text;
 }
 
 QString ExceptionText(const std::exception& e) {
@@ -80,6 +90,8 @@ int TDataSetModel::CurrentRow() const {
 
 bool TDataSetModel::MoveTo(int row) {
     if (!FDataSet || !FDataSet->Active() || row == CurrentRow()) return true;
+    // Leaving a row being edited posts it.
+    if (FDataSet->State() != dsBrowse && !Allowed()) return false;
     try {
         FDataSet->CheckBrowseMode();
         // A posted or cancelled insert changed the row numbers of the rows after it.
@@ -105,6 +117,51 @@ QString TDataSetModel::CellText(int row, int column) const {
     return v.toString();
 }
 
+void TDataSetModel::Describe(const TField& field, const uint8_t* record, QString& text, QString& tip) const {
+    const TFieldDesc& desc = field.Desc();
+    const TMemData& store = FDataSet->Data();
+    const int width = std::max(field.DisplayWidth(), 1);
+    if (field.IsBinary()) {
+        // Only the bytes a tip can show are read, however large the BLOB.
+        QByteArray bytes;
+        int64_t size = 0;
+        if (IsBlobDataType(desc.FDataType)) {
+            size = store.GetBlobSize(desc.FFieldNo, record);
+            bytes.resize(qsizetype(std::min<int64_t>(size, MaxTipBytes)));
+            store.ReadBlob(desc.FFieldNo, record, 0, bytes.size(), bytes.data());
+        } else {
+            bytes = store.GetFieldAsVariant(desc.FFieldNo, record).AsBytes();
+            size = bytes.size();
+            bytes.truncate(MaxTipBytes);
+        }
+        const QString hex = QString::fromLatin1(bytes.toHex().toUpper());
+        const int digits = std::max(width & ~1, 2);  // whole bytes
+        if (hex.size() <= digits && size == bytes.size()) {
+            text = QStringLiteral("0x") + hex;
+            return;
+        }
+        text = QStringLiteral("0x") + hex.left(digits) + u'…';
+        tip = QStringLiteral("0x%1%2 (%3 bytes)").arg(hex, size > bytes.size() ? QStringLiteral("…") : QString()).arg(size);
+        return;
+    }
+    const QString whole = store.GetFieldText(desc.FFieldNo, record);
+    if (ShowsWhole(desc.FDataType)) {
+        text = whole;
+        return;
+    }
+    qsizetype shown = whole.size();
+    if (shown > width) {
+        shown = width;
+        if (whole[shown - 1].isHighSurrogate()) --shown;  // never half a character
+    }
+    text = OneLine(whole.left(shown));
+    if (shown < whole.size()) text += u'…';
+    if (text == whole) return;
+    tip = whole.size() <= MaxTipChars
+              ? whole
+              : whole.left(MaxTipChars) + QStringLiteral("… (%1 characters)").arg(whole.size());
+}
+
 QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || !FDataSet) return {};
     const TField* field = FieldAt(index.column());
@@ -127,28 +184,25 @@ QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
                 return font;
             }
             return {};
-        case Qt::DisplayRole:
+        case Qt::DisplayRole: {
+            if (isNull) return NullText;
+            QString text, tip;
+            Describe(*field, record, text, tip);
+            return text;
+        }
+        case Qt::ToolTipRole: {
+            if (isNull) return {};
+            QString text, tip;
+            Describe(*field, record, text, tip);
+            return tip.isEmpty() ? QVariant() : QVariant(tip);
+        }
         case Qt::EditRole:
-        case Qt::ToolTipRole:
-            break;
+            // The whole text; bytes are not edited as text.
+            if (isNull || field->IsBinary()) return {};
+            return store.GetFieldText(desc.FFieldNo, record);
         default:
             return {};
     }
-    if (isNull) return role == Qt::EditRole ? QVariant() : QVariant(NullText);
-    if (field->IsBinary()) {
-        if (role == Qt::EditRole) return {};  // bytes are not edited as text
-        if (IsBlobDataType(desc.FDataType))
-            return QStringLiteral("(BLOB %1 bytes)").arg(store.GetBlobSize(desc.FFieldNo, record));
-        const QByteArray bytes = store.GetFieldAsVariant(desc.FFieldNo, record).AsBytes();
-        if (bytes.size() > MaxHexBytes) return QStringLiteral("(BLOB %1 bytes)").arg(bytes.size());
-        return QString(QStringLiteral("0x") + QString::fromLatin1(bytes.toHex().toUpper()));
-    }
-    QString text = store.GetFieldText(desc.FFieldNo, record);
-    if (role == Qt::DisplayRole && text.size() > MaxShownChars) {
-        text.truncate(MaxShownChars);
-        text += u'…';
-    }
-    return text;
 }
 
 QVariant TDataSetModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -165,15 +219,19 @@ QVariant TDataSetModel::headerData(int section, Qt::Orientation orientation, int
     return section + 1;
 }
 
+bool TDataSetModel::CanWriteCell(const QModelIndex& index) const {
+    const TField* field = index.isValid() ? FieldAt(index.column()) : nullptr;
+    return field && !field->ReadOnly() && FDataSet->CanModify();
+}
+
 Qt::ItemFlags TDataSetModel::flags(const QModelIndex& index) const {
     Qt::ItemFlags flags = QAbstractTableModel::flags(index);
-    const TField* field = FieldAt(index.column());
-    if (field && !field->ReadOnly() && !field->IsBinary() && FDataSet->CanModify()) flags |= Qt::ItemIsEditable;
+    if (CanWriteCell(index) && !FieldAt(index.column())->IsBinary()) flags |= Qt::ItemIsEditable;
     return flags;
 }
 
 bool TDataSetModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (role != Qt::EditRole || !index.isValid() || !FDataSet || !FDataSet->Active()) return false;
+    if (role != Qt::EditRole || !index.isValid() || !FDataSet || !FDataSet->Active() || !Allowed()) return false;
     TField* field = const_cast<TField*>(FieldAt(index.column()));
     if (!field || !MoveTo(index.row())) return false;
     try {

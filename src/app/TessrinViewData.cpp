@@ -1,0 +1,239 @@
+// The main window's "  View Data  " tab: the rows of a table or view of the current database in
+// an editable grid (ToolsQuery), limited to a chosen number of rows, with the table's row count;
+// emptying the table, setting its AUTO_INCREMENT counter and showing its CREATE statement.
+// Every statement goes through the tools session, with the names quoted as identifiers.
+
+#include "CreateTableUnit.h"
+#include "DataUnit.h"
+#include "TessrinUnit.h"
+#include "toolkit.h"
+#include "dataaccess/gui/DBGrid.h"
+#include "dataaccess/gui/DBNavigator.h"
+#include "dataaccess/mysql/MyAccess.h"
+
+#include <QAbstractEventDispatcher>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <limits>
+#include <optional>
+
+namespace calvoro::app {
+
+namespace {
+
+template <typename T>
+T* Named(T* widget, const char* name) {
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+// The text of the AUTO_INCREMENT box as the value to set: digits only (blanks around them
+// allowed), at most 2^64 - 1 (the largest BIGINT UNSIGNED key); nothing for anything else.
+std::optional<QString> AutoIncrementValue(const QString& text) {
+    const QString digits = text.trimmed();
+    if (digits.isEmpty()) return std::nullopt;
+    for (const QChar c : digits)
+        if (c < u'0' || c > u'9') return std::nullopt;
+    bool ok = false;
+    const qulonglong value = digits.toULongLong(&ok);
+    if (!ok) return std::nullopt;
+    return QString::number(value);
+}
+
+}  // namespace
+
+void TTessrinForm::CreateViewDataTab() {
+    QWidget* tab = TntTabSheet4;
+    auto* page = new QVBoxLayout(tab);
+
+    auto* top = new QHBoxLayout;
+    auto* selectLabel = Named(new QLabel(QStringLiteral("Select table:"), tab), "TntLabel16");
+    cbxTablesViews = Named(new QComboBox(tab), "cbxTablesViews");
+    cbxTablesViews->setMaxVisibleItems(20);
+    cbxTablesViews->setMinimumWidth(260);
+    selectLabel->setBuddy(cbxTablesViews);
+    auto* limitLabel = Named(new QLabel(QStringLiteral("Fetch rows:"), tab), "TntLabel25");
+    spEdtRecordLimit = Named(new QSpinBox(tab), "spEdtRecordLimit");
+    spEdtRecordLimit->setRange(0, 10000);
+    spEdtRecordLimit->setSingleStep(100);
+    spEdtRecordLimit->setValue(100);
+    spEdtRecordLimit->setToolTip(QStringLiteral("0 reads every row"));
+    limitLabel->setBuddy(spEdtRecordLimit);
+    btnRefresh = Named(new QPushButton(QStringLiteral("Refresh"), tab), "btnRefresh");
+    TntBitBtn8 = Named(new QPushButton(QStringLiteral("Show create table"), tab), "TntBitBtn8");
+    TntBitBtn8->setToolTip(QStringLiteral("Shows CREATE TABLE statement for selected table"));
+    top->addWidget(selectLabel);
+    top->addWidget(cbxTablesViews);
+    top->addSpacing(16);
+    top->addWidget(limitLabel);
+    top->addWidget(spEdtRecordLimit);
+    top->addWidget(btnRefresh);
+    top->addStretch(1);
+    top->addWidget(TntBitBtn8);
+    page->addLayout(top);
+
+    TntDBGrid1 = Named(new dac::TDBGrid(tab), "TntDBGrid1");
+    TntDBGrid1->setAccessibleName(QStringLiteral("Table data"));
+    page->addWidget(TntDBGrid1, 1);
+
+    auto* bottom = new QHBoxLayout;
+    DBNavigator1 = Named(new dac::TDBNavigator(tab), "DBNavigator1");
+    DBNavigator1->setAccessibleName(QStringLiteral("Record navigator"));
+    lblRecordsFetched = Named(new QLabel(QStringLiteral("Records fetched:"), tab), "lblRecordsFetched");
+    auto* countLabel = Named(new QLabel(QStringLiteral("Records in table:"), tab), "Label1");
+    Label2 = Named(new QLabel(QStringLiteral("Number of records"), tab), "Label2");
+    Label2->setAccessibleName(countLabel->text());
+    Label2->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    TntBitBtn6 = Named(new QPushButton(QStringLiteral("Clear all table"), tab), "TntBitBtn6");
+    TntBitBtn6->setToolTip(QStringLiteral("Deletes all the data from selected table"));
+    TntBitBtn7 = Named(new QPushButton(QStringLiteral("Set auto_increment value"), tab), "TntBitBtn7");
+    TntBitBtn7->setToolTip(QStringLiteral("Sets auto_increment value for selected table"));
+    bottom->addWidget(DBNavigator1);
+    bottom->addSpacing(12);
+    bottom->addWidget(lblRecordsFetched);
+    bottom->addSpacing(24);
+    bottom->addWidget(countLabel);
+    bottom->addWidget(Label2);
+    bottom->addStretch(1);
+    bottom->addWidget(TntBitBtn6);
+    bottom->addWidget(TntBitBtn7);
+    page->addLayout(bottom);
+
+    CreateTableForm = new TCreateTableForm(this);
+
+    // A choice of the user's; refilling the list chooses nothing.
+    connect(cbxTablesViews, &QComboBox::activated, this, Guarded([this] { cbxTablesViewsChange(); }));
+    connect(btnRefresh, &QPushButton::clicked, this, Guarded([this] { btnRefreshClick(); }));
+    connect(TntBitBtn6, &QPushButton::clicked, this, Guarded([this] { TntBitBtn6Click(); }));
+    connect(TntBitBtn7, &QPushButton::clicked, this, Guarded([this] { TntBitBtn7Click(); }));
+    connect(TntBitBtn8, &QPushButton::clicked, this, Guarded([this] { TntBitBtn8Click(); }));
+    connect(TntPageControl1, &QTabWidget::currentChanged, this, [this](int index) {
+        if (TntPageControl1->widget(index) == TntTabSheet4) TntTabSheet4Show();
+    });
+    // Errors of grid edits and navigator actions, shown once the edit that failed is over.
+    connect(TntDBGrid1, &dac::TDBGrid::errorOccurred, this, &ShowErrorBox, Qt::QueuedConnection);
+    connect(DBNavigator1, &dac::TDBNavigator::errorOccurred, this, &ShowErrorBox, Qt::QueuedConnection);
+    // Grid edits and navigator actions run statements on the tools connection too.
+    TntDBGrid1->Model().OnAllowChange = [this] { return !FData || !FData->Busy(); };
+    DBNavigator1->OnAllowChange = [this] { return !FData || !FData->Busy(); };
+    if (auto* dispatcher = QAbstractEventDispatcher::instance(QCoreApplication::instance()->thread()))
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] { UpdateViewDataStates(); });
+}
+
+void TTessrinForm::UpdateViewDataStates() {
+    const bool idle = !FData || !FData->Busy();
+    for (QWidget* control : std::initializer_list<QWidget*>{cbxTablesViews, spEdtRecordLimit, btnRefresh, TntBitBtn6,
+                                                            TntBitBtn7, TntBitBtn8, DBNavigator1})
+        control->setEnabled(idle);
+}
+
+void TTessrinForm::cbxTablesViewsChange() {
+    if (!FData || FData->Busy()) return;
+    const QString name = cbxTablesViews->currentText();
+    if (name.isEmpty()) return;
+    SelectedTable = name;
+    TData::TBusy busy(*FData);
+    OpenSelectedTable();
+}
+
+void TTessrinForm::btnRefreshClick() { cbxTablesViewsChange(); }
+
+void TTessrinForm::OpenSelectedTable() {
+    dac::TMyQuery& query = *FData->ToolsQuery;
+    TntDBGrid1->SetDataSet(&query);
+    DBNavigator1->SetDataSet(&query);
+    query.Close();
+    query.AfterScroll = [this](dac::TDataSet* dataSet) { ToolsQueryAfterScroll(dataSet); };
+    query.SQL().BeginUpdate();
+    query.SQL().Clear();
+    query.SQL().Add(QStringLiteral("SELECT * FROM ") + QuoteIdentifier(SelectedTable));
+    query.SetFetchAll(true);
+    if (spEdtRecordLimit->value() > 0) query.SQL().Add(QString::asprintf("LIMIT %d", spEdtRecordLimit->value()));
+    query.SQL().EndUpdate();
+    query.Execute();
+    // Also for an empty result, so that the label never shows the count of another table.
+    ToolsQueryAfterScroll(&query);
+    LimitDisplayWidths(query, 20);
+    TntDBGrid1->SizeColumns();
+    ShowRecordsInTable();
+}
+
+void TTessrinForm::ShowRecordsInTable() {
+    dac::TMyQuery& count = *FData->CustomQuery;
+    count.Close();
+    count.SQL().SetText(QStringLiteral("SELECT count(*) FROM ") + QuoteIdentifier(SelectedTable));
+    count.Execute();
+    Label2->setText(count.Fields()[0].AsString());
+    count.Close();
+}
+
+void TTessrinForm::ToolsQueryAfterScroll(dac::TDataSet* DataSet) {
+    lblRecordsFetched->setText(QString::asprintf("Records fetched: %d", DataSet->RecordCount()));
+}
+
+void TTessrinForm::TntTabSheet4Show() {
+    const dac::TMyQuery* query = FData ? FData->ToolsQuery.get() : nullptr;
+    if (!query || !query->Active() || query->IsEmpty()) Label2->setText(QStringLiteral("0"));
+}
+
+void TTessrinForm::TntBitBtn6Click() {
+    if (!FData || FData->Busy() || SelectedTable.isEmpty()) return;
+    TData::TBusy busy(*FData);
+    if (!Confirm(QStringLiteral("Are you sure you want to erase all the data from %1 table?").arg(SelectedTable)))
+        return;
+    FData->ToolsCommand->SQL().SetText(QStringLiteral("DELETE FROM ") + QuoteIdentifier(SelectedTable));
+    FData->ToolsCommand->Execute();
+    dac::TMyQuery& query = *FData->ToolsQuery;
+    if (query.Active()) {
+        // The row an unfinished edit was meant for is gone with the others.
+        if (query.State() != dac::dsBrowse) query.Cancel();
+        query.Refresh();
+        ToolsQueryAfterScroll(&query);
+    }
+    ShowRecordsInTable();
+}
+
+void TTessrinForm::TntBitBtn7Click() {
+    if (!FData || FData->Busy() || SelectedTable.isEmpty()) return;
+    TData::TBusy busy(*FData);
+    QInputDialog box(this);
+    box.setObjectName(QStringLiteral("InputBox"));
+    box.setWindowTitle(QStringLiteral("Tessrin"));
+    box.setLabelText(QStringLiteral("Enter new auto_increment value for ") + SelectedTable);
+    box.setTextValue(QStringLiteral("-999"));
+    if (box.exec() != QDialog::Accepted) return;
+    const std::optional<QString> value = AutoIncrementValue(box.textValue());
+    if (!value) {
+        ShowErrorBox(QStringLiteral("'%1' is not a valid auto_increment value: enter a whole number from 0 to %2")
+                         .arg(box.textValue())
+                         .arg(std::numeric_limits<qulonglong>::max()));
+        return;
+    }
+    dac::TMyCommand& command = *FData->ToolsCommand;
+    command.SQL().SetText(QStringLiteral("ALTER TABLE ") + QuoteIdentifier(SelectedTable) +
+                          QStringLiteral(" AUTO_INCREMENT = :autoincrement"));
+    // Written as the exact decimal number: values beyond the signed 64-bit range are keys too.
+    dac::TDAParam& param = command.ParamByName(QStringLiteral("autoincrement"));
+    param.SetDataType(dac::ftFMTBcd);
+    param.SetValue(*value);
+    command.Execute();
+    ShowMessage(QStringLiteral("Auto_increment changed successfully"));
+}
+
+void TTessrinForm::TntBitBtn8Click() {
+    if (!FData || FData->Busy() || SelectedTable.isEmpty()) return;
+    TData::TBusy busy(*FData);
+    CreateTableForm->SetConnection(FData->ToolsConnection.get());
+    CreateTableForm->TableName = SelectedTable;
+    CreateTableForm->exec();
+}
+
+}  // namespace calvoro::app
