@@ -2,6 +2,7 @@
 
 #include "SynHighlighterMySQL.h"
 #include "TessrinUnit.h"
+#include "toolkit.h"
 #include "dataaccess/gui/MyConnectDialog.h"
 #include "dataaccess/mysql/MyAccess.h"
 #include "dump/MyDump.h"
@@ -10,6 +11,7 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QThread>
 
@@ -144,25 +146,39 @@ void TData::ToolsScriptError(script::TDAScript* sender, const std::exception& e,
     (void)sender;
     (void)sql;
     if (FMainForm) {
-        auto* ours = dynamic_cast<const Exception*>(&e);
-        FMainForm->TntMemo2->appendPlainText(ours ? ours->Message() : QString::fromUtf8(e.what()));
+        const QString message = ErrorMessageOf(e);
+        // The script may run on a worker thread; the memo lives on the window's.
+        CallOnGui([&] { FMainForm->TntMemo2->appendPlainText(message); });
     }
     action = script::eaContinue;
 }
 
 void TData::ToolsDumpRestoreProgress(dump::TDADump* sender, int percent) {
     (void)sender;
-    if (!FMainForm) return;
-    FMainForm->ProgressBar1->setValue(std::clamp(percent, 0, 100));
-    QCoreApplication::processEvents();
+    ShowProgress(std::clamp(percent, 0, 100));
 }
 
 void TData::ToolsDumpBackupProgress(dump::TDADump* sender, const QString& objectName, int objectNum, int objectCount,
                                     int percent) {
     (void)sender;
     (void)objectName;
+    ShowProgress(BackupProgressPosition(objectNum, objectCount, percent));
+}
+
+void TData::ShowProgress(int position) {
     if (!FMainForm) return;
-    FMainForm->ProgressBar1->setValue(BackupProgressPosition(objectNum, objectCount, percent));
+    // A backup reports every row; the bar moves only when its position changes.
+    if (FShownProgress.exchange(position) == position) return;
+    if (QThread::currentThread() != thread()) {
+        // From the worker thread of a backup or restore: the bar moves when the window's thread
+        // gets to it, without holding up the work.
+        QPointer<QProgressBar> bar = FMainForm->ProgressBar1;
+        PostToGui([bar, position] {
+            if (bar) bar->setValue(position);
+        });
+        return;
+    }
+    FMainForm->ProgressBar1->setValue(position);
     QCoreApplication::processEvents();
 }
 

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <exception>
 #include <memory>
 
@@ -91,6 +92,8 @@ public:
         TData& FData;
     };
     bool Busy() const { return FBusy > 0; }
+    // The progress bar is at 0 again (a new backup or restore).
+    void ResetProgress() { FShownProgress = 0; }
 
     // Database the tools session was connected to by the last connect flow.
     QString CurrentDB;
@@ -106,6 +109,9 @@ public slots:
     void ApplicationEventsIdle();
 
 private:
+    // Moves the progress bar, from the window's thread or a worker's.
+    void ShowProgress(int position);
+    std::atomic<int> FShownProgress = -1;
     // Rows of SHOW TABLE STATUS with (views) or without (tables) a storage engine.
     void ListTableStatus(QStringList& list, bool views);
 

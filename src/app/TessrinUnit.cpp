@@ -6,11 +6,17 @@
 #include "VorneskUtils.h"
 #include "toolkit.h"
 #include "common/AppTitle.h"
+#include "common/CodePage.h"
 #include "common/Exceptions.h"
 #include "common/ScopeGuard.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "dump/MyDump.h"
+#include "script/MyScript.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QCheckBox>
+#include <QFileDialog>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFile>
@@ -194,23 +200,113 @@ void TTessrinForm::CreateDatabaseTab() {
 }
 
 void TTessrinForm::CreateBackupTab() {
-    // The rest of this tab (options, Backup and Restore) builds on these.
     auto* page = new QVBoxLayout(TntTabSheet2);
-    auto* group = Make<QGroupBox>("TntGroupBox2", QStringLiteral("Select tables to backup"), TntTabSheet2);
-    auto* inGroup = new QVBoxLayout(group);
-    lbxObjectsToBackup = Make<QListWidget>("lbxObjectsToBackup", group);
-    lbxObjectsToBackup->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    lbxObjectsToBackup->setAccessibleName(group->title());
-    inGroup->addWidget(lbxObjectsToBackup);
-    page->addWidget(group, 1);
+    auto* columns = new QHBoxLayout;
+
+    auto* objects = Make<QGroupBox>("TntGroupBox2", QStringLiteral("Select tables to backup"), TntTabSheet2);
+    auto* inObjects = new QVBoxLayout(objects);
+    TntLabel23 = Make<QLabel>("TntLabel23", QStringLiteral("If no table is selected all database will be backedup"),
+                              objects);
+    lbxObjectsToBackup = Make<QListWidget>("lbxObjectsToBackup", objects);
+    lbxObjectsToBackup->setSelectionMode(QAbstractItemView::MultiSelection);
+    lbxObjectsToBackup->setAccessibleName(objects->title());
+    auto* selectRow = new QHBoxLayout;
+    TntBitBtn3 = Make<QPushButton>("TntBitBtn3", QStringLiteral("Select All"), objects);
+    TntBitBtn4 = Make<QPushButton>("TntBitBtn4", QStringLiteral("Deselect All"), objects);
+    selectRow->addWidget(TntBitBtn3);
+    selectRow->addWidget(TntBitBtn4);
+    selectRow->addStretch(1);
+    inObjects->addWidget(TntLabel23);
+    inObjects->addWidget(lbxObjectsToBackup, 1);
+    inObjects->addLayout(selectRow);
+    columns->addWidget(objects, 1);
+
+    auto* right = new QVBoxLayout;
+    auto* options = Make<QGroupBox>("TntGroupBox3", QStringLiteral("Backup options"), TntTabSheet2);
+    auto* inOptions = new QVBoxLayout(options);
+    auto box = [&](QCheckBox*& check, const char* name, const char* caption, bool checked) {
+        check = Make<QCheckBox>(name, QString::fromLatin1(caption), options);
+        check->setChecked(checked);
+        inOptions->addWidget(check);
+    };
+    box(cbDB, "cbDB", "Backup database", false);
+    box(cbStruct, "cbStruct", "Backup tables structure", true);
+    box(cbData, "cbData", "Backup tables data", true);
+    box(cbViews, "cbViews", "Backup views", false);
+    box(cbProcedures, "cbProcedures", "Backup stored procedures", false);
+    box(cbTriggers, "cbTriggers", "Backup triggers", false);
+    right->addWidget(options);
+
+    auto* backup = Make<QGroupBox>("TntGroupBox4", QStringLiteral("Backup"), TntTabSheet2);
+    auto* inBackup = new QVBoxLayout(backup);
+    TntSpeedButton1 = Make<QPushButton>("TntSpeedButton1", QStringLiteral("Backup"), backup);
+    TntSpeedButton1->setToolTip(QStringLiteral("Backups data to a specified file"));
+    TntSpeedButton1->setMinimumHeight(40);
+    inBackup->addWidget(TntSpeedButton1);
+    right->addWidget(backup);
+
+    auto* restore = Make<QGroupBox>("TntGroupBox10", QStringLiteral("Restore"), TntTabSheet2);
+    auto* inRestore = new QVBoxLayout(restore);
+    TntLabel7 = Make<QLabel>("TntLabel7", QStringLiteral("Restores data from an SQL file you will be prompted for"),
+                             restore);
+    TntLabel7->setWordWrap(true);
+    TntLabel8 = Make<QLabel>("TntLabel8", QStringLiteral("Warning:"), restore);
+    TntLabel8->setStyleSheet(QStringLiteral("color: red; font-weight: bold;"));
+    TntLabel9 = Make<QLabel>("TntLabel9", QStringLiteral("This operations cannot be Undone and it can cause data lost"),
+                             restore);
+    TntLabel9->setWordWrap(true);
+    TntLabel10 = Make<QLabel>("TntLabel10", QStringLiteral("You have to know well what are you doing"), restore);
+    TntSpeedButton2 = Make<QPushButton>("TntSpeedButton2", QStringLiteral("Restore"), restore);
+    TntSpeedButton2->setToolTip(QStringLiteral("Restores data from a specified file"));
+    TntSpeedButton2->setMinimumHeight(40);
+    for (QWidget* w : std::initializer_list<QWidget*>{TntLabel7, TntLabel8, TntLabel9, TntLabel10, TntSpeedButton2})
+        inRestore->addWidget(w);
+    right->addWidget(restore);
+    right->addStretch(1);
+    auto* rightWidget = new QWidget(TntTabSheet2);
+    rightWidget->setLayout(right);
+    rightWidget->setFixedWidth(320);
+    columns->addWidget(rightWidget);
+    page->addLayout(columns, 1);
+
+    auto* bottom = new QHBoxLayout;
     ProgressBar1 = Make<QProgressBar>("ProgressBar1", TntTabSheet2);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setVisible(false);
-    page->addWidget(ProgressBar1);
+    btnStopDump = Make<QPushButton>("btnStopDump", QStringLiteral("Stop"), TntTabSheet2);
+    btnStopDump->setToolTip(QStringLiteral("Stops the backup or restore"));
+    btnStopDump->setVisible(false);
+    bottom->addWidget(ProgressBar1, 1);
+    bottom->addWidget(btnStopDump);
+    page->addLayout(bottom);
+
+    connect(TntBitBtn3, &QPushButton::clicked, this, Guarded([this] { TntBitBtn3Click(); }));
+    connect(TntBitBtn4, &QPushButton::clicked, this, Guarded([this] { TntBitBtn4Click(); }));
+    connect(TntSpeedButton1, &QPushButton::clicked, this, Guarded([this] { TntSpeedButton1Click(); }));
+    connect(TntSpeedButton2, &QPushButton::clicked, this, Guarded([this] { TntSpeedButton2Click(); }));
+    connect(btnStopDump, &QPushButton::clicked, this, [this] {
+        if (FRunningDump) FRunningDump->BreakExec();
+    });
 }
 
 void TTessrinForm::CreateScriptTab() {
     auto* page = new QVBoxLayout(TntTabSheet3);
+    auto* top = new QHBoxLayout;
+    TntBitBtn5 = Make<QPushButton>("TntBitBtn5", QStringLiteral("Load the script to be executed"), TntTabSheet3);
+    TntBitBtn5->setToolTip(QStringLiteral("Loads the script to be executed"));
+    auto* notes = new QVBoxLayout;
+    TntLabel11 = Make<QLabel>("TntLabel11",
+                              QStringLiteral("NOTE: If the script is too big (50-100Mb and more) it will cause long "
+                                             "time to load and even application crash"),
+                              TntTabSheet3);
+    TntLabel12 = Make<QLabel>("TntLabel12", QStringLiteral("It is advised to use Restore function instead"),
+                              TntTabSheet3);
+    notes->addWidget(TntLabel11);
+    notes->addWidget(TntLabel12);
+    top->addWidget(TntBitBtn5);
+    top->addLayout(notes, 1);
+    page->addLayout(top);
+
     auto* split = new QSplitter(Qt::Horizontal, TntTabSheet3);
     mmoExecScript = Make<TSynEdit>("mmoExecScript", split);
     mmoExecScript->setAccessibleName(QStringLiteral("Script"));
@@ -219,17 +315,44 @@ void TTessrinForm::CreateScriptTab() {
     TntMemo2 = Make<QPlainTextEdit>("TntMemo2", result);
     TntMemo2->setAccessibleName(result->title());
     TntMemo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    TntMemo2->setReadOnly(true);
     inResult->addWidget(TntMemo2);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
     page->addWidget(split, 1);
-    auto* buttons = new QHBoxLayout;
+
+    auto* bottom = new QHBoxLayout;
+    auto* warnings = new QVBoxLayout;
+    TntLabel13 = Make<QLabel>("TntLabel13", QStringLiteral("Warning:"), TntTabSheet3);
+    TntLabel13->setStyleSheet(QStringLiteral("color: red; font-weight: bold;"));
+    TntLabel14 = Make<QLabel>("TntLabel14", QStringLiteral("This operations cannot be Undone "), TntTabSheet3);
+    TntLabel20 = Make<QLabel>("TntLabel20", QStringLiteral("and it can cause data lost"), TntTabSheet3);
+    TntLabel15 = Make<QLabel>("TntLabel15", QStringLiteral("You have to know well what are you doing"), TntTabSheet3);
+    auto* warningLine = new QHBoxLayout;
+    warningLine->addWidget(TntLabel13);
+    warningLine->addWidget(TntLabel14);
+    warningLine->addWidget(TntLabel20);
+    warningLine->addStretch(1);
+    warnings->addLayout(warningLine);
+    warnings->addWidget(TntLabel15);
+    bottom->addLayout(warnings, 1);
+    btnStopScript = Make<QPushButton>("btnStopScript", QStringLiteral("Stop"), TntTabSheet3);
+    btnStopScript->setToolTip(QStringLiteral("Stops the script after the running statement"));
+    btnStopScript->setVisible(false);
     btnExecuteScript = Make<QPushButton>("btnExecuteScript", QStringLiteral("Execute"), TntTabSheet3);
     btnExecuteScript->setToolTip(QStringLiteral("Executes the script in the left memo"));
+    btnExecuteScript->setMinimumSize(120, 40);
     btnExecuteScript->setEnabled(false);
-    buttons->addStretch(1);
-    buttons->addWidget(btnExecuteScript);
-    page->addLayout(buttons);
+    bottom->addWidget(btnStopScript);
+    bottom->addWidget(btnExecuteScript);
+    page->addLayout(bottom);
+
+    connect(TntBitBtn5, &QPushButton::clicked, this, Guarded([this] { TntBitBtn5Click(); }));
+    connect(btnExecuteScript, &QPushButton::clicked, this, Guarded([this] { btnExecuteScriptClick(); }));
+    connect(btnStopScript, &QPushButton::clicked, this, [this] {
+        FScriptStopped = true;
+        if (FData) FData->ToolsScript->BreakExec();
+    });
 }
 
 void TTessrinForm::CreateCustomQueryTab() {
@@ -475,6 +598,198 @@ void TTessrinForm::TntBitBtn2Click() {
     // The window follows the session into the new database.
     ShowConnectedSession(false);
     ShowMessage(QStringLiteral("Database created successfully"));
+}
+
+namespace {
+
+// The connection of one backup or restore: the tools connection's login, 8-bit, speaking
+// utf8mb4 so that every byte of every value passes unchanged.
+std::unique_ptr<dac::TMyConnection> DumpConnection(const dac::TMyConnection& tools) {
+    auto c = std::make_unique<dac::TMyConnection>();
+    c->SetLoginPrompt(false);
+    c->MyOptions().SetUseUnicode(false);
+    c->MyOptions().SetCharset(QStringLiteral("utf8mb4"));
+    c->SetServer(tools.Server());
+    c->SetPort(tools.Port());
+    c->SetUsername(tools.Username());
+    c->SetPassword(tools.Password());
+    c->SetDatabase(tools.Database());
+    return c;
+}
+
+}  // namespace
+
+QString TTessrinForm::AskFile(bool save, const TFileDialogSettings& settings) {
+    if (ChooseFile) return ChooseFile(save, settings.DefaultExt, settings.Filter);
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(settings.DefaultExt);
+    dialog.setNameFilter(settings.Filter);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().front();
+}
+
+TTessrinForm::TRestoreErrorAnswer TTessrinForm::AskAboutRestoreError(const QString& message) {
+    if (AskRestoreError) return AskRestoreError(message);
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), ErrorBoxText(message), QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("RestoreErrorBox"));
+    box.setInformativeText(QStringLiteral("Continue with the next statement?"));
+    QPushButton* go = box.addButton(QStringLiteral("Continue"), QMessageBox::AcceptRole);
+    QPushButton* all = box.addButton(QStringLiteral("Continue without asking"), QMessageBox::AcceptRole);
+    QPushButton* stop = box.addButton(QStringLiteral("Stop"), QMessageBox::RejectRole);
+    box.setDefaultButton(go);
+    box.setEscapeButton(stop);
+    box.exec();
+    if (box.clickedButton() == all) return reContinueAll;
+    return box.clickedButton() == go ? reContinue : reStop;
+}
+
+void TTessrinForm::ShowDumpProgress(dump::TDADump* dump) {
+    FRunningDump = dump;
+    if (dump) {
+        FData->ResetProgress();
+        ProgressBar1->setValue(0);
+    }
+    ProgressBar1->setVisible(dump != nullptr);
+    btnStopDump->setVisible(dump != nullptr);
+}
+
+void TTessrinForm::TntSpeedButton1Click() {
+    if (FData->Busy()) return;
+    const QString file = AskFile(true, FData->SaveDialog);
+    if (file.isEmpty()) return;
+    TData::TBusy busy(*FData);
+    auto connection = DumpConnection(*FData->ToolsConnection);
+    connection->Connect();
+    dump::TMyDump dump;
+    dump.SetConnection(connection.get());
+    dump.Options().QuoteNames = true;
+    dump.OnBackupProgress = [this](dump::TDADump* sender, const QString& name, int num, int count, int percent) {
+        FData->ToolsDumpBackupProgress(sender, name, num, count, percent);
+    };
+    QStringList tables;
+    for (int i = 0; i < lbxObjectsToBackup->count(); ++i)
+        if (lbxObjectsToBackup->item(i)->isSelected()) tables << lbxObjectsToBackup->item(i)->text();
+    dump.SetTableNames(tables.join(QStringLiteral(", ")));
+    dump::TMyDumpObjects objects;
+    const std::pair<QCheckBox*, dump::TMyDumpObject> boxes[] = {
+        {cbDB, dump::doDatabase},   {cbStruct, dump::doTables},         {cbViews, dump::doViews},
+        {cbData, dump::doData},     {cbProcedures, dump::doStoredProcs}, {cbTriggers, dump::doTriggers},
+    };
+    for (auto [box, kind] : boxes)
+        if (box->isChecked()) objects.Include(kind);
+    dump.SetObjects(objects);
+    ShowDumpProgress(&dump);
+    ScopeExit hide([&] { ShowDumpProgress(nullptr); });
+    try {
+        RunInBackground([&] { dump.BackupToFile(file); });
+    } catch (const EAbort&) {
+        // Stopped: the file was not written (a backup replaces it only when complete).
+        if (!dump.StopRequested()) throw;
+        hide.Dismiss();
+        ShowDumpProgress(nullptr);
+        ShowMessage(QStringLiteral("Backup to %1 file stopped; the file was not written").arg(file));
+        return;
+    }
+    hide.Dismiss();
+    ShowDumpProgress(nullptr);
+    ShowMessage(QStringLiteral("Backup to %1 file completed successfully").arg(file));
+}
+
+void TTessrinForm::TntSpeedButton2Click() {
+    if (FData->Busy()) return;
+    const QString file = AskFile(false, FData->ToolsOpenDialog);
+    if (file.isEmpty()) return;
+    TData::TBusy busy(*FData);
+    auto connection = DumpConnection(*FData->ToolsConnection);
+    connection->Connect();
+    dump::TMyDump& dump = *FData->ToolsDump;
+    dump.SetConnection(connection.get());
+    ScopeExit release([&] {
+        ShowDumpProgress(nullptr);
+        dump.SetConnection(nullptr);
+        connection->Disconnect();
+    });
+    bool askAgain = true;
+    bool aborted = false;
+    dump.OnError = [&](script::TDAScript*, const std::exception& e, const QString&, script::TErrorAction& action) {
+        action = script::eaContinue;
+        if (!askAgain) return;
+        const QString message = ErrorMessageOf(e);
+        TRestoreErrorAnswer answer = reStop;
+        CallOnGui([&] { answer = AskAboutRestoreError(message); });
+        if (answer == reContinueAll) askAgain = false;
+        if (answer == reStop) {
+            action = script::eaAbort;
+            aborted = true;
+        }
+    };
+    ScopeExit noHandler([&] { dump.OnError = nullptr; });
+    ShowDumpProgress(&dump);
+    RunInBackground([&] { dump.RestoreFromFile(file); });
+    const qint64 failed = dump.FailedStatements();
+    const qint64 done = dump.RestoredStatements();
+    QString message;
+    if (dump.StopRequested() || aborted)
+        message = QStringLiteral("Restore from %1 file stopped after %2 statements, %3 of them failed")
+                      .arg(file).arg(done).arg(failed);
+    else if (failed > 0)
+        message = QStringLiteral("Restore from %1 file completed: %2 of %3 statements failed").arg(file).arg(failed).arg(done);
+    else
+        message = QStringLiteral("Restore from %1 file completed successfully").arg(file);
+    ShowDumpProgress(nullptr);
+    ShowMessage(message);
+}
+
+void TTessrinForm::TntBitBtn3Click() {
+    for (int i = 0; i < lbxObjectsToBackup->count(); ++i) lbxObjectsToBackup->item(i)->setSelected(true);
+}
+
+void TTessrinForm::TntBitBtn4Click() { lbxObjectsToBackup->clearSelection(); }
+
+void TTessrinForm::TntBitBtn5Click() {
+    const QString file = AskFile(false, FData->ToolsOpenDialog);
+    if (file.isEmpty()) return;
+    TntMemo2->clear();
+    mmoExecScript->LoadFromFile(file);
+}
+
+void TTessrinForm::btnExecuteScriptClick() {
+    if (FData->Busy()) return;
+    if (!Confirm(QStringLiteral("Are you sure you want to execute the script in the memo?"))) return;
+    TData::TBusy busy(*FData);
+    TntMemo2->clear();
+    TntMemo2->appendPlainText(QStringLiteral("-- Script execution started --"));
+    QCoreApplication::processEvents();
+    dac::TMyConnection& connection = *FData->ToolsConnection;
+    // The script's bytes: those of the file it was loaded from, text typed as UTF-8.
+    const QString text = mmoExecScript->Text();
+    QByteArray bytes = mmoExecScript->LoadedAsUtf8() ? text.toUtf8() : UnicodeToAnsi(text);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    DisableUnicode(connection);
+    ScopeExit unicode([&] { EnableUnicode(connection); });
+    script::TMyScript& script = *FData->ToolsScript;
+    int statements = 0;
+    script.AfterExecute = [&](script::TDAScript*, const QString&) { ++statements; };
+    ScopeExit noHandler([&] { script.AfterExecute = nullptr; });
+    FScriptStopped = false;
+    btnStopScript->setVisible(true);
+    ScopeExit hideStop([&] { btnStopScript->setVisible(false); });
+    bool stopped = false;
+    try {
+        RunInBackground([&] { script.ExecuteStream(&buffer); });
+    } catch (const EAbort&) {
+        stopped = true;  // BreakExec ended the running statement
+    }
+    unicode.Dismiss();
+    EnableUnicode(connection);
+    TntMemo2->appendPlainText(QString());
+    if (stopped || FScriptStopped)
+        TntMemo2->appendPlainText(QStringLiteral("-- Script execution stopped after %1 statements --").arg(statements));
+    else
+        TntMemo2->appendPlainText(QStringLiteral("-- Script execution finished --"));
 }
 
 void TTessrinForm::UpdateIdleStates() {

@@ -6,6 +6,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -16,6 +19,10 @@ class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QToolButton;
+
+namespace calvoro::dump {
+class TDADump;
+}
 
 // The "  View Data  " tab's kinds (TessrinViewData.cpp).
 class QSpinBox;
@@ -31,6 +38,7 @@ class TCreateTableForm;
 namespace calvoro::app {
 
 class TData;
+struct TFileDialogSettings;
 class TSynEdit;
 
 // Process-wide application identity, filled by FormShow.
@@ -96,14 +104,44 @@ public:
     QLabel* TntLabel18;
     QLabel* TntLabel19;
 
-    // "  Backup/Restore  " tab: what the object lists and progress handlers fill.
+    // "  Backup/Restore  " tab.
+    QLabel* TntLabel23;
     QListWidget* lbxObjectsToBackup;
+    QPushButton* TntBitBtn3;
+    QPushButton* TntBitBtn4;
+    QCheckBox* cbDB;
+    QCheckBox* cbStruct;
+    QCheckBox* cbData;
+    QCheckBox* cbViews;
+    QCheckBox* cbProcedures;
+    QCheckBox* cbTriggers;
+    QPushButton* TntSpeedButton1;
+    QLabel* TntLabel7;
+    QLabel* TntLabel8;
+    QLabel* TntLabel9;
+    QLabel* TntLabel10;
+    QPushButton* TntSpeedButton2;
     QProgressBar* ProgressBar1;
+    QPushButton* btnStopDump;  // ends a running backup or restore
 
     // "  Execute a script  " tab.
+    QPushButton* TntBitBtn5;
+    QLabel* TntLabel11;
+    QLabel* TntLabel12;
     TSynEdit* mmoExecScript;
     QPlainTextEdit* TntMemo2;
+    QLabel* TntLabel13;
+    QLabel* TntLabel14;
+    QLabel* TntLabel20;
+    QLabel* TntLabel15;
     QPushButton* btnExecuteScript;
+    QPushButton* btnStopScript;  // ends a running script after its current statement
+
+    // Asks for a file to save (save) or to open; empty when the user cancels. Tests replace it.
+    std::function<QString(bool save, const QString& defaultExt, const QString& filter)> ChooseFile;
+    // Asks what to do about a failed restore statement. Tests replace it.
+    enum TRestoreErrorAnswer { reContinue, reContinueAll, reStop };
+    std::function<TRestoreErrorAnswer(const QString& message)> AskRestoreError;
 
     // "  View Data  " tab (TessrinViewData.cpp): the rows of one table or view in an editable
     // grid, its row count, and what can be done to the table.
@@ -170,6 +208,12 @@ public slots:
     void cbxDataBasesChange();
     void spbtnReloadDBobjectsClick();
     void TntBitBtn2Click();
+    void TntSpeedButton1Click();
+    void TntSpeedButton2Click();
+    void TntBitBtn3Click();
+    void TntBitBtn4Click();
+    void TntBitBtn5Click();
+    void btnExecuteScriptClick();
     void Image1Click();
     void spbtnExitClick();
 
@@ -189,6 +233,13 @@ private:
     void ShowConnectedSession(bool clearWork);
     // Shows an information message captioned with the application title.
     void ShowMessage(const QString& text);
+    QString AskFile(bool save, const TFileDialogSettings& settings);
+    TRestoreErrorAnswer AskAboutRestoreError(const QString& message);
+    // The progress bar and the Stop button while dump runs; hidden for null.
+    void ShowDumpProgress(dump::TDADump* dump);
+
+    dump::TDADump* FRunningDump = nullptr;
+    bool FScriptStopped = false;
 
     TData* FData = nullptr;
     bool FShown = false;

@@ -8,7 +8,9 @@
 #include "common/Exceptions.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QMessageBox>
+#include <QThread>
 
 #include <functional>
 
@@ -46,6 +48,8 @@ void Reconnect(dac::TMyConnection& connection, const std::function<void()>& chan
 void DisableUnicode(dac::TMyConnection& connection) {
     Reconnect(connection, [&] {
         connection.MyOptions().SetUseUnicode(false);
+        // Bytes pass as they are; utf8mb4 is what text typed in the editors becomes.
+        connection.MyOptions().SetCharset(QStringLiteral("utf8mb4"));
         connection.SetLoginPrompt(false);
     });
 }
@@ -57,6 +61,43 @@ void EnableUnicode(dac::TMyConnection& connection) {
         connection.SetLoginPrompt(false);
     });
     connection.SetLoginPrompt(true);
+}
+
+void RunInBackground(const std::function<void()>& work) {
+    std::exception_ptr failure;
+    std::unique_ptr<QThread> thread(QThread::create([&] {
+        try {
+            work();
+        } catch (...) {
+            // Any failure, whatever its type, is raised again on the caller's thread below.
+            failure = std::current_exception();
+        }
+    }));
+    QEventLoop loop;
+    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    thread->start();
+    // finished is queued to this thread, so it cannot be missed before exec runs.
+    loop.exec();
+    thread->wait();
+    if (failure) std::rethrow_exception(failure);
+}
+
+void CallOnGui(const std::function<void()>& f) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread()) {
+        f();
+        return;
+    }
+    QMetaObject::invokeMethod(app, f, Qt::BlockingQueuedConnection);
+}
+
+void PostToGui(std::function<void()> f) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread()) {
+        f();
+        return;
+    }
+    QMetaObject::invokeMethod(app, std::move(f), Qt::QueuedConnection);
 }
 
 void LimitDisplayWidths(dac::TDataSet& query, int maxWidth) {
@@ -79,6 +120,15 @@ bool Confirm(const QString& message) {
     box.setObjectName(QStringLiteral("ConfirmBox"));
     box.setWindowModality(Qt::ApplicationModal);
     return box.exec() == QMessageBox::Yes;
+}
+
+QString ErrorMessageOf(const std::exception& e) {
+    auto* ours = dynamic_cast<const Exception*>(&e);
+    QString message = ours ? ours->Message() : QString::fromUtf8(e.what());
+    qsizetype from = 0, to = message.size();
+    while (from < to && (message[from] == u'\r' || message[from] == u'\n')) ++from;
+    while (to > from && (message[to - 1] == u'\r' || message[to - 1] == u'\n')) --to;
+    return message.mid(from, to - from);
 }
 
 QString ErrorBoxText(const QString& message) {

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <exception>
+#include <functional>
 #include <utility>
 
 namespace calvoro::dac {
@@ -24,12 +25,22 @@ QString QuoteIdentifier(const QString& name);
 // Stores a pending edit of the data set (edit or insert state).
 void PostIfEditing(dac::TDataSet& dataSet);
 
-// Reconnect the connection without and with Unicode mode, with the values it has and no
-// dialog; the idle check is suspended meanwhile so that it cannot act on the short
+// Reconnect the connection without (speaking utf8mb4) and with Unicode mode (no explicit
+// character set), with the values it has and no dialog; the idle check is suspended meanwhile so that it cannot act on the short
 // disconnected phase. A failing connect leaves the connection closed and the idle check off;
 // the error goes to the caller.
 void DisableUnicode(dac::TMyConnection& connection);
 void EnableUnicode(dac::TMyConnection& connection);
+
+// Runs work on a thread of its own while the window goes on (the caller waits in a local event
+// loop); returns when it ended, raising what it raised. Work that touches a connection must
+// hold the session busy (TData::TBusy) so that nothing else starts on it meanwhile.
+void RunInBackground(const std::function<void()>& work);
+// Runs f on the GUI thread and waits for it (directly when called there): for what background
+// work must show or ask.
+void CallOnGui(const std::function<void()>& f);
+// Queues f for the GUI thread without waiting (directly when called there).
+void PostToGui(std::function<void()> f);
 
 // Narrows the display width of every text-like field (all but the numeric and temporal
 // kinds) to at most maxWidth characters.
@@ -37,6 +48,10 @@ void LimitDisplayWidths(dac::TDataSet& query, int maxWidth);
 
 // Yes/no question captioned with the application title; true on Yes.
 bool Confirm(const QString& message);
+
+// The message of an error as one shows it: without the line breaks some server messages begin
+// or end with.
+QString ErrorMessageOf(const std::exception& e);
 
 // The text of an error box: the message with a full stop appended when its last character
 // sorts after ".".

@@ -112,6 +112,8 @@ void TDADump::CheckConnection() const {
 
 void TDADump::BreakExec() {
     FStop = true;
+    // The restore may be ending on its own thread: the script is not let go meanwhile.
+    std::lock_guard lock(FScriptLock);
     if (FScript) FScript->BreakExec();
 }
 
@@ -172,9 +174,13 @@ void TDADump::RunRestore(script::TDAScript& script, qint64 total, const std::fun
         if (OnError) OnError(sender, e, sql, action);
         aborted = action == script::eaAbort;
     };
-    FScript = &script;
+    {
+        std::lock_guard lock(FScriptLock);
+        FScript = &script;
+    }
     ScopeExit release([&] {
         FParserLine = script.ParserLine();
+        std::lock_guard lock(FScriptLock);
         FScript = nullptr;
     });
     int reported = -1;

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace calvoro::dump {
 
@@ -118,8 +119,6 @@ public:
     int FailedStatements() const { return FFailedStatements; }
     // The lexer's line (0-based) where the last restore ended.
     qint64 ParserLine() const { return FParserLine; }
-    // The script of the running restore (the sender of OnError), or none.
-    script::TDAScript* RestoreScript() const { return FScript; }
 
     // Stops a running backup or restore; safe from another thread.
     void BreakExec();
@@ -150,7 +149,8 @@ private:
     TStrings FSQL;
     bool FDebug = false;
     std::unique_ptr<TDADumpProcessor> FProcessor;
-    script::TDAScript* FScript = nullptr;
+    script::TDAScript* FScript = nullptr;  // the restore's, while it runs
+    std::mutex FScriptLock;                 // FScript against BreakExec from another thread
     std::atomic<bool> FStop = false;
     int FRestoredStatements = 0;
     int FFailedStatements = 0;

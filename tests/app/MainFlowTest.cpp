@@ -12,6 +12,7 @@
 #include "dataaccess/support/MyTestConnection.h"
 #include "script/MyScript.h"
 #include "support/QtPrinters.h"
+#include "app/support/AppSession.h"
 #include "support/TestServer.h"
 
 #include <QAbstractButton>
@@ -37,14 +38,9 @@ using namespace calvoro::app;
 using calvoro::test::FirstValue;
 using calvoro::test::NewConnection;
 using calvoro::test::RowsText;
+using calvoro::test::RunUntilIdle;
 
 namespace {
-
-void RunUntilIdle() {
-    QEventLoop loop;
-    QTimer::singleShot(30, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 QStringList Items(const QListWidget* list) {
     QStringList items;
@@ -101,10 +97,10 @@ protected:
         admin->ExecSQL(QStringLiteral("CREATE PROCEDURE calvoro_app_a.p1() SELECT 1"));
         admin->ExecSQL(QStringLiteral("CREATE VIEW calvoro_app_b.only_view AS SELECT 1 AS one"));
 
-        program = CreateProgram();
+        program = test::StartProgram();
         form = program->MainForm.get();
         data = program->Data.get();
-        form->show();
+        // The login values, for the tests that connect without the dialog.
         const test::ServerConfig& s = test::Server();
         dac::TMyConnection& c = *data->ToolsConnection;
         c.SetServer(QString::fromStdString(s.Host));
@@ -124,11 +120,7 @@ protected:
         form->spbtnConnect->click();
     }
     // The connect flow without the dialog: the values are already in the connection.
-    void ConnectWithoutDialog(const QString& database = {}) {
-        data->ToolsConnection->SetLoginPrompt(false);
-        data->ToolsConnection->SetDatabase(database);
-        form->btnConnectToServerClick();
-    }
+    void ConnectWithoutDialog(const QString& database = {}) { test::ConnectTools(*form, *data, database); }
     bool TabsShown() const {
         for (int i = 1; i < 5; ++i)
             if (!form->TntPageControl1->isTabVisible(i)) return false;
@@ -522,9 +514,8 @@ TEST_F(MainFlowTest, UnicodeSwitchesReconnectWithoutTheDialog) {
     EXPECT_FALSE(c.LoginPrompt());
     EXPECT_TRUE(data->IdleHookInstalled());
     EXPECT_EQ(c.Database(), QStringLiteral("calvoro_app_a"));
-    c.Disconnect();
-    c.MyOptions().SetCharset(QStringLiteral("utf8mb4"));
-    c.Connect();
+    EXPECT_EQ(c.MyOptions().Charset(), QStringLiteral("utf8mb4"));
+    EXPECT_EQ(FirstValue(c, QStringLiteral("SELECT @@character_set_client")), QStringLiteral("utf8mb4"));
     EnableUnicode(c);
     EXPECT_TRUE(c.GetConnected());
     EXPECT_TRUE(c.MyOptions().UseUnicode());

@@ -13,6 +13,7 @@
 #include "dataaccess/gui/DBGrid.h"
 #include "dataaccess/gui/DBNavigator.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "app/support/AppSession.h"
 #include "dataaccess/support/MyTestConnection.h"
 #include "support/MariadbClient.h"
 #include "support/QtPrinters.h"
@@ -44,6 +45,7 @@
 
 using namespace calvoro;
 using namespace calvoro::app;
+using calvoro::test::RunUntilIdle;
 using calvoro::test::FirstValue;
 using calvoro::test::NewConnection;
 using calvoro::test::RowsText;
@@ -51,12 +53,6 @@ using calvoro::test::RowsText;
 namespace {
 
 const QString Db = QStringLiteral("calvoro_viewdata");
-
-void RunUntilIdle() {
-    QEventLoop loop;
-    QTimer::singleShot(30, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 // Plays the user's part in the modal windows that open while it lives: the next step gets each
 // window that comes up and answers true when it dealt with it (a step for a message box leaves
@@ -173,19 +169,10 @@ protected:
              })
             admin->ExecSQL(QString::fromLatin1(sql));
 
-        program = CreateProgram();
+        program = test::StartProgram();
         form = program->MainForm.get();
         data = program->Data.get();
-        form->show();
-        const test::ServerConfig& s = test::Server();
-        dac::TMyConnection& c = *data->ToolsConnection;
-        c.SetServer(QString::fromStdString(s.Host));
-        c.SetPort(s.Port);
-        c.SetUsername(QString::fromStdString(s.NativeUser));
-        c.SetPassword(QString::fromStdString(s.NativePassword));
-        c.SetLoginPrompt(false);
-        c.SetDatabase(Db);
-        form->btnConnectToServerClick();
+        test::ConnectTools(*form, *data, Db);
         ASSERT_TRUE(data->ToolsConnected());
     }
     void TearDown() override { program.reset(); }
@@ -578,8 +565,10 @@ bool LoadSakila(dac::TMyConnection& admin, const QString& database) {
 TEST_F(ViewDataTest, ScreenshotsOfTheTabWithSakilasFilmsAndOfTheViewer) {
     const QString sakila = QStringLiteral("calvoro_vd_sakila");
     if (!LoadSakila(*admin, sakila)) GTEST_SKIP() << "Sakila fixture not found (CALVORO_FIXTURES)";
-    // Switched to as a user does: chosen in the database selector, then Connect.
-    form->GetDBDetails();
+    // Switched to as a user does: chosen in the database selector, then Connect. The selector
+    // lists the databases of the last connect, which may predate the one just loaded.
+    data->ToolsConnection->SetLoginPrompt(false);
+    form->btnConnectToServerClick();
     form->cbxDataBases->setCurrentIndex(form->cbxDataBases->findText(sakila));
     form->spbtnConnect->click();
     ASSERT_EQ(data->ToolsConnection->Database(), sakila);

@@ -1,0 +1,38 @@
+#include "AppSession.h"
+
+#include "app/DataUnit.h"
+#include "app/TessrinUnit.h"
+#include "dataaccess/mysql/MyAccess.h"
+#include "support/TestServer.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+namespace calvoro::test {
+
+std::unique_ptr<app::Program> StartProgram() {
+    auto program = app::CreateProgram();
+    program->MainForm->show();
+    return program;
+}
+
+void ConnectTools(app::TTessrinForm& form, app::TData& data, const QString& database) {
+    const ServerConfig& s = Server();
+    dac::TMyConnection& c = *data.ToolsConnection;
+    c.Disconnect();
+    c.SetServer(QString::fromStdString(s.Host));
+    c.SetPort(int(s.Port));
+    c.SetUsername(QString::fromStdString(s.NativeUser));
+    c.SetPassword(QString::fromStdString(s.NativePassword));
+    c.SetLoginPrompt(false);
+    c.SetDatabase(database);
+    form.btnConnectToServerClick();
+}
+
+void RunUntilIdle() {
+    QEventLoop loop;
+    QTimer::singleShot(30, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+}  // namespace calvoro::test

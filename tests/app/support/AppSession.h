@@ -1,0 +1,26 @@
+#pragma once
+// The program as the window tests drive it: created and shown offscreen, its tools session
+// logged in to the test server through the connect flow without the dialog.
+
+#include "app/Calvoro.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace calvoro::app {
+class TData;
+class TTessrinForm;
+}  // namespace calvoro::app
+
+namespace calvoro::test {
+
+// The windows and the tools session in start-up order, the main window shown.
+std::unique_ptr<app::Program> StartProgram();
+// Gives the tools connection the test server's login and runs the connect flow into the
+// database, as the reconnect button does (no dialog).
+void ConnectTools(app::TTessrinForm& form, app::TData& data, const QString& database);
+// Lets the event queue run empty once, which is when the idle check runs.
+void RunUntilIdle();
+
+}  // namespace calvoro::test
