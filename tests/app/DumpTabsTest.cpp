@@ -16,6 +16,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -262,6 +263,31 @@ TEST_F(DumpTabsTest, StopEndsARestoreAndSaysHowFarItGot) {
                 texts[0].contains(QStringLiteral(" after %1 statements").arg(rows + 2)))
         << texts[0].toStdString() << " rows " << rows;
     EXPECT_FALSE(!form->btnStopDump->isHidden());
+}
+
+TEST_F(DumpTabsTest, StopEndsABackupAndKeepsTheOldFile) {
+    admin->ExecSQL(QStringLiteral("CREATE TABLE calvoro_tab_src.big (id INT PRIMARY KEY, pad CHAR(200))"));
+    admin->ExecSQL(QStringLiteral("INSERT INTO calvoro_tab_src.big SELECT seq, REPEAT('x', 200) FROM calvoro_tab_src.seq_1_to_300000"));
+    form->GetDBDetails();
+    const QString file = dir.filePath(QStringLiteral("kept.sql"));
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("-- the good old backup\n");
+    }
+    QTimer stopper;
+    stopper.setInterval(5);
+    QObject::connect(&stopper, &QTimer::timeout, [&] {
+        if (!form->btnStopDump->isHidden() && form->ProgressBar1->value() > 0) {
+            form->btnStopDump->click();
+            stopper.stop();
+        }
+    });
+    stopper.start();
+    EXPECT_EQ(Backup(file), QStringList{QStringLiteral("Backup to %1 file stopped; the file was not written").arg(file)});
+    EXPECT_EQ(ReadFile(file), QByteArray("-- the good old backup\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("kept.sql")});  // no temporary left
+    EXPECT_TRUE(form->btnStopDump->isHidden());
 }
 
 TEST_F(DumpTabsTest, AScriptListsItsFailuresAndGoesOn) {
