@@ -39,6 +39,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <optional>
+
 namespace calvoro::app {
 
 AppIdentity& Identity() {
@@ -659,7 +661,8 @@ void TTessrinForm::TntSpeedButton1Click() {
     if (FData->Busy()) return;
     const QString file = AskFile(true, FData->SaveDialog);
     if (file.isEmpty()) return;
-    TData::TBusy busy(*FData);
+    // Busy until the work ends; the closing message no longer holds anything up.
+    std::optional<TData::TBusy> busy(std::in_place, *FData);
     auto connection = DumpConnection(*FData->ToolsConnection);
     connection->Connect();
     dump::TMyDump dump;
@@ -689,11 +692,13 @@ void TTessrinForm::TntSpeedButton1Click() {
         if (!dump.StopRequested()) throw;
         hide.Dismiss();
         ShowDumpProgress(nullptr);
+        busy.reset();
         ShowMessage(QStringLiteral("Backup to %1 file stopped; the file was not written").arg(file));
         return;
     }
     hide.Dismiss();
     ShowDumpProgress(nullptr);
+    busy.reset();
     ShowMessage(QStringLiteral("Backup to %1 file completed successfully").arg(file));
 }
 
@@ -701,7 +706,7 @@ void TTessrinForm::TntSpeedButton2Click() {
     if (FData->Busy()) return;
     const QString file = AskFile(false, FData->ToolsOpenDialog);
     if (file.isEmpty()) return;
-    TData::TBusy busy(*FData);
+    std::optional<TData::TBusy> busy(std::in_place, *FData);
     auto connection = DumpConnection(*FData->ToolsConnection);
     connection->Connect();
     dump::TMyDump& dump = *FData->ToolsDump;
@@ -739,6 +744,7 @@ void TTessrinForm::TntSpeedButton2Click() {
     else
         message = QStringLiteral("Restore from %1 file completed successfully").arg(file);
     ShowDumpProgress(nullptr);
+    busy.reset();
     ShowMessage(message);
 }
 
