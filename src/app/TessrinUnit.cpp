@@ -395,6 +395,10 @@ void TTessrinForm::CreateCustomQueryTab() {
     addButton(btnViewAllQueries, "btnViewAllQueries", "View all queries", nullptr);
     addButton(btnPrev, "btnPrev", "Previous", nullptr);
     addButton(btnNext, "btnNext", "Next", nullptr);
+    btnStopQuery = Make<QPushButton>("btnStopQuery", QStringLiteral("Stop"), right);
+    btnStopQuery->setToolTip(QStringLiteral("Stops the running query (Esc)"));
+    btnStopQuery->setVisible(false);
+    toolbar->addWidget(btnStopQuery);
     toolbar->addStretch(1);
     column->addLayout(toolbar);
 
@@ -434,6 +438,7 @@ void TTessrinForm::CreateCustomQueryTab() {
 
     page->addWidget(left);
     page->addWidget(right, 1);
+    WireCustomQueryTab();
 }
 
 void TTessrinForm::FormCreate() {

@@ -194,6 +194,32 @@ public:
     QLineEdit* TntEdit2;
     QLineEdit* TntEdit3;
     QPlainTextEdit* TntMemo4;
+    // The custom query's result tab (TessrinCustomQuery.cpp).
+    bool FSwallowNextKey = false;  // the Enter of Ctrl+Enter that ran the query
+    dac::TDBGrid* DBGridCustomQueryResults = nullptr;
+    dac::TDBNavigator* DBNavigator2 = nullptr;
+    QPushButton* TntSpeedButton5 = nullptr;
+    QPushButton* TntSpeedButton6 = nullptr;
+    QLabel* TntLabel24 = nullptr;
+    QPushButton* btnStopQuery = nullptr;  // ends a running query
+
+    // Runs the editor's text (TessrinCustomQuery.cpp); the history of executed queries.
+    void ExecuteCustomQuery();
+    void AddQueryToLog(const QString& querySQL);
+    void btnExecuteClick();
+    void btnPrevClick();
+    void btnNextClick();
+    void btnViewAllQueriesClick();
+    void btnUndoClick();
+    void btnRedoClick();
+    void btnClearClick();
+    void lbxTablesClick(QListWidget* list);
+    void lbxFieldsDblClick();
+    void mmoCustomQueryDropFiles(const QStringList& paths);
+    void TntSpeedButton5Click();
+    void TntSpeedButton6Click();
+    // Shows the queries log window; tests replace it to read the text.
+    std::function<void(const QString& text)> ShowQueriesLog;
 
     // Window fields.
     QString SelectedTable;
@@ -228,6 +254,8 @@ private:
     void CreateScriptTab();
     void CreateViewDataTab();
     void CreateCustomQueryTab();
+    // The result tab's grid and buttons, the keys, lists and buttons of the query editor.
+    void WireCustomQueryTab();
     // The connect flow after Connect: tabs, database list, editors and lists, caption.
     // clearWork: empty the editors and memos as a new session does.
     void ShowConnectedSession(bool clearWork);

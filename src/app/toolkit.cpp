@@ -100,6 +100,16 @@ void PostToGui(std::function<void()> f) {
     QMetaObject::invokeMethod(app, std::move(f), Qt::QueuedConnection);
 }
 
+QString FormatElapsed(qint64 milliseconds) {
+    const qint64 hours = milliseconds / 3600000, minutes = milliseconds / 60000 % 60,
+                 seconds = milliseconds / 1000 % 60, ms = milliseconds % 1000;
+    QString text;
+    if (hours) text += QStringLiteral("%1h ").arg(hours, 2, 10, QChar(u'0'));
+    if (minutes) text += QStringLiteral("%1min ").arg(minutes, 2, 10, QChar(u'0'));
+    if (seconds) text += QStringLiteral("%1sec ").arg(seconds, 2, 10, QChar(u'0'));
+    return text + QStringLiteral("%1ms ").arg(ms);
+}
+
 void LimitDisplayWidths(dac::TDataSet& query, int maxWidth) {
     for (const auto& field : query.Fields()) {
         switch (field->DataType()) {

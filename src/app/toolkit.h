@@ -42,6 +42,10 @@ void CallOnGui(const std::function<void()>& f);
 // Queues f for the GUI thread without waiting (directly when called there).
 void PostToGui(std::function<void()> f);
 
+// An elapsed time as the query tab shows it: "%.2dh " and "%.2dmin " and "%.2dsec " for the
+// parts that are not 0, then always "%dms " ("01min 05sec 30ms ").
+QString FormatElapsed(qint64 milliseconds);
+
 // Narrows the display width of every text-like field (all but the numeric and temporal
 // kinds) to at most maxWidth characters.
 void LimitDisplayWidths(dac::TDataSet& query, int maxWidth);

@@ -119,3 +119,16 @@ TEST(Toolkit, Confirm) {
         EXPECT_EQ(boxes.Icon, QMessageBox::Question);
     }
 }
+
+TEST(Toolkit, FormatElapsed) {
+    const std::pair<qint64, const char*> cases[] = {
+        {40, "40ms "},
+        {0, "0ms "},
+        {1000, "01sec 0ms "},
+        {65030, "01min 05sec 30ms "},
+        {3600000, "01h 0ms "},
+        {3600000 * 12 + 60000 * 3 + 999, "12h 03min 999ms "},
+        {3600000LL * 123, "123h 0ms "},
+    };
+    for (auto [ms, text] : cases) EXPECT_EQ(FormatElapsed(ms), QString::fromLatin1(text)) << ms;
+}

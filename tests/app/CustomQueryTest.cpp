@@ -1,0 +1,296 @@
+// The Custom query tab against the test server: running statements and what the memo and the
+// Result tab show, the history and its log, the editor's keys, the lists, dropped files, the
+// bulk changes of a result and stopping a query.
+#include "app/Calvoro.h"
+#include "app/DataUnit.h"
+#include "app/QueriesLogUnit.h"
+#include "app/SynEdit.h"
+#include "app/TessrinUnit.h"
+#include "app/support/AppSession.h"
+#include "app/toolkit.h"
+#include "dataaccess/gui/DBGrid.h"
+#include "dataaccess/mysql/MyAccess.h"
+#include "dataaccess/support/MyTestConnection.h"
+#include "support/QtPrinters.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace calvoro;
+using namespace calvoro::app;
+using calvoro::test::FirstValue;
+using calvoro::test::NewConnection;
+using calvoro::test::RowsText;
+using calvoro::test::RunUntilIdle;
+
+namespace {
+
+// Answers every message box with Yes or OK and keeps the texts.
+class TBoxes {
+public:
+    TBoxes() {
+        FTimer.setInterval(10);
+        QObject::connect(&FTimer, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            Texts << box->text();
+            QAbstractButton* b = box->button(QMessageBox::Yes);
+            if (!b) b = box->button(QMessageBox::Ok);
+            if (b) b->click();
+            else box->reject();
+        });
+        FTimer.start();
+    }
+    QStringList Texts;
+
+private:
+    QTimer FTimer;
+};
+
+class CustomQueryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        admin = NewConnection();
+        admin->Connect();
+        admin->ExecSQL(QStringLiteral("DROP DATABASE IF EXISTS calvoro_cq"));
+        admin->ExecSQL(QStringLiteral("CREATE DATABASE calvoro_cq"));
+        for (const char* sql : {"CREATE TABLE calvoro_cq.k (id INT PRIMARY KEY, name VARCHAR(20), n INT UNIQUE) ENGINE=InnoDB",
+                                "INSERT INTO calvoro_cq.k VALUES (1, 'a', 10), (2, 'b', 20), (3, 'c', 30)",
+                                "CREATE TABLE calvoro_cq.nokey (a INT, b INT)",
+                                "INSERT INTO calvoro_cq.nokey VALUES (1, 1), (2, 2)",
+                                "CREATE VIEW calvoro_cq.kv AS SELECT id, name FROM calvoro_cq.k"})
+            admin->ExecSQL(QString::fromLatin1(sql));
+        program = test::StartProgram();
+        form = program->MainForm.get();
+        data = program->Data.get();
+        test::ConnectTools(*form, *data, QStringLiteral("calvoro_cq"));
+        ASSERT_TRUE(data->ToolsConnected());
+        form->TntPageControl1->setCurrentWidget(form->TntTabSheet5);
+    }
+    void TearDown() override {
+        program.reset();
+        admin->ExecSQL(QStringLiteral("DROP DATABASE IF EXISTS calvoro_cq"));
+    }
+    // Runs the text as the Execute button does; the message boxes shown.
+    QStringList Run(const QString& sql) {
+        form->mmoCustomQuery->SetText(sql);
+        TBoxes boxes;
+        // As the button runs it: an error ends in the error box.
+        Guarded([this] { form->btnExecuteClick(); })();
+        return boxes.Texts;
+    }
+    QStringList Memo() const { return form->TntMemo4->toPlainText().split(u'\n'); }
+    bool ResultShown() const { return form->TntPageControl2->isTabVisible(1); }
+
+    std::unique_ptr<dac::TMyConnection> admin;
+    std::unique_ptr<Program> program;
+    TTessrinForm* form = nullptr;
+    TData* data = nullptr;
+};
+
+TEST_F(CustomQueryTest, StatementsAndWhatTheTabShows) {
+    struct Case {
+        const char* sql;
+        QString message;  // the line before the execution time
+        bool result;
+    } cases[] = {
+        {"SELECT * FROM k", QStringLiteral("Rows matched: 3;"), true},
+        {"UPDATE k SET name = 'x' WHERE id > 1", QStringLiteral("Rows affected 2;"), false},
+        {"SELECT * FROM k WHERE id > 100", QStringLiteral("Rows matched: 0;"), true},
+    };
+    for (const Case& tc : cases) {
+        SCOPED_TRACE(tc.sql);
+        EXPECT_EQ(Run(QString::fromLatin1(tc.sql)), QStringList());
+        const QStringList memo = Memo();
+        ASSERT_EQ(memo.size(), 5) << form->TntMemo4->toPlainText().toStdString();
+        EXPECT_EQ(memo[0], QStringLiteral("-- Query execution started --"));
+        EXPECT_EQ(memo[1], QString());
+        EXPECT_TRUE(memo[2].startsWith(tc.message + QStringLiteral(" Execution time: "))) << memo[2].toStdString();
+        EXPECT_TRUE(memo[2].endsWith(QStringLiteral("ms "))) << memo[2].toStdString();
+        EXPECT_EQ(memo[4], QStringLiteral("-- Query execution finished --"));
+        EXPECT_EQ(ResultShown(), tc.result);
+        if (tc.result) EXPECT_EQ(form->TntPageControl2->currentWidget(), form->TntTabSheetResult);
+    }
+    // A failing statement: the error shown, only the start line, history and Result tab as they were.
+    const QStringList history = form->QueryLogList;
+    const QStringList boxes = Run(QStringLiteral("SELECT * FROM no_such_table"));
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].contains(QStringLiteral("no_such_table"))) << boxes[0].toStdString();
+    EXPECT_EQ(Memo(), QStringList{QStringLiteral("-- Query execution started --")});
+    EXPECT_EQ(form->QueryLogList, history);
+    EXPECT_TRUE(ResultShown());
+}
+
+TEST_F(CustomQueryTest, ASyntaxErrorMarksItsLine) {
+    const QStringList boxes = Run(QStringLiteral("SELECT 1;\nSELECT\n  FROM WHERE;"));
+    ASSERT_EQ(boxes.size(), 1);
+    // The server counts the lines of the statement it failed on (here the second, from the
+    // editor's second line): the editor marks the third line, where the quoted text is.
+    int lineFrom = -1, indexFrom = -1, lineTo = -1, indexTo = -1;
+    form->mmoCustomQuery->getSelection(&lineFrom, &indexFrom, &lineTo, &indexTo);
+    EXPECT_EQ(lineFrom, 2);
+    EXPECT_EQ(form->mmoCustomQuery->selectedText(), QStringLiteral("  FROM WHERE;"));
+    // The first statement's error: its line as the server counts it.
+    Run(QStringLiteral("SELECT 1\nFROM\nWHERE x;"));
+    EXPECT_EQ(form->mmoCustomQuery->selectedText(), QStringLiteral("WHERE x;"));
+}
+
+TEST_F(CustomQueryTest, TheHistoryKeepsEachQueryOnceNewestLast) {
+    const QString a = QStringLiteral("SELECT 1"), b = QStringLiteral("SELECT 2");
+    Run(a);
+    Run(b);
+    Run(a);
+    EXPECT_EQ(form->QueryLogList, QStringList({b, a}));
+    EXPECT_EQ(form->CurrentLogQueryIndex, 1);
+    form->btnPrevClick();
+    EXPECT_EQ(form->mmoCustomQuery->Text(), b);
+    form->btnPrevClick();  // stays at the oldest
+    EXPECT_EQ(form->mmoCustomQuery->Text(), b);
+    form->btnNextClick();
+    EXPECT_EQ(form->mmoCustomQuery->Text(), a);
+    form->btnNextClick();  // stays at the newest
+    EXPECT_EQ(form->mmoCustomQuery->Text(), a);
+    QString log;
+    form->ShowQueriesLog = [&](const QString& text) { log = text; };
+    form->btnViewAllQueriesClick();
+    const QString stars36(36, u'*'), stars39(39, u'*');
+    EXPECT_EQ(log, QStringLiteral("\n/%1 1 %2/\nSELECT 2\n\n\n/%1 2 %2/\nSELECT 1\n").arg(stars36, stars39));
+    EXPECT_EQ(form->QueryLogList, QStringList({b, a}));  // the log changes nothing
+}
+
+TEST_F(CustomQueryTest, KeysThatRunTheQuery) {
+    struct Case {
+        const char* what;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool runs;
+    } cases[] = {
+        {"Ctrl+Enter", Qt::Key_Return, Qt::ControlModifier, true},
+        {"Ctrl+Shift+Enter", Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier, false},
+        {"Alt+Ctrl+Enter", Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier, false},
+        {"F9", Qt::Key_F9, Qt::NoModifier, true},
+        {"Shift+F9", Qt::Key_F9, Qt::ShiftModifier, true},
+    };
+    for (const Case& tc : cases) {
+        SCOPED_TRACE(tc.what);
+        form->TntMemo4->clear();
+        form->mmoCustomQuery->SetText(QStringLiteral("SELECT 7"));
+        form->mmoCustomQuery->setFocus();
+        form->mmoCustomQuery->setCursorPosition(0, 8);
+        QTest::keyClick(form->mmoCustomQuery, tc.key, tc.modifiers);
+        EXPECT_EQ(Memo().back() == QStringLiteral("-- Query execution finished --"), tc.runs)
+            << form->TntMemo4->toPlainText().toStdString();
+        // Running swallows the key: no line break in the editor.
+        if (tc.runs) EXPECT_EQ(form->mmoCustomQuery->Text(), QStringLiteral("SELECT 7"));
+    }
+}
+
+TEST_F(CustomQueryTest, ListsFieldsAndDroppedFiles) {
+    RunUntilIdle();
+    ASSERT_EQ(form->lbxTables->count(), 2);
+    form->lbxTables->setCurrentRow(0);  // k
+    form->lbxTablesClick(form->lbxTables);
+    QStringList fields;
+    for (int i = 0; i < form->lbxFields->count(); ++i) fields << form->lbxFields->item(i)->text();
+    EXPECT_EQ(fields, QStringList({QStringLiteral("id"), QStringLiteral("name"), QStringLiteral("n")}));
+    form->mmoCustomQuery->SetText(QStringLiteral("SELECT"));
+    form->lbxFields->setCurrentRow(1);
+    form->lbxFieldsDblClick();
+    EXPECT_EQ(form->mmoCustomQuery->Lines(), QStringList({QStringLiteral("SELECT"), QStringLiteral("name")}));
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("q.sql"));
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("FROM k\r\nWHERE name = 'caf\xC3\xA9'\r\n");
+    }
+    form->mmoCustomQuery->OnDropFiles({file});
+    EXPECT_EQ(form->mmoCustomQuery->Lines(),
+              QStringList({QStringLiteral("SELECT"), QStringLiteral("name"), QStringLiteral("FROM k"),
+                           QStringLiteral("WHERE name = 'caf\u00e9'")}));
+}
+
+TEST_F(CustomQueryTest, ChangeAndDeleteAllAreAllOrNothing) {
+    Run(QStringLiteral("SELECT id, name, n FROM k ORDER BY id"));
+    // A change every row takes.
+    form->TntEdit2->setText(QStringLiteral("name"));
+    form->TntEdit3->setText(QStringLiteral("z"));
+    {
+        TBoxes boxes;
+        form->TntSpeedButton5->click();
+        EXPECT_EQ(boxes.Texts, QStringList{QStringLiteral("Changing finished successfully")});
+    }
+    EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT name FROM calvoro_cq.k ORDER BY id")), QStringLiteral("z|z|z"));
+    // A change the second row refuses (a unique column): nothing changes, the first row included.
+    form->TntEdit2->setText(QStringLiteral("n"));
+    form->TntEdit3->setText(QStringLiteral("99"));
+    {
+        TBoxes boxes;
+        form->TntSpeedButton5->click();
+        ASSERT_EQ(boxes.Texts.size(), 1);
+        EXPECT_TRUE(boxes.Texts[0].contains(QStringLiteral("Duplicate entry"))) << boxes.Texts[0].toStdString();
+    }
+    EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT n FROM calvoro_cq.k ORDER BY id")), QStringLiteral("10|20|30"));
+    // The placeholders are refused.
+    form->TntEdit2->setText(QStringLiteral("Column"));
+    {
+        TBoxes boxes;
+        form->TntSpeedButton5->click();
+        EXPECT_EQ(boxes.Texts, QStringList{QStringLiteral("You have to enter a valid column and value.")});
+    }
+    // Delete All.
+    {
+        TBoxes boxes;
+        form->TntSpeedButton6->click();
+        EXPECT_EQ(boxes.Texts, QStringList({QStringLiteral("Are you sure you want to erase all the records in the current query?"),
+                                            QStringLiteral("Erasing finished successfully")}));
+    }
+    EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT COUNT(*) FROM calvoro_cq.k")), QStringLiteral("0"));
+    // A result without a primary key is refused before anything is written.
+    Run(QStringLiteral("SELECT a, b FROM nokey"));
+    form->TntEdit2->setText(QStringLiteral("b"));
+    form->TntEdit3->setText(QStringLiteral("5"));
+    {
+        TBoxes boxes;
+        form->TntSpeedButton5->click();
+        ASSERT_EQ(boxes.Texts.size(), 1);
+        EXPECT_TRUE(boxes.Texts[0].contains(QStringLiteral("no primary key"))) << boxes.Texts[0].toStdString();
+    }
+    EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT b FROM calvoro_cq.nokey ORDER BY a")), QStringLiteral("1|2"));
+}
+
+TEST_F(CustomQueryTest, StopEndsAQueryAndTheConnectionGoesOn) {
+    QTimer stopper;
+    stopper.setInterval(50);
+    QObject::connect(&stopper, &QTimer::timeout, [&] {
+        if (!form->btnStopQuery->isHidden()) {
+            QTimer::singleShot(200, form->btnStopQuery, &QPushButton::click);
+            stopper.stop();
+        }
+    });
+    stopper.start();
+    QElapsedTimer clock;
+    clock.start();
+    Run(QStringLiteral("SELECT SLEEP(30)"));
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(Memo().back(), QStringLiteral("-- Query execution stopped --")) << form->TntMemo4->toPlainText().toStdString();
+    EXPECT_TRUE(form->btnStopQuery->isHidden());
+    EXPECT_EQ(Run(QStringLiteral("SELECT 5")), QStringList());
+    EXPECT_EQ(Memo().back(), QStringLiteral("-- Query execution finished --"));
+}
+
+}  // namespace
