@@ -38,27 +38,7 @@ using calvoro::test::RowsText;
 
 namespace {
 
-// Answers every message box that comes up with its default (Yes or OK) and keeps the texts.
-class TBoxes {
-public:
-    TBoxes() {
-        FTimer.setInterval(10);
-        QObject::connect(&FTimer, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box) return;
-            Texts << box->text();
-            QAbstractButton* b = box->button(QMessageBox::Yes);
-            if (!b) b = box->button(QMessageBox::Ok);
-            if (b) b->click();
-            else box->reject();
-        });
-        FTimer.start();
-    }
-    QStringList Texts;
-
-private:
-    QTimer FTimer;
-};
+using TBoxes = test::TMessageBoxes;
 
 QByteArray ReadFile(const QString& path) {
     QFile f(path);

@@ -54,32 +54,11 @@ QStringList Items(const QComboBox* box) {
     return items;
 }
 
-// Answers the message boxes that come up while it lives, in order, with the given buttons,
-// and keeps their texts. A box beyond the answers is answered No (or closed) and recorded, so
-// that an unexpected question fails the test instead of hanging it.
-class TBoxAnswerer {
+// Questions answered as given, then No.
+class TBoxAnswerer : public test::TMessageBoxes {
 public:
-    explicit TBoxAnswerer(QList<QMessageBox::StandardButton> answers) : FAnswers(std::move(answers)) {
-        FTimer.setInterval(10);
-        QObject::connect(&FTimer, &QTimer::timeout, [this] { Answer(); });
-        FTimer.start();
-    }
-    QStringList Texts;
-
-private:
-    void Answer() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
-        Texts << box->text();
-        const QMessageBox::StandardButton answer =
-            FAnswers.isEmpty() ? QMessageBox::No : FAnswers.takeFirst();
-        QAbstractButton* button = box->button(answer);
-        if (!button) button = box->button(QMessageBox::Ok);
-        if (button) button->click();
-        else box->reject();
-    }
-    QList<QMessageBox::StandardButton> FAnswers;
-    QTimer FTimer;
+    explicit TBoxAnswerer(QList<QMessageBox::StandardButton> answers)
+        : TMessageBoxes(std::move(answers), QMessageBox::No) {}
 };
 
 class MainFlowTest : public ::testing::Test {

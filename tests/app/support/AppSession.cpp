@@ -5,6 +5,8 @@
 #include "dataaccess/mysql/MyAccess.h"
 #include "support/TestServer.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -27,6 +29,24 @@ void ConnectTools(app::TTessrinForm& form, app::TData& data, const QString& data
     c.SetLoginPrompt(false);
     c.SetDatabase(database);
     form.btnConnectToServerClick();
+}
+
+TMessageBoxes::TMessageBoxes(QList<QMessageBox::StandardButton> answers, QMessageBox::StandardButton otherwise)
+    : FAnswers(std::move(answers)), FOtherwise(otherwise) {
+    FTimer.setInterval(10);
+    QObject::connect(&FTimer, &QTimer::timeout, [this] { Answer(); });
+    FTimer.start();
+}
+
+void TMessageBoxes::Answer() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    Texts << box->text();
+    const QMessageBox::StandardButton answer = FAnswers.isEmpty() ? FOtherwise : FAnswers.takeFirst();
+    QAbstractButton* button = box->button(answer);
+    if (!button) button = box->button(QMessageBox::Ok);
+    if (button) button->click();
+    else box->reject();
 }
 
 void RunUntilIdle() {

@@ -4,7 +4,11 @@
 
 #include "app/Calvoro.h"
 
+#include <QList>
+#include <QMessageBox>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 
 #include <memory>
 
@@ -22,5 +26,21 @@ std::unique_ptr<app::Program> StartProgram();
 void ConnectTools(app::TTessrinForm& form, app::TData& data, const QString& database);
 // Lets the event queue run empty once, which is when the idle check runs.
 void RunUntilIdle();
+
+// Answers the message boxes that come up while it lives, and keeps their texts: with the given
+// buttons in order, then with `otherwise`. A box without the button is answered OK, or closed,
+// so that an unexpected box fails a test instead of hanging it.
+class TMessageBoxes {
+public:
+    explicit TMessageBoxes(QList<QMessageBox::StandardButton> answers = {},
+                           QMessageBox::StandardButton otherwise = QMessageBox::Yes);
+    QStringList Texts;
+
+private:
+    void Answer();
+    QList<QMessageBox::StandardButton> FAnswers;
+    QMessageBox::StandardButton FOtherwise;
+    QTimer FTimer;
+};
 
 }  // namespace calvoro::test
