@@ -47,13 +47,15 @@ QString Qualifier(const QString& alias, bool quote) {
     return alias.isEmpty() ? QString() : QuoteName(alias, quote) + u'.';
 }
 
-// The parameter name of a column: the bare name; in backticks when quoting is on and the data
-// access layer would not read the bare name as one parameter name (a blank, a dash), so that
-// the statement runs.
+// The parameter name of a column: the bare name. With quoting on, a name the data access layer
+// would not read as one parameter name is made runnable: backticks dropped (a quoted parameter
+// name cannot hold one), then in backticks when a blank or the like remains.
 QString ParamName(const QString& field, bool quote) {
-    bool plain = !field.isEmpty() && !field.front().isDigit();
-    for (QChar c : field) plain = plain && (c.isLetterOrNumber() || c == u'_' || c == u'$');
-    return quote && !plain ? QuoteName(field, true) : field;
+    if (!quote) return field;
+    const QString name = QString(field).remove(u'`');
+    bool plain = !name.isEmpty() && !name.front().isDigit();
+    for (QChar c : name) plain = plain && (c.isLetterOrNumber() || c == u'_' || c == u'$');
+    return plain ? name : QuoteName(name, true);
 }
 
 bool IsKey(const TDescribeRow& row) { return row.Key.toUpper() == u"PRI"; }

@@ -134,9 +134,9 @@ TEST(QueryGenerator, NamesThatNeedQuoting) {
         {gaName, true, true, "x y", "`x y`.`my table`"},
         {gaSelect, true, false, "", "SELECT `first name`, `order`, `we``ird`, `id`\nFROM `my table`\n"},
         {gaInsert, true, false, "", "INSERT INTO `my table` ( `first name`, `order`, `we``ird`, `id` )\n"
-                                    "VALUE ( :`first name`, :order, :`we``ird`, :id )\n"},
+                                    "VALUE ( :`first name`, :order, :weird, :id )\n"},
         {gaUpdate, true, true, "", "UPDATE `my table`\nSET \n  `first name` = :`first name`,\n  `order` = :order,\n"
-                                   "  `we``ird` = :`we``ird`\nWHERE \n  `id` = :id\n"},
+                                   "  `we``ird` = :weird\nWHERE \n  `id` = :id\n"},
         {gaUpdate, false, true, "", "UPDATE my table\nSET \n  first name = :first name,\n  order = :order,\n"
                                     "  we`ird = :we`ird\nWHERE \n  id = :id\n"},
         {gaDelete, true, false, "", "DELETE FROM `my table`\nWHERE `id` = :id\n"},
