@@ -4,6 +4,7 @@
 
 #include "DataUnit.h"
 #include "QueriesLogUnit.h"
+#include "QueryGeneratorUnit.h"
 #include "SynEdit.h"
 #include "toolkit.h"
 #include "common/CodePage.h"
@@ -18,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -125,6 +127,18 @@ void TTessrinForm::WireCustomQueryTab() {
     for (QListWidget* list : {lbxTables, lbxViews})
         connect(list, &QListWidget::itemClicked, this, Guarded([this, list] { lbxTablesClick(list); }));
     connect(lbxFields, &QListWidget::itemDoubleClicked, this, Guarded([this] { lbxFieldsDblClick(); }));
+    for (QListWidget* list : {lbxTables, lbxViews})
+        connect(list, &QListWidget::itemDoubleClicked, this, Guarded([this, list] { lbxTablesDblClick(list); }));
+    // Tables and views dragged onto the editor open the query generator; fields do not drop.
+    mmoCustomQuery->OnDragOver = [this](QDragMoveEvent* e, bool& accept) {
+        accept = e->source() == lbxTables || e->source() == lbxViews;
+    };
+    mmoCustomQuery->OnDragDrop = [this](QDropEvent* e, bool& handled) {
+        auto* list = qobject_cast<QListWidget*>(e->source());
+        if (list != lbxTables && list != lbxViews) return;
+        handled = true;
+        lbxTablesDblClick(list);
+    };
 
     // Ctrl+Enter and F9 (with any modifiers) run the query; the Enter that follows is swallowed.
     mmoCustomQuery->OnKeyDown = [this](QKeyEvent* e, bool& handled) {
@@ -266,6 +280,19 @@ void TTessrinForm::lbxTablesClick(QListWidget* list) {
     for (describe.First(); !describe.Eof(); describe.Next()) fields << describe.Fields()[0].AsString();
     lbxFields->clear();
     lbxFields->addItems(fields);
+}
+
+void TTessrinForm::lbxTablesDblClick(QListWidget* list) {
+    if (!FData || !list->currentItem()) return;
+    QString generated;
+    if (!TfrmQueryGenerator::Run(this, *FData, list->currentItem()->text(), list == lbxViews, generated)) return;
+    // A blank editor takes the statement; one with text gets it below its lines.
+    if (mmoCustomQuery->Text().trimmed().isEmpty()) {
+        mmoCustomQuery->SetText(generated);
+    } else {
+        for (const QString& line : generated.split(u'\n')) mmoCustomQuery->AppendLine(line);
+    }
+    mmoCustomQuery->SetFocus();
 }
 
 void TTessrinForm::lbxFieldsDblClick() {

@@ -214,6 +214,7 @@ public:
     void btnRedoClick();
     void btnClearClick();
     void lbxTablesClick(QListWidget* list);
+    void lbxTablesDblClick(QListWidget* list);
     void lbxFieldsDblClick();
     void mmoCustomQueryDropFiles(const QStringList& paths);
     void TntSpeedButton5Click();

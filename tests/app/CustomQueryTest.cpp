@@ -4,6 +4,7 @@
 #include "app/Calvoro.h"
 #include "app/DataUnit.h"
 #include "app/QueriesLogUnit.h"
+#include "app/QueryGeneratorUnit.h"
 #include "app/SynEdit.h"
 #include "app/TessrinUnit.h"
 #include "app/support/AppSession.h"
@@ -202,6 +203,37 @@ TEST_F(CustomQueryTest, ListsFieldsAndDroppedFiles) {
     EXPECT_EQ(form->mmoCustomQuery->Lines(),
               QStringList({QStringLiteral("SELECT"), QStringLiteral("name"), QStringLiteral("FROM k"),
                            QStringLiteral("WHERE name = 'caf\u00e9'")}));
+}
+
+TEST_F(CustomQueryTest, ATableFromTheListGoesThroughTheGenerator) {
+    RunUntilIdle();
+    // The generator comes up; SELECT is chosen and taken.
+    const auto generate = [&] {
+        QTimer pick;
+        pick.setInterval(10);
+        QObject::connect(&pick, &QTimer::timeout, [&] {
+            auto* generator = qobject_cast<TfrmQueryGenerator*>(QApplication::activeModalWidget());
+            if (!generator) return;
+            pick.stop();
+            for (int i = 0; i < generator->lbxAction->count(); ++i)
+                if (generator->lbxAction->item(i)->text().startsWith(QStringLiteral("SELECT"), Qt::CaseInsensitive))
+                    generator->lbxAction->setCurrentRow(i);
+            generator->lbxActionClick();
+            generator->TntBitBtn1->click();
+        });
+        pick.start();
+        form->lbxTables->setCurrentRow(0);  // k
+        form->lbxTablesDblClick(form->lbxTables);
+    };
+    form->mmoCustomQuery->SetText(QStringLiteral("  \n "));
+    generate();
+    const QString select = form->mmoCustomQuery->Text();
+    EXPECT_TRUE(select.startsWith(QStringLiteral("SELECT"))) << select.toStdString();
+    EXPECT_TRUE(select.contains(QStringLiteral("FROM"))) << select.toStdString();
+    // Below text already there.
+    form->mmoCustomQuery->SetText(QStringLiteral("-- mine"));
+    generate();
+    EXPECT_EQ(form->mmoCustomQuery->Text(), QStringLiteral("-- mine\n") + select);
 }
 
 TEST_F(CustomQueryTest, ChangeAndDeleteAllAreAllOrNothing) {
