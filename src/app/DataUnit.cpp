@@ -147,8 +147,12 @@ void TData::ToolsScriptError(script::TDAScript* sender, const std::exception& e,
     (void)sql;
     if (FMainForm) {
         const QString message = ErrorMessageOf(e);
-        // The script may run on a worker thread; the memo lives on the window's.
-        CallOnGui([&] { FMainForm->TntMemo2->appendPlainText(message); });
+        // The script may run on a worker thread; the memo lives on the window's. Queued, not
+        // waited for: the window's thread may itself be waiting for the script (a Stop).
+        QPointer<QPlainTextEdit> memo = FMainForm->TntMemo2;
+        PostToGui([memo, message] {
+            if (memo) memo->appendPlainText(message);
+        });
     }
     action = script::eaContinue;
 }

@@ -114,7 +114,9 @@ TTessrinForm::TTessrinForm(QWidget* parent) : QMainWindow(parent) {
     FormCreate();
 }
 
-TTessrinForm::~TTessrinForm() = default;
+TTessrinForm::~TTessrinForm() {
+    if (FStopper.joinable()) FStopper.join();
+}
 
 void TTessrinForm::SetData(TData* data) {
     FData = data;
@@ -287,7 +289,12 @@ void TTessrinForm::CreateBackupTab() {
     connect(TntSpeedButton1, &QPushButton::clicked, this, Guarded([this] { TntSpeedButton1Click(); }));
     connect(TntSpeedButton2, &QPushButton::clicked, this, Guarded([this] { TntSpeedButton2Click(); }));
     connect(btnStopDump, &QPushButton::clicked, this, [this] {
-        if (FRunningDump) FRunningDump->BreakExec();
+        // On a thread of its own: stopping waits for the running statement, which may itself
+        // be waiting for this thread (a question about a failed statement).
+        if (FRunningDump && !FStopper.joinable()) {
+            FRunningDump->RequestStop();
+            FStopper = std::thread([dump = FRunningDump] { dump->BreakExec(); });
+        }
     });
 }
 
@@ -653,6 +660,8 @@ TTessrinForm::TRestoreErrorAnswer TTessrinForm::AskAboutRestoreError(const QStri
 }
 
 void TTessrinForm::ShowDumpProgress(dump::TDADump* dump) {
+    // The work has ended (or not begun): a stop under way has nothing left to wait for.
+    if (FStopper.joinable()) FStopper.join();
     FRunningDump = dump;
     if (dump) {
         FData->ResetProgress();

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <thread>
 
 class QCheckBox;
 class QComboBox;
@@ -268,6 +269,7 @@ private:
     void ShowDumpProgress(dump::TDADump* dump);
 
     dump::TDADump* FRunningDump = nullptr;
+    std::thread FStopper;  // a Stop of the running backup or restore
     bool FScriptStopped = false;
 
     TData* FData = nullptr;

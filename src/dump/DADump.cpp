@@ -110,6 +110,12 @@ void TDADump::CheckConnection() const {
     if (!Connection()) throw EDatabaseError(QStringLiteral("Connection is not defined"));
 }
 
+void TDADump::RequestStop() {
+    FStop = true;
+    std::lock_guard lock(FScriptLock);
+    if (FScript) FScript->RequestStop();
+}
+
 void TDADump::BreakExec() {
     FStop = true;
     // The restore may be ending on its own thread: the script is not let go meanwhile.

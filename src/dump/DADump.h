@@ -120,6 +120,10 @@ public:
     // The lexer's line (0-based) where the last restore ended.
     qint64 ParserLine() const { return FParserLine; }
 
+    // Stops a running backup or restore after its current row block or statement, without
+    // waiting for it and without stopping a running statement on the server; safe from another
+    // thread.
+    void RequestStop();
     // Stops a running backup or restore; safe from another thread.
     void BreakExec();
     bool StopRequested() const { return FStop; }

@@ -548,9 +548,13 @@ qint64 TDAScript::StreamPosition() const {
     return std::min(FStream->pos(), FStreamMarkBytes + (FStreamIsUnicode ? 2 * characters : characters));
 }
 
-void TDAScript::BreakExec() {
+void TDAScript::RequestStop() {
     FBreakExecution = true;
     FStopRequested = true;
+}
+
+void TDAScript::BreakExec() {
+    RequestStop();
     // The running statement is stopped on the server; the lock then waits for it to return.
     if (FCommand && FCommand->Executing()) FCommand->BreakExec();
     std::lock_guard lock(FcsBreakMultiThread);

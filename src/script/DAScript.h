@@ -218,6 +218,9 @@ public:
     // Stops after the running statement, and stops that statement on the server. Safe from
     // another thread and from an event handler of the running statement.
     void BreakExec();
+    // The part of BreakExec that never waits: no statement starts after the running one (which
+    // is not stopped on the server).
+    void RequestStop();
 
     // The statements of the script, split without executing anything.
     TDAStatements& Statements();

@@ -40,6 +40,12 @@ namespace {
 
 using TBoxes = test::TMessageBoxes;
 
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
 QByteArray ReadFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -176,12 +182,8 @@ TEST_F(DumpTabsTest, ABackupRestoresIntoAnEmptyDatabaseWithTheBarMoving) {
 
 TEST_F(DumpTabsTest, ARestoreSaysWhatFailed) {
     const QString file = dir.filePath(QStringLiteral("failing.sql"));
-    {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("CREATE TABLE r (id INT PRIMARY KEY);\nINSERT INTO r VALUES (1);\nINSERT INTO r VALUES (1);\n"
+    WriteFile(file, "CREATE TABLE r (id INT PRIMARY KEY);\nINSERT INTO r VALUES (1);\nINSERT INTO r VALUES (1);\n"
                 "INSERT INTO r VALUES (2);\nINSERT INTO r VALUES (2);\nINSERT INTO r VALUES (3);\n");
-    }
     using A = TTessrinForm;
     struct Case {
         const char* what;
@@ -210,6 +212,23 @@ TEST_F(DumpTabsTest, ARestoreSaysWhatFailed) {
         if (!asked.isEmpty()) EXPECT_TRUE(asked[0].contains(QStringLiteral("Duplicate entry"))) << asked[0].toStdString();
         EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT id FROM calvoro_tab_dst.r ORDER BY id")), tc.rows);
     }
+}
+
+TEST_F(DumpTabsTest, StopWhileAFailureIsAskedAbout) {
+    // The restore waits for the answer while Stop waits for the restore's statement: neither
+    // may hold up the other.
+    const QString file = dir.filePath(QStringLiteral("ask.sql"));
+    WriteFile(file, "CREATE TABLE q (id INT PRIMARY KEY);\nINSERT INTO q VALUES (1);\nINSERT INTO q VALUES (1);\n"
+                "INSERT INTO q VALUES (2);\nINSERT INTO q VALUES (3);\n");
+    Login(QStringLiteral("calvoro_tab_dst"));
+    form->AskRestoreError = [&](const QString&) {
+        form->btnStopDump->click();
+        return TTessrinForm::reContinue;
+    };
+    const QStringList texts = Restore(file);
+    ASSERT_EQ(texts.size(), 1);
+    EXPECT_EQ(texts[0], QStringLiteral("Restore from %1 file stopped after 3 statements, 1 of them failed").arg(file));
+    EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT id FROM calvoro_tab_dst.q")), QStringLiteral("1"));
 }
 
 TEST_F(DumpTabsTest, StopEndsARestoreAndSaysHowFarItGot) {
@@ -250,11 +269,7 @@ TEST_F(DumpTabsTest, StopEndsABackupAndKeepsTheOldFile) {
     admin->ExecSQL(QStringLiteral("INSERT INTO calvoro_tab_src.big SELECT seq, REPEAT('x', 200) FROM calvoro_tab_src.seq_1_to_300000"));
     form->GetDBDetails();
     const QString file = dir.filePath(QStringLiteral("kept.sql"));
-    {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("-- the good old backup\n");
-    }
+    WriteFile(file, "-- the good old backup\n");
     QTimer stopper;
     stopper.setInterval(5);
     QObject::connect(&stopper, &QTimer::timeout, [&] {
@@ -315,11 +330,7 @@ TEST_F(DumpTabsTest, ALoadedScriptRunsItsBytes) {
         SCOPED_TRACE(tc.what);
         admin->ExecSQL(QStringLiteral("TRUNCATE TABLE calvoro_tab_src.b"));
         const QString file = dir.filePath(QStringLiteral("script.sql"));
-        {
-            QFile f(file);
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-            f.write(tc.file);
-        }
+        WriteFile(file, tc.file);
         form->TntMemo2->setPlainText(QStringLiteral("old"));
         form->ChooseFile = [file](bool save, const QString&, const QString&) {
             EXPECT_FALSE(save);
