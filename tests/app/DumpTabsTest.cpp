@@ -183,7 +183,7 @@ TEST_F(DumpTabsTest, ABackupRestoresIntoAnEmptyDatabaseWithTheBarMoving) {
 TEST_F(DumpTabsTest, ARestoreSaysWhatFailed) {
     const QString file = dir.filePath(QStringLiteral("failing.sql"));
     WriteFile(file, "CREATE TABLE r (id INT PRIMARY KEY);\nINSERT INTO r VALUES (1);\nINSERT INTO r VALUES (1);\n"
-                "INSERT INTO r VALUES (2);\nINSERT INTO r VALUES (2);\nINSERT INTO r VALUES (3);\n");
+                    "INSERT INTO r VALUES (2);\nINSERT INTO r VALUES (2);\nINSERT INTO r VALUES (3);\n");
     using A = TTessrinForm;
     struct Case {
         const char* what;
@@ -219,7 +219,7 @@ TEST_F(DumpTabsTest, StopWhileAFailureIsAskedAbout) {
     // may hold up the other.
     const QString file = dir.filePath(QStringLiteral("ask.sql"));
     WriteFile(file, "CREATE TABLE q (id INT PRIMARY KEY);\nINSERT INTO q VALUES (1);\nINSERT INTO q VALUES (1);\n"
-                "INSERT INTO q VALUES (2);\nINSERT INTO q VALUES (3);\n");
+                    "INSERT INTO q VALUES (2);\nINSERT INTO q VALUES (3);\n");
     Login(QStringLiteral("calvoro_tab_dst"));
     form->AskRestoreError = [&](const QString&) {
         form->btnStopDump->click();
