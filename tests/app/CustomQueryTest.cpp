@@ -103,7 +103,9 @@ TEST_F(CustomQueryTest, StatementsAndWhatTheTabShows) {
         EXPECT_TRUE(memo[2].endsWith(QStringLiteral("ms "))) << memo[2].toStdString();
         EXPECT_EQ(memo[4], QStringLiteral("-- Query execution finished --"));
         EXPECT_EQ(ResultShown(), tc.result);
-        if (tc.result) EXPECT_EQ(form->TntPageControl2->currentWidget(), form->TntTabSheetResult);
+        if (tc.result) {
+            EXPECT_EQ(form->TntPageControl2->currentWidget(), form->TntTabSheetResult);
+        }
     }
     // A failing statement: the error shown, only the start line, history and Result tab as they were.
     const QStringList history = form->QueryLogList;
@@ -175,7 +177,9 @@ TEST_F(CustomQueryTest, KeysThatRunTheQuery) {
         EXPECT_EQ(Memo().back() == QStringLiteral("-- Query execution finished --"), tc.runs)
             << form->TntMemo4->toPlainText().toStdString();
         // Running swallows the key: no line break in the editor.
-        if (tc.runs) EXPECT_EQ(form->mmoCustomQuery->Text(), QStringLiteral("SELECT 7"));
+        if (tc.runs) {
+            EXPECT_EQ(form->mmoCustomQuery->Text(), QStringLiteral("SELECT 7"));
+        }
     }
 }
 

@@ -209,7 +209,9 @@ TEST_F(DumpTabsTest, ARestoreSaysWhatFailed) {
         };
         EXPECT_EQ(Restore(file), QStringList{tc.message.arg(file)});
         EXPECT_EQ(asked.size(), tc.questions);
-        if (!asked.isEmpty()) EXPECT_TRUE(asked[0].contains(QStringLiteral("Duplicate entry"))) << asked[0].toStdString();
+        if (!asked.isEmpty()) {
+            EXPECT_TRUE(asked[0].contains(QStringLiteral("Duplicate entry"))) << asked[0].toStdString();
+        }
         EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT id FROM calvoro_tab_dst.r ORDER BY id")), tc.rows);
     }
 }

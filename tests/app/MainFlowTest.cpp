@@ -264,7 +264,9 @@ TEST_F(MainFlowTest, CreatingADatabase) {
             form->TntBitBtn2->click();
             ASSERT_GE(answers.Texts.size(), tc.questions);
             EXPECT_EQ(answers.Texts[0], QStringLiteral("Are you sure you want to create '%1' database?").arg(tc.name));
-            if (tc.questions == 2) EXPECT_TRUE(answers.Texts[1].contains(QStringLiteral("dropped with all its data")));
+            if (tc.questions == 2) {
+                EXPECT_TRUE(answers.Texts[1].contains(QStringLiteral("dropped with all its data")));
+            }
             if (tc.created) {
                 ASSERT_EQ(answers.Texts.size(), tc.questions + 1);
                 EXPECT_EQ(answers.Texts.back(), QStringLiteral("Database created successfully"));

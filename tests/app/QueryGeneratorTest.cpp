@@ -103,10 +103,11 @@ TEST(QueryGenerator, EveryCombinationOfOptions) {
                 const bool aliasUsed = action == gaName || action == gaSelect || action == gaUpdate ||
                                        action == gaFieldList || action == gaFieldTypeList;
                 EXPECT_EQ(quoted.contains(QStringLiteral("`o`")), aliasUsed && !alias.isEmpty()) << action << alias.toStdString();
-                const bool layoutUsed = action != gaName && action < gaCreate || action > gaDrop;
-                if (!layoutUsed)
+                const bool layoutUsed = (action != gaName && action < gaCreate) || action > gaDrop;
+                if (!layoutUsed) {
                     EXPECT_EQ(quoted, GenerateStatement(Orders(), "orders", false, action, alias, true, !eachRow))
                         << action;
+                }
             }
 }
 

@@ -407,9 +407,12 @@ TEST_F(ViewDataTest, AutoIncrementTakesUnsigned64BitValuesAndRefusesTheRest) {
         EXPECT_TRUE(steps.Done());
         EXPECT_TRUE(steps.Seen.isEmpty()) << steps.Seen.join(u'|').toStdString();
         ASSERT_EQ(seen.size(), tc.message.isEmpty() ? 1 : 2) << seen.join(u'|').toStdString();
-        if (tc.typed)
+        if (tc.typed) {
             EXPECT_EQ(seen[0], QStringLiteral("Tessrin|Enter new auto_increment value for %1|-999").arg(table));
-        if (!tc.message.isEmpty()) EXPECT_EQ(seen[1], tc.message);
+        }
+        if (!tc.message.isEmpty()) {
+            EXPECT_EQ(seen[1], tc.message);
+        }
         EXPECT_EQ(AutoIncrement(table), tc.autoIncrement);
     }
     // A view has no counter: the server's error, no success message.
