@@ -222,6 +222,8 @@ void TTessrinForm::ExecuteCustomQuery() {
         message = QStringLiteral("Rows matched: %1;").arg(query.RecordCount());
         TntPageControl2->setTabVisible(TntPageControl2->indexOf(TntTabSheetResult), true);
         TntPageControl2->setCurrentWidget(TntTabSheetResult);
+        // The rows have the focus, not the first edit of the tab (entering it would empty it).
+        DBGridCustomQueryResults->setFocus();
         LimitDisplayWidths(query, 20);
     } else {
         message = QStringLiteral("Rows affected %1;").arg(query.RowsAffected());

@@ -240,6 +240,36 @@ TEST_F(CustomQueryTest, ATableFromTheListGoesThroughTheGenerator) {
     EXPECT_EQ(form->mmoCustomQuery->Text(), QStringLiteral("-- mine\n") + select);
 }
 
+TEST_F(CustomQueryTest, PlaceholdersAndFocus) {
+    Run(QStringLiteral("SELECT id, name FROM k"));
+    form->activateWindow();
+    RunUntilIdle();
+    struct Case {
+        QLineEdit* edit;
+        QString placeholder;
+    } cases[] = {{form->TntEdit2, QStringLiteral("Column")}, {form->TntEdit3, QStringLiteral("Value")}};
+    for (const Case& tc : cases) {
+        SCOPED_TRACE(tc.placeholder.toStdString());
+        ASSERT_EQ(tc.edit->text(), tc.placeholder);
+        tc.edit->setFocus();
+        RunUntilIdle();
+        EXPECT_EQ(tc.edit->text(), QString());  // entering empties the placeholder
+        form->DBGridCustomQueryResults->setFocus();
+        RunUntilIdle();
+        EXPECT_EQ(tc.edit->text(), tc.placeholder);  // leaving it empty puts it back
+        tc.edit->setFocus();
+        RunUntilIdle();
+        tc.edit->setText(QStringLiteral("typed"));
+        form->DBGridCustomQueryResults->setFocus();
+        RunUntilIdle();
+        EXPECT_EQ(tc.edit->text(), QStringLiteral("typed"));  // a value stays
+    }
+    // Showing the Query tab gives the editor the focus.
+    form->TntPageControl2->setCurrentWidget(form->TntTabSheetQuery);
+    RunUntilIdle();
+    EXPECT_TRUE(form->mmoCustomQuery->hasFocus());
+}
+
 TEST_F(CustomQueryTest, ChangeAndDeleteAllAreAllOrNothing) {
     Run(QStringLiteral("SELECT id, name, n FROM k ORDER BY id"));
     // A change every row takes.
