@@ -14,6 +14,7 @@
 #include "app/TessrinUnit.h"
 #include "dataaccess/gui/DBGrid.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "support/BenchMeasure.h"
 #include "support/BenchOptions.h"
 
 #include <QComboBox>
@@ -22,27 +23,11 @@
 #include <QTabWidget>
 #include <QKeyEvent>
 
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cstdio>
 
 using namespace calvoro;
 using namespace calvoro::app;
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-long PeakRssKb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

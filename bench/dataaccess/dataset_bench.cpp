@@ -9,30 +9,15 @@
 #include "common/Exceptions.h"
 #include "dataaccess/gui/DataSetModel.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "support/BenchMeasure.h"
 #include "support/BenchOptions.h"
 #include "support/OurConnection.h"
-
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 
 using namespace calvoro;
 using namespace calvoro::dac;
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-long PeakRssKb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     try {

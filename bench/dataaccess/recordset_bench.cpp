@@ -14,9 +14,8 @@
 #include "common/Exceptions.h"
 #include "dataaccess/mysql/MyAccess.h"
 #include "dataaccess/mysql/MyRecordset.h"
+#include "support/BenchMeasure.h"
 #include "support/OurConnection.h"
-
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -26,8 +25,6 @@ using namespace calvoro;
 using namespace calvoro::dac;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 uint64_t Checksum(TMySQLRecordset& rs) {
     uint64_t sum = 0;
@@ -59,12 +56,6 @@ uint64_t Checksum(TMySQLRecordset& rs) {
     return sum;
 }
 
-long PeakRssKb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
 }  // namespace
 
 TBenchResult RunOurs(const TBenchOptions& o) {
@@ -79,7 +70,7 @@ TBenchResult RunOurs(const TBenchOptions& o) {
     const auto start = Clock::now();
     if (o.Prepared) rs.Prepare();
     rs.Open();
-    r.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    r.Seconds = Since(start);
     r.Rows = uint64_t(rs.RecordCount());
     r.Checksum = Checksum(rs);
     return r;

@@ -10,6 +10,7 @@
 #include "app/DataUnit.h"
 #include "app/TessrinUnit.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "support/BenchMeasure.h"
 
 #include <QAbstractButton>
 #include <QListWidget>
@@ -17,7 +18,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <chrono>
 #include <iostream>
 #include <map>
 #include <string>
@@ -68,9 +68,9 @@ int main(int argc, char** argv) {
         form.btnConnectToServerClick();
     };
     const auto timed = [&](QPushButton* button) {
-        const auto start = std::chrono::steady_clock::now();
+        const auto start = Clock::now();
         button->click();
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return Since(start);
     };
 
     login(q("--database"));

@@ -318,6 +318,24 @@ void TTessrinForm::mmoCustomQueryDropFiles(const QStringList& paths) {
     }
 }
 
+void TTessrinForm::WriteResultRows(const std::function<void()>& write) {
+    dac::TMyQuery& query = *FData->ToolsCustomQuery;
+    TData::TBusy busy(*FData);
+    PostIfEditing(query);
+    // All or nothing: one transaction, rolled back when a row fails.
+    dac::TMyConnection& connection = *FData->ToolsConnection;
+    connection.ExecSQL(QStringLiteral("START TRANSACTION"));
+    ScopeExit rollback([&] {
+        connection.ExecSQL(QStringLiteral("ROLLBACK"));
+        // The rows read again: those already posted show what the server kept.
+        query.Close();
+        query.Open();
+    });
+    write();
+    connection.ExecSQL(QStringLiteral("COMMIT"));
+    rollback.Dismiss();
+}
+
 void TTessrinForm::TntSpeedButton5Click() {
     if (!FData || FData->Busy()) return;
     const QString column = TntEdit2->text();
@@ -330,24 +348,13 @@ void TTessrinForm::TntSpeedButton5Click() {
     if (!query.Active()) return;
     if (!ResultHasPrimaryKey(query))
         throw Exception(QStringLiteral("The result has no primary key column: its rows cannot be changed one by one"));
-    TData::TBusy busy(*FData);
-    PostIfEditing(query);
-    // All or nothing: one transaction, rolled back when a row fails.
-    dac::TMyConnection& connection = *FData->ToolsConnection;
-    connection.ExecSQL(QStringLiteral("START TRANSACTION"));
-    ScopeExit rollback([&] {
-        connection.ExecSQL(QStringLiteral("ROLLBACK"));
-        // The rows read again: those already posted show what the server kept.
-        query.Close();
-        query.Open();
+    WriteResultRows([&] {
+        for (query.First(); !query.Eof(); query.Next()) {
+            query.Edit();
+            query.FieldByName(column).SetAsString(value);
+            query.Post();
+        }
     });
-    for (query.First(); !query.Eof(); query.Next()) {
-        query.Edit();
-        query.FieldByName(column).SetAsString(value);
-        query.Post();
-    }
-    connection.ExecSQL(QStringLiteral("COMMIT"));
-    rollback.Dismiss();
     ShowMessage(QStringLiteral("Changing finished successfully"));
 }
 
@@ -358,20 +365,10 @@ void TTessrinForm::TntSpeedButton6Click() {
     if (!query.Active()) return;
     if (!ResultHasPrimaryKey(query))
         throw Exception(QStringLiteral("The result has no primary key column: its rows cannot be deleted one by one"));
-    TData::TBusy busy(*FData);
-    PostIfEditing(query);
-    dac::TMyConnection& connection = *FData->ToolsConnection;
-    connection.ExecSQL(QStringLiteral("START TRANSACTION"));
-    ScopeExit rollback([&] {
-        connection.ExecSQL(QStringLiteral("ROLLBACK"));
-        // The rows read again: those already posted show what the server kept.
-        query.Close();
-        query.Open();
+    WriteResultRows([&] {
+        query.First();
+        while (!query.Eof()) query.Delete();
     });
-    query.First();
-    while (!query.Eof()) query.Delete();
-    connection.ExecSQL(QStringLiteral("COMMIT"));
-    rollback.Dismiss();
     ShowMessage(QStringLiteral("Erasing finished successfully"));
 }
 

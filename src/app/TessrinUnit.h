@@ -220,6 +220,9 @@ public:
     void mmoCustomQueryDropFiles(const QStringList& paths);
     void TntSpeedButton5Click();
     void TntSpeedButton6Click();
+    // Runs write over the custom query's rows in one transaction on the tools connection,
+    // rolled back (and the rows read again) when it fails.
+    void WriteResultRows(const std::function<void()>& write);
     // Shows the queries log window; tests replace it to read the text.
     std::function<void(const QString& text)> ShowQueriesLog;
 
