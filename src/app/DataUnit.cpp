@@ -66,6 +66,8 @@ TData::TData(TTessrinForm* mainForm, QObject* parent)
     ToolsCustomQuery->Name = QStringLiteral("ToolsCustomQuery");
     ToolsCustomQuery->SetConnection(ToolsConnection.get());
     ToolsCustomQuery->Options().SetQuoteNames(true);
+    // A text of several statements reports every result; the grid shows the last.
+    ToolsCustomQuery->MyOptions().SetMultipleResults(true);
 
     CustomQuery->Name = QStringLiteral("CustomQuery");
     CustomQuery->SetConnection(ToolsConnection.get());

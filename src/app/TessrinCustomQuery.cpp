@@ -197,8 +197,15 @@ void TTessrinForm::ExecuteCustomQuery() {
     ScopeExit hideStop([&] { btnStopQuery->setVisible(false); });
     QElapsedTimer clock;
     clock.start();
+    // Row counts of the results before the last one.
+    QList<int> earlierCounts;
     try {
-        RunInBackground([&] { query.Execute(); });
+        RunInBackground([&] {
+            query.Execute();
+            if (!query.Active()) return;
+            for (int count = query.RecordCount(); query.OpenNext(); count = query.RecordCount())
+                earlierCounts << count;
+        });
     } catch (const EAbort&) {
         // Stopped with the Stop button or Esc: the statement was ended on the server.
         TntMemo4->appendPlainText(QString());
@@ -217,6 +224,7 @@ void TTessrinForm::ExecuteCustomQuery() {
     const qint64 elapsed = clock.elapsed();
     AddQueryToLog(text);
     TntMemo4->appendPlainText(QString());
+    for (const int count : earlierCounts) TntMemo4->appendPlainText(QStringLiteral("Rows matched: %1;").arg(count));
     QString message;
     if (query.RowsAffected() < 0) {
         message = QStringLiteral("Rows matched: %1;").arg(query.RecordCount());

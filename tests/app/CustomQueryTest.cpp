@@ -85,28 +85,44 @@ protected:
 TEST_F(CustomQueryTest, StatementsAndWhatTheTabShows) {
     struct Case {
         const char* sql;
-        QString message;  // the line before the execution time
+        QStringList earlier;  // the lines of the results before the last
+        QString message;      // the line before the execution time
         bool result;
+        const char* header;  // the grid's column titles
     } cases[] = {
-        {"SELECT * FROM k", QStringLiteral("Rows matched: 3;"), true},
-        {"UPDATE k SET name = 'x' WHERE id > 1", QStringLiteral("Rows affected 2;"), false},
-        {"SELECT * FROM k WHERE id > 100", QStringLiteral("Rows matched: 0;"), true},
+        {"SELECT * FROM k", {}, QStringLiteral("Rows matched: 3;"), true, "id,name,n"},
+        {"UPDATE k SET name = 'x' WHERE id > 1", {}, QStringLiteral("Rows affected 2;"), false, ""},
+        {"SELECT * FROM k WHERE id > 100", {}, QStringLiteral("Rows matched: 0;"), true, "id,name,n"},
+        {"SELECT 1; SELECT name, n FROM k", {QStringLiteral("Rows matched: 1;")}, QStringLiteral("Rows matched: 3;"), true,
+         "name,n"},
+        {"SELECT * FROM k;\nSELECT id FROM k WHERE id > 100;\nSELECT n FROM k WHERE id = 2",
+         {QStringLiteral("Rows matched: 3;"), QStringLiteral("Rows matched: 0;")}, QStringLiteral("Rows matched: 1;"), true,
+         "n"},
+        {"UPDATE k SET n = n + 1 WHERE id = 1; SELECT id FROM k WHERE id < 3", {}, QStringLiteral("Rows matched: 2;"),
+         true, "id"},
     };
     for (const Case& tc : cases) {
         SCOPED_TRACE(tc.sql);
         EXPECT_EQ(Run(QString::fromLatin1(tc.sql)), QStringList());
         const QStringList memo = Memo();
-        ASSERT_EQ(memo.size(), 5) << form->TntMemo4->toPlainText().toStdString();
+        const qsizetype n = tc.earlier.size();
+        ASSERT_EQ(memo.size(), 5 + n) << form->TntMemo4->toPlainText().toStdString();
         EXPECT_EQ(memo[0], QStringLiteral("-- Query execution started --"));
         EXPECT_EQ(memo[1], QString());
-        EXPECT_TRUE(memo[2].startsWith(tc.message + QStringLiteral(" Execution time: "))) << memo[2].toStdString();
-        EXPECT_TRUE(memo[2].endsWith(QStringLiteral("ms "))) << memo[2].toStdString();
-        EXPECT_EQ(memo[4], QStringLiteral("-- Query execution finished --"));
+        EXPECT_EQ(memo.mid(2, n), tc.earlier);
+        EXPECT_TRUE(memo[2 + n].startsWith(tc.message + QStringLiteral(" Execution time: "))) << memo[2 + n].toStdString();
+        EXPECT_TRUE(memo[2 + n].endsWith(QStringLiteral("ms "))) << memo[2 + n].toStdString();
+        EXPECT_EQ(memo[4 + n], QStringLiteral("-- Query execution finished --"));
         EXPECT_EQ(ResultShown(), tc.result);
         if (tc.result) {
             EXPECT_EQ(form->TntPageControl2->currentWidget(), form->TntTabSheetResult);
+            const QAbstractItemModel& grid = form->DBGridCustomQueryResults->Model();
+            QStringList header;
+            for (int i = 0; i < grid.columnCount(); ++i) header << grid.headerData(i, Qt::Horizontal).toString();
+            EXPECT_EQ(header.join(u','), QString::fromLatin1(tc.header));
         }
     }
+    EXPECT_EQ(FirstValue(*admin, QStringLiteral("SELECT n FROM calvoro_cq.k WHERE id = 1")), QStringLiteral("11"));
     // A failing statement: the error shown, only the start line, history and Result tab as they were.
     const QStringList history = form->QueryLogList;
     const QStringList boxes = Run(QStringLiteral("SELECT * FROM no_such_table"));

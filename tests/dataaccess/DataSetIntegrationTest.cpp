@@ -510,6 +510,64 @@ TEST_F(DataSetTest, ExecuteOpensOnRowsAndCountsOtherStatements) {
     EXPECT_EQ(Raised<EDatabaseError>([&] { none->Open(); }).Message(), QStringLiteral("No SQL statement provided"));
 }
 
+TEST_F(DataSetTest, MultipleResultsStepFromOneResultToTheNext) {
+    Exec(QStringLiteral("DROP TABLE IF EXISTS x_multi"));
+    Exec(QStringLiteral("DROP PROCEDURE IF EXISTS p_multi"));
+    Exec(QStringLiteral("CREATE TABLE x_multi (id INT PRIMARY KEY, v INT)"));
+    Exec(QStringLiteral("INSERT INTO x_multi VALUES (1, 10), (2, 20), (3, 30)"));
+    Exec(QStringLiteral("CREATE PROCEDURE p_multi() BEGIN SELECT id FROM x_multi; SELECT v, id FROM x_multi WHERE v > 10; END"));
+    struct Case {
+        const char* sql;
+        // Each result as "field count:record count", in order.
+        const char* results;
+    };
+    const Case cases[] = {
+        {"SELECT 1; SELECT 2, 3", "1:1 2:1"},
+        {"SELECT * FROM x_multi; SELECT id FROM x_multi WHERE id > 5; SELECT v FROM x_multi WHERE id = 2", "2:3 1:0 1:1"},
+        {"UPDATE x_multi SET v = v WHERE id = 1; SELECT v FROM x_multi", "1:3"},
+        {"SELECT id FROM x_multi; DO 1; SELECT 4, 5, 6", "1:3 3:1"},
+        {"SELECT id FROM x_multi; DO 1", "1:3"},
+        {"CALL p_multi()", "1:3 2:2"},
+        {"SELECT seq FROM seq_1_to_100; SELECT seq FROM seq_1_to_60", "1:100 1:60"},
+    };
+    for (const Case& tc : cases) {
+        SCOPED_TRACE(tc.sql);
+        auto q = Query(QString::fromUtf8(tc.sql), false);
+        q->MyOptions().SetMultipleResults(true);
+        q->Execute();
+        QStringList results;
+        do {
+            results << QStringLiteral("%1:%2").arg(q->Fields().Count()).arg(q->RecordCount());
+        } while (q->OpenNext());
+        EXPECT_EQ(results.join(u' '), QString::fromUtf8(tc.results));
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT COUNT(*) FROM x_multi")), QStringLiteral("3"));
+    }
+    // Closed with results still waiting: they are dropped and the connection goes on.
+    auto q = Query(QStringLiteral("SELECT 1; SELECT 2; SELECT 3"), false);
+    q->MyOptions().SetMultipleResults(true);
+    q->Execute();
+    q->Close();
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT 42")), QStringLiteral("42"));
+    // A failing later statement raises (when the rows before it have been read).
+    q->SQL().SetText(QStringLiteral("SELECT 1; SELECT * FROM no_such_table"));
+    EXPECT_EQ(Raised<EDAError>([&] {
+                  q->Execute();
+                  while (q->OpenNext()) {
+                  }
+              }).ErrorCode(),
+              1146);
+    q->Close();
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT 43")), QStringLiteral("43"));
+    // The last result's rows can be written back.
+    q->SQL().SetText(QStringLiteral("SELECT 1; SELECT id, v FROM x_multi WHERE id = 2"));
+    q->Execute();
+    ASSERT_TRUE(q->OpenNext());
+    q->Edit();
+    q->FieldByName(QStringLiteral("v")).SetAsInteger(21);
+    q->Post();
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT v FROM x_multi WHERE id = 2")), QStringLiteral("21"));
+}
+
 TEST_F(DataSetTest, PartialFetchCountsWithTheCountQuery) {
     Exec(QStringLiteral("DROP TABLE IF EXISTS x_many"));
     Exec(QStringLiteral("CREATE TABLE x_many (id INT PRIMARY KEY)"));

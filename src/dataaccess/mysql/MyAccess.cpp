@@ -344,6 +344,7 @@ void TMyDataSetOptions::SetNullForZeroDate(bool value) { SetLayout(FNullForZeroD
 void TMyDataSetOptions::SetEnableBoolean(bool value) { SetLayout(FEnableBoolean, value, prEnableBoolean); }
 void TMyDataSetOptions::SetBinaryAsString(bool value) { SetLayout(FBinaryAsString, value, prBinaryAsString); }
 void TMyDataSetOptions::SetCreateConnection(bool value) { SetLayout(FCreateConnection, value, prCreateConnection); }
+void TMyDataSetOptions::SetMultipleResults(bool value) { SetLayout(FMultipleResults, value, prOpenNext); }
 
 void TMyDataSetOptions::SetAutoRefresh(bool value) {
     FAutoRefresh = value;
@@ -389,6 +390,7 @@ void TCustomMyDataSet::PushRecordSetOptions() {
     rs.SetProp(prEnableBoolean, o.EnableBoolean());
     rs.SetProp(prBinaryAsString, o.BinaryAsString());
     rs.SetProp(prCreateConnection, o.CreateConnection());
+    if (o.MultipleResults()) rs.SetProp(prOpenNext, true);  // OpenNext may have switched it on before
     rs.SetProp(prCommandTimeout, FCommandTimeout);
 }
 

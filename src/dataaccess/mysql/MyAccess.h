@@ -195,6 +195,10 @@ public:
     void SetBinaryAsString(bool value);
     bool CreateConnection() const { return FCreateConnection; }
     void SetCreateConnection(bool value);
+    // The results after the first of a multi-statement text wait on the connection for
+    // OpenNext; off, they are read and dropped with the first one's rows.
+    bool MultipleResults() const { return FMultipleResults; }
+    void SetMultipleResults(bool value);
     bool CheckRowVersion() const { return FCheckRowVersion; }
     void SetCheckRowVersion(bool value) { FCheckRowVersion = value; }
     bool AutoRefresh() const { return FAutoRefresh; }
@@ -212,6 +216,7 @@ private:
     bool FEnableBoolean = true;
     bool FBinaryAsString = true;
     bool FCreateConnection = true;
+    bool FMultipleResults = false;
     bool FCheckRowVersion = false;
     bool FAutoRefresh = false;
     int FAutoRefreshInterval = 60;
