@@ -335,9 +335,12 @@ void TTessrinForm::WriteResultRows(const std::function<void()>& write) {
     connection.ExecSQL(QStringLiteral("START TRANSACTION"));
     ScopeExit rollback([&] {
         connection.ExecSQL(QStringLiteral("ROLLBACK"));
-        // The rows read again: those already posted show what the server kept.
+        // The rows read again: those already posted show what the server kept. The text runs
+        // again, and its last result is the one shown.
         query.Close();
         query.Open();
+        while (query.OpenNext()) {
+        }
     });
     write();
     connection.ExecSQL(QStringLiteral("COMMIT"));

@@ -6,7 +6,11 @@
 #include "support/QtPrinters.h"
 #include "support/TestServer.h"
 
+#include <QCoreApplication>
+
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include <functional>
 
@@ -244,6 +248,18 @@ TEST_F(ConnectionTest, LoginPromptGoesThroughTheDialog) {
     c->InternalDisconnect();
     c->MySQLConnection()->Disconnect();  // closed behind the component's back
     c->InternalConnect();
+    EXPECT_EQ(ok.Shown, 1);
+    EXPECT_TRUE(c->GetConnected());
+
+    // Work on another thread than the windows' never shows the window: it connects with the
+    // values it has.
+    int argc = 1;
+    char name[] = "test";
+    char* argv[] = {name, nullptr};
+    std::unique_ptr<QCoreApplication> app;
+    if (!QCoreApplication::instance()) app = std::make_unique<QCoreApplication>(argc, argv);
+    c->Disconnect();
+    std::thread([&] { c->Connect(); }).join();
     EXPECT_EQ(ok.Shown, 1);
     EXPECT_TRUE(c->GetConnected());
 }

@@ -566,6 +566,12 @@ TEST_F(DataSetTest, MultipleResultsStepFromOneResultToTheNext) {
     q->FieldByName(QStringLiteral("v")).SetAsInteger(21);
     q->Post();
     EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT v FROM x_multi WHERE id = 2")), QStringLiteral("21"));
+    // A refresh runs the text again and shows the same result, with its own columns.
+    Exec(QStringLiteral("UPDATE x_multi SET v = 22 WHERE id = 2"));
+    q->Refresh();
+    EXPECT_EQ(q->Fields().Count(), 2);
+    EXPECT_EQ(MemoryRows(*q), QStringLiteral("2,22"));
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT 44")), QStringLiteral("44"));
 }
 
 TEST_F(DataSetTest, PartialFetchCountsWithTheCountQuery) {

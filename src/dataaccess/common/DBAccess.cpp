@@ -3,6 +3,9 @@
 #include "common/ScopeGuard.h"
 #include "sqltext/CRParser.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <algorithm>
 
 namespace calvoro::dac {
@@ -208,7 +211,11 @@ void TCustomDAConnection::SetConnected(bool value) {
     if (value) {
         if (GetConnected()) return;
         ++FConnectCount;
-        if (NeedPrompt()) {
+        // The login window belongs to the windows' thread: work running on another thread
+        // connects with the values the connection has.
+        const QCoreApplication* application = QCoreApplication::instance();
+        const bool windowsThread = !application || QThread::currentThread() == application->thread();
+        if (NeedPrompt() && windowsThread) {
             std::unique_ptr<TCustomConnectDialog> temporary;
             TCustomConnectDialog* dialog = FConnectDialog;
             if (!dialog) {

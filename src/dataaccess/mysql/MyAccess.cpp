@@ -426,6 +426,12 @@ bool TCustomMyDataSet::OpenNext() {
     MyRecordSet().SetProp(prOpenNext, true);
     FData->SetAutoInitFields(true);
     if (!MyRecordSet().OpenNext()) return false;
+    ShowNewResult();
+    DataEvent(deDataSetChange);
+    return true;
+}
+
+void TCustomMyDataSet::ShowNewResult() {
     // New columns: new field objects and a new updating table.
     CreateFields();
     FRowsAffected = -1;
@@ -433,8 +439,30 @@ bool TCustomMyDataSet::OpenNext() {
     const bool any = InternalNext();
     FBof = true;
     FEof = !any;
-    DataEvent(deDataSetChange);
-    return true;
+}
+
+void TCustomMyDataSet::InternalRefresh() {
+    const int steps = MyRecordSet().ResultIndex();
+    if (steps == 0) {
+        TCustomDADataSet::InternalRefresh();
+        return;
+    }
+    // A later result of a statement text has other columns than the first: the text runs again
+    // and is stepped to the same result, with field objects of its own.
+    TCustomMyConnection* connection = MyConnection();
+    if (connection) connection->PushOperation(clRefresh);
+    ScopeExit pop([&] {
+        if (connection) connection->PopOperation();
+    });
+    StartConnectionUse();
+    ScopeExit end([&] { EndConnectionUse(); });
+    FData->SetAutoInitFields(true);
+    WriteRecordSetCommand();
+    FData->Close();
+    FData->Open();
+    while (MyRecordSet().ResultIndex() < steps && MyRecordSet().OpenNext()) {
+    }
+    ShowNewResult();
 }
 
 void TCustomMyDataSet::RefreshQuick(bool checkDeleted) {

@@ -268,6 +268,7 @@ protected:
     std::unique_ptr<TDADataSetOptions> CreateOptions() override;
     std::unique_ptr<TDADataSetService> CreateService() override;
     void PushRecordSetOptions() override;
+    void InternalRefresh() override;
     QString DialectAddWhere(const QString& sql, const QString& condition) const override;
     QString DialectDeleteWhere(const QString& sql) const override;
     QString DialectSetOrderBy(const QString& sql, const QString& fields) const override;
@@ -275,6 +276,8 @@ protected:
     QString DialectCountQuery(const QString& sql) const override;
     int64_t QueryFirstValue(const QString& sql) override;
 
+    // Field objects and the first row of a result that replaced the one before.
+    void ShowNewResult();
     void UpdateAutoRefreshTimer();
     void AutoRefreshTick();
 

@@ -273,6 +273,7 @@ PMYSQL_RES TMySQLRecordset::ResultMetadata() const {
 
 void TMySQLRecordset::ExecCommand() {
     FOpenNextState = osNotChecked;
+    FResultIndex = 0;
     FSQLResultNext = nullptr;
     UseAdditionalConnection();
     FCommand->FRequestResultset = true;
@@ -427,6 +428,7 @@ bool TMySQLRecordset::OpenNext() {
     FCommand->SetSQLResult(FSQLResultNext);
     FCommand->SetRowsAffected(FRowsAffectedNext);
     FSQLResultNext = nullptr;
+    ++FResultIndex;
     FCommand->SetCursorState(csExecuted);
     ClearData();
     InitFields();

@@ -82,6 +82,8 @@ public:
     // the current one is.
     bool OpenNext();
     TMyOpenNextState OpenNextState() const { return FOpenNextState; }
+    // How many results OpenNext has stepped past since the statement ran.
+    int ResultIndex() const { return FResultIndex; }
     // Affected rows of the statement that produced the current result (or of the last one).
     int RowsAffected() const { return FCommand->RowsAffected(); }
 
@@ -147,6 +149,7 @@ private:
     std::unique_ptr<TMySQLCommand> FCommand;
     TMySQLFetchState FFetchState = fsBOF;
     TMyOpenNextState FOpenNextState = osNotChecked;
+    int FResultIndex = 0;
     protocol::PMYSQL_RES FSQLResultNext = nullptr;
     int FRowsAffectedNext = -1;
     bool FIsCanFastClose = false;
