@@ -38,7 +38,7 @@ Tcontactmessage::Tcontactmessage(QWidget* parent) : QDialog(parent) {
     RichEdit1->setFocusPolicy(Qt::NoFocus);
     RichEdit1->viewport()->setAutoFillBackground(false);
     RichEdit1->setStyleSheet(QStringLiteral("QTextEdit { background: palette(button); }"));
-    RichEdit1->setFixedHeight(90);
+    RichEdit1->setFixedHeight(70);
     RichEdit1->setAccessibleName(QStringLiteral("Contact Vornesk"));
 
     Label1 = new QLabel(QStringLiteral("email:"), this);
@@ -87,6 +87,8 @@ void Tcontactmessage::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous()) return;
     if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+    // The message first: in the e-mail field the placeholder would vanish before it is read.
+    Memo1->setFocus();
     // After the window has painted itself, as the About window does.
     QTimer::singleShot(0, this, Guarded([this] { FormActivate(); }));
 }
