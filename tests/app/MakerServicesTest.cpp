@@ -20,6 +20,7 @@
 #include <QMap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -183,6 +184,34 @@ TEST(MakerServices, InsertTimestamp) {
         {"<timestamp", QTime(1, 0, 0), "<timestamp"},
     };
     for (const auto& c : cases) EXPECT_EQ(InsertTimestamp(c.address, c.time), c.expected) << c.address;
+}
+
+TEST(MakerServices, AddressesFromTheSettingsAndTheEnvironment) {
+    {
+        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Vornesk"),
+                           QStringLiteral("Calvoro"));
+        settings.setValue(QStringLiteral("Services/SiteUrl"), QStringLiteral("http://127.0.0.2/"));
+        settings.setValue(QStringLiteral("Services/ContactUrl"), QStringLiteral(" http://127.0.0.3:81 "));
+        settings.setValue(QStringLiteral("Services/PingHosts"), QStringLiteral("127.0.0.4, 127.0.0.5 ,127.0.0.6"));
+    }
+    TMakerServices s = LoadMakerServices();
+    EXPECT_EQ(s.SiteUrl, QStringLiteral("http://127.0.0.2"));
+    EXPECT_EQ(s.ContactUrl, QStringLiteral("http://127.0.0.3:81"));
+    EXPECT_EQ(s.PingHosts, (QStringList{"127.0.0.4", "127.0.0.5", "127.0.0.6"}));
+    EXPECT_EQ(s.HttpTimeout, 10000);
+    EXPECT_EQ(s.PingTimeout, 1000);
+
+    // The environment wins, also when it empties a value.
+    qputenv("CALVORO_MAKER_URL", "http://127.0.0.9:8080//");
+    qputenv("CALVORO_PING_HOSTS", "");
+    s = LoadMakerServices();
+    EXPECT_EQ(s.SiteUrl, QStringLiteral("http://127.0.0.9:8080"));
+    EXPECT_EQ(s.ContactUrl, QStringLiteral("http://127.0.0.3:81"));
+    EXPECT_TRUE(s.PingHosts.isEmpty());
+    qunsetenv("CALVORO_MAKER_URL");
+    qunsetenv("CALVORO_PING_HOSTS");
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Vornesk"), QStringLiteral("Calvoro"))
+        .remove(QString());
 }
 
 // Nothing configured: nothing is contacted, About and Contact say so, Update and Send show the
