@@ -11,6 +11,7 @@
 
 #include "app/Calvoro.h"
 #include "app/DataUnit.h"
+#include "app/SplashScrUnit.h"
 #include "app/TessrinUnit.h"
 #include "dataaccess/gui/DBGrid.h"
 #include "dataaccess/mysql/MyAccess.h"
@@ -41,6 +42,7 @@ int main(int argc, char** argv) {
         }
         const QString database = target.left(dot), table = target.mid(dot + 1);
         CalvoroApplication app(argc, argv);
+        ShowSplashAtStart() = false;  // the measured work runs without the start-up picture
         auto program = CreateProgram();
         TTessrinForm& form = *program->MainForm;
         dac::TMyConnection& c = *program->Data->ToolsConnection;

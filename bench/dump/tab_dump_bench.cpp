@@ -8,6 +8,7 @@
 // beside calvoro-cli's times for the same work.
 #include "app/Calvoro.h"
 #include "app/DataUnit.h"
+#include "app/SplashScrUnit.h"
 #include "app/TessrinUnit.h"
 #include "dataaccess/mysql/MyAccess.h"
 #include "support/BenchMeasure.h"
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
         }
     const auto q = [&](const char* key) { return QString::fromStdString(o[key]); };
     CalvoroApplication app(argc, argv);
+    ShowSplashAtStart() = false;  // the measured work runs without the start-up picture
     auto program = CreateProgram();
     TTessrinForm& form = *program->MainForm;
     TData& data = *program->Data;

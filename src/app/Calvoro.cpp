@@ -1,11 +1,17 @@
 #include "Calvoro.h"
 
+#include "AboutUnit.h"
 #include "DataUnit.h"
+#include "Pictures.h"
+#include "SplashScrUnit.h"
+#include "contactform.h"
 #include "TessrinUnit.h"
 #include "toolkit.h"
 #include "common/AppTitle.h"
 #include "common/Exceptions.h"
 #include "dataaccess/gui/SqlWaitCursor.h"
+
+#include <QIcon>
 
 namespace calvoro::app {
 
@@ -16,6 +22,7 @@ CalvoroApplication::CalvoroApplication(int& argc, char** argv) : QApplication(ar
     ApplicationExceptionDisplay() = [](const std::exception& e) { HandleException(e); };
     // The wait cursor while statements run, and the title the login settings are named after.
     dac::InstallSQLWaitCursor();
+    setWindowIcon(QIcon(LogoMark(64)));
 }
 
 CalvoroApplication::~CalvoroApplication() {
@@ -32,11 +39,18 @@ bool CalvoroApplication::notify(QObject* receiver, QEvent* event) {
     return false;
 }
 
+Program::~Program() = default;
+
 std::unique_ptr<Program> CreateProgram() {
     auto program = std::make_unique<Program>();
     program->MainForm = std::make_unique<TTessrinForm>();
     program->Data = std::make_unique<TData>(program->MainForm.get());
     program->MainForm->SetData(program->Data.get());
+    program->SplashScrForm = std::make_unique<TSplashScrForm>();
+    program->AboutForm = std::make_unique<TAboutForm>();
+    program->contactmessage = std::make_unique<Tcontactmessage>();
+    program->MainForm->SetSideWindows(program->SplashScrForm.get(), program->AboutForm.get(),
+                                      program->contactmessage.get());
     return program;
 }
 

@@ -7,8 +7,11 @@
 
 namespace calvoro::app {
 
+class TAboutForm;
 class TData;
+class TSplashScrForm;
 class TTessrinForm;
+class Tcontactmessage;
 
 // The last resort for errors that leave an event handler unguarded (see Guarded in toolkit.h):
 // they are reported like guarded ones.
@@ -23,6 +26,10 @@ public:
 struct Program {
     std::unique_ptr<TTessrinForm> MainForm;
     std::unique_ptr<TData> Data;
+    std::unique_ptr<TSplashScrForm> SplashScrForm;
+    std::unique_ptr<TAboutForm> AboutForm;
+    std::unique_ptr<Tcontactmessage> contactmessage;
+    ~Program();  // the side windows go first, the main window last
 };
 std::unique_ptr<Program> CreateProgram();
 

@@ -1,6 +1,10 @@
 #include "TessrinUnit.h"
 
+#include "AboutUnit.h"
 #include "DataUnit.h"
+#include "Pictures.h"
+#include "SplashScrUnit.h"
+#include "contactform.h"
 #include "SynEdit.h"
 #include "SynHighlighterMySQL.h"
 #include "VorneskUtils.h"
@@ -27,7 +31,6 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -35,6 +38,7 @@
 #include <QSplitter>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -43,11 +47,6 @@
 
 namespace calvoro::app {
 
-AppIdentity& Identity() {
-    static AppIdentity identity;
-    return identity;
-}
-
 namespace {
 
 template <typename T, typename... Args>
@@ -55,28 +54,6 @@ T* Make(const char* name, Args&&... args) {
     T* w = new T(std::forward<Args>(args)...);
     w->setObjectName(QLatin1String(name));
     return w;
-}
-
-// The maker's logo, drawn rather than loaded so that the executable needs no image files.
-QPixmap MakerLogo() {
-    QPixmap pixmap(150, 40);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0x00, 0x5A, 0xE1));
-    p.drawRoundedRect(QRectF(1, 1, 38, 38), 8, 8);
-    p.setPen(Qt::white);
-    QFont f = p.font();
-    f.setBold(true);
-    f.setPixelSize(24);
-    p.setFont(f);
-    p.drawText(QRectF(1, 1, 38, 38), Qt::AlignCenter, QStringLiteral("V"));
-    p.setPen(QColor(0x00, 0x5A, 0xE1));
-    f.setPixelSize(18);
-    p.setFont(f);
-    p.drawText(QRectF(46, 0, 104, 40), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Vornesk"));
-    return pixmap;
 }
 
 }  // namespace
@@ -123,6 +100,12 @@ void TTessrinForm::SetData(TData* data) {
     for (TSynEdit* editor : {mmoExecScript, mmoCustomQuery}) editor->SetHighlighter(data ? data->SynMySQL.get() : nullptr);
 }
 
+void TTessrinForm::SetSideWindows(TSplashScrForm* splash, TAboutForm* about, Tcontactmessage* contact) {
+    FSplash = splash;
+    FAbout = about;
+    FContact = contact;
+}
+
 void TTessrinForm::CreateTopBar(QWidget* bar) {
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(0, 0, 0, 0);
@@ -148,6 +131,8 @@ void TTessrinForm::CreateTopBar(QWidget* bar) {
     Image1->installEventFilter(this);
     spbtnExit = Make<QPushButton>("spbtnExit", QStringLiteral("Exit"), bar);
     connect(spbtnExit, &QPushButton::clicked, this, &TTessrinForm::spbtnExitClick);
+    connect(spbtnAbout, &QPushButton::clicked, this, &TTessrinForm::spbtnAboutClick);
+    connect(spbtnContactUs, &QPushButton::clicked, this, &TTessrinForm::spbtnContactUsClick);
 
     row->addWidget(TntLabel2);
     row->addWidget(cbxDataBases);
@@ -467,16 +452,26 @@ void TTessrinForm::FormShow() {
     id.AppName = "MySQL Calvoro";
     id.AppCode = "freeware";
     id.AppVersion = QStringLiteral("1.1.35");
-    id.UpdaterUrl = site + "/downloads/calvoro/CalvoroUpdate.exe";
+    id.UpdaterUrl = site + "/downloads/calvoro/" + UpdaterFileName;
     id.InfoUrl = site + "/downloads/calvoro/calvoro.txt?ts=<timestamp>";
     id.VersionUrl = site + "/downloads/calvoro/version.txt?ts=<timestamp>";
     id.ContactInfoUrl = site + "/downloads/calvoro/contactus.txt?ts=";
     id.RemoteVersion.clear();
 
     // The updater of a previous update; failing to remove it does not matter.
-    QFile::remove(QStringLiteral("CalvoroUpdate.exe"));
+    QFile::remove(QString::fromLatin1(UpdaterFileName));
 
     setWindowTitle(QString::fromLatin1(id.AppName) + QStringLiteral(" v.") + id.AppVersion);
+    // Modal over the window, once the window itself is on the screen.
+    if (FSplash && ShowSplashAtStart()) QTimer::singleShot(0, FSplash, [splash = FSplash] { splash->exec(); });
+}
+
+void TTessrinForm::spbtnAboutClick() {
+    if (FAbout) FAbout->exec();
+}
+
+void TTessrinForm::spbtnContactUsClick() {
+    if (FContact) FContact->exec();
 }
 
 void TTessrinForm::btnConnectToServerClick() {
@@ -861,7 +856,9 @@ bool TTessrinForm::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TTessrinForm::Image1Click() { QDesktopServices::openUrl(QUrl(MakerSiteUrl())); }
+void TTessrinForm::Image1Click() {
+    if (!MakerSiteUrl().isEmpty()) QDesktopServices::openUrl(QUrl(MakerSiteUrl()));
+}
 
 void TTessrinForm::spbtnExitClick() { QApplication::closeAllWindows(); }
 

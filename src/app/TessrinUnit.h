@@ -2,6 +2,8 @@
 // The main window: the top bar with the database selector and the side-window buttons, and the
 // page control with the five tabs.
 
+#include "VorneskUtils.h"
+
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -38,22 +40,12 @@ class TCreateTableForm;
 
 namespace calvoro::app {
 
+class TAboutForm;
 class TData;
 struct TFileDialogSettings;
+class TSplashScrForm;
+class Tcontactmessage;
 class TSynEdit;
-
-// Process-wide application identity, filled by FormShow.
-struct AppIdentity {
-    QByteArray AppName;
-    QByteArray AppCode;
-    QString AppVersion;
-    QByteArray UpdaterUrl;
-    QByteArray InfoUrl;
-    QByteArray VersionUrl;
-    QByteArray ContactInfoUrl;
-    QByteArray RemoteVersion;
-};
-AppIdentity& Identity();
 
 class TTessrinForm : public QMainWindow {
     Q_OBJECT
@@ -64,6 +56,8 @@ public:
     // The tools session; set once by start-up right after the window is created. The editors
     // take its highlighter.
     void SetData(TData* data);
+    // The side windows, made by start-up after the tools session.
+    void SetSideWindows(TSplashScrForm* splash, TAboutForm* about, Tcontactmessage* contact);
 
     // What the idle check does while nothing is connected: tabs 2 to 5 hidden, the database
     // selector cleared and disabled, "Create Database" disabled.
@@ -245,6 +239,8 @@ public slots:
     void TntBitBtn4Click();
     void TntBitBtn5Click();
     void btnExecuteScriptClick();
+    void spbtnAboutClick();
+    void spbtnContactUsClick();
     void Image1Click();
     void spbtnExitClick();
 
@@ -276,6 +272,9 @@ private:
     bool FScriptStopped = false;
 
     TData* FData = nullptr;
+    TSplashScrForm* FSplash = nullptr;
+    TAboutForm* FAbout = nullptr;
+    Tcontactmessage* FContact = nullptr;
     bool FShown = false;
 };
 

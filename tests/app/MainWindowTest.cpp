@@ -116,12 +116,12 @@ TEST(MainWindow, FormShowRemovesALeftoverUpdater) {
     const QString old = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
     {
-        QFile updater(QStringLiteral("CalvoroUpdate.exe"));
+        QFile updater(QStringLiteral("CalvoroUpdate"));
         ASSERT_TRUE(updater.open(QIODevice::WriteOnly));
     }
     auto program = CreateProgram();
-    EXPECT_TRUE(QFile::exists(QStringLiteral("CalvoroUpdate.exe")));
+    EXPECT_TRUE(QFile::exists(QStringLiteral("CalvoroUpdate")));
     program->MainForm->show();
-    EXPECT_FALSE(QFile::exists(QStringLiteral("CalvoroUpdate.exe")));
+    EXPECT_FALSE(QFile::exists(QStringLiteral("CalvoroUpdate")));
     QDir::setCurrent(old);
 }
