@@ -198,9 +198,12 @@ TEST(MySqlSession, WithoutTransport) {
               "Can't connect to MySQL server on 'localhost' (10061)\r\n"
               "Can't open named pipe to host: .  pipe: MySQL (named pipes are not available on this system)");
 
+    // The SSL protocol opens TCP like the default (then switches to TLS in the handshake).
     TMySqlSession ssl;
     ssl.protocolType = MYSQL_PROTOCOL_SSL;
-    EXPECT_EQ(Raised([&] { ssl.Connect("h", "u", 0, "", 1, "", ""); }).ErrorCode(), 2026);
+    ssl._connectTimeout = 5;
+    EXPECT_EQ(Raised([&] { ssl.Connect("127.0.0.1", "u", 0, "", 1, "", ""); }).ErrorCode(), 2003);
+    EXPECT_EQ(ssl.hostInfo, "127.0.0.1 via SSL");
 }
 
 TEST(MySqlSession, CloseOnABrokenConnectionFreesTheTransport) {
