@@ -240,7 +240,7 @@ TBytes32 ReduceModL(std::array<int64_t, 64>& x) {
         x[i] = 0;
     }
     ScalarCarry(x);
-    // The first fold leaves a number in (-L, 2^252 + small); the second one in [-delta, L).
+    // The first fold leaves a number in (-2^143, 2^252 + 2^143), the second one in [-delta, L).
     ScalarFoldTop(x);
     ScalarFoldTop(x);
     // Add L once when the number is negative (limb 31 is then -1).

@@ -23,12 +23,13 @@ std::string Ed25519PublicKeyOfPassword(std::string_view password);
 
 // A 64-byte little-endian number mod the order L of the Ed25519 base point, as 32 bytes: the
 // reduction the signature runs on its hashes. Public for the tests of its edges (L itself,
-// [2^252, L)), which random keys never reach. Throws std::invalid_argument for another size.
+// values that stay at least L after the first fold), which random keys never reach. Throws std::invalid_argument for another size.
 std::string Ed25519ReduceScalar(std::string_view number);
 
 // RSA-OAEP (SHA-1) encryption of (password + '\0') XOR nonce, the nonce repeated over the
-// length, with the server's PEM public key. Throws std::runtime_error for a key that cannot be
-// read and for a password too long for the key.
+// length, with the server's PEM public key ("BEGIN PUBLIC KEY"); the answer has the key's size.
+// Throws std::runtime_error for a key that cannot be read or is not RSA, an empty nonce, and a
+// password too long for the key (more than its size in bytes less 43).
 std::string RsaEncryptPassword(std::string_view password, std::string_view nonce,
                                std::string_view pemPublicKey);
 

@@ -128,7 +128,8 @@ TEST(AuthCrypto, Ed25519MatchesRfc8032) {
 
 TEST(AuthCrypto, Ed25519ScalarReductionEdges) {
     // Little-endian numbers and their remainders mod L = 2^252 + 27742317777372353535851937790883648493,
-    // computed with Python. The last two pass through a negative intermediate.
+    // computed with Python. Of the last four, two pass through a negative intermediate and two
+    // (found by a search) are still at least L after the first fold of the top bits.
     struct Case {
         std::string number, remainder;
     } cases[] = {
@@ -149,6 +150,12 @@ TEST(AuthCrypto, Ed25519ScalarReductionEdges) {
          "0000000000000000000000000000000000000000000000000000000000000010"},
         {"669faee7d21893c0b2e6bc17f5cef7a6000000000000000000000000000000 80",
          "ebd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010"},
+        {"8f5a245c9eb4cbf11c3e7bc4b58c05061350c3606132271ef0f91b5b131a650a"
+         "be935205262d1420ab2fb2f3e4e277ff1f2ad3010dd30b024a430cf4ffa5858a",
+         "7e2faac3bc82d803d5d05080df9f1bdd"},
+        {"c54dd2c224729a31ada3f4e6fe86a2ae22fe95572ab6c64a014df728be910609"
+         "de9c4c13a421ff2137b18e009da65fff4b2e2fc77d4a843c9e1ae042420b3e36",
+         "1977da080f33be89ee50f8f0f76d1d9501"},
     };
     for (const auto& c : cases) {
         std::string number = Raw(c.number), remainder = Raw(c.remainder);
