@@ -250,6 +250,7 @@ TBytes32 ReduceModL(std::array<int64_t, 64>& x) {
     ScalarCarry(x);
     TBytes32 r;
     for (size_t i = 0; i < 32; ++i) r[i] = uint8_t(x[i]);
+    OPENSSL_cleanse(x.data(), x.size() * sizeof x[0]);  // it held the nonce or the secret scalar's products
     return r;
 }
 
