@@ -1,12 +1,12 @@
 #include "CRVioTcpSSL.h"
 
 #include <arpa/inet.h>
+#include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
@@ -33,35 +33,36 @@ std::string OpenSslErrors() {
     return text;
 }
 
-// OpenSSL writes to the socket without MSG_NOSIGNAL: while it writes, SIGPIPE is blocked on
-// this thread, and one that the write raised is taken, so a peer that has gone away gives a
-// failed write instead of ending the process.
-class TNoSigPipe {
-public:
-    TNoSigPipe() {
-        sigemptyset(&FPipe);
-        sigaddset(&FPipe, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        FWasPending = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &FPipe, &FOld);
-    }
-    ~TNoSigPipe() {
-        if (!FWasPending) {
-            sigset_t pending;
-            sigpending(&pending);
-            const timespec none{0, 0};
-            if (sigismember(&pending, SIGPIPE) == 1) sigtimedwait(&FPipe, nullptr, &none);
-        }
-        pthread_sigmask(SIG_SETMASK, &FOld, nullptr);
-    }
-    TNoSigPipe(const TNoSigPipe&) = delete;
-    TNoSigPipe& operator=(const TNoSigPipe&) = delete;
+// OpenSSL's socket BIO writes without MSG_NOSIGNAL (also inside SSL_read, for an alert), and
+// a peer that has gone away would end the process with SIGPIPE. This BIO is the socket BIO
+// with a write that gives EPIPE instead.
+int WriteNoSigPipe(BIO* bio, const char* data, int length) {
+    int fd = -1;
+    BIO_get_fd(bio, &fd);
+    BIO_clear_retry_flags(bio);
+    ssize_t n;
+    do {
+        n = ::send(fd, data, size_t(length), MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_write(bio);
+    return int(n);
+}
 
-private:
-    sigset_t FPipe, FOld;
-    bool FWasPending = false;
-};
+const BIO_METHOD* SocketWithoutSigPipe() {
+    static BIO_METHOD* method = [] {
+        const BIO_METHOD* socket = BIO_s_socket();
+        BIO_METHOD* m = BIO_meth_new(BIO_TYPE_SOCKET, "socket without SIGPIPE");
+        if (!m) return m;
+        BIO_meth_set_write(m, WriteNoSigPipe);
+        BIO_meth_set_read(m, BIO_meth_get_read(socket));
+        BIO_meth_set_puts(m, BIO_meth_get_puts(socket));
+        BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(socket));
+        BIO_meth_set_create(m, BIO_meth_get_create(socket));
+        BIO_meth_set_destroy(m, BIO_meth_get_destroy(socket));
+        return m;
+    }();
+    return method;
+}
 
 // A failed SSL_read or SSL_write: OpenSSL's reason, or the socket's as the TCP transport words it.
 std::string IoErrorText(const char* call, int sysError) {
@@ -159,7 +160,13 @@ void TCRVioTcpSSL::SwitchToSSL() {
     if (Buffered() != 0) throw EInternalError("CRVioTcpSSL: plain bytes left before the TLS handshake");
     CreateContext();
     Fssl = SSL_new(ssl_context_);
-    if (!Fssl || SSL_set_fd(Fssl, FSd) != 1) RaiseSsl("TLS cannot be set up: " + OpenSslErrors());
+    BIO* bio = SocketWithoutSigPipe() ? BIO_new(SocketWithoutSigPipe()) : nullptr;
+    if (!Fssl || !bio) {
+        BIO_free(bio);
+        RaiseSsl("TLS cannot be set up: " + OpenSslErrors());
+    }
+    BIO_set_fd(bio, FSd, BIO_NOCLOSE);
+    SSL_set_bio(Fssl, bio, bio);  // owned by Fssl from here
     in6_addr ip{};
     const bool isAddress = inet_pton(AF_INET, Fhostname.c_str(), &ip) == 1 || inet_pton(AF_INET6, Fhostname.c_str(), &ip) == 1;
     if (!isAddress) SSL_set_tlsext_host_name(Fssl, Fhostname.c_str());  // SNI takes names only
@@ -172,7 +179,6 @@ void TCRVioTcpSSL::SwitchToSSL() {
     }
     SSL_set_connect_state(Fssl);
     ERR_clear_error();
-    TNoSigPipe noSigPipe;
     int r;
     do {
         r = SSL_do_handshake(Fssl);
@@ -206,10 +212,7 @@ std::string TCRVioTcpSSL::CipherName() const {
 void TCRVioTcpSSL::Close() {
     if (Fssl) {
         // A polite close_notify; a peer that has gone already makes it fail, which changes nothing.
-        if (FisSecure && FSd != -1) {
-            TNoSigPipe noSigPipe;
-            SSL_shutdown(Fssl);
-        }
+        if (FisSecure && FSd != -1) SSL_shutdown(Fssl);
         SSL_free(Fssl);
         Fssl = nullptr;
     }
@@ -244,7 +247,6 @@ size_t TCRVioTcpSSL::WriteNoWait(const uint8_t* buffer, size_t offset, size_t co
     if (!FisSecure) return TCRVioTcp::WriteNoWait(buffer, offset, count);
     FLastError.clear();
     const int n = int(std::min(count, size_t(std::numeric_limits<int>::max())));
-    TNoSigPipe noSigPipe;
     for (;;) {
         ERR_clear_error();
         const int r = SSL_write(Fssl, buffer + offset, n);

@@ -120,25 +120,30 @@ TEST(TlsIntegration, ModesAndCertificateChecks) {
 }
 
 // Client certificates: the account that requires one logs in with it, is refused without it,
-// and a key that does not belong to the certificate is named before anything is sent.
-TEST(TlsIntegration, ClientCertificates) {
+// and a key that does not belong to the certificate, or a cipher list with nothing usable, is
+// named before anything is sent.
+TEST(TlsIntegration, ClientCertificatesAndCiphers) {
     const auto& srv = Server();
     struct Case {
         const char* name;
-        std::string cert, key;
+        std::string cert, key, cipher;
         int code;
         std::string message;
     } cases[] = {
-        {"certificate and key", srv.TlsClientCert, srv.TlsClientKey, 0, ""},
-        {"none", "", "", 1045, "Access denied for user '" + srv.X509User + "'"},
-        {"key of another certificate", srv.TlsClientCert, srv.TlsCA, CR_SSL_CONNECTION_ERROR,
+        {"certificate and key", srv.TlsClientCert, srv.TlsClientKey, "", 0, ""},
+        {"and a TLS 1.2 cipher list", srv.TlsClientCert, srv.TlsClientKey, "ECDHE-RSA-AES256-GCM-SHA384", 0, ""},
+        {"none", "", "", "", 1045, "Access denied for user '" + srv.X509User + "'"},
+        {"key of another certificate", srv.TlsClientCert, srv.TlsCA, "", CR_SSL_CONNECTION_ERROR,
          "SSL connection error\r\nThe client key '" + srv.TlsCA + "' cannot be read (--ssl-key)"},
-        {"missing certificate file", srv.TlsClientCert + ".none", srv.TlsClientKey, CR_SSL_CONNECTION_ERROR,
+        {"missing certificate file", srv.TlsClientCert + ".none", srv.TlsClientKey, "", CR_SSL_CONNECTION_ERROR,
          "The client certificate '" + srv.TlsClientCert + ".none' cannot be read (--ssl-cert)"},
+        {"no usable cipher", srv.TlsClientCert, srv.TlsClientKey, "NO-SUCH-CIPHER", CR_SSL_CONNECTION_ERROR,
+         "No cipher of the list 'NO-SUCH-CIPHER' can be used (--ssl-cipher)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TMySqlSession s;
+        s.SSL_cipher = c.cipher;
         TLogin login = Account(srv.X509User, "", smRequired);
         login.ca = srv.TlsCA;
         login.cert = c.cert;
