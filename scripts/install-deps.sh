@@ -10,8 +10,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libqscintilla2-qt6-dev zlib1g-dev libssl-dev
   # tests, benchmarks, fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-  # the test server, and the peers the benchmarks compare against
-  mariadb-server mariadb-client libmariadb-dev tzdata
+  # the test server (openssl makes its TLS certificates), and the peers the benchmarks compare against
+  mariadb-server mariadb-client libmariadb-dev tzdata openssl
   # GUI tests and running without a desktop
   xvfb xauth fonts-dejavu-core
 )

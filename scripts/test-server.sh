@@ -16,12 +16,24 @@ run=$dir/run
 envfile=$dir/server.env
 log=$dir/server.log
 
-# Test accounts: one per password scramble, and one without a password.
+# Test accounts: one per password scramble, one without a password, one with MariaDB's
+# ed25519 plugin, and one that may log in only over TLS.
 native_user=calvoro_native
 native_password='N4tive-pass'
 old_user=calvoro_old
 old_password='0ld-pass'
 empty_user=calvoro_empty
+ed25519_user=calvoro_ed25519
+ed25519_password='Ed-25519-pass'
+tls_user=calvoro_tls
+tls_password='Tls-only-pass'
+# Logs in only with the client certificate of make_certificates.
+x509_user=calvoro_x509
+# Two plugins each, tried in order: a login with the second one's password is switched over.
+either_user=calvoro_either
+either_ed25519_password='Either-ed'
+either_native_password='Either-native'
+tls=$dir/tls
 
 die() { echo "test-server: $*" >&2; exit 1; }
 
@@ -56,7 +68,39 @@ CALVORO_TEST_NATIVE_PASSWORD=$native_password
 CALVORO_TEST_OLD_USER=$old_user
 CALVORO_TEST_OLD_PASSWORD=$old_password
 CALVORO_TEST_EMPTY_USER=$empty_user
+CALVORO_TEST_ED25519_USER=$ed25519_user
+CALVORO_TEST_ED25519_PASSWORD=$ed25519_password
+CALVORO_TEST_TLS_USER=$tls_user
+CALVORO_TEST_TLS_PASSWORD=$tls_password
+CALVORO_TEST_X509_USER=$x509_user
+CALVORO_TEST_EITHER_USER=$either_user
+CALVORO_TEST_EITHER_ED25519_PASSWORD=$either_ed25519_password
+CALVORO_TEST_EITHER_NATIVE_PASSWORD=$either_native_password
+CALVORO_TEST_TLS_CA=$tls/ca.pem
+CALVORO_TEST_TLS_OTHER_CA=$tls/other-ca.pem
+CALVORO_TEST_TLS_CLIENT_CERT=$tls/client-cert.pem
+CALVORO_TEST_TLS_CLIENT_KEY=$tls/client-key.pem
 EOT
+}
+
+# A CA, a server certificate for 127.0.0.1 and localhost signed by it, a client certificate,
+# and a second CA that signed neither, made fresh at every start.
+make_certificates() {
+  rm -rf "$tls"
+  mkdir -p "$tls"
+  (
+    cd "$tls"
+    local req=(openssl req -newkey rsa:2048 -nodes -sha256)
+    "${req[@]}" -x509 -days 3 -subj "/CN=Calvoro test CA" -keyout ca-key.pem -out ca.pem
+    "${req[@]}" -x509 -days 3 -subj "/CN=Calvoro other CA" -keyout other-ca-key.pem -out other-ca.pem
+    "${req[@]}" -subj "/CN=localhost" -keyout server-key.pem -out server.csr
+    printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\n' >server.ext
+    openssl x509 -req -in server.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial -days 3 -sha256 \
+      -extfile server.ext -out server-cert.pem
+    "${req[@]}" -subj "/CN=calvoro client" -keyout client-key.pem -out client.csr
+    openssl x509 -req -in client.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial -days 3 -sha256 \
+      -out client-cert.pem
+  ) >"$dir/tls.log" 2>&1 || { cat "$dir/tls.log" >&2; die "making the TLS certificates failed"; }
 }
 
 stop_server() {
@@ -66,7 +110,7 @@ stop_server() {
     for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill -9 "$pid" 2>/dev/null || true
   fi
-  rm -rf "$data" "$run" "$envfile"
+  rm -rf "$data" "$run" "$envfile" "$tls"
 }
 
 start_server() {
@@ -76,6 +120,8 @@ start_server() {
   fi
   stop_server   # whatever a crashed run left behind
   mkdir -p "$data" "$run"
+  command -v openssl >/dev/null || die "openssl not found; run scripts/install-deps.sh"
+  make_certificates
   local user_opt=()
   [ "$(id -u)" = 0 ] && user_opt=(--user=root)
 
@@ -94,6 +140,8 @@ start_server() {
       --socket="$run/mariadbd.sock" --pid-file="$run/mariadbd.pid" \
       --bind-address=127.0.0.1 --port="$port" --skip-name-resolve \
       --skip-secure-auth --max-allowed-packet=1G \
+      --ssl-ca="$tls/ca.pem" --ssl-cert="$tls/server-cert.pem" --ssl-key="$tls/server-key.pem" \
+      --plugin-load-add=auth_ed25519 \
       --innodb-buffer-pool-size=128M --innodb-log-file-size=64M \
       --log-error="$log" >/dev/null 2>&1 &
     disown
@@ -117,9 +165,18 @@ SET SESSION old_passwords = 1;
 CREATE USER '$old_user'@'%' IDENTIFIED BY '$old_password';
 SET SESSION old_passwords = 0;
 CREATE USER '$empty_user'@'%';
+CREATE USER '$ed25519_user'@'%' IDENTIFIED VIA ed25519 USING PASSWORD('$ed25519_password');
+CREATE USER '$tls_user'@'%' IDENTIFIED BY '$tls_password' REQUIRE SSL;
+CREATE USER '$x509_user'@'%' REQUIRE SUBJECT '/CN=calvoro client';
+CREATE USER '$either_user'@'%' IDENTIFIED VIA ed25519 USING PASSWORD('$either_ed25519_password')
+  OR mysql_native_password USING PASSWORD('$either_native_password');
 GRANT ALL PRIVILEGES ON *.* TO '$native_user'@'%' WITH GRANT OPTION;
 GRANT ALL PRIVILEGES ON *.* TO '$old_user'@'%';
 GRANT ALL PRIVILEGES ON *.* TO '$empty_user'@'%';
+GRANT SELECT ON *.* TO '$ed25519_user'@'%';
+GRANT SELECT ON *.* TO '$tls_user'@'%';
+GRANT SELECT ON *.* TO '$x509_user'@'%';
+GRANT SELECT ON *.* TO '$either_user'@'%';
 SET GLOBAL max_allowed_packet = 1073741824;
 SQL
   # One named zone with daylight saving time, for the tests of TIMESTAMPs in a change-back hour.

@@ -3,8 +3,12 @@
 // never with a crash, a sanitizer report or a hang.
 //
 // The first input byte sets up the client: bit 0 asks for compression, bit 1 logs in without
-// a password, bit 2 names a database, bits 4 to 7 give the largest receive (2^n bytes), so
-// that headers and payloads arrive split at every place. The rest is the server's stream.
+// a password, bit 2 names a database, bit 3 allows asking the server for its public key (the
+// RSA exchange of caching_sha2_password and sha256_password), bits 4 to 7 give the largest
+// receive (2^n bytes), so that headers and payloads arrive split at every place. The rest is
+// the server's stream: greetings with or without plugin names, auth switch requests, auth
+// more data, public keys. The memory transport cannot switch to TLS, so the client goes on in
+// clear (the ssl mode is PREFERRED) whatever the greeting offers.
 #include "protocol/MySqlSession.h"
 #include "support/MemoryVio.h"
 
@@ -23,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TMySqlSession session;
     session.net.SetVio(std::move(vio));
     session.protocolType = MYSQL_PROTOCOL_SOCKET;  // use the transport given
+    session.getServerPublicKey = (setup & 8) != 0;
     try {
         const uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS | ((setup & 1) ? uint32_t(CLIENT_COMPRESS) : 0u);
         session.Connect("fuzz", "user", flags, "", 0, (setup & 4) ? "db" : "", (setup & 2) ? "" : "secret");

@@ -524,9 +524,12 @@ void TTessrinForm::ShowConnectedSession(bool clearWork) {
     spbtnReloadDBobjects->setEnabled(true);
     spbtnConnect->setEnabled(false);
     const AppIdentity& id = Identity();
+    // An encrypted session says so after the brackets, with its TLS version.
+    const QString tls = connection.SslCipher().section(QStringLiteral(", "), 0, 0);
     setWindowTitle(QStringLiteral("%1 - [%2 on %3 (%4)]")
                        .arg(QString::fromLatin1(id.AppName) + QStringLiteral(" v.") + id.AppVersion,
-                            connection.Database(), connection.Server(), connection.Username()));
+                            connection.Database(), connection.Server(), connection.Username()) +
+                   (tls.isEmpty() ? QString() : QStringLiteral(" - ") + tls));
 }
 
 void TTessrinForm::cbxDataBasesChange() {
@@ -623,6 +626,7 @@ std::unique_ptr<dac::TMyConnection> DumpConnection(const dac::TMyConnection& too
     c->SetUsername(tools.Username());
     c->SetPassword(tools.Password());
     c->SetDatabase(tools.Database());
+    c->SSLOptions() = tools.SSLOptions();
     return c;
 }
 

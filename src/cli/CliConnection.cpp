@@ -21,6 +21,15 @@ std::unique_ptr<dac::TMyConnection> NewConnection(const TCliOptions& o) {
     connection->SetUsername(o.User.isEmpty() ? LoginName() : o.User);
     connection->SetPassword(o.PasswordGiven ? o.Password : qEnvironmentVariable("MYSQL_PWD"));
     connection->SetDatabase(o.Database);
+    dac::TMyConnectionSSLOptions& ssl = connection->SSLOptions();
+    protocol::ParseSslMode(o.SslMode.toStdString(), ssl.Mode);  // checked by ParseArguments
+    ssl.CACert = o.SslCa;
+    ssl.CAPath = o.SslCapath;
+    ssl.Cert = o.SslCert;
+    ssl.Key = o.SslKey;
+    ssl.ChipherList = o.SslCipher;
+    ssl.ServerPublicKey = o.ServerPublicKey;
+    ssl.GetServerPublicKey = o.GetServerPublicKey;
     return connection;
 }
 

@@ -1,6 +1,7 @@
 #include "CliOptions.h"
 
 #include "common/Exceptions.h"
+#include "protocol/CRVioTcpSSL.h"
 
 #include <functional>
 
@@ -180,6 +181,27 @@ TCliOptions ParseArguments(const QStringList& args) {
             o.PasswordGiven = true;
         } else if (a == u"-D" || a == u"--database") {
             o.Database = value();
+        } else if (a == u"--ssl-mode") {
+            o.SslMode = value().toUpper();
+            protocol::TSslMode mode;
+            if (!protocol::ParseSslMode(o.SslMode.toStdString(), mode))
+                Usage(QStringLiteral("calvoro-cli: --ssl-mode takes DISABLED, PREFERRED, REQUIRED, VERIFY_CA or "
+                                     "VERIFY_IDENTITY, not '%1'")
+                          .arg(o.SslMode));
+        } else if (a == u"--ssl-ca") {
+            o.SslCa = value();
+        } else if (a == u"--ssl-capath") {
+            o.SslCapath = value();
+        } else if (a == u"--ssl-cert") {
+            o.SslCert = value();
+        } else if (a == u"--ssl-key") {
+            o.SslKey = value();
+        } else if (a == u"--ssl-cipher") {
+            o.SslCipher = value();
+        } else if (a == u"--server-public-key") {
+            o.ServerPublicKey = value();
+        } else if (a == u"--get-server-public-key" && !hasInline) {
+            o.GetServerPublicKey = true;
         } else if (a == u"--param") {
             const QString text = value();
             const qsizetype eq = text.indexOf(u'=');

@@ -17,6 +17,11 @@ struct TCliOptions {
     QString Password;
     bool PasswordGiven = false;
     QString Database;
+    // TLS (as MySQL's clients name the options) and the server's public key.
+    QString SslMode = QStringLiteral("PREFERRED");
+    QString SslCa, SslCapath, SslCert, SslKey, SslCipher;
+    QString ServerPublicKey;  // PEM file
+    bool GetServerPublicKey = false;
     std::vector<std::pair<QString, QString>> Params;  // NAME=VALUE, in order
     QString Sql;
     bool SqlGiven = false;

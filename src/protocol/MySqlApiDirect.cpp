@@ -137,6 +137,7 @@ int TMySQLAPI::mysql_ping(PMYSQL_CON) { throw EAbstractError(); }
 std::string TMySQLAPI::mysql_get_server_info(PMYSQL_CON) { throw EAbstractError(); }
 std::string TMySQLAPI::mysql_get_client_info() { throw EAbstractError(); }
 std::string TMySQLAPI::mysql_get_host_info(PMYSQL_CON) { throw EAbstractError(); }
+std::string TMySQLAPI::mysql_get_ssl_cipher(PMYSQL_CON) { throw EAbstractError(); }
 PMYSQL_RES TMySQLAPI::mysql_use_result(PMYSQL_CON) { throw EAbstractError(); }
 int TMySQLAPI::mysql_options(PMYSQL_CON, TMySqlOption, const void*) { throw EAbstractError(); }
 void TMySQLAPI::mysql_free_result(PMYSQL_RES) { throw EAbstractError(); }
@@ -285,16 +286,29 @@ int TMySQLAPIDirect::mysql_ping(PMYSQL_CON con) {
 std::string TMySQLAPIDirect::mysql_get_server_info(PMYSQL_CON con) { return Require(con)->serverVersion; }
 std::string TMySQLAPIDirect::mysql_get_client_info() { return ClientInfo; }
 std::string TMySQLAPIDirect::mysql_get_host_info(PMYSQL_CON con) { return Require(con)->hostInfo; }
+std::string TMySQLAPIDirect::mysql_get_ssl_cipher(PMYSQL_CON con) { return Require(con)->SecureConnectionInfo(); }
 
 int TMySQLAPIDirect::mysql_options(PMYSQL_CON con, TMySqlOption option, const void* value) {
     Require(con);
     const auto number = [&] { return *static_cast<const int*>(Require(value)); };
+    const auto text = [&] { return std::string(static_cast<const char*>(Require(value))); };
     switch (option) {
         case MYSQL_OPT_CONNECT_TIMEOUT: con->_connectTimeout = number(); break;
         case MYSQL_OPT_NAMED_PIPE: con->protocolType = MYSQL_PROTOCOL_PIPE; break;
         case MYSQL_OPT_PROTOCOL: con->protocolType = MYSQL_PROTOCOL_TYPE(number()); break;
         case MYSQL_OPT_READ_TIMEOUT:
         case MYSQL_OPT_WRITE_TIMEOUT: con->commandTimeout = number(); break;
+        case MYSQL_OPT_SSL_MODE:
+            if (number() < smDisabled || number() > smVerifyIdentity) return 1;
+            con->SSL_mode = TSslMode(number());
+            break;
+        case MYSQL_OPT_SSL_KEY: con->SSL_key = text(); break;
+        case MYSQL_OPT_SSL_CERT: con->SSL_cert = text(); break;
+        case MYSQL_OPT_SSL_CA: con->SSL_ca = text(); break;
+        case MYSQL_OPT_SSL_CAPATH: con->SSL_capath = text(); break;
+        case MYSQL_OPT_SSL_CIPHER: con->SSL_cipher = text(); break;
+        case MYSQL_SERVER_PUBLIC_KEY: con->serverPublicKeyFile = text(); break;
+        case MYSQL_OPT_GET_SERVER_PUBLIC_KEY: con->getServerPublicKey = number() != 0; break;
         default: break;  // compression is asked for through the client flags
     }
     return 0;

@@ -65,6 +65,9 @@ enum TMySqlOption {
     MYSQL_OPT_LOCAL_INFILE, MYSQL_OPT_PROTOCOL, MYSQL_SHARED_MEMORY_BASE_NAME, MYSQL_OPT_READ_TIMEOUT,
     MYSQL_OPT_WRITE_TIMEOUT, MYSQL_OPT_USE_RESULT, MYSQL_OPT_USE_REMOTE_CONNECTION,
     MYSQL_OPT_USE_EMBEDDED_CONNECTION, MYSQL_OPT_GUESS_CONNECTION, MYSQL_SET_CLIENT_IP, MYSQL_SECURE_AUTH,
+    // TLS and the server's public key (value: an int TSslMode; texts; an int 0 or 1).
+    MYSQL_OPT_SSL_MODE, MYSQL_OPT_SSL_KEY, MYSQL_OPT_SSL_CERT, MYSQL_OPT_SSL_CA, MYSQL_OPT_SSL_CAPATH,
+    MYSQL_OPT_SSL_CIPHER, MYSQL_SERVER_PUBLIC_KEY, MYSQL_OPT_GET_SERVER_PUBLIC_KEY,
 };
 
 // A result column as the data-access layer sees it.
@@ -125,6 +128,8 @@ public:
     virtual std::string mysql_get_server_info(PMYSQL_CON con);
     virtual std::string mysql_get_client_info();
     virtual std::string mysql_get_host_info(PMYSQL_CON con);
+    // The cipher of a connection that runs over TLS; empty otherwise.
+    virtual std::string mysql_get_ssl_cipher(PMYSQL_CON con);
     virtual PMYSQL_RES mysql_use_result(PMYSQL_CON con);
     // value points at an int for the numeric options, at a NUL-terminated text otherwise.
     virtual int mysql_options(PMYSQL_CON con, TMySqlOption option, const void* value);
@@ -229,12 +234,15 @@ public:
     std::string mysql_get_server_info(PMYSQL_CON con) override;
     std::string mysql_get_client_info() override;
     std::string mysql_get_host_info(PMYSQL_CON con) override;
+    // "TLSv1.3, TLS_AES_256_GCM_SHA384" on a connection that runs over TLS; empty otherwise.
+    std::string mysql_get_ssl_cipher(PMYSQL_CON con) override;
     // The pending result as an unbuffered result handle (free it with mysql_free_result);
     // nil without error when the last answer had no result set or it was taken already.
     // Error 2014 (with "mysql.status = " and the status) when rows are still being read.
     PMYSQL_RES mysql_use_result(PMYSQL_CON con) override;
     // Connect time-out, read/write time-out (the same command time-out), protocol, named
-    // pipe; every other option is accepted and ignored.
+    // pipe, the TLS options and the server's public key; every other option is accepted and
+    // ignored.
     int mysql_options(PMYSQL_CON con, TMySqlOption option, const void* value) override;
     // Drains the result's unread rows and frees it. A failed drain is stored in the
     // result's connection (mysql_errno), which is then out of step: close it. Do not free

@@ -72,6 +72,8 @@ std::string FormatInteger(int64_t v, bool hex) {
 }  // namespace
 
 std::string_view ClientErrorText(int code) {
+    if (code == CR_AUTH_PLUGIN_CANNOT_LOAD) return "Authentication plugin '%s' cannot be loaded";
+    if (code == CR_AUTH_PLUGIN_ERR) return "Authentication plugin '%s' reported error";
     if (code < 2000 || code >= 2000 + int(ClientErrors.size())) return {};
     return ClientErrors[code - 2000];
 }

@@ -32,6 +32,9 @@ enum : int {
     CR_NULL_POINTER = 2028,
     CR_NO_PREPARE_STMT = 2029,
     CR_CONN_UNKNOW_PROTOCOL = 2046,
+    // Authentication plugins (MySQL's numbers and texts; the table above ends at 2047).
+    CR_AUTH_PLUGIN_CANNOT_LOAD = 2059,
+    CR_AUTH_PLUGIN_ERR = 2061,
     // A local-file request for a file the statement sent does not name (MySQL's number for
     // this refusal; it has no text in the table, so the message is CR LF and the reason).
     CR_LOAD_DATA_LOCAL_INFILE_REJECTED = 2068,
@@ -52,7 +55,8 @@ constexpr int WSAECONNREFUSED = 10061;
 inline constexpr std::string_view SqlStateUnknown = "HY000";
 inline constexpr std::string_view SqlStateNone = "00000";
 
-// The text of a client error, placeholders unfilled; empty outside 2000..2047.
+// The text of a client error, placeholders unfilled; empty outside 2000..2047 except for the
+// two authentication plugin errors.
 std::string_view ClientErrorText(int code);
 
 // One value for FormatText: an integer or a text.

@@ -21,6 +21,8 @@ struct TMySqlGreeting {
     bool hasStatus = false;           // serverLanguage and serverStatus present
     uint8_t serverLanguage = 0;
     int16_t serverStatus = 0;
+    uint16_t serverCapabilitiesExt = 0;  // the upper 16 capability bits, with the status
+    std::string authPluginName;          // with CLIENT_PLUGIN_AUTH after the scramble
 };
 
 // Reads a greeting from the reader's position. A protocol version other than 10 raises 2007

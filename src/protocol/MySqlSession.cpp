@@ -1,6 +1,6 @@
 #include "MySqlSession.h"
 
-#include "CRVioTcp.h"
+#include "CRVioTcpSSL.h"
 #include "LocalInfile.h"
 #include "MySqlScramble.h"
 #include "common/ScopeGuard.h"
@@ -16,16 +16,33 @@ bool TMySqlSession::IsProtocol41() const {
     return (serverCapabilities & CLIENT_PROTOCOL_41) && (clientFlag & CLIENT_PROTOCOL_41);
 }
 
+TSslMode TMySqlSession::EffectiveSslMode() const {
+    return protocolType == MYSQL_PROTOCOL_SSL ? std::max(SSL_mode, smPreferred) : SSL_mode;
+}
+
+bool TMySqlSession::IsSecure() const {
+    const auto* vio = dynamic_cast<const TCRVioTcpSSL*>(net.Vio());
+    return vio && vio->IsSecure();
+}
+
+std::string TMySqlSession::SecureConnectionInfo() const {
+    const auto* vio = dynamic_cast<const TCRVioTcpSSL*>(net.Vio());
+    return vio && vio->IsSecure() ? vio->ProtocolVersion() + ", " + vio->CipherName() : std::string();
+}
+
 void TMySqlSession::OpenTransport(const std::string& h, int p, const std::string& unix_socket) {
     switch (protocolType) {
         case MYSQL_PROTOCOL_DEFAULT:
         case MYSQL_PROTOCOL_TCP:
-            net.SetVio(std::make_unique<TCRVioTcp>(h, p));
-            hostInfo = h + " via TCP/IP";
-            break;
         case MYSQL_PROTOCOL_SSL:
-            // The TLS transport is not built yet; refuse rather than talk in the clear.
-            throw EMySqlException(CR_SSL_CONNECTION_ERROR);
+            // TCP that can switch to TLS during the handshake, unless TLS is off.
+            if (EffectiveSslMode() == smDisabled)
+                net.SetVio(std::make_unique<TCRVioTcp>(h, p));
+            else
+                net.SetVio(std::make_unique<TCRVioTcpSSL>(
+                    h, p, TSslOptions{EffectiveSslMode(), SSL_key, SSL_cert, SSL_ca, SSL_capath, SSL_cipher}));
+            hostInfo = h + (protocolType == MYSQL_PROTOCOL_SSL ? " via SSL" : " via TCP/IP");
+            break;
         case MYSQL_PROTOCOL_PIPE: {
             // Windows named pipes do not exist here: fail as a pipe that cannot be opened.
             const std::string pipeHost = (h.empty() || h == "localhost") ? "." : h;
@@ -73,24 +90,56 @@ void TMySqlSession::Connect(const std::string& h, const std::string& u, uint32_t
         serverLanguage = greeting.serverLanguage;
         serverStatus = greeting.serverStatus;
     }
+    serverCapabilitiesExt = greeting.serverCapabilitiesExt;
+    authPluginName = greeting.authPluginName;
     host = theHost;
     port = thePort;
     user = u;
     password = passwd;
     net.Clear();  // the response continues the greeting's sequence
 
-    if (clientflag & CLIENT_MULTI_STATEMENTS) clientflag |= CLIENT_MULTI_RESULTS;
-    uint32_t flags = clientFlag | clientflag | CLIENT_ALWAYS | CLIENT_CONNECT_WITH_DB;
-    if (protocolType == MYSQL_PROTOCOL_SSL) flags |= CLIENT_SSL;
-    // These stay only where the server has them; the rest go out whatever it announces.
-    constexpr uint32_t negotiated = CLIENT_COMPRESS | CLIENT_PROTOCOL_41 | CLIENT_SSL;
-    flags &= ~negotiated | uint32_t(serverCapabilities);
-    if (flags & CLIENT_SSL) throw EMySqlException(CR_SSL_CONNECTION_ERROR);  // no TLS transport yet
+    const uint32_t flags = NegotiateFlags(clientflag);
     clientFlag = flags;
-
+    if (flags & CLIENT_SSL) StartTLS(flags);
     WriteHandshakeResponse(flags, u, db, passwd);
     Authenticate(passwd);
     net.SetCompress(flags & CLIENT_COMPRESS);
+}
+
+// The capability flags of the response. CLIENT_SSL goes out when the ssl mode (or the caller)
+// asks for TLS and the server offers it; a mode that requires TLS fails when it cannot have it.
+// Plugin names are used when the server has them and the 4.1 scramble.
+uint32_t TMySqlSession::NegotiateFlags(uint32_t clientflag) {
+    if (clientflag & CLIENT_MULTI_STATEMENTS) clientflag |= CLIENT_MULTI_RESULTS;
+    uint32_t flags = clientFlag | clientflag | CLIENT_ALWAYS | CLIENT_CONNECT_WITH_DB;
+    TSslMode mode = EffectiveSslMode();
+    if ((flags & CLIENT_SSL) && mode == smDisabled) mode = smPreferred;  // the caller asked for it
+    if (mode != smDisabled) flags |= CLIENT_SSL;
+    if ((serverCapabilities & CLIENT_SECURE_CONNECTION) && scramble41Available) flags |= CLIENT_PLUGIN_AUTH;
+    // These stay only where the server has them; the rest go out whatever it announces.
+    constexpr uint32_t negotiated = CLIENT_COMPRESS | CLIENT_PROTOCOL_41 | CLIENT_SSL | CLIENT_PLUGIN_AUTH;
+    flags &= ~negotiated | ServerFlags();
+    if (mode >= smRequired && !(flags & CLIENT_SSL))
+        throw EMySqlException(CR_SSL_CONNECTION_ERROR,
+                              "The server does not offer TLS, and ssl-mode " + std::string(SslModeName(mode)) +
+                                  " requires it. Enable TLS on the server, or connect with --ssl-mode PREFERRED "
+                                  "or DISABLED to log in without encryption.");
+    if ((flags & CLIENT_SSL) && !dynamic_cast<TCRVioTcpSSL*>(net.Vio())) {
+        // A transport given by the caller that cannot switch to TLS.
+        if (mode >= smRequired)
+            throw EMySqlException(CR_SSL_CONNECTION_ERROR, "This transport cannot switch to TLS.");
+        flags &= ~uint32_t(CLIENT_SSL);
+    }
+    return flags;
+}
+
+// The SSL request: the start of the handshake response alone, in clear; then the TLS
+// handshake, after which the whole response follows over the secure channel (its sequence
+// number continues: request 1, response 2).
+void TMySqlSession::StartTLS(uint32_t flags) {
+    WriteResponseHeader(flags);
+    net.Send();
+    static_cast<TCRVioTcpSSL*>(net.Vio())->SwitchToSSL();
 }
 
 // Handshake response, protocol 4.1:
@@ -107,8 +156,7 @@ void TMySqlSession::Connect(const std::string& h, const std::string& u, uint32_t
 //                        the 4.1 answer; without the 4.1 scramble "xxxxxxxx" NUL.
 //                        Otherwise the pre-4.1 answer and a NUL (a NUL alone for none).
 //   database             [NUL-terminated]  when the server has CLIENT_CONNECT_WITH_DB
-void TMySqlSession::WriteHandshakeResponse(uint32_t flags, const std::string& u,
-                                           const std::string& db, const std::string& passwd) {
+void TMySqlSession::WriteResponseHeader(uint32_t flags) {
     if (flags & CLIENT_PROTOCOL_41) {
         net.WriteInt32(int32_t(flags));
         net.WriteInt32(int32_t(MaxPacketSize));
@@ -118,7 +166,35 @@ void TMySqlSession::WriteHandshakeResponse(uint32_t flags, const std::string& u,
         net.WriteInt16(int32_t(flags));
         net.WriteInt24(int32_t(MaxPacketSize & 0xFFFF));
     }
+}
+
+// With CLIENT_PLUGIN_AUTH the password answer is the first answer of the greeting's plugin
+// (mysql_native_password or caching_sha2_password; for any other the native answer, and the
+// server switches), length-prefixed, and the plugin's name follows the database:
+//   user name            [NUL-terminated]
+//   answer length        [1]
+//   answer               [length]
+//   database             [NUL-terminated]  when the server has CLIENT_CONNECT_WITH_DB
+//   plugin name          [NUL-terminated]
+void TMySqlSession::WriteHandshakeResponse(uint32_t flags, const std::string& u,
+                                           const std::string& db, const std::string& passwd) {
+    WriteResponseHeader(flags);
     net.WriteString(u);
+    if (flags & CLIENT_PLUGIN_AUTH) {
+        const bool firstPacket = authPluginName == NativePasswordPlugin || authPluginName == CachingSha2Plugin;
+        FAuthPlugin = TAuthPlugin::Create(firstPacket ? authPluginName : NativePasswordPlugin);
+        const std::string answer = FAuthPlugin->FirstAnswer(
+            AuthContext(), std::string_view(reinterpret_cast<const char*>(scrambleBuff.data()), scrambleBuff.size()));
+        net.WriteByte(uint8_t(answer.size()));
+        net.WriteBytes(answer);
+        if (serverCapabilities & CLIENT_CONNECT_WITH_DB) {
+            net.WriteString(db);
+            database = db;
+        }
+        net.WriteString(FAuthPlugin->Name());
+        net.Send();
+        return;
+    }
     bool endsWithTerminator;  // the last byte written is a NUL that ends the password field
     if (serverCapabilities & CLIENT_SECURE_CONNECTION) {
         if (passwd.empty()) {
@@ -159,6 +235,10 @@ void TMySqlSession::WriteHandshakeResponse(uint32_t flags, const std::string& u,
 //                                    is recovered with the password and answered 4.1.0-style.
 // Anything else is success; an error packet raises the server's error.
 void TMySqlSession::Authenticate(const std::string& passwd) {
+    if (clientFlag & CLIENT_PLUGIN_AUTH) {
+        AuthenticateWithPlugins();
+        return;
+    }
     net.Receive();
     if (!(serverCapabilities & CLIENT_SECURE_CONNECTION)) return;
     const size_t length = net.Buffer().Length();
@@ -186,6 +266,69 @@ void TMySqlSession::Authenticate(const std::string& passwd) {
         net.Send();
         net.Receive();
     }
+}
+
+// With plugin names the server may answer any number of times before OK or error: a switch
+// request starts another plugin with a new scramble, more data goes to the current plugin,
+// and 0xFE alone asks for the pre-4.1 answer over the greeting's scramble. Anything else is
+// success, as without plugins.
+void TMySqlSession::AuthenticateWithPlugins() {
+    const TAuthContext context = AuthContext();
+    for (;;) {
+        net.Receive();  // an error packet raises the server's error
+        TPacketReader reader = net.Reader();
+        if (reader.AtEnd()) return;
+        switch (reader.Data()[reader.Position()]) {
+            case apSwitchRequest: {
+                if (reader.Remaining() == 1) {
+                    authPluginName = OldPasswordPlugin;
+                    net.Clear();
+                    scramble(context.Password);
+                    net.Send();
+                    break;
+                }
+                const TAuthSwitchRequest request = ReadAuthSwitchRequest(reader);
+                FAuthPlugin = TAuthPlugin::Create(request.PluginName);
+                if (!FAuthPlugin)
+                    throw EMySqlException(CR_AUTH_PLUGIN_CANNOT_LOAD,
+                                          "The server asks for this authentication plugin, which this client does "
+                                          "not have. Ask the administrator for an account with "
+                                          "mysql_native_password, caching_sha2_password or client_ed25519.",
+                                          {request.PluginName});
+                authPluginName = request.PluginName;
+                // The new scramble replaces the greeting's for the pre-4.1 request.
+                std::memcpy(scrambleBuff.data(), request.PluginData.data(), std::min(request.PluginData.size(), scrambleBuff.size()));
+                SendAuthAnswer(FAuthPlugin->FirstAnswer(context, request.PluginData));
+                break;
+            }
+            case apMoreData: {
+                const std::string data = ReadAuthMoreData(reader);
+                if (const auto answer = FAuthPlugin->MoreData(context, data)) SendAuthAnswer(*answer);
+                break;
+            }
+            default: return;
+        }
+    }
+}
+
+// One answer of a plugin as a packet of its own (an empty one is sent too).
+void TMySqlSession::SendAuthAnswer(const std::string& answer) {
+    net.Clear();
+    if (answer.empty()) {
+        net.SendEmpty();
+    } else {
+        net.WriteBytes(answer);
+        net.Send();
+    }
+}
+
+TAuthContext TMySqlSession::AuthContext() const {
+    TAuthContext c;
+    c.Password = password;
+    c.Secure = IsSecure();
+    c.GetServerPublicKey = getServerPublicKey;
+    c.ServerPublicKeyFile = serverPublicKeyFile;
+    return c;
 }
 
 void TMySqlSession::scramble(const std::string& passwd) {

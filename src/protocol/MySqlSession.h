@@ -1,15 +1,19 @@
 #pragma once
 // One session with a MySQL server: opens the transport, reads the greeting, negotiates
-// capabilities, authenticates with the 4.1 or the pre-4.1 password scramble, and runs the
-// simple commands. Query results (ReadQueryResult, FreeQuery; MySqlResultSet.cpp) build on
+// capabilities, switches to TLS as the ssl mode asks, authenticates (the 4.1 or the pre-4.1
+// password scramble, or with servers that name plugins, the plugin they ask for, switching
+// when they ask), and runs the simple commands. Query results (ReadQueryResult, FreeQuery; MySqlResultSet.cpp) build on
 // WriteCommand and the packet layer `net`.
 
+#include "CRVioTcpSSL.h"
+#include "MySqlAuth.h"
 #include "MySqlGreeting.h"
 #include "MySqlNet.h"
 #include "MySqlRowFormat.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +66,7 @@ enum : uint32_t {
     CLIENT_SECURE_CONNECTION = 0x8000,
     CLIENT_MULTI_STATEMENTS = 0x10000,
     CLIENT_MULTI_RESULTS = 0x20000,
+    CLIENT_PLUGIN_AUTH = 0x80000,  // the response names the authentication plugin
     // Sent on every handshake.
     CLIENT_ALWAYS = CLIENT_LONG_PASSWORD | CLIENT_LONG_FLAG | CLIENT_LOCAL_FILES | CLIENT_PROTOCOL_41 |
                     CLIENT_TRANSACTIONS | CLIENT_SECURE_CONNECTION | CLIENT_MULTI_STATEMENTS |
@@ -139,6 +144,13 @@ public:
 
     // Whether both sides speak protocol 4.1.
     bool IsProtocol41() const;
+    // All 32 capability bits of the greeting.
+    uint32_t ServerFlags() const { return uint32_t(serverCapabilities) | uint32_t(serverCapabilitiesExt) << 16; }
+    // The ssl mode in force: the SSL protocol type asks for at least PREFERRED.
+    TSslMode EffectiveSslMode() const;
+    // Whether the connection runs over TLS, and then "TLSv1.3, TLS_AES_256_GCM_SHA384".
+    bool IsSecure() const;
+    std::string SecureConnectionInfo() const;
 
     // Writes the pre-4.1 answer for scrambleBuff[0..7]: 8 bytes and a NUL; a NUL alone for
     // an empty password.
@@ -174,18 +186,32 @@ public:
     int fieldCount = 0;
     TMySqlFieldInfos fields;  // columns of the result whose header was just read
     std::string SSL_key, SSL_cert, SSL_ca, SSL_capath, SSL_cipher;
+    TSslMode SSL_mode = smPreferred;
+    // caching_sha2_password and sha256_password without TLS: the server's public key from
+    // this PEM file, or (when allowed) asked from the server.
+    std::string serverPublicKeyFile;
+    bool getServerPublicKey = false;
+    int serverCapabilitiesExt = 0;  // the upper 16 capability bits from the greeting
+    std::string authPluginName;     // the plugin the greeting names; later the one that logged in
     bool FSkipPacket = false;
 
 private:
     void OpenTransport(const std::string& host, int port, const std::string& unix_socket);
+    uint32_t NegotiateFlags(uint32_t clientflag);
+    void StartTLS(uint32_t flags);
+    void WriteResponseHeader(uint32_t flags);
     void WriteHandshakeResponse(uint32_t flags, const std::string& user, const std::string& db,
                                 const std::string& passwd);
     void Authenticate(const std::string& passwd);
+    void AuthenticateWithPlugins();
+    void SendAuthAnswer(const std::string& answer);
+    TAuthContext AuthContext() const;
     void ReadOkPacket(TPacketReader& reader);
     void ReadResultSetHeader(TPacketReader& reader);
     void SendLocalFile(const std::string& name);
     void SkipRows();
 
+    std::unique_ptr<TAuthPlugin> FAuthPlugin;    // the plugin of the login in progress
     std::vector<std::string> FLocalInfileNames;  // files the last query names
     std::vector<uint8_t> FSkipBuffer;            // pieces of skipped rows
 };

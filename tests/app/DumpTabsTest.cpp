@@ -151,6 +151,19 @@ TEST_F(DumpTabsTest, TheBackupWritesWhatTheListAndTheBoxesChoose) {
     EXPECT_EQ(form->lbxObjectsToBackup->selectedItems().size(), 3);
 }
 
+// A backup logs in on a connection of its own with the tools connection's TLS settings: a CA
+// that did not sign the server's certificate fails it, though the tools session is open.
+TEST_F(DumpTabsTest, TheBackupConnectionKeepsTheTlsSettings) {
+    data->ToolsConnection->SSLOptions().Mode = protocol::smVerifyCa;
+    data->ToolsConnection->SSLOptions().CACert = QString::fromStdString(test::Server().TlsOtherCA);
+    const QString file = dir.filePath(QStringLiteral("tls.sql"));
+    const QStringList boxes = Backup(file);
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].contains(QStringLiteral("did not verify")) && boxes[0].contains(QStringLiteral("VERIFY_CA")))
+        << boxes[0].toStdString();
+    EXPECT_FALSE(QFile::exists(file));
+}
+
 TEST_F(DumpTabsTest, ABackupRestoresIntoAnEmptyDatabaseWithTheBarMoving) {
     std::vector<int> positions;
     QObject::connect(form->ProgressBar1, &QProgressBar::valueChanged, [&](int v) { positions.push_back(v); });

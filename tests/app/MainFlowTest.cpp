@@ -164,7 +164,7 @@ TEST_F(MainFlowTest, ConnectingThroughTheDialog) {
         EXPECT_EQ(Items(form->lbxTables), QStringList({QStringLiteral("t1"), QStringLiteral("t2")}));
         EXPECT_TRUE(data->ToolsConnection->LoginPrompt());
         EXPECT_EQ(form->windowTitle(),
-                  QStringLiteral("MySQL Calvoro v.1.1.35 - [calvoro_app_a on 127.0.0.1 (calvoro_native)]"));
+                  QStringLiteral("MySQL Calvoro v.1.1.35 - [calvoro_app_a on 127.0.0.1 (calvoro_native)] - TLSv1.3"));
     }
     // The login values are remembered, the password nowhere.
     const QByteArray password = QByteArray::fromStdString(test::Server().NativePassword);
@@ -181,6 +181,14 @@ TEST_F(MainFlowTest, ConnectingThroughTheDialog) {
     EXPECT_GE(files, 1);
 }
 
+// The caption names the TLS version of an encrypted session (above) and nothing for a plain one.
+TEST_F(MainFlowTest, TheCaptionShowsOnlyAnEncryptedSessionAsSuch) {
+    data->ToolsConnection->SSLOptions().Mode = protocol::smDisabled;
+    ConnectWithoutDialog(QStringLiteral("calvoro_app_a"));
+    ASSERT_TRUE(data->ToolsConnected());
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("MySQL Calvoro v.1.1.35 - [calvoro_app_a on 127.0.0.1 (calvoro_native)]"));
+}
+
 TEST_F(MainFlowTest, SwitchingAndReloadingFollowTheChosenDatabase) {
     form->mmoCustomQuery->SetText(QStringLiteral("SELECT 1"));
     form->TntEdit2->setText(QStringLiteral("id"));
@@ -193,7 +201,7 @@ TEST_F(MainFlowTest, SwitchingAndReloadingFollowTheChosenDatabase) {
     EXPECT_EQ(form->cbxDataBases->currentIndex(), -1);
     EXPECT_EQ(data->CurrentDB, QString());
     EXPECT_EQ(form->lbxTables->count(), 0);
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("MySQL Calvoro v.1.1.35 - [ on 127.0.0.1 (calvoro_native)]"));
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("MySQL Calvoro v.1.1.35 - [ on 127.0.0.1 (calvoro_native)] - TLSv1.3"));
     // A new session starts with empty editors and the placeholders back.
     EXPECT_EQ(form->mmoCustomQuery->Text(), QString());
     EXPECT_EQ(form->TntEdit2->text(), QStringLiteral("Column"));
@@ -210,7 +218,7 @@ TEST_F(MainFlowTest, SwitchingAndReloadingFollowTheChosenDatabase) {
     EXPECT_FALSE(form->spbtnConnect->isEnabled());
     EXPECT_TRUE(form->spbtnReloadDBobjects->isEnabled());
     EXPECT_EQ(form->windowTitle(),
-              QStringLiteral("MySQL Calvoro v.1.1.35 - [calvoro_app_a on 127.0.0.1 (calvoro_native)]"));
+              QStringLiteral("MySQL Calvoro v.1.1.35 - [calvoro_app_a on 127.0.0.1 (calvoro_native)] - TLSv1.3"));
     const QStringList objects = {QStringLiteral("t1"), QStringLiteral("t2"), QStringLiteral("v1")};
     EXPECT_EQ(Items(form->lbxObjectsToBackup), objects);
     EXPECT_EQ(Items(form->cbxTablesViews), objects);

@@ -70,6 +70,48 @@ TEST(CliExec, FailuresGoToStandardErrorWithStatusOne) {
     EXPECT_TRUE(wrong.Err.startsWith(QStringLiteral("Access denied"))) << wrong.Err.toStdString();
 }
 
+// TLS options and the plugins through the program: the session's own status shows the TLS
+// version; a CA that did not sign the server's certificate, and an account that requires TLS
+// with TLS off, fail with messages that say what to do.
+TEST(CliExec, TlsOptionsAndPlugins) {
+    const auto& s = Server();
+    const auto as = [&](const std::string& user, const std::string& password) {
+        return QStringList{"query", "-h", QString::fromStdString(s.Host), "-P", QString::number(s.Port), "-u",
+                           QString::fromStdString(user), "-p", QString::fromStdString(password)};
+    };
+    const QString sslVersion = QStringLiteral(
+        "SELECT VARIABLE_VALUE LIKE 'TLSv1._' FROM information_schema.SESSION_STATUS WHERE VARIABLE_NAME = 'SSL_VERSION'");
+    struct Case {
+        const char* name;
+        QStringList args;
+        int status;
+        QString out, err;  // err: a part of standard error
+    } cases[] = {
+        {"default PREFERRED", as(s.NativeUser, s.NativePassword) << "-e" << sslVersion, 0, "1\n", ""},
+        {"VERIFY_IDENTITY with the CA",
+         as(s.TlsUser, s.TlsPassword) << "--ssl-mode" << "VERIFY_IDENTITY" << "--ssl-ca" << QString::fromStdString(s.TlsCA)
+                                      << "-e" << sslVersion,
+         0, "1\n", ""},
+        {"ed25519 account", as(s.Ed25519User, s.Ed25519Password) << "--ssl-mode=DISABLED" << "-e" << sslVersion, 0, "0\n", ""},
+        {"VERIFY_CA with another CA",
+         as(s.NativeUser, s.NativePassword) << "--ssl-mode" << "VERIFY_CA" << "--ssl-ca"
+                                            << QString::fromStdString(s.TlsOtherCA) << "-e" << sslVersion,
+         1, "", "The server's certificate did not verify: self-signed certificate in certificate chain (ssl-mode VERIFY_CA)."},
+        {"REQUIRE SSL account without TLS", as(s.TlsUser, s.TlsPassword) << "--ssl-mode" << "DISABLED" << "-e" << sslVersion,
+         1, "", "Access denied for user '" + QString::fromStdString(s.TlsUser) + "'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Result r = Cli(c.args);
+        EXPECT_EQ(r.Status, c.status) << r.Err.toStdString();
+        if (c.status == 0) {
+            EXPECT_TRUE(r.Out.endsWith(c.out)) << r.Out.toStdString();
+        } else {
+            EXPECT_TRUE(r.Err.contains(c.err)) << r.Err.toStdString();
+        }
+    }
+}
+
 namespace {
 
 QStringList QueryLogin(const QString& database) {

@@ -42,7 +42,21 @@ TEST(CliOptions, Exec) {
     EXPECT_EQ(ParseArguments({"script", "-"}).File, QStringLiteral("-"));
     EXPECT_FALSE(ParseArguments({"script", "-"}).StopOnError);
 
+    const auto t = ParseArguments({"exec", "--ssl-mode", "verify_identity", "--ssl-ca", "ca.pem", "--ssl-capath=certs",
+                                   "--ssl-cert", "c.pem", "--ssl-key", "k.pem", "--ssl-cipher", "ECDHE-RSA-AES128-GCM-SHA256",
+                                   "--server-public-key", "pub.pem", "--get-server-public-key", "-e", "SELECT 1"});
+    EXPECT_EQ(t.SslMode, QStringLiteral("VERIFY_IDENTITY"));
+    EXPECT_EQ(t.SslCa, QStringLiteral("ca.pem"));
+    EXPECT_EQ(t.SslCapath, QStringLiteral("certs"));
+    EXPECT_EQ(t.SslCert, QStringLiteral("c.pem"));
+    EXPECT_EQ(t.SslKey, QStringLiteral("k.pem"));
+    EXPECT_EQ(t.SslCipher, QStringLiteral("ECDHE-RSA-AES128-GCM-SHA256"));
+    EXPECT_EQ(t.ServerPublicKey, QStringLiteral("pub.pem"));
+    EXPECT_TRUE(t.GetServerPublicKey);
+
     const auto defaults = ParseArguments({"exec", "-e", ""});
+    EXPECT_EQ(defaults.SslMode, QStringLiteral("PREFERRED"));
+    EXPECT_FALSE(defaults.GetServerPublicKey);
     EXPECT_EQ(defaults.Port, 3306);
     EXPECT_FALSE(defaults.PasswordGiven);
     EXPECT_EQ(ParseArguments({"--help"}).Command, QStringLiteral("help"));
@@ -68,6 +82,11 @@ TEST(CliOptions, Refused) {
         {{"script", "--param", "a=1", "a.sql"}, "calvoro-cli: script takes no --param"},
         {{"exec", "--stop-on-error", "-e", "1"}, "calvoro-cli: unknown option '--stop-on-error'"},
         {{"exec", "file.sql", "-e", "1"}, "calvoro-cli: unknown option 'file.sql'"},
+        {{"exec", "--ssl-mode", "sometimes", "-e", "1"},
+         "calvoro-cli: --ssl-mode takes DISABLED, PREFERRED, REQUIRED, VERIFY_CA or VERIFY_IDENTITY, not 'SOMETIMES'"},
+        {{"exec", "--ssl-mode", "-e", "1"},
+         "calvoro-cli: --ssl-mode takes DISABLED, PREFERRED, REQUIRED, VERIFY_CA or VERIFY_IDENTITY, not '-E'"},
+        {{"exec", "--get-server-public-key=1", "-e", "1"}, "calvoro-cli: unknown option '--get-server-public-key=1'"},
     };
     for (const auto& [args, message] : cases) {
         try {

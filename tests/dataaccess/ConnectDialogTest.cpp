@@ -25,6 +25,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
+#include <QFileDialog>
 
 #include <gtest/gtest.h>
 
@@ -55,7 +57,9 @@ struct TFields {
           lbServer(Find<QLabel>(form, "lbServer")), edServer(Find<QComboBox>(form, "edServer")),
           lbPort(Find<QLabel>(form, "lbPort")), edPort(Find<QLineEdit>(form, "edPort")),
           lbDatabase(Find<QLabel>(form, "lbDatabase")), edDatabase(Find<QComboBox>(form, "edDatabase")),
-          btConnect(Find<QPushButton>(form, "btConnect")), btCancel(Find<QPushButton>(form, "btCancel")) {}
+          lbTLS(Find<QLabel>(form, "lbTLS")), edTLS(Find<QComboBox>(form, "edTLS")),
+          lbCAFile(Find<QLabel>(form, "lbCAFile")), edCAFile(Find<QLineEdit>(form, "edCAFile")),
+          btCAFile(Find<QToolButton>(form, "btCAFile")), btConnect(Find<QPushButton>(form, "btConnect")), btCancel(Find<QPushButton>(form, "btCancel")) {}
 
     template <typename W>
     static W* Find(QWidget& form, const char* name) {
@@ -84,6 +88,11 @@ struct TFields {
     QLineEdit* edPort;
     QLabel* lbDatabase;
     QComboBox* edDatabase;
+    QLabel* lbTLS;
+    QComboBox* edTLS;
+    QLabel* lbCAFile;
+    QLineEdit* edCAFile;
+    QToolButton* btCAFile;
     QPushButton* btConnect;
     QPushButton* btCancel;
 };
@@ -229,10 +238,11 @@ TEST_F(ConnectDialogTest, FirstUseShowsTheConnectionAndStoresAllButThePassword) 
     const bool ok = Run([&](TMyConnectForm& form, TFields& f) {
         EXPECT_EQ(form.windowTitle(), QStringLiteral("Connect"));
         const std::pair<QLabel*, QWidget*> rows[] = {{f.lbUsername, f.edUsername}, {f.lbPassword, f.edPassword},
-                                                     {f.lbServer, f.edServer}, {f.lbPort, f.edPort},
-                                                     {f.lbDatabase, f.edDatabase}};
-        const char* labels[] = {"User Name", "Password", "Server", "Port", "Database"};
-        for (int i = 0; i < 5; ++i) {
+                                                     {f.lbServer, f.edServer},     {f.lbPort, f.edPort},
+                                                     {f.lbDatabase, f.edDatabase}, {f.lbTLS, f.edTLS},
+                                                     {f.lbCAFile, f.edCAFile}};
+        const char* labels[] = {"User Name", "Password", "Server", "Port", "Database", "TLS", "CA file"};
+        for (int i = 0; i < 7; ++i) {
             EXPECT_EQ(rows[i].first->text(), QString::fromLatin1(labels[i]));
             EXPECT_EQ(rows[i].first->buddy(), rows[i].second);
             EXPECT_TRUE(rows[i].second->isVisible());
@@ -246,6 +256,9 @@ TEST_F(ConnectDialogTest, FirstUseShowsTheConnectionAndStoresAllButThePassword) 
         EXPECT_EQ(f.edServer->currentText(), original.Server);
         EXPECT_EQ(f.edPort->text(), QString::number(original.Port));
         EXPECT_EQ(f.edDatabase->currentText(), original.Database);
+        EXPECT_EQ(f.edTLS->currentText(), QStringLiteral("PREFERRED"));
+        EXPECT_EQ(f.edTLS->count(), 5);
+        EXPECT_EQ(f.edCAFile->text(), QString());
         EXPECT_EQ(f.edServer->maxVisibleItems(), 10);
         EXPECT_EQ(f.edDatabase->maxVisibleItems(), 10);
         EXPECT_EQ(form.focusWidget(), f.edUsername);
@@ -254,12 +267,13 @@ TEST_F(ConnectDialogTest, FirstUseShowsTheConnectionAndStoresAllButThePassword) 
 
         // Tab walks the rows, then the buttons.
         QStringList order;
-        for (int i = 0; i < 7; ++i) {
+        for (int i = 0; i < 10; ++i) {
             ASSERT_NE(QApplication::focusWidget(), nullptr) << "the form is not the active window";
             order << QApplication::focusWidget()->objectName();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
-        EXPECT_EQ(order.join(u' '), QStringLiteral("edUsername edPassword edServer edPort edDatabase btConnect btCancel"));
+        EXPECT_EQ(order.join(u' '), QStringLiteral("edUsername edPassword edServer edPort edDatabase edTLS edCAFile "
+                                                   "btCAFile btConnect btCancel"));
         f.btConnect->click();
     });
     EXPECT_TRUE(ok);
@@ -270,8 +284,9 @@ TEST_F(ConnectDialogTest, FirstUseShowsTheConnectionAndStoresAllButThePassword) 
     EXPECT_EQ(History(Brindova), QStringList{original.Server});
     auto s = Settings(Brindova);
     s->beginGroup(AppGroup());
-    EXPECT_EQ(s->childKeys(), (QStringList{QStringLiteral("Database"), QStringLiteral("Port"),
-                                           QStringLiteral("Server"), QStringLiteral("Username")}));
+    EXPECT_EQ(s->childKeys(), (QStringList{QStringLiteral("CAFile"), QStringLiteral("Database"), QStringLiteral("Port"),
+                                           QStringLiteral("Server"), QStringLiteral("TLS"), QStringLiteral("Username")}));
+    EXPECT_EQ(s->value(QStringLiteral("TLS")).toString(), QStringLiteral("PREFERRED"));
     EXPECT_EQ(s->value(QStringLiteral("Username")).toString(), original.Username);
     EXPECT_EQ(s->value(QStringLiteral("Server")).toString(), original.Server);
     EXPECT_EQ(s->value(QStringLiteral("Port")).toInt(), original.Port);
@@ -739,13 +754,19 @@ TEST_F(ConnectDialogTest, AScreenshotShowsEveryControlInside) {
             const QRect inside = form.rect();
             for (QWidget* w : std::initializer_list<QWidget*>{f.lbUsername, f.edUsername, f.lbPassword, f.edPassword,
                                                               f.lbServer, f.edServer, f.lbPort, f.edPort,
-                                                              f.lbDatabase, f.edDatabase, f.btConnect, f.btCancel}) {
+                                                              f.lbDatabase, f.edDatabase, f.lbTLS, f.edTLS,
+                                                              f.lbCAFile, f.edCAFile, f.btCAFile, f.btConnect,
+                                                              f.btCancel}) {
                 if (w->isHidden()) continue;
                 EXPECT_TRUE(inside.contains(w->geometry())) << w->objectName().toStdString();
                 EXPECT_GE(w->width(), w->minimumSizeHint().width()) << w->objectName().toStdString();
             }
             EXPECT_LT(f.lbUsername->geometry().right(), f.edUsername->x());
             EXPECT_LT(f.btConnect->geometry().right(), f.btCancel->x());
+            // The browse button ends where the other fields end, beside the CA file.
+            EXPECT_EQ(f.btCAFile->geometry().right(), f.edTLS->geometry().right());
+            EXPECT_LT(f.edCAFile->geometry().right(), f.btCAFile->x());
+            EXPECT_EQ(f.btCAFile->y(), f.edCAFile->y());
             const QString dir = qEnvironmentVariable("CALVORO_SCREENSHOT_DIR");
             if (!dir.isEmpty()) {
                 EXPECT_TRUE(image.save(dir + (showPort ? QStringLiteral("/connect.png")
@@ -754,6 +775,64 @@ TEST_F(ConnectDialogTest, AScreenshotShowsEveryControlInside) {
             f.btCancel->click();
         }));
     }
+}
+
+// The TLS row: the mode and the CA file (typed or browsed) go into the connection, a login
+// over TLS stores both with the other values and the next form shows them; a CA that did
+// not issue the server's certificate is refused with the reason and the mode.
+TEST_F(ConnectDialogTest, TheTlsRowConnectsSecurelyAndIsRemembered) {
+    const QString ca = QString::fromStdString(Server().TlsCA);
+    const QString otherCa = QString::fromStdString(Server().TlsOtherCA);
+    EXPECT_FALSE(Run([&](TMyConnectForm&, TFields& f) {
+        f.edTLS->setCurrentIndex(f.edTLS->findText(QStringLiteral("VERIFY_CA")));
+        f.edCAFile->setText(otherCa);
+        f.btConnect->click();
+        f.btCancel->click();
+    }));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].Text.startsWith(QStringLiteral("SSL connection error")) &&
+                boxes[0].Text.contains(QStringLiteral("did not verify")) &&
+                boxes[0].Text.contains(QStringLiteral("(ssl-mode VERIFY_CA)")))
+        << boxes[0].Text.toStdString();
+    EXPECT_EQ(c->SSLOptions().Mode, protocol::smPreferred) << "cancel puts the mode back";
+    EXPECT_EQ(c->SSLOptions().CACert, QString());
+
+    EXPECT_TRUE(Run([&](TMyConnectForm&, TFields& f) {
+        f.edTLS->setCurrentIndex(f.edTLS->findText(QStringLiteral("VERIFY_IDENTITY")));
+        // The browse button's file dialog, answered with the CA file.
+        QTimer::singleShot(0, [&] {
+            auto* fileDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!fileDialog) {
+                ADD_FAILURE() << "no file dialog";
+                return;
+            }
+            fileDialog->selectFile(ca);
+            static_cast<QDialog*>(fileDialog)->accept();
+        });
+        f.btCAFile->click();
+        EXPECT_EQ(f.edCAFile->text(), ca);
+        f.btConnect->click();
+    }));
+    EXPECT_EQ(boxes.size(), 1u) << "the second login shows no error";
+    EXPECT_TRUE(c->GetConnected());
+    EXPECT_TRUE(c->SslCipher().startsWith(QStringLiteral("TLSv1."))) << c->SslCipher().toStdString();
+    EXPECT_EQ(c->SSLOptions().Mode, protocol::smVerifyIdentity);
+    EXPECT_EQ(c->SSLOptions().CACert, ca);
+    auto s = Settings(Brindova);
+    EXPECT_EQ(s->value(AppGroup() + QStringLiteral("/TLS")).toString(), QStringLiteral("VERIFY_IDENTITY"));
+    EXPECT_EQ(s->value(AppGroup() + QStringLiteral("/CAFile")).toString(), ca);
+    s.reset();
+
+    c->Disconnect();
+    c->SSLOptions() = {};
+    QString shownMode, shownCa;
+    EXPECT_FALSE(Run([&](TMyConnectForm&, TFields& f) {
+        shownMode = f.edTLS->currentText();
+        shownCa = f.edCAFile->text();
+        f.btCancel->click();
+    }));
+    EXPECT_EQ(shownMode, QStringLiteral("VERIFY_IDENTITY"));
+    EXPECT_EQ(shownCa, ca);
 }
 
 // --- The SQL-wait cursor ---

@@ -345,3 +345,57 @@ TEST_F(ConnectionTest, ObjectListsOfTheCurrentDatabase) {
     EXPECT_TRUE(list.isEmpty());
     admin->ExecSQL(QStringLiteral("DROP DATABASE `%1`").arg(db));
 }
+
+// The SSL options reach the login: the mode (PREFERRED by default, so the test server's TLS is
+// used), the CA and client files, and Protocol mpSSL with its meaning of TLS when offered.
+// The error of a refused certificate reaches the component as EMyError 2026.
+TEST_F(ConnectionTest, SslOptionsAndProtocol) {
+    const auto& srv = Server();
+    const QString ca = QString::fromStdString(srv.TlsCA);
+    struct Case {
+        const char* name;
+        std::function<void(TMyConnection&)> set;
+        bool secure;
+        int error;
+    } cases[] = {
+        {"default", [](TMyConnection&) {}, true, 0},
+        {"DISABLED", [](TMyConnection& c) { c.SSLOptions().Mode = protocol::smDisabled; }, false, 0},
+        {"mpSSL with DISABLED", [](TMyConnection& c) {
+             c.SSLOptions().Mode = protocol::smDisabled;
+             c.MyOptions().SetProtocol(mpSSL);
+         }, true, 0},
+        {"VERIFY_IDENTITY with the CA", [&](TMyConnection& c) {
+             c.SSLOptions().Mode = protocol::smVerifyIdentity;
+             c.SSLOptions().CACert = ca;
+         }, true, 0},
+        {"mpSSL, VERIFY_CA, client certificate", [&](TMyConnection& c) {
+             c.MyOptions().SetProtocol(mpSSL);
+             c.SSLOptions().Mode = protocol::smVerifyCa;
+             c.SSLOptions().CACert = ca;
+             c.SSLOptions().Cert = QString::fromStdString(srv.TlsClientCert);
+             c.SSLOptions().Key = QString::fromStdString(srv.TlsClientKey);
+             c.SetUsername(QString::fromStdString(srv.X509User));
+             c.SetPassword(QString());
+         }, true, 0},
+        {"VERIFY_CA with another CA", [&](TMyConnection& c) {
+             c.SSLOptions().Mode = protocol::smVerifyCa;
+             c.SSLOptions().CACert = QString::fromStdString(srv.TlsOtherCA);
+         }, false, 2026},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        auto c = NewConnection();
+        k.set(*c);
+        if (k.error) {
+            EXPECT_EQ(Raised([&] { c->Connect(); }).ErrorCode(), k.error);
+            continue;
+        }
+        c->Connect();
+        EXPECT_EQ(!c->SslCipher().isEmpty(), k.secure) << c->SslCipher().toStdString();
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT VARIABLE_VALUE <> '' FROM information_schema.SESSION_STATUS "
+                                                "WHERE VARIABLE_NAME = 'SSL_CIPHER'")),
+                  QString::number(k.secure ? 1 : 0));
+        c->Disconnect();
+        EXPECT_EQ(c->SslCipher(), QString());
+    }
+}

@@ -58,6 +58,72 @@ TEST(MySqlGreeting, OptionalFieldsByLength) {
     }
 }
 
+// Servers that name plugins: the upper capability bits, and the plugin after the scramble's
+// NUL, also when the greeting ends without the name's NUL or right after the scramble.
+TEST(MySqlGreeting, PluginName) {
+    TGreetingFields named;
+    named.CapabilitiesExt = CLIENT_PLUGIN_AUTH >> 16;
+    named.Plugin = "caching_sha2_password";
+    const Bytes full = Greeting(named);
+    Bytes noLength = full;
+    noLength[P + 8] = 0;  // the scramble length: the second part is still 13 bytes
+    struct Case {
+        const char* name;
+        Bytes greeting;
+        uint16_t ext;
+        std::string plugin;
+    } cases[] = {
+        {"named", full, 0x0008, "caching_sha2_password"},
+        {"scramble length 0", noLength, 0x0008, "caching_sha2_password"},
+        {"name without its NUL", Bytes(full.begin(), full.end() - 1), 0x0008, "caching_sha2_password"},
+        {"ends after the scramble's NUL", Bytes(full.begin(), full.end() - 22), 0x0008, ""},
+        {"ends right after the scramble", Bytes(full.begin(), full.end() - 23), 0x0008, ""},
+        {"no plugin bit: the rest is not read", Greeting(), 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TPacketReader r(c.greeting);
+        const TMySqlGreeting g = ReadGreeting(r);
+        EXPECT_EQ(g.serverCapabilitiesExt, c.ext);
+        EXPECT_EQ(g.authPluginName, c.plugin);
+        EXPECT_TRUE(g.hasScramble41);
+    }
+}
+
+// The packets of the plugin exchange, decoded apart from I/O; what is cut short or of another
+// kind is a malformed packet.
+TEST(MySqlAuthPackets, SwitchRequestAndMoreData) {
+    struct Case {
+        const char* name;
+        Bytes packet;
+        std::string plugin, data;  // plugin empty: malformed
+    } switches[] = {
+        {"name and nonce with its NUL", Cat({{0xFE}, B("client_ed25519"), {0}, B("nonce"), {0}}), "client_ed25519", "nonce"},
+        {"nonce without NUL", Cat({{0xFE}, B("x"), {0}, B("ab")}), "x", "ab"},
+        {"no data", Cat({{0xFE}, B("mysql_clear_password"), {0}}), "mysql_clear_password", ""},
+        {"name without NUL", Cat({{0xFE}, B("dialog")}), "", ""},
+        {"empty name", Bytes{0xFE, 0, 'a'}, "", ""},
+        {"another kind", Cat({{0x01}, B("x"), {0}}), "", ""},
+        {"empty", {}, "", ""},
+    };
+    for (const auto& c : switches) {
+        SCOPED_TRACE(c.name);
+        TPacketReader r(c.packet);
+        if (c.plugin.empty()) {
+            EXPECT_EQ(Raised([&] { ReadAuthSwitchRequest(r); }).ErrorCode(), CR_MALFORMED_PACKET);
+            continue;
+        }
+        const TAuthSwitchRequest request = ReadAuthSwitchRequest(r);
+        EXPECT_EQ(request.PluginName, c.plugin);
+        EXPECT_EQ(request.PluginData, c.data);
+    }
+    const Bytes morePacket{0x01, 0x04}, wrongPacket{0x02, 0x04};
+    TPacketReader more(morePacket);
+    EXPECT_EQ(ReadAuthMoreData(more), std::string(1, '\x04'));
+    TPacketReader wrong(wrongPacket);
+    EXPECT_EQ(Raised([&] { ReadAuthMoreData(wrong); }).ErrorCode(), CR_MALFORMED_PACKET);
+}
+
 TEST(MySqlGreeting, MalformedAndForeignGreetings) {
     TGreetingFields v9;
     v9.Protocol = 9;
@@ -198,9 +264,12 @@ TEST(MySqlSession, WithoutTransport) {
               "Can't connect to MySQL server on 'localhost' (10061)\r\n"
               "Can't open named pipe to host: .  pipe: MySQL (named pipes are not available on this system)");
 
+    // The SSL protocol opens TCP like the default (then switches to TLS in the handshake).
     TMySqlSession ssl;
     ssl.protocolType = MYSQL_PROTOCOL_SSL;
-    EXPECT_EQ(Raised([&] { ssl.Connect("h", "u", 0, "", 1, "", ""); }).ErrorCode(), 2026);
+    ssl._connectTimeout = 5;
+    EXPECT_EQ(Raised([&] { ssl.Connect("127.0.0.1", "u", 0, "", 1, "", ""); }).ErrorCode(), 2003);
+    EXPECT_EQ(ssl.hostInfo, "127.0.0.1 via SSL");
 }
 
 TEST(MySqlSession, CloseOnABrokenConnectionFreesTheTransport) {

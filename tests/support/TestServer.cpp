@@ -42,6 +42,18 @@ ServerConfig Load() {
     c.OldUser = get("CALVORO_TEST_OLD_USER");
     c.OldPassword = get("CALVORO_TEST_OLD_PASSWORD");
     c.EmptyUser = get("CALVORO_TEST_EMPTY_USER");
+    c.Ed25519User = get("CALVORO_TEST_ED25519_USER");
+    c.Ed25519Password = get("CALVORO_TEST_ED25519_PASSWORD");
+    c.TlsUser = get("CALVORO_TEST_TLS_USER");
+    c.TlsPassword = get("CALVORO_TEST_TLS_PASSWORD");
+    c.X509User = get("CALVORO_TEST_X509_USER");
+    c.EitherUser = get("CALVORO_TEST_EITHER_USER");
+    c.EitherEd25519Password = get("CALVORO_TEST_EITHER_ED25519_PASSWORD");
+    c.EitherNativePassword = get("CALVORO_TEST_EITHER_NATIVE_PASSWORD");
+    c.TlsCA = get("CALVORO_TEST_TLS_CA");
+    c.TlsOtherCA = get("CALVORO_TEST_TLS_OTHER_CA");
+    c.TlsClientCert = get("CALVORO_TEST_TLS_CLIENT_CERT");
+    c.TlsClientKey = get("CALVORO_TEST_TLS_CLIENT_KEY");
     return c;
 }
 

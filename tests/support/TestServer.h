@@ -14,6 +14,14 @@ struct ServerConfig {
     std::string NativeUser, NativePassword;
     std::string OldUser, OldPassword;
     std::string EmptyUser;
+    std::string Ed25519User, Ed25519Password;  // IDENTIFIED VIA ed25519
+    std::string TlsUser, TlsPassword;          // REQUIRE SSL
+    std::string X509User;                      // no password; the client certificate below
+    // VIA ed25519 … OR mysql_native_password …: either password logs in.
+    std::string EitherUser, EitherEd25519Password, EitherNativePassword;
+    // PEM files: the CA of the server's certificate, a CA that signed nothing of the server's,
+    // and a client certificate with its key.
+    std::string TlsCA, TlsOtherCA, TlsClientCert, TlsClientKey;
 };
 
 // The configuration; throws std::runtime_error saying how to start the server when there is

@@ -66,6 +66,7 @@ enum TPropId : int {
     prProtocol, prUseUnicode, prEmbParams, prSSL_Chipher, prSSL_CA, prSSL_Key, prSSL_Cert,
     prEmbedded, prDirect, prCheckPrecision, prOptimizedBigInt, prCheckBackslashes,
     prNullForZeroDelphiDate, prNeedBackslashes, prLastInsertId,
+    prSSL_Mode, prSSL_CAPath, prServerPublicKey, prGetServerPublicKey,
     // Commands.
     prCommandTimeout = 100, prRowsAffected, prCompressBlobMode, prQuoteNames, prDisableParamScan,
     // Record sets.

@@ -112,6 +112,7 @@ bool TMyConnectDialog::Execute() {
     const QString server = c.Server();
     const QString database = c.Database();
     const int port = c.Port();
+    const TMyConnectionSSLOptions ssl = c.SSLOptions();
     bool result = false;
     // Anything but a login puts back the values the stored ones and the form changed.
     ScopeExit restore([&] {
@@ -121,6 +122,7 @@ bool TMyConnectDialog::Execute() {
         c.SetServer(server);
         c.SetDatabase(database);
         c.SetPort(port);
+        c.SSLOptions() = ssl;
     });
     if (FStoreLogInfo) LoadLoginInfo(username);
     std::unique_ptr<TMyConnectForm> form = CreateForm();
@@ -152,6 +154,10 @@ void TMyConnectDialog::LoadLoginInfo(const QString& oldUsername) {
     }
     if (settings->contains(QStringLiteral("Database")))
         c.SetDatabase(settings->value(QStringLiteral("Database")).toString());
+    protocol::TSslMode mode;
+    if (protocol::ParseSslMode(settings->value(QStringLiteral("TLS")).toString().toStdString(), mode))
+        c.SSLOptions().Mode = mode;
+    if (settings->contains(QStringLiteral("CAFile"))) c.SSLOptions().CACert = settings->value(QStringLiteral("CAFile")).toString();
     // A password the program set belongs to its own user name, never to another one.
     if (!FSavePassword || c.Username().compare(oldUsername, Qt::CaseInsensitive) != 0) c.SetPassword(QString());
 }
@@ -165,6 +171,8 @@ void TMyConnectDialog::SaveLoginInfo() {
     settings->setValue(QStringLiteral("Server"), c.Server());
     settings->setValue(QStringLiteral("Port"), c.Port());
     settings->setValue(QStringLiteral("Database"), c.Database());
+    settings->setValue(QStringLiteral("TLS"), QString::fromLatin1(protocol::SslModeName(c.SSLOptions().Mode)));
+    settings->setValue(QStringLiteral("CAFile"), c.SSLOptions().CACert);
 }
 
 void TMyConnectDialog::SaveServerHistory(const QString& server) {

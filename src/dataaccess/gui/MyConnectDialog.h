@@ -7,7 +7,7 @@
 // Settings: QSettings, native format, organisation "Brindova", application "Ormadex"
 // (~/.config/Brindova/Ormadex.conf). Group "Connect" holds the server history as "Server 1",
 // "Server 2", ... (most recent first, no gaps); group "Connect/<application title>" holds the
-// last login's "Username", "Server", "Port" and "Database". Reads fall back to organisation
+// last login's "Username", "Server", "Port", "Database", "TLS" (the ssl mode's name) and "CAFile". Reads fall back to organisation
 // "Pellumar" when "Brindova" lacks the group; writes always go to "Brindova". The password is
 // never written.
 
@@ -97,6 +97,13 @@ public:
     void SetDatabaseLabel(const QString& value) { SetText(FDatabaseLabel, value); }
     const QString& PortLabel() const { return FPortLabel; }
     void SetPortLabel(const QString& value) { SetText(FPortLabel, value); }
+    // The rows of the TLS mode and the CA file.
+    bool ShowTLS() const { return FShowTLS; }
+    void SetShowTLS(bool value) { FShowTLS = value; }
+    const QString& TLSLabel() const { return FTLSLabel; }
+    void SetTLSLabel(const QString& value) { SetText(FTLSLabel, value); }
+    const QString& CAFileLabel() const { return FCAFileLabel; }
+    void SetCAFileLabel(const QString& value) { SetText(FCAFileLabel, value); }
 
 private:
     void SetText(QString& field, const QString& value);
@@ -126,6 +133,9 @@ private:
     bool FShowPort = true;
     QString FDatabaseLabel = QStringLiteral("Database");
     QString FPortLabel = QStringLiteral("Port");
+    bool FShowTLS = true;
+    QString FTLSLabel = QStringLiteral("TLS");
+    QString FCAFileLabel = QStringLiteral("CA file");
 };
 
 }  // namespace calvoro::dac

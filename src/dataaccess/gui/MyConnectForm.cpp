@@ -6,11 +6,14 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QToolButton>
 
 #include <algorithm>
 #include <array>
@@ -29,6 +32,7 @@ constexpr int LabelGap = 8;
 constexpr int FieldWidth = 200;
 constexpr int ButtonGap = 6;
 constexpr int ButtonWidth = 88;
+constexpr int BrowseGap = 4;
 
 // An editable combo box that says when its list is about to drop down.
 class TDropDownComboBox : public QComboBox {
@@ -100,6 +104,19 @@ TMyConnectForm::TMyConnectForm(QWidget* parent)
     lbServer = label("lbServer", edServer);
     lbPort = label("lbPort", edPort);
     lbDatabase = label("lbDatabase", edDatabase);
+    edTLS = new QComboBox(this);
+    edTLS->setObjectName(QStringLiteral("edTLS"));
+    for (int mode = protocol::smDisabled; mode <= protocol::smVerifyIdentity; ++mode)
+        edTLS->addItem(QString::fromLatin1(protocol::SslModeName(protocol::TSslMode(mode))), mode);
+    lbTLS = label("lbTLS", edTLS);
+    edCAFile = new QLineEdit(this);
+    edCAFile->setObjectName(QStringLiteral("edCAFile"));
+    lbCAFile = label("lbCAFile", edCAFile);
+    btCAFile = new QToolButton(this);
+    btCAFile->setObjectName(QStringLiteral("btCAFile"));
+    btCAFile->setText(QStringLiteral("..."));
+    btCAFile->setAccessibleName(QStringLiteral("Browse for the CA file"));
+    connect(btCAFile, &QToolButton::clicked, this, &TMyConnectForm::btCAFileClick);
 
     btConnect = new QPushButton(this);
     btConnect->setObjectName(QStringLiteral("btConnect"));
@@ -109,11 +126,12 @@ TMyConnectForm::TMyConnectForm(QWidget* parent)
     btCancel->setObjectName(QStringLiteral("btCancel"));
     connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    const std::array<QWidget*, 7> order{edUsername, edPassword, edServer, edPort, edDatabase, btConnect, btCancel};
+    const std::array<QWidget*, 10> order{edUsername, edPassword, edServer, edPort,    edDatabase,
+                                         edTLS,      edCAFile,   btCAFile, btConnect, btCancel};
     for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
     for (QWidget* field : {static_cast<QWidget*>(edUsername), static_cast<QWidget*>(edPassword),
                            static_cast<QWidget*>(edServer), static_cast<QWidget*>(edPort),
-                           static_cast<QWidget*>(edDatabase)})
+                           static_cast<QWidget*>(edDatabase), static_cast<QWidget*>(edCAFile)})
         field->installEventFilter(this);
 }
 
@@ -131,6 +149,8 @@ void TMyConnectForm::SetConnectDialog(TMyConnectDialog* dialog) {
     lbServer->setText(dialog->ServerLabel());
     lbPort->setText(dialog->PortLabel());
     lbDatabase->setText(dialog->DatabaseLabel());
+    lbTLS->setText(dialog->TLSLabel());
+    lbCAFile->setText(dialog->CAFileLabel());
     btConnect->setText(dialog->ConnectButton());
     btCancel->setText(dialog->CancelButton());
 
@@ -140,6 +160,8 @@ void TMyConnectForm::SetConnectDialog(TMyConnectDialog* dialog) {
     edServer->setEditText(c.Server());
     edPort->setText(QString::number(c.Port()));
     edDatabase->setEditText(c.Database());
+    edTLS->setCurrentIndex(edTLS->findData(int(c.SSLOptions().Mode)));
+    edCAFile->setText(c.SSLOptions().CACert);
     if (!c.Username().isEmpty() && c.Password().isEmpty())
         edPassword->setFocus();
     else
@@ -149,6 +171,8 @@ void TMyConnectForm::SetConnectDialog(TMyConnectDialog* dialog) {
     edPort->setHidden(!dialog->ShowPort());
     lbDatabase->setHidden(!dialog->ShowDatabase());
     edDatabase->setHidden(!dialog->ShowDatabase());
+    for (QWidget* w : std::initializer_list<QWidget*>{lbTLS, edTLS, lbCAFile, edCAFile, btCAFile})
+        w->setHidden(!dialog->ShowTLS());
     PlaceRows();
 }
 
@@ -157,6 +181,10 @@ void TMyConnectForm::PlaceRows() {
                                                    {lbServer, edServer}};
     if (!edPort->isHidden()) rows.emplace_back(lbPort, edPort);
     if (!edDatabase->isHidden()) rows.emplace_back(lbDatabase, edDatabase);
+    if (!edTLS->isHidden()) {
+        rows.emplace_back(lbTLS, edTLS);
+        rows.emplace_back(lbCAFile, edCAFile);
+    }
 
     int labelWidth = 0;
     int fieldHeight = 0;
@@ -170,6 +198,13 @@ void TMyConnectForm::PlaceRows() {
         const int top = Margin + int(i) * RowPitch;
         rows[i].first->setGeometry(Margin, top, labelWidth, RowPitch);
         rows[i].second->setGeometry(fieldLeft, top + (RowPitch - fieldHeight) / 2, FieldWidth, fieldHeight);
+    }
+    if (!edCAFile->isHidden()) {
+        // The browse button sits at the end of the CA file's field, which makes room for it.
+        const QRect field = edCAFile->geometry();
+        const int side = std::max(field.height(), btCAFile->minimumSizeHint().width());
+        edCAFile->setGeometry(field.adjusted(0, 0, -(side + BrowseGap), 0));
+        btCAFile->setGeometry(field.right() + 1 - side, field.top(), side, field.height());
     }
 
     const int width = fieldLeft + FieldWidth + Margin;
@@ -209,6 +244,8 @@ bool TMyConnectForm::ApplyFields(QWidget* focus) {
         const int port = edPort->text().trimmed().toInt(&ok);
         if (!ok) throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(edPort->text()));
         c.SetPort(port);
+        c.SSLOptions().Mode = protocol::TSslMode(edTLS->currentData().toInt());
+        c.SSLOptions().CACert = edCAFile->text().trimmed();
         return true;
     } catch (const EAbort&) {
         // A silent abort was raised to end the step without a message; the field stays.
@@ -287,6 +324,16 @@ void TMyConnectForm::edDatabaseDropDown() {
     }
     SetItems(edDatabase, list, text);
     if (!error.isEmpty()) ShowError(error);
+}
+
+void TMyConnectForm::btCAFileClick() {
+    const QString current = edCAFile->text().trimmed();
+    const QString file = QFileDialog::getOpenFileName(this, lbCAFile->text().remove(u'&'),
+                                                      current.isEmpty() ? QString() : QFileInfo(current).path(),
+                                                      QStringLiteral("PEM certificates (*.pem *.crt);;All files (*)"));
+    if (file.isEmpty()) return;
+    edCAFile->setText(file);
+    ApplyFields(edCAFile);
 }
 
 void TMyConnectForm::ShowError(const QString& message) {

@@ -1,6 +1,7 @@
 #pragma once
 // The login form of TMyConnectDialog: user name, password, server, port and database of a
-// MySQL connection, and the Connect and Cancel buttons. Connect tries to log in with the
+// MySQL connection, its TLS mode and CA file (with a browse button), and the Connect and
+// Cancel buttons. Connect tries to log in with the
 // values; each failure of the data-access layer uses up one of the dialog's attempts, and the
 // form closes with Cancel after the last one.
 //
@@ -16,6 +17,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QToolButton;
 
 namespace calvoro::dac {
 
@@ -44,6 +46,8 @@ public:
     void edServerDropDown();
     // The server's databases, read with the values applied so far, on every drop-down.
     void edDatabaseDropDown();
+    // Chooses the CA file in a file dialog.
+    void btCAFileClick();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -60,11 +64,16 @@ protected:
     QLineEdit* edPort;
     QLabel* lbDatabase;
     QComboBox* edDatabase;
+    QLabel* lbTLS;
+    QComboBox* edTLS;  // the ssl modes, DISABLED … VERIFY_IDENTITY
+    QLabel* lbCAFile;
+    QLineEdit* edCAFile;
+    QToolButton* btCAFile;
     QPushButton* btConnect;
     QPushButton* btCancel;
 
 private:
-    // Copies password, server, user name, database and port into the connection. On a
+    // Copies password, server, user name, database, port, TLS mode and CA file into the connection. On a
     // failure `focus` gets the focus back and the error is shown; false then.
     bool ApplyFields(QWidget* focus);
     // Places the shown rows one under the other and sizes the form to them.

@@ -254,6 +254,11 @@ QString TCustomMyConnection::GetServerVersion() {
     return version;
 }
 
+QString TCustomMyConnection::SslCipher() const {
+    const TMySQLConnection* c = MySQLConnection();
+    return c ? c->SslCipher() : QString();
+}
+
 QString TCustomMyConnection::GetClientVersion() const {
     return FMyOptions.Direct() && !FMyOptions.Embedded()
                ? QString::fromLatin1(protocol::TMySQLAPIDirect::ClientInfo)
@@ -281,11 +286,24 @@ void TMyConnection::SetPort(int value) {
 
 void TMyConnection::AssignConnectProps(TCRConnection* c) {
     c->SetProp(prPort, FPort);
+    AssignSSLProps(c);
+    TCustomMyConnection::AssignConnectProps(c);
+}
+
+void TMyConnection::AssignSSLProps(TCRConnection* c) const {
     c->SetProp(prSSL_Chipher, FSSLOptions.ChipherList);
     c->SetProp(prSSL_CA, FSSLOptions.CACert);
     c->SetProp(prSSL_Key, FSSLOptions.Key);
     c->SetProp(prSSL_Cert, FSSLOptions.Cert);
-    TCustomMyConnection::AssignConnectProps(c);
+    c->SetProp(prSSL_CAPath, FSSLOptions.CAPath);
+    c->SetProp(prSSL_Mode, int(FSSLOptions.Mode));
+    c->SetProp(prServerPublicKey, FSSLOptions.ServerPublicKey);
+    c->SetProp(prGetServerPublicKey, FSSLOptions.GetServerPublicKey);
+}
+
+void TMyConnection::DoConnect() {
+    if (TCRConnection* c = GetIConnection()) AssignSSLProps(c);
+    TCustomMyConnection::DoConnect();
 }
 
 // --- TMyCommand ---

@@ -101,6 +101,8 @@ public:
     QString GetServerVersion();
     QString GetClientVersion() const;
     int64_t GetThreadId();
+    // "TLSv1.3, TLS_AES_256_GCM_SHA384" while connected over TLS; empty otherwise.
+    QString SslCipher() const;
     // Whether strings may carry backslash escapes (see Options.CheckBackslashes).
     bool NeedBackslashes() const;
 
@@ -131,8 +133,15 @@ QString TableNamesStatement(bool allTables);
 QString StoredProcNamesStatement(const TServerVersion& server, const QString& db, bool needBackslashes);
 QString TriggerNamesStatement(const QString& db, bool needBackslashes);
 
+// TLS of a connection (Mode PREFERRED: TLS when the server offers it) and, for logins with
+// caching_sha2_password or sha256_password without TLS, the server's public key: a PEM file,
+// or asked from the server when GetServerPublicKey allows it.
 struct TMyConnectionSSLOptions {
     QString ChipherList, CACert, Key, Cert;
+    protocol::TSslMode Mode = protocol::smPreferred;
+    QString CAPath;
+    QString ServerPublicKey;
+    bool GetServerPublicKey = false;
 };
 
 class TMyConnection : public TCustomMyConnection {
@@ -141,11 +150,15 @@ public:
     // A changed port closes the connection first.
     void SetPort(int value);
     TMyConnectionSSLOptions& SSLOptions() { return FSSLOptions; }
+    const TMyConnectionSSLOptions& SSLOptions() const { return FSSLOptions; }
 
 protected:
     void AssignConnectProps(TCRConnection* connection) override;
+    // The SSL options, a plain structure, go to the driver again before every login.
+    void DoConnect() override;
 
 private:
+    void AssignSSLProps(TCRConnection* connection) const;
     int FPort = 3306;
     TMyConnectionSSLOptions FSSLOptions;
 };

@@ -133,6 +133,25 @@ void TMySQLConnection::Connect(const QString&) {
                 break;
             }
         }
+        // TLS and the server's public key, whatever the protocol (mpSSL asks for at least
+        // PREFERRED); the files given through mysql_ssl_set stay as that converted them.
+        const int mode = FSSL_Mode;
+        Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_SSL_MODE, &mode), FComponent);
+        const auto option = [&](TMySqlOption o, const QString& value) {
+            if (value.isEmpty()) return;
+            const std::string text = AnsiString(value);
+            Check(FMySQLAPI->mysql_options(FMySQL, o, text.c_str()), FComponent);
+        };
+        if (FProtocol != mpSSL) {
+            option(MYSQL_OPT_SSL_KEY, FSSL_Key);
+            option(MYSQL_OPT_SSL_CERT, FSSL_Cert);
+            option(MYSQL_OPT_SSL_CA, FSSL_CA);
+            option(MYSQL_OPT_SSL_CIPHER, FSSL_Chipher);
+        }
+        option(MYSQL_OPT_SSL_CAPATH, FSSL_CAPath);
+        option(MYSQL_SERVER_PUBLIC_KEY, FServerPublicKey);
+        const int getKey = FGetServerPublicKey ? 1 : 0;
+        Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_GET_SERVER_PUBLIC_KEY, &getKey), FComponent);
         uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;
         if (FCompress) flags |= CLIENT_COMPRESS;
         const QString host = FServer.isEmpty() ? QStringLiteral("localhost") : FServer;
@@ -305,6 +324,10 @@ int64_t TMySQLConnection::GetThreadId() const {
     return FMySQL ? int64_t(FMySQLAPI->mysql_thread_id(FMySQL)) : 0;
 }
 
+QString TMySQLConnection::SslCipher() const {
+    return FMySQL && FConnected ? QString::fromStdString(FMySQLAPI->mysql_get_ssl_cipher(FMySQL)) : QString();
+}
+
 void TMySQLConnection::Assign(const TMySQLConnection& source) {
     FServer = source.FServer;
     FUsername = source.FUsername;
@@ -321,6 +344,10 @@ void TMySQLConnection::Assign(const TMySQLConnection& source) {
     FSSL_CA = source.FSSL_CA;
     FSSL_Key = source.FSSL_Key;
     FSSL_Cert = source.FSSL_Cert;
+    FSSL_CAPath = source.FSSL_CAPath;
+    FSSL_Mode = source.FSSL_Mode;
+    FServerPublicKey = source.FServerPublicKey;
+    FGetServerPublicKey = source.FGetServerPublicKey;
 }
 
 void TMySQLConnection::SetProp(int prop, const Variant& value) {
@@ -344,6 +371,10 @@ void TMySQLConnection::SetProp(int prop, const Variant& value) {
         case prSSL_CA: FSSL_CA = value.AsString(); break;
         case prSSL_Key: FSSL_Key = value.AsString(); break;
         case prSSL_Cert: FSSL_Cert = value.AsString(); break;
+        case prSSL_CAPath: FSSL_CAPath = value.AsString(); break;
+        case prSSL_Mode: FSSL_Mode = protocol::TSslMode(value.AsInteger()); break;
+        case prServerPublicKey: FServerPublicKey = value.AsString(); break;
+        case prGetServerPublicKey: FGetServerPublicKey = value.AsBoolean(); break;
         case prEmbedded: FEmbedded = value.AsBoolean(); break;
         case prDirect: FDirect = value.AsBoolean(); break;
         case prCheckPrecision: FCheckPrecision = value.AsBoolean(); break;

@@ -74,6 +74,8 @@ public:
     // Pings with the connection time-out; raises the connection's error on failure.
     void Ping();
     int64_t GetThreadId() const;
+    // "TLSv1.3, TLS_AES_256_GCM_SHA384" while connected over TLS; empty otherwise.
+    QString SslCipher() const;
     // Runs a statement of the layer's own; any result is discarded.
     void ExecStatement(const QString& sql);
     // Copies the login settings of another driver connection.
@@ -123,7 +125,10 @@ private:
     bool FCheckPrecision = false;
     bool FCheckBackslashes = false;
     bool FNeedBackslashes = true;
-    QString FSSL_Chipher, FSSL_CA, FSSL_Key, FSSL_Cert;
+    QString FSSL_Chipher, FSSL_CA, FSSL_Key, FSSL_Cert, FSSL_CAPath;
+    protocol::TSslMode FSSL_Mode = protocol::smPreferred;
+    QString FServerPublicKey;  // PEM file
+    bool FGetServerPublicKey = false;
     QString FServerVer;
     int FServerPrimaryVer = 0, FServerMinorVer = 0, FServerReleaseVer = 0;
 };

@@ -69,9 +69,16 @@ Bytes Greeting(const TGreetingFields& s) {
     g.push_back(s.Charset);
     g.push_back(uint8_t(s.Status));
     g.push_back(uint8_t(s.Status >> 8));
-    g.insert(g.end(), 13, 0);  // reserved
+    g.push_back(uint8_t(s.CapabilitiesExt));
+    g.push_back(uint8_t(s.CapabilitiesExt >> 8));
+    g.push_back(s.CapabilitiesExt ? uint8_t(s.Scramble.size() + 1) : 0);  // scramble length
+    g.insert(g.end(), 10, 0);  // reserved
     g.insert(g.end(), s.Scramble.begin() + 8, s.Scramble.end());
     g.push_back(0);
+    if (!s.Plugin.empty()) {
+        g.insert(g.end(), s.Plugin.begin(), s.Plugin.end());
+        g.push_back(0);
+    }
     if (s.Length < g.size()) g.resize(s.Length);
     return g;
 }

@@ -34,6 +34,10 @@ struct TGreetingFields {
     uint16_t Capabilities = 0xA20F;  // LONG_PASSWORD..CONNECT_WITH_DB, PROTOCOL_41, TRANSACTIONS, SECURE_CONNECTION
     uint8_t Charset = 8;
     uint16_t Status = 2;
+    // The upper capability bits (0x8: CLIENT_PLUGIN_AUTH) and the plugin named after the
+    // scramble; a greeting without them is one of a server that names no plugins.
+    uint16_t CapabilitiesExt = 0;
+    std::string Plugin;
     // Cut the payload after this many bytes (SIZE_MAX: the whole greeting).
     size_t Length = SIZE_MAX;
 };

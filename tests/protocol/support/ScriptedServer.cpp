@@ -1,6 +1,8 @@
 #include "ScriptedServer.h"
 
 #include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,10 +14,35 @@
 
 namespace calvoro::test {
 
+TScriptedPeer::~TScriptedPeer() {
+    if (FSsl) SSL_free(FSsl);
+    if (FContext) SSL_CTX_free(FContext);
+}
+
+void TScriptedPeer::StartTls(const std::string& certFile, const std::string& keyFile) {
+    FContext = SSL_CTX_new(TLS_server_method());
+    if (!FContext || SSL_CTX_use_certificate_file(FContext, certFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_use_PrivateKey_file(FContext, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
+        throw std::runtime_error("scripted server: TLS set-up failed");
+    FSsl = SSL_new(FContext);
+    SSL_set_fd(FSsl, FFd);
+    if (SSL_accept(FSsl) != 1) {
+        ERR_clear_error();
+        throw std::runtime_error("the TLS handshake failed");
+    }
+}
+
+bool TScriptedPeer::WaitReadable(int milliseconds) {
+    if (FSsl && SSL_pending(FSsl) > 0) return true;
+    pollfd p{FFd, POLLIN, 0};
+    return ::poll(&p, 1, milliseconds) > 0;
+}
+
 void TScriptedPeer::Send(const Bytes& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::send(FFd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        const ssize_t n = FSsl ? SSL_write(FSsl, bytes.data() + done, int(bytes.size() - done))
+                               : ::send(FFd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (n <= 0) throw std::runtime_error(std::string("send: ") + std::strerror(errno));
         done += size_t(n);
     }
@@ -25,10 +52,10 @@ Bytes TScriptedPeer::ReadExact(size_t count) {
     Bytes out(count);
     size_t done = 0;
     while (done < count) {
-        pollfd p{FFd, POLLIN, 0};
-        if (::poll(&p, 1, int(ReadTimeout.count())) <= 0)
+        if (!WaitReadable(int(ReadTimeout.count())))
             throw std::runtime_error("the client sent nothing within the read time-out");
-        const ssize_t n = ::recv(FFd, out.data() + done, count - done, 0);
+        const ssize_t n = FSsl ? SSL_read(FSsl, out.data() + done, int(count - done))
+                               : ::recv(FFd, out.data() + done, count - done, 0);
         if (n <= 0) throw std::runtime_error("the client closed the connection");
         done += size_t(n);
     }
@@ -37,6 +64,7 @@ Bytes TScriptedPeer::ReadExact(size_t count) {
 
 Bytes TScriptedPeer::ReadPacket(uint8_t* seq) {
     const Bytes header = ReadExact(4);
+    LastSeq = header[3];
     if (seq) *seq = header[3];
     return ReadExact(header[0] | header[1] << 8 | header[2] << 16);
 }
@@ -46,10 +74,9 @@ bool TScriptedPeer::WaitForClose(std::chrono::milliseconds limit) {
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
-        pollfd p{FFd, POLLIN, 0};
-        if (::poll(&p, 1, int(left.count())) <= 0) return false;
+        if (!WaitReadable(int(left.count()))) return false;
         uint8_t b[256];
-        if (::recv(FFd, b, sizeof b, 0) <= 0) return true;
+        if ((FSsl ? SSL_read(FSsl, b, sizeof b) : ::recv(FFd, b, sizeof b, 0)) <= 0) return true;
     }
 }
 

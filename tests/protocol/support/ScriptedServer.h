@@ -10,23 +10,39 @@
 #include <string>
 #include <thread>
 
+struct ssl_ctx_st;
+struct ssl_st;
+
 namespace calvoro::test {
 
 class TScriptedPeer {
 public:
     explicit TScriptedPeer(int fd) : FFd(fd) {}
+    ~TScriptedPeer();
+    TScriptedPeer(const TScriptedPeer&) = delete;
+    TScriptedPeer& operator=(const TScriptedPeer&) = delete;
+    // The server side of a TLS handshake with this certificate and key (PEM files); from then
+    // on packets travel encrypted. Raises std::runtime_error when the handshake fails (the
+    // client refused the certificate).
+    void StartTls(const std::string& certFile, const std::string& keyFile);
     void Send(const Bytes& bytes);
     void SendPacket(uint8_t seq, const Bytes& payload) { Send(Frame(seq, payload)); }
     // The next plain packet from the client; raises std::runtime_error on end of stream or
     // after the read time-out.
     Bytes ReadPacket(uint8_t* seq = nullptr);
+    // Sends a packet with the sequence number that follows the client's last packet.
+    void Reply(const Bytes& payload) { SendPacket(uint8_t(LastSeq + 1), payload); }
+    uint8_t LastSeq = 0;  // of the last packet read
     // Waits until the client closes the connection; false on time-out.
     bool WaitForClose(std::chrono::milliseconds limit);
     std::chrono::milliseconds ReadTimeout{5000};
 
 private:
     Bytes ReadExact(size_t count);
+    bool WaitReadable(int milliseconds);
     int FFd;
+    ssl_ctx_st* FContext = nullptr;
+    ssl_st* FSsl = nullptr;
 };
 
 class TScriptedServer {
