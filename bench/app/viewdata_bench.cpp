@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
         c.SetUsername(QString::fromStdString(o.User));
         c.SetPassword(QString::fromStdString(o.Password));
         c.SetLoginPrompt(false);
+        c.SSLOptions().Mode = protocol::smDisabled;  // as the peer connects
         c.SetDatabase(database);
         form.show();
         form.showNormal();

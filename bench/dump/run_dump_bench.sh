@@ -28,7 +28,7 @@ for program in "$cli" "$fetch_bench"; do
   [ -x "$program" ] || { echo "$0: $program is missing; build calvoro-cli and fetch_bench first" >&2; exit 2; }
 done
 login=(-h "$host" -P "$port" -u "$user" -p"$password")
-ourlogin=(-h "$host" -P "$port" -u "$user" -p "$password")
+ourlogin=(-h "$host" -P "$port" -u "$user" -p "$password" --ssl-mode DISABLED)  # the peers' default
 mariadb() { command mariadb --no-defaults --default-character-set=utf8mb4 "${login[@]}" "$@"; }
 
 work=$(mktemp -d "$build/dump_bench.XXXXXX")

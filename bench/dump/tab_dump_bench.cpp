@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
         c.SetUsername(q("--user"));
         c.SetPassword(q("--password"));
         c.SetLoginPrompt(false);
+        c.SSLOptions().Mode = protocol::smDisabled;  // as the peer connects
         c.SetDatabase(database);
         form.btnConnectToServerClick();
     };

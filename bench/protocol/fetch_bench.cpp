@@ -28,6 +28,8 @@ struct TConnection {
         con = api.mysql_init(nullptr);
         const int timeout = 30;
         api.mysql_options(con, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+        const int plain = smDisabled;  // without TLS, as the peer connects
+        api.mysql_options(con, MYSQL_OPT_SSL_MODE, &plain);
         api.SetTimeout(con, 0);
         if (!api.mysql_real_connect(con, o.Host, o.User, o.Password, "", o.Port, "", CLIENT_FOUND_ROWS))
             Fail();

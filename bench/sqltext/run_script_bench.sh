@@ -35,7 +35,7 @@ for round in $(seq 1 "$rounds"); do
     mariadb -e "TRUNCATE calvoro_bench.script_rows"
     start=$(now)
     if [ "$client" = ours ]; then
-      "$cli" script -h "$host" -P "$port" -u "$user" -p "$password" "$file" 2>/dev/null
+      "$cli" script -h "$host" -P "$port" -u "$user" -p "$password" --ssl-mode DISABLED "$file" 2>/dev/null
     else
       mariadb < "$file"
     fi
