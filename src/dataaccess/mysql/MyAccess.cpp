@@ -408,7 +408,8 @@ void TCustomMyDataSet::PushRecordSetOptions() {
     rs.SetProp(prEnableBoolean, o.EnableBoolean());
     rs.SetProp(prBinaryAsString, o.BinaryAsString());
     rs.SetProp(prCreateConnection, o.CreateConnection());
-    if (o.MultipleResults()) rs.SetProp(prOpenNext, true);  // OpenNext may have switched it on before
+    // Only switched on here: OpenNext switches the record set on for itself, whatever the option.
+    if (o.MultipleResults()) rs.SetProp(prOpenNext, true);
     rs.SetProp(prCommandTimeout, FCommandTimeout);
 }
 
