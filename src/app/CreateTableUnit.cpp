@@ -2,6 +2,7 @@
 
 #include "toolkit.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "dataaccess/mysql/MyObjectStatements.h"
 
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -71,7 +72,7 @@ void TCreateTableForm::FormShow() {
     TntMemo1->clear();
     dac::TMyQuery query;
     query.SetConnection(FConnection);
-    query.SQL().SetText(QStringLiteral("SHOW CREATE TABLE ") + QuoteIdentifier(TableName));
+    query.SQL().SetText(dac::ShowCreateTableStatement(TableName));
     query.Execute();
     // Table, Create Table (or View, Create View, and the character sets of a view).
     if (query.Active() && !query.IsEmpty() && query.FieldCount() > 1) TntMemo1->setPlainText(query.Fields()[1].AsString());

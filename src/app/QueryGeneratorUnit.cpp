@@ -4,7 +4,9 @@
 #include "QueryGenerators.h"
 #include "SynEdit.h"
 #include "toolkit.h"
+#include "common/Exceptions.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "dataaccess/mysql/MySqlIdentifier.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -119,8 +121,19 @@ int TfrmQueryGenerator::SelectedAction() const {
 void TfrmQueryGenerator::lbxActionClick() {
     if (FData.Busy()) return;
     const int action = SelectedAction();
+    // The alias as typed: a name, or one in backticks.
+    QString alias;
+    if (!edtAlias->text().trimmed().isEmpty()) {
+        try {
+            alias = dac::ParseIdentifier(edtAlias->text());
+        } catch (const EDatabaseError& e) {
+            // Said where the statement would stand, while the user is still typing it.
+            mmoQueryGenerator->SetText(QStringLiteral("-- ") + e.Message());
+            return;
+        }
+    }
     const TDBObjectInfo info = ReadDBObjectInfo(FData, DBObjectName, action);
-    mmoQueryGenerator->SetText(GenerateStatement(info, DBObjectName, DBObjectIsView, action, edtAlias->text(),
+    mmoQueryGenerator->SetText(GenerateStatement(info, DBObjectName, DBObjectIsView, action, alias,
                                                  cbQuoteNames->isChecked(), cbEachFieldOnNewRow->isChecked()));
 }
 

@@ -4,6 +4,10 @@
 #include "toolkit.h"
 #include "common/Exceptions.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "dataaccess/mysql/MySqlIdentifier.h"
+#include "dataaccess/mysql/MySqlInfo.h"
+#include "sqltext/CRParser.h"
+#include "sqltext/MyParser.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -47,11 +51,10 @@ QString Qualifier(const QString& alias, bool quote) {
     return alias.isEmpty() ? QString() : QuoteName(alias, quote) + u'.';
 }
 
-// The parameter name of a column: the bare name. With quoting on, a name the data access layer
-// would not read as one parameter name is made runnable: backticks dropped (a quoted parameter
-// name cannot hold one), then in backticks when a blank or the like remains.
-QString ParamName(const QString& field, bool quote) {
-    if (!quote) return field;
+// The parameter name of a column: the bare name. A name the data access layer would not read
+// as one parameter name is made runnable, with quoting on or off: backticks dropped (a quoted
+// parameter name cannot hold one), then in backticks when a blank or the like remains.
+QString ParamName(const QString& field) {
     const QString name = QString(field).remove(u'`');
     bool plain = !name.isEmpty() && !name.front().isDigit();
     for (QChar c : name) plain = plain && (c.isLetterOrNumber() || c == u'_' || c == u'$');
@@ -66,14 +69,46 @@ QStringList WhereList(const TDescribeRows& fields, const QString& alias, bool qu
     for (const TDescribeRow& row : fields)
         if (IsKey(row))
             lines << QStringLiteral("  ") + Qualifier(alias, quote) + QuoteName(row.Field, quote) +
-                         QStringLiteral(" = :") + ParamName(row.Field, quote);
+                         QStringLiteral(" = :") + ParamName(row.Field);
     SeparateLines(lines, 1, QStringLiteral(" AND "));
     return lines;
 }
 
-QString WithoutBackticks(QString s, bool quote) {
-    if (!quote) s.remove(u'`');
-    return s;
+// A text of the server without quoting off: every backquoted identifier that reads the same
+// bare loses its backticks; names that need them, strings and comments stay as they are.
+QString WithoutBackticks(const QString& s, bool quote) {
+    if (quote) return s;
+    QString out;
+    out.reserve(s.size());
+    try {
+        sqltext::TMyParser parser(s);
+        parser.FOmitBlank = false;
+        parser.FOmitComment = false;
+        parser.FUppered = false;
+        parser.FQuotedString = true;
+        // The lexer ends a quoted name at a doubled backtick and begins the next lexeme there:
+        // adjacent quoted lexemes are one name.
+        QString lexeme, quoted;
+        const auto flush = [&] {
+            if (!quoted.isEmpty()) out += dac::QuoteIdentifier(dac::TMySQLInfo::UnQuote(quoted), false);
+            quoted.clear();
+        };
+        int code;
+        while ((code = parser.GetNext(lexeme)) != sqltext::lexEnd) {
+            if (code == sqltext::lexIdent && lexeme.startsWith(u'`')) {
+                quoted += lexeme;
+                continue;
+            }
+            flush();
+            out += lexeme;
+        }
+        flush();
+    } catch (const sqltext::EParserError&) {
+        // A character the lexer refuses: the text is shown as the server sent it, which is
+        // right SQL, only quoted more than asked.
+        return s;
+    }
+    return out;
 }
 
 QString FieldLines(const TDescribeRows& fields, const QString& alias, bool quote, bool eachFieldOnNewRow,
@@ -131,7 +166,7 @@ QString GenerateInsert(const TDescribeRows& fields, const QString& name, bool qu
     QStringList values{QStringLiteral("VALUE"), QStringLiteral(" (")};
     for (const TDescribeRow& row : fields) {
         columns << QStringLiteral("  ") + QuoteName(row.Field, quote);
-        values << QStringLiteral("  :") + ParamName(row.Field, quote);
+        values << QStringLiteral("  :") + ParamName(row.Field);
     }
     SeparateLines(columns, 2, QStringLiteral(","));
     SeparateLines(values, 2, QStringLiteral(","));
@@ -148,7 +183,7 @@ QString GenerateUpdate(const TDescribeRows& fields, const QString& name, const Q
     for (const TDescribeRow& row : fields)
         if (!IsKey(row))
             lines << QStringLiteral("  ") + Qualifier(alias, quote) + QuoteName(row.Field, quote) +
-                         QStringLiteral(" = :") + ParamName(row.Field, quote);
+                         QStringLiteral(" = :") + ParamName(row.Field);
     SeparateLines(lines, 2, QStringLiteral(","));
     return Packed(lines, eachFieldOnNewRow) + Packed(WhereList(fields, alias, quote), eachFieldOnNewRow);
 }
@@ -164,14 +199,12 @@ QString GenerateCreate(const std::optional<QString>& createText, bool isView, bo
 }
 
 QString GenerateAlter(const QString& name, bool isView, bool quote) {
-    return WithoutBackticks((isView ? QStringLiteral("ALTER VIEW ") : QStringLiteral("ALTER TABLE ")) + QuoteName(name, true),
-                            quote);
+    return (isView ? QStringLiteral("ALTER VIEW ") : QStringLiteral("ALTER TABLE ")) + QuoteName(name, quote);
 }
 
 QString GenerateDrop(const QString& name, bool isView, bool quote) {
-    return WithoutBackticks(
-        (isView ? QStringLiteral("DROP VIEW IF EXISTS ") : QStringLiteral("DROP TABLE IF EXISTS ")) + QuoteName(name, true),
-        quote);
+    return (isView ? QStringLiteral("DROP VIEW IF EXISTS ") : QStringLiteral("DROP TABLE IF EXISTS ")) +
+           QuoteName(name, quote);
 }
 
 QString GenerateFieldList(const TDescribeRows& fields, const QString& alias, bool quote, bool eachFieldOnNewRow) {

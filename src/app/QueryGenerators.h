@@ -4,8 +4,10 @@
 // generators are plain functions over what DESCRIBE and SHOW CREATE TABLE delivered; the
 // reading functions at the end fetch that through the tools session.
 //
-// Q is the quoting flag (identifiers through QuoteName), E the flag of one field per row (off:
-// the lists are packed with PackLines). Multi-line results end every line with CR LF.
+// Names are raw: the object's and its columns' as the server lists them, the alias as parsed
+// from what the user typed. Q is the quoting flag (identifiers through QuoteName: always
+// backquoted, or only where a name needs it), E the flag of one field per row (off: the lists
+// are packed with PackLines). Multi-line results end every line with CR LF.
 
 #include <QString>
 
@@ -51,8 +53,9 @@ QString GenerateInsert(const TDescribeRows& fields, const QString& name, bool qu
 QString GenerateUpdate(const TDescribeRows& fields, const QString& name, const QString& alias, bool quote,
                        bool eachFieldOnNewRow);
 QString GenerateDelete(const TDescribeRows& fields, const QString& name, bool quote, bool eachFieldOnNewRow);
-// The CREATE statement as delivered (a view's through FormatViewDefinition), without any
-// backtick when quote is off; "Invalid database object!" when there is none.
+// The CREATE statement as delivered (a view's through FormatViewDefinition); with quote off
+// its identifiers lose the backticks they do not need. "Invalid database object!" when there
+// is none.
 QString GenerateCreate(const std::optional<QString>& createText, bool isView, bool quote);
 QString GenerateAlter(const QString& name, bool isView, bool quote);
 QString GenerateDrop(const QString& name, bool isView, bool quote);

@@ -14,6 +14,8 @@
 #include "common/Exceptions.h"
 #include "common/ScopeGuard.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "dataaccess/mysql/MyObjectStatements.h"
+#include "dataaccess/mysql/MySqlIdentifier.h"
 #include "dump/MyDump.h"
 #include "script/MyScript.h"
 
@@ -585,19 +587,23 @@ void TTessrinForm::GetDBDetails() {
 void TTessrinForm::TntBitBtn2Click() {
     if (FData->Busy()) return;
     dac::TMyConnection& connection = *FData->ToolsConnection;
-    const QString name = TntEdit1->text();
-    if (!connection.GetConnected() || name.isEmpty()) return;
+    if (!connection.GetConnected() || TntEdit1->text().isEmpty()) return;
+    // The name as typed, or in backticks.
+    const QString name = dac::ParseIdentifier(TntEdit1->text());
     if (!Confirm(QStringLiteral("Are you sure you want to create '%1' database?").arg(name))) return;
-    QStringList existing;
-    connection.GetDatabaseNames(existing);
-    if (existing.contains(name) &&
-        !Confirm(QStringLiteral("The database '%1' already exists. It will be dropped with all its data and created "
-                                "empty. Do you want to drop it?")
-                     .arg(name)))
-        return;
-    const QString quoted = QuoteIdentifier(name);
-    FData->ToolsCommand->SQL().SetText(
-        QStringLiteral("DROP DATABASE IF EXISTS %1;\r\nCREATE DATABASE %1;").arg(quoted));
+    // The server says which database the name would drop: with lower_case_table_names set it
+    // takes Shop for shop.
+    const QStringList existing = dac::ExistingDatabases(connection, name);
+    if (!existing.isEmpty()) {
+        const QString& found = existing.front();
+        const QString what = found == name ? QStringLiteral("The database '%1' already exists.").arg(name)
+                                           : QStringLiteral("The server takes '%1' for the existing database '%2'.")
+                                                 .arg(name, found);
+        if (!Confirm(what + QStringLiteral(" It will be dropped with all its data and created empty. Do you want to "
+                                           "drop it?")))
+            return;
+    }
+    FData->ToolsCommand->SQL().SetText(dac::RecreateDatabaseStatement(name));
     FData->ToolsCommand->Execute();
     connection.Disconnect();
     connection.SetLoginPrompt(false);
@@ -684,10 +690,12 @@ void TTessrinForm::TntSpeedButton1Click() {
     dump.OnBackupProgress = [this](dump::TDADump* sender, const QString& name, int num, int count, int percent) {
         FData->ToolsDumpBackupProgress(sender, name, num, count, percent);
     };
-    QStringList tables;
+    // The names as the server listed them.
+    std::vector<dac::TObjectName> tables;
     for (int i = 0; i < lbxObjectsToBackup->count(); ++i)
-        if (lbxObjectsToBackup->item(i)->isSelected()) tables << lbxObjectsToBackup->item(i)->text();
-    dump.SetTableNames(tables.join(QStringLiteral(", ")));
+        if (lbxObjectsToBackup->item(i)->isSelected())
+            tables.push_back({QString(), lbxObjectsToBackup->item(i)->text()});
+    dump.SetTables(std::move(tables));
     dump::TMyDumpObjects objects;
     const std::pair<QCheckBox*, dump::TMyDumpObject> boxes[] = {
         {cbDB, dump::doDatabase},   {cbStruct, dump::doTables},         {cbViews, dump::doViews},

@@ -1,7 +1,8 @@
 // The main window's "  View Data  " tab: the rows of a table or view of the current database in
 // an editable grid (ToolsQuery), limited to a chosen number of rows, with the table's row count;
 // emptying the table, setting its AUTO_INCREMENT counter and showing its CREATE statement.
-// Every statement goes through the tools session, with the names quoted as identifiers.
+// Every statement goes through the tools session; the data layer builds them, quoting the
+// table's raw name.
 
 #include "CreateTableUnit.h"
 #include "DataUnit.h"
@@ -10,6 +11,7 @@
 #include "dataaccess/gui/DBGrid.h"
 #include "dataaccess/gui/DBNavigator.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "dataaccess/mysql/MyObjectStatements.h"
 
 #include <QAbstractEventDispatcher>
 #include <QComboBox>
@@ -152,12 +154,8 @@ void TTessrinForm::OpenSelectedTable() {
     DBNavigator1->SetDataSet(&query);
     query.Close();
     query.AfterScroll = [this](dac::TDataSet* dataSet) { ToolsQueryAfterScroll(dataSet); };
-    query.SQL().BeginUpdate();
-    query.SQL().Clear();
-    query.SQL().Add(QStringLiteral("SELECT * FROM ") + QuoteIdentifier(SelectedTable));
+    query.SQL().SetText(dac::SelectRowsStatement(SelectedTable, spEdtRecordLimit->value()));
     query.SetFetchAll(true);
-    if (spEdtRecordLimit->value() > 0) query.SQL().Add(QString::asprintf("LIMIT %d", spEdtRecordLimit->value()));
-    query.SQL().EndUpdate();
     query.Execute();
     // Also for an empty result, so that the label never shows the count of another table.
     ToolsQueryAfterScroll(&query);
@@ -169,7 +167,7 @@ void TTessrinForm::OpenSelectedTable() {
 void TTessrinForm::ShowRecordsInTable() {
     dac::TMyQuery& count = *FData->CustomQuery;
     count.Close();
-    count.SQL().SetText(QStringLiteral("SELECT count(*) FROM ") + QuoteIdentifier(SelectedTable));
+    count.SQL().SetText(dac::CountRowsStatement(SelectedTable));
     count.Execute();
     Label2->setText(count.Fields()[0].AsString());
     count.Close();
@@ -189,7 +187,7 @@ void TTessrinForm::TntBitBtn6Click() {
     TData::TBusy busy(*FData);
     if (!Confirm(QStringLiteral("Are you sure you want to erase all the data from %1 table?").arg(SelectedTable)))
         return;
-    FData->ToolsCommand->SQL().SetText(QStringLiteral("DELETE FROM ") + QuoteIdentifier(SelectedTable));
+    FData->ToolsCommand->SQL().SetText(dac::DeleteAllRowsStatement(SelectedTable));
     FData->ToolsCommand->Execute();
     dac::TMyQuery& query = *FData->ToolsQuery;
     if (query.Active()) {
@@ -217,14 +215,8 @@ void TTessrinForm::TntBitBtn7Click() {
                          .arg(std::numeric_limits<qulonglong>::max()));
         return;
     }
-    dac::TMyCommand& command = *FData->ToolsCommand;
-    command.SQL().SetText(QStringLiteral("ALTER TABLE ") + QuoteIdentifier(SelectedTable) +
-                          QStringLiteral(" AUTO_INCREMENT = :autoincrement"));
-    // Written as the exact decimal number: values beyond the signed 64-bit range are keys too.
-    dac::TDAParam& param = command.ParamByName(QStringLiteral("autoincrement"));
-    param.SetDataType(dac::ftFMTBcd);
-    param.SetValue(*value);
-    command.Execute();
+    dac::PrepareSetAutoIncrement(*FData->ToolsCommand, SelectedTable, *value);
+    FData->ToolsCommand->Execute();
     ShowMessage(QStringLiteral("Auto_increment changed successfully"));
 }
 

@@ -3,6 +3,7 @@
 #include "DataUnit.h"
 #include "dataaccess/common/DataSetBase.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "dataaccess/mysql/MySqlIdentifier.h"
 
 #include "common/AppTitle.h"
 #include "common/Exceptions.h"
@@ -17,15 +18,11 @@
 namespace calvoro::app {
 
 QString QuoteName(const QString& name, bool quote) {
-    if (!quote || name.isEmpty() || name.front() == u'`' || name.back() == u'`') return name;
-    return QuoteIdentifier(name);
+    if (name.isEmpty()) return name;
+    return dac::QuoteIdentifier(name, quote);
 }
 
-QString QuoteIdentifier(const QString& name) {
-    QString inner = name;
-    inner.replace(u'`', QStringLiteral("``"));
-    return u'`' + inner + u'`';
-}
+QString QuoteIdentifier(const QString& name) { return dac::QuoteIdentifier(name); }
 
 void PostIfEditing(dac::TDataSet& dataSet) {
     if (dataSet.State() == dac::dsEdit || dataSet.State() == dac::dsInsert) dataSet.Post();

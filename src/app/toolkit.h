@@ -14,12 +14,11 @@ class TMyConnection;
 
 namespace calvoro::app {
 
-// The name in backticks when `quote` is set, it is not empty and neither its first nor its last
-// character is a backtick (taken as quoted already); otherwise unchanged. Backticks inside are
-// doubled, so the result reads as the one name.
+// A raw name (as the server lists it) for a statement: with `quote` always in backticks, those
+// inside doubled; without, in backticks only where it needs them (a blank, a backtick, a
+// reserved word), so that it always reads as the one name. The empty name stays empty.
 QString QuoteName(const QString& name, bool quote);
-// The name as an identifier of a statement, always quoted: backticks around, those inside
-// doubled. For text a user typed, which must never read as more than a name.
+// A raw name always quoted (dac::QuoteIdentifier).
 QString QuoteIdentifier(const QString& name);
 
 // Stores a pending edit of the data set (edit or insert state).

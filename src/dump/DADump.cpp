@@ -4,7 +4,6 @@
 
 #include "common/Exceptions.h"
 #include "common/ScopeGuard.h"
-#include "dataaccess/mysql/MySqlInfo.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -66,9 +65,15 @@ void TDADumpProcessor::AddText(QByteArrayView text, QByteArrayView suffix) {
 void TDADumpProcessor::AddComment(const QString& text) {
     if (!FOwner.Options().GenerateHeader) return;
     Add(QByteArrayView("-- "));
-    Add(QStringLiteral("-- ") + text);
+    AddCommentLine(text);
     Add(QByteArrayView("-- "));
     Add(QByteArrayView(""));
+}
+
+void TDADumpProcessor::AddCommentLine(const QString& text) {
+    // CR ends a line comment for the script processor, LF for it and for the server.
+    static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
+    for (const QString& line : text.split(lineEnd)) Add(QStringLiteral("-- ") + line);
 }
 
 void TDADumpProcessor::Flush() {
@@ -95,15 +100,12 @@ TDADump::~TDADump() = default;
 
 void TDADump::CreateComponents() { FConnectionHolder = CreateCommand(); }
 
-QStringList TDADump::SplitNames(const QString& value) {
-    static const QRegularExpression separators(QStringLiteral("[,;]"));
-    QStringList names;
-    for (const QString& part : value.split(separators)) {
-        const QString name = part.trimmed();
-        if (name.isEmpty()) continue;
-        names << dac::TMySQLInfo::UnQuote(name);
-    }
-    return names;
+std::vector<dac::TObjectName> TDADump::SplitNames(const QString& value) { return dac::ParseObjectNameList(value); }
+
+QString TDADump::JoinNames(const std::vector<dac::TObjectName>& names) {
+    QStringList typed;
+    for (const dac::TObjectName& name : names) typed << dac::TypedObjectName(name);
+    return typed.join(QStringLiteral(", "));
 }
 
 void TDADump::CheckConnection() const {
@@ -155,7 +157,7 @@ void TDADump::BackupToFile(const QString& fileName, const QString& query) {
 
 void TDADump::BackupQuery(const QString& query) {
     if (query.trimmed().isEmpty()) throw EDatabaseError(QStringLiteral("No SQL statement provided"));
-    const QStringList tables = FTables;
+    const std::vector<dac::TObjectName> tables = FTables;
     ScopeExit restore([&] { FTables = tables; });
     FTables.clear();
     FSQL.BeginUpdate();

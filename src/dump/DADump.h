@@ -10,6 +10,7 @@
 
 #include "common/Strings.h"
 #include "dataaccess/common/DBAccess.h"
+#include "dataaccess/mysql/MySqlIdentifier.h"
 #include "script/DAScript.h"
 
 #include <QByteArray>
@@ -60,6 +61,9 @@ protected:
     void AddText(QByteArrayView text, QByteArrayView suffix);
     // A comment block ("-- ", "-- <text>", "-- ", "") when the header option is on.
     void AddComment(const QString& text);
+    // "-- " and the text. A line break in the text (a name may hold one) begins another "-- "
+    // line: nothing of the text leaves the comment.
+    void AddCommentLine(const QString& text);
     // Scratch buffers for the rows' texts, kept with their capacity from row to row.
     QByteArray& RowBuffer() { return FRow; }
     QByteArray& PendingBuffer() { return FPending; }
@@ -90,11 +94,14 @@ public:
 
     dac::TCustomDAConnection* Connection() const { return FConnectionHolder->Connection(); }
     void SetConnection(dac::TCustomDAConnection* connection) { FConnectionHolder->SetConnection(connection); }
-    // Names separated by "," or ";", each trimmed and kept unquoted; empty parts dropped.
-    // Reading joins them with ", ". Empty: every table and view of the database.
-    QString TableNames() const { return FTables.join(QStringLiteral(", ")); }
+    // Typed names ([db.]name, backquoted where they hold what a plain name cannot) separated
+    // by "," or ";"; empty parts dropped; malformed text raises EDatabaseError. Reading gives
+    // them in that form, joined with ", ". Empty: every table and view of the database.
+    QString TableNames() const { return JoinNames(FTables); }
     void SetTableNames(const QString& value) { FTables = SplitNames(value); }
-    const QStringList& Tables() const { return FTables; }
+    // The same by raw parts, e.g. names the server listed.
+    const std::vector<dac::TObjectName>& Tables() const { return FTables; }
+    void SetTables(std::vector<dac::TObjectName> tables) { FTables = std::move(tables); }
     TStrings& SQL() { return FSQL; }
     bool Debug() const { return FDebug; }
     void SetDebug(bool value) { FDebug = value; }
@@ -132,7 +139,8 @@ public:
     TRestoreProgressEvent OnRestoreProgress;
     script::TDAScript::TErrorEvent OnError;
 
-    static QStringList SplitNames(const QString& value);
+    static std::vector<dac::TObjectName> SplitNames(const QString& value);
+    static QString JoinNames(const std::vector<dac::TObjectName>& names);
 
 protected:
     virtual std::unique_ptr<TDADumpProcessor> CreateProcessor() = 0;
@@ -149,7 +157,7 @@ private:
 
     // Holds the connection, which detaches its clients when it is freed.
     std::unique_ptr<dac::TCustomDASQL> FConnectionHolder;
-    QStringList FTables;
+    std::vector<dac::TObjectName> FTables;
     TStrings FSQL;
     bool FDebug = false;
     std::unique_ptr<TDADumpProcessor> FProcessor;

@@ -3,29 +3,23 @@
 #include "common/Exceptions.h"
 #include "common/ScopeGuard.h"
 #include "dataaccess/mysql/MyClasses.h"
-#include "dataaccess/mysql/MySqlInfo.h"
 #include "script/MyScript.h"
 
 #include <QDateTime>
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <string_view>
 
 namespace calvoro::dump {
 
-using dac::TMySQLInfo;
+using dac::QuoteIdentifier;
+using dac::QuoteObjectName;
+using dac::TObjectName;
 namespace p = protocol;
 
 namespace {
-
-QString Upper(const QString& name) { return name.toUpper(); }
-
-// The parts of a name of the form db.object, unquoted; db is empty without one.
-std::pair<QString, QString> SplitName(const QString& name) {
-    const auto [db, object] = NameParts(name);
-    return {TMySQLInfo::UnQuote(db), TMySQLInfo::UnQuote(object)};
-}
 
 // Whether an EXTRA text of information_schema.COLUMNS marks a generated column.
 bool IsGeneratedExtra(const QString& extra) {
@@ -92,7 +86,14 @@ QByteArray TCustomMyDumpProcessor::Encode(const QString& text) const { return Dr
 
 QString TCustomMyDumpProcessor::Decode(const QByteArray& bytes) const { return Driver().Decode(bytes); }
 
-QString TCustomMyDumpProcessor::Q(const QString& name) const { return DumpName(name, FOptions.QuoteNames); }
+TObjectName TCustomMyDumpProcessor::Given(const TObjectName& name) const {
+    if (Driver().UseUnicode() || !FCharset.startsWith(QStringLiteral("utf8"), Qt::CaseInsensitive)) return name;
+    return {Decode(name.Database.toUtf8()), Decode(name.Name.toUtf8())};
+}
+
+QString TCustomMyDumpProcessor::Q(const QString& raw) const { return DumpName(raw, FOptions.QuoteNames); }
+
+QString TCustomMyDumpProcessor::Q(const TObjectName& name) const { return DumpName(name, FOptions.QuoteNames); }
 
 void TCustomMyDumpProcessor::Query(const QString& sql, const std::function<void(TRows&)>& row,
                                    const std::function<void(TRows&)>& columns) {
@@ -126,8 +127,7 @@ void TCustomMyDumpProcessor::BackupObjects(const QString& query) {
     TMyDump& owner = MyOwner();
     FOptions = owner.MyOptions();
     FObjects = owner.Objects();
-    FDatabase = owner.MyConnection()->Database();
-    FTableStatus.reset();
+    FTableStatus.clear();
     dac::TMySQLConnection& c = Driver();
 
     const QByteArray mode = QueryValue(QStringLiteral("SELECT @@SESSION.sql_mode")).value_or(QByteArray());
@@ -157,6 +157,8 @@ void TCustomMyDumpProcessor::BackupObjects(const QString& query) {
         if (FCharset.isEmpty())
             FCharset = c.Decode(QueryValue(QStringLiteral("SELECT @@character_set_client")).value_or(QByteArray()));
     }
+    // The session's database as the server names it, in the form of the connection's texts.
+    FDatabase = c.Decode(QueryValue(QStringLiteral("SELECT DATABASE()")).value_or(QByteArray()));
 
     if (FOptions.GenerateHeader) Header();
     Prologue();
@@ -180,8 +182,8 @@ void TCustomMyDumpProcessor::BackupObjects(const QString& query) {
         for (int i = 0; i < count; ++i) {
             if (objects[size_t(i)].Kind != TKind::View) continue;
             indexes.push_back(i);
-            names << SplitName(objects[size_t(i)].Name).second;
-            texts << Decode(CreateText(Q(objects[size_t(i)].Name)));
+            names << objects[size_t(i)].Name.Name;
+            texts << Decode(CreateText(objects[size_t(i)].Name));
         }
         for (const int k : ViewDependencyOrder(names, texts)) {
             CheckStop();
@@ -200,13 +202,13 @@ void TCustomMyDumpProcessor::Header() {
     const QLocale locale;
     const QDateTime now = QDateTime::currentDateTime();
     Add(QStringLiteral("-- Ormadex version: %1").arg(TMyDump::LibraryVersion()));
-    Add(QStringLiteral("-- MySQL server version: %1").arg(c->GetServerVersion()));
+    AddCommentLine(QStringLiteral("MySQL server version: %1").arg(c->GetServerVersion()));
     Add(QStringLiteral("-- MySQL client version: %1").arg(c->GetClientVersion()));
     Add(QStringLiteral("-- Script date %1 %2")
             .arg(locale.toString(now.date(), QLocale::ShortFormat), locale.toString(now.time(), QLocale::LongFormat)));
     Add(QStringLiteral("-- ") + QString(70, u'-') + u' ');
-    Add(QStringLiteral("-- Server: %1").arg(c->Server()));
-    Add(QStringLiteral("-- Database: %1").arg(c->Database()));
+    AddCommentLine(QStringLiteral("Server: %1").arg(c->Server()));
+    AddCommentLine(QStringLiteral("Database: %1").arg(c->Database()));
     Add(QByteArrayView(""));
 }
 
@@ -239,50 +241,60 @@ void TCustomMyDumpProcessor::Epilogue() {
 }
 
 std::vector<TCustomMyDumpProcessor::TObject> TCustomMyDumpProcessor::ListObjects(const QString& query) {
-    QStringList names = MyOwner().Tables();
-    if (!query.isNull() && names.isEmpty()) {
+    std::vector<TObjectName> names;
+    for (const TObjectName& name : MyOwner().Tables()) names.push_back(Given(name));
+    if (!query.isNull() && names.empty()) {
         // The table the query reads first: the table of its first column, no row read.
         dac::TMyQuery probe;
         probe.SQL().SetText(query);
         probe.AddWhere(QStringLiteral("0=1"));
-        QString table;
+        TObjectName table;
         Query(probe.SQL().Text(), {}, [&](TRows& rows) {
-            for (int i = 0; i < rows.FieldCount() && table.isEmpty(); ++i) {
+            for (int i = 0; i < rows.FieldCount() && table.Name.isEmpty(); ++i) {
                 const p::TMYSQL_FIELD& f = rows.Field(i);
                 const QString name = Decode(QByteArray::fromStdString(f.OrgTable.empty() ? f.Table : f.OrgTable));
                 if (name.isEmpty()) continue;
                 const QString db = Decode(QByteArray::fromStdString(f.Database));
-                table = db.isEmpty() || db == FDatabase ? name : db + u'.' + name;
+                table = {db == FDatabase ? QString() : db, name};
             }
         });
-        if (table.isEmpty()) throw EDatabaseError(QStringLiteral("The query reads no table"));
-        names << table;
+        if (table.Name.isEmpty()) throw EDatabaseError(QStringLiteral("The query reads no table"));
+        names.push_back(table);
     }
-    if (names.isEmpty() && query.isNull()) MyOwner().MyConnection()->GetTableNames(names);
+    if (names.empty() && query.isNull()) {
+        QStringList listed;
+        MyOwner().MyConnection()->GetTableNames(listed);
+        for (const QString& name : listed) names.push_back({QString(), name});
+    }
     std::vector<TObject> objects;
-    for (const QString& name : names) objects.push_back({name, IsView(name) ? TKind::View : TKind::Table});
+    for (const TObjectName& name : names) objects.push_back({name, IsView(name) ? TKind::View : TKind::Table});
     return objects;
 }
 
-bool TCustomMyDumpProcessor::IsView(const QString& name) {
-    if (name.isEmpty() || Driver().ServerVersion().Primary <= 4) return false;
-    const auto [db, object] = SplitName(name);
-    if (!FTableStatus) {
-        // One status query serves the whole backup.
-        FTableStatus.emplace();
-        const QString from = db.isEmpty() ? FDatabase : db;
-        Query(QStringLiteral("SHOW TABLE STATUS FROM ") + Q(from), [&](TRows& rows) {
+bool TCustomMyDumpProcessor::IsView(const TObjectName& name) {
+    if (name.Name.isEmpty() || Driver().ServerVersion().Primary <= 4) return false;
+    const QString db = name.Database.isEmpty() ? FDatabase : name.Database;
+    auto status = FTableStatus.find(db);
+    if (status == FTableStatus.end()) {
+        // One status query per database serves the whole backup.
+        status = FTableStatus.insert(db, {});
+        Query(QStringLiteral("SHOW TABLE STATUS FROM ") + QuoteIdentifier(db), [&](TRows& rows) {
             // Name, Engine: a view has no engine.
             const bool view = rows.IsNull(1) || rows.Value(1).isEmpty();
-            FTableStatus->insert(Upper(rows.Text(0)), view);
+            status->insert(rows.Text(0), view);
         });
     }
-    return FTableStatus->value(Upper(object), false);
+    const auto exact = status->constFind(name.Name);
+    if (exact != status->constEnd()) return *exact;
+    // A typed name on a server that compares names without case.
+    for (auto it = status->constBegin(); it != status->constEnd(); ++it)
+        if (it.key().compare(name.Name, Qt::CaseInsensitive) == 0) return *it;
+    return false;
 }
 
-QByteArray TCustomMyDumpProcessor::CreateText(const QString& x) {
+QByteArray TCustomMyDumpProcessor::CreateText(const TObjectName& name) {
     QByteArray text;
-    Query(QStringLiteral("SHOW CREATE TABLE ") + x, [&](TRows& rows) {
+    Query(QStringLiteral("SHOW CREATE TABLE ") + QuoteObjectName(name), [&](TRows& rows) {
         if (text.isNull()) text = rows.Bytes(1);
     });
     return text;
@@ -290,15 +302,15 @@ QByteArray TCustomMyDumpProcessor::CreateText(const QString& x) {
 
 void TCustomMyDumpProcessor::BackupTable(const TObject& object, int index, int count, const QString& query) {
     QString x = Q(object.Name);
-    const auto [db, table] = SplitName(object.Name);
+    const QString& db = object.Name.Database;
     const bool otherDatabase = !db.isEmpty() && db != FDatabase;
     Progress(x, index, count, 0);
     if (FObjects.Has(doTables)) {
-        QByteArray create = CreateText(x);
+        QByteArray create = CreateText(object.Name);
         if (otherDatabase) {
             // Within its structure section the table carries its database.
-            x = TMySQLInfo::Quote(db) + u'.' + TMySQLInfo::Quote(table);
-            const QByteArray bare = Encode(TMySQLInfo::Quote(table));
+            x = QuoteObjectName(object.Name);
+            const QByteArray bare = Encode(QuoteIdentifier(object.Name.Name));
             const qsizetype at = create.indexOf(bare);
             if (at >= 0) create.replace(at, bare.size(), Encode(x));
         }
@@ -337,7 +349,7 @@ QByteArray TCustomMyDumpProcessor::InsertHead(const QString& x, const QString& c
     return Encode(verb + x + (columns.isNull() ? QStringLiteral(" VALUES") : u'(' + columns + QStringLiteral(") VALUES")));
 }
 
-void TCustomMyDumpProcessor::BackupRows(const QString& x, const QString& name, int index, int count,
+void TCustomMyDumpProcessor::BackupRows(const QString& x, const TObjectName& name, int index, int count,
                                         const QString& query) {
     AddComment(QStringLiteral("Dumping data for table %1").arg(x));
     if (FOptions.AddDrop && !FObjects.Has(doTables)) Add(QStringLiteral("TRUNCATE TABLE %1;").arg(x));
@@ -347,13 +359,13 @@ void TCustomMyDumpProcessor::BackupRows(const QString& x, const QString& name, i
     QString select, columnList;
     std::vector<bool> isFloat;
     bool nameColumns = FOptions.CompleteInsert && query.isNull();
+    const QString db = name.Database.isEmpty() ? FDatabase : name.Database;
     if (query.isNull()) {
-        const auto [db, table] = SplitName(name);
         QStringList selected, written;
         bool skipped = false;
         Query(QStringLiteral("SELECT COLUMN_NAME, DATA_TYPE, EXTRA FROM information_schema.COLUMNS "
                              "WHERE TABLE_SCHEMA = %1 AND TABLE_NAME = %2 ORDER BY ORDINAL_POSITION")
-                  .arg(StringLiteral(db.isEmpty() ? FDatabase : db), StringLiteral(table)),
+                  .arg(StringLiteral(db), StringLiteral(name.Name)),
               [&](TRows& rows) {
                   const QString column = rows.Text(0);
                   const QString extra = rows.Text(2);
@@ -364,13 +376,13 @@ void TCustomMyDumpProcessor::BackupRows(const QString& x, const QString& name, i
                   if (extra.contains(QStringLiteral("INVISIBLE"), Qt::CaseInsensitive)) skipped = true;
                   const bool single = rows.Text(1).compare(QStringLiteral("float"), Qt::CaseInsensitive) == 0;
                   isFloat.push_back(single);
-                  const QString quoted = TMySQLInfo::Quote(column);
+                  const QString quoted = QuoteIdentifier(column);
                   selected << (single ? quoted + QStringLiteral(" + 0E0") : quoted);
                   written << DumpColumnName(column);
               });
         if (skipped) nameColumns = true;
         if (nameColumns) columnList = written.join(QStringLiteral(", "));
-        select = QStringLiteral("SELECT %1 FROM %2").arg(selected.join(QStringLiteral(", ")), x);
+        select = QStringLiteral("SELECT %1 FROM %2").arg(selected.join(QStringLiteral(", ")), QuoteObjectName(name));
     } else {
         select = query;
     }
@@ -379,10 +391,9 @@ void TCustomMyDumpProcessor::BackupRows(const QString& x, const QString& name, i
     // would read the whole table once more. A query's rows are not estimated.
     qint64 total = 0;
     if (query.isNull()) {
-        const auto [db, table] = SplitName(name);
         total = QueryValue(QStringLiteral("SELECT TABLE_ROWS FROM information_schema.TABLES WHERE TABLE_SCHEMA = %1 "
                                           "AND TABLE_NAME = %2")
-                               .arg(StringLiteral(db.isEmpty() ? FDatabase : db), StringLiteral(table)))
+                               .arg(StringLiteral(db), StringLiteral(name.Name)))
                     .value_or(QByteArray("0"))
                     .toLongLong();
     }
@@ -491,7 +502,7 @@ void TMyDumpProcessor::BackupDatabase() {
     }
     // The database's character set and collation come with it.
     QByteArray create;
-    Query(QStringLiteral("SHOW CREATE DATABASE ") + TMySQLInfo::Quote(FDatabase), [&](TRows& rows) {
+    Query(QStringLiteral("SHOW CREATE DATABASE ") + QuoteIdentifier(FDatabase), [&](TRows& rows) {
         if (create.isNull()) create = rows.Bytes(1);
     });
     if (create.isEmpty())
@@ -504,6 +515,7 @@ void TMyDumpProcessor::BackupDatabase() {
 
 void TMyDumpProcessor::BackupUsers() {
     AddComment(QStringLiteral("User permissions"));
+    // User and host as the server holds them, written as string literals.
     QStringList accounts;
     Query(QStringLiteral("SELECT * FROM mysql.user"), [&](TRows& rows) {
         int user = -1, host = -1;
@@ -513,7 +525,7 @@ void TMyDumpProcessor::BackupUsers() {
             if (column.compare(QStringLiteral("Host"), Qt::CaseInsensitive) == 0) host = i;
         }
         if (user < 0 || host < 0) return;
-        accounts << TMySQLInfo::Quote(rows.Text(user)) + u'@' + TMySQLInfo::Quote(rows.Text(host));
+        accounts << StringLiteral(rows.Text(user)) + u'@' + StringLiteral(rows.Text(host));
     });
     for (const QString& account : accounts) {
         const auto grant = QueryValue(QStringLiteral("SHOW GRANTS FOR ") + account);
@@ -523,24 +535,31 @@ void TMyDumpProcessor::BackupUsers() {
 }
 
 void TMyDumpProcessor::BackupStoredProcs() {
-    QStringList names = MyOwner().StoredProcs();
-    if (names.isEmpty()) MyOwner().MyConnection()->GetStoredProcNames(names);
-    names.removeDuplicates();
+    std::vector<TObjectName> names;
+    for (const TObjectName& name : MyOwner().StoredProcs())
+        if (std::find(names.begin(), names.end(), Given(name)) == names.end()) names.push_back(Given(name));
+    if (names.empty()) {
+        QStringList listed;
+        MyOwner().MyConnection()->GetStoredProcNames(listed);
+        listed.removeDuplicates();
+        for (const QString& name : listed) names.push_back({QString(), name});
+    }
     const int count = int(names.size());
     for (int i = 0; i < count; ++i) {
         CheckStop();
-        const QString bare = TMySQLInfo::UnQuote(names[i]);
+        const QString& bare = names[size_t(i)].Name;
+        const QString db = names[size_t(i)].Database.isEmpty() ? FDatabase : names[size_t(i)].Database;
         const QString n = Q(bare);
         Progress(n, i, count, 0);
         // A PROCEDURE and a FUNCTION may share a name: both are written.
         QStringList types;
         Query(QStringLiteral("SELECT ROUTINE_TYPE FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA = %1 AND "
                              "ROUTINE_NAME = %2 ORDER BY ROUTINE_TYPE DESC")
-                  .arg(StringLiteral(FDatabase), StringLiteral(bare)),
+                  .arg(StringLiteral(db), StringLiteral(bare)),
               [&](TRows& rows) { types << rows.Text(0); });
         for (const QString& type : types) {
             QByteArray mode, create;
-            Query(QStringLiteral("SHOW CREATE %1 %2").arg(type, TMySQLInfo::Quote(bare)), [&](TRows& rows) {
+            Query(QStringLiteral("SHOW CREATE %1 %2").arg(type, QuoteObjectName({db, bare})), [&](TRows& rows) {
                 if (!create.isNull()) return;
                 mode = rows.Bytes(1);
                 create = rows.Bytes(2);
@@ -586,18 +605,18 @@ void TMyDumpProcessor::WriteTriggers(const QString& sql) {
 }
 
 void TMyDumpProcessor::BackupTriggers() {
-    const QStringList& chosen = MyOwner().Triggers();
-    const QStringList& tables = MyOwner().Tables();
-    // The trigger part of a name of the form db.trigger.
-    const auto bare = [](const QString& name) { return SplitName(name).second; };
-    if (tables.isEmpty() || !chosen.isEmpty()) {
-        QStringList names = chosen;
+    // Triggers and tables of the connection's database, by their name part.
+    const std::vector<TObjectName>& chosen = MyOwner().Triggers();
+    const std::vector<TObjectName>& tables = MyOwner().Tables();
+    if (tables.empty() || !chosen.empty()) {
+        QStringList names;
+        for (const TObjectName& name : chosen) names << Given(name).Name;
         if (names.isEmpty()) MyOwner().MyConnection()->GetTriggerNames(names);
         const int count = int(names.size());
         for (int i = 0; i < count; ++i) {
             CheckStop();
-            Progress(names[i], i, count, 0);
-            WriteTriggers(QStringLiteral("SHOW TRIGGERS WHERE `trigger` = %1").arg(StringLiteral(bare(names[i]))));
+            Progress(Q(names[i]), i, count, 0);
+            WriteTriggers(QStringLiteral("SHOW TRIGGERS WHERE `trigger` = %1").arg(StringLiteral(names[i])));
             Add(QByteArrayView(""));
         }
         return;
@@ -605,8 +624,9 @@ void TMyDumpProcessor::BackupTriggers() {
     const int count = int(tables.size());
     for (int i = 0; i < count; ++i) {
         CheckStop();
-        Progress(tables[i], i, count, 0);
-        WriteTriggers(QStringLiteral("SHOW TRIGGERS LIKE %1").arg(LikePatternLiteral(bare(tables[i]))));
+        const QString table = Given(tables[size_t(i)]).Name;
+        Progress(Q(table), i, count, 0);
+        WriteTriggers(QStringLiteral("SHOW TRIGGERS LIKE %1").arg(LikePatternLiteral(table)));
         Add(QByteArrayView(""));
     }
 }

@@ -79,8 +79,12 @@ protected:
 
     TMyDump& MyOwner() const;
     dac::TMySQLConnection& Driver() const;
-    // A name quoted as configured.
-    QString Q(const QString& name) const;
+    // A name given as text (typed, or listed by a Unicode connection) in the form of the
+    // connection's texts: on an 8-bit connection speaking UTF-8 each byte is one character.
+    dac::TObjectName Given(const dac::TObjectName& name) const;
+    // A raw name as the script writes it: quoted as configured, or when it needs quotes.
+    QString Q(const QString& raw) const;
+    QString Q(const dac::TObjectName& name) const;
     // Runs a statement whose rows are read through `row` (null for none); the server's error
     // is raised.
     class TRows;
@@ -104,23 +108,24 @@ protected:
 private:
     enum class TKind { Table, View };
     struct TObject {
-        QString Name;  // as listed
+        dac::TObjectName Name;
         TKind Kind = TKind::Table;
     };
     void Header();
     void Prologue();
     void Epilogue();
     std::vector<TObject> ListObjects(const QString& query);
-    bool IsView(const QString& name);
+    bool IsView(const dac::TObjectName& name);
     void BackupTable(const TObject& object, int index, int count, const QString& query);
     void BackupView(const TObject& object, int index, int count, const QByteArray& createText);
-    QByteArray CreateText(const QString& x);
-    void BackupRows(const QString& x, const QString& name, int index, int count, const QString& query);
+    QByteArray CreateText(const dac::TObjectName& name);
+    // The rows of the table `name` (or of the query), written to `x` as the section names it.
+    void BackupRows(const QString& x, const dac::TObjectName& name, int index, int count, const QString& query);
     // The head of each INSERT statement.
     QByteArray InsertHead(const QString& x, const QString& columns) const;
 
-    std::optional<QHash<QString, bool>> FTableStatus;  // upper-cased name -> is a view
-    QString FStatusDatabase;
+    // Per database read so far: table name -> is a view.
+    QHash<QString, QHash<QString, bool>> FTableStatus;
 };
 
 // Adds the database, users, stored routines and triggers.
@@ -148,12 +153,13 @@ public:
     const TMyDumpOptions& MyOptions() const { return FOptions; }
     TMyDumpObjects Objects() const { return FObjects; }
     void SetObjects(TMyDumpObjects value) { FObjects = value; }
-    QString StoredProcNames() const { return FStoredProcs.join(QStringLiteral(", ")); }
+    // Typed names as for TableNames.
+    QString StoredProcNames() const { return JoinNames(FStoredProcs); }
     void SetStoredProcNames(const QString& value) { FStoredProcs = SplitNames(value); }
-    const QStringList& StoredProcs() const { return FStoredProcs; }
-    QString TriggerNames() const { return FTriggers.join(QStringLiteral(", ")); }
+    const std::vector<dac::TObjectName>& StoredProcs() const { return FStoredProcs; }
+    QString TriggerNames() const { return JoinNames(FTriggers); }
     void SetTriggerNames(const QString& value) { FTriggers = SplitNames(value); }
-    const QStringList& Triggers() const { return FTriggers; }
+    const std::vector<dac::TObjectName>& Triggers() const { return FTriggers; }
 
     // The library version the header names.
     static QString LibraryVersion() { return QStringLiteral("5.90.0.55"); }
@@ -166,8 +172,8 @@ protected:
 private:
     TMyDumpOptions FOptions;
     TMyDumpObjects FObjects{doTables, doData, doViews};
-    QStringList FStoredProcs;
-    QStringList FTriggers;
+    std::vector<dac::TObjectName> FStoredProcs;
+    std::vector<dac::TObjectName> FTriggers;
 };
 
 }  // namespace calvoro::dump

@@ -5,8 +5,8 @@
 #include "protocol/MySqlRowFormat.h"
 #include "sqltext/MyParser.h"
 
+#include <QHash>
 #include <QRegularExpression>
-#include <QSet>
 
 #include <algorithm>
 #include <charconv>
@@ -23,64 +23,11 @@ namespace {
 // The character set number of binary strings.
 constexpr int32_t BinaryCharset = 63;
 
-// The reserved words of MySQL 8 and MariaDB 10/11 together.
-const QSet<QString>& ReservedWords() {
-    static const QSet<QString> words = [] {
-        static const char* const list[] = {
-            "ACCESSIBLE", "ADD", "ALL", "ALTER", "ANALYZE", "AND", "AS", "ASC", "ASENSITIVE", "BEFORE",
-            "BETWEEN", "BIGINT", "BINARY", "BLOB", "BOTH", "BY", "CALL", "CASCADE", "CASE", "CHANGE", "CHAR",
-            "CHARACTER", "CHECK", "COLLATE", "COLUMN", "CONDITION", "CONSTRAINT", "CONTINUE", "CONVERT",
-            "CREATE", "CROSS", "CUBE", "CUME_DIST", "CURRENT_DATE", "CURRENT_ROLE", "CURRENT_TIME",
-            "CURRENT_TIMESTAMP", "CURRENT_USER", "CURSOR", "DATABASE", "DATABASES", "DAY_HOUR",
-            "DAY_MICROSECOND", "DAY_MINUTE", "DAY_SECOND", "DEC", "DECIMAL", "DECLARE", "DEFAULT", "DELAYED",
-            "DELETE", "DELETE_DOMAIN_ID", "DENSE_RANK", "DESC", "DESCRIBE", "DETERMINISTIC", "DISTINCT",
-            "DISTINCTROW", "DIV", "DO_DOMAIN_IDS", "DOUBLE", "DROP", "DUAL", "EACH", "ELSE", "ELSEIF", "EMPTY",
-            "ENCLOSED", "ESCAPED", "EXCEPT", "EXISTS", "EXIT", "EXPLAIN", "FALSE", "FETCH", "FIRST_VALUE",
-            "FLOAT", "FLOAT4", "FLOAT8", "FOR", "FORCE", "FOREIGN", "FROM", "FULLTEXT", "FUNCTION", "GENERAL",
-            "GENERATED", "GET", "GRANT", "GROUP", "GROUPING", "GROUPS", "HAVING", "HIGH_PRIORITY",
-            "HOUR_MICROSECOND", "HOUR_MINUTE", "HOUR_SECOND", "IF", "IGNORE", "IGNORE_DOMAIN_IDS",
-            "IGNORE_SERVER_IDS", "IN", "INDEX", "INFILE", "INNER", "INOUT", "INSENSITIVE", "INSERT", "INT",
-            "INT1", "INT2", "INT3", "INT4", "INT8", "INTEGER", "INTERSECT", "INTERVAL", "INTO",
-            "IO_AFTER_GTIDS", "IO_BEFORE_GTIDS", "IS", "ITERATE", "JOIN", "JSON_TABLE", "KEY", "KEYS", "KILL",
-            "LAG", "LAST_VALUE", "LATERAL", "LEAD", "LEADING", "LEAVE", "LEFT", "LIKE", "LIMIT", "LINEAR",
-            "LINES", "LOAD", "LOCALTIME", "LOCALTIMESTAMP", "LOCK", "LONG", "LONGBLOB", "LONGTEXT", "LOOP",
-            "LOW_PRIORITY", "MASTER_BIND", "MASTER_HEARTBEAT_PERIOD", "MASTER_SSL_VERIFY_SERVER_CERT",
-            "MATCH", "MAXVALUE", "MEDIUMBLOB", "MEDIUMINT", "MEDIUMTEXT", "MIDDLEINT", "MINUTE_MICROSECOND",
-            "MINUTE_SECOND", "MOD", "MODIFIES", "NATURAL", "NOT", "NO_WRITE_TO_BINLOG", "NTH_VALUE", "NTILE",
-            "NULL", "NUMERIC", "OF", "OFFSET", "ON", "OPTIMIZE", "OPTIMIZER_COSTS", "OPTION", "OPTIONALLY",
-            "OR", "ORDER", "OUT", "OUTER", "OUTFILE", "OVER", "PAGE_CHECKSUM", "PARSE_VCOL_EXPR",
-            "PARTITION", "PERCENT_RANK", "POSITION", "PRECISION", "PRIMARY", "PROCEDURE", "PURGE", "RANGE",
-            "RANK", "READ", "READS", "READ_WRITE", "REAL", "RECURSIVE", "REF_SYSTEM_ID", "REFERENCES",
-            "REGEXP", "RELEASE", "RENAME", "REPEAT", "REPLACE", "REQUIRE", "RESIGNAL", "RESTRICT", "RETURN",
-            "RETURNING", "REVOKE", "RIGHT", "RLIKE", "ROW", "ROW_NUMBER", "ROWS", "SCHEMA", "SCHEMAS",
-            "SECOND_MICROSECOND", "SELECT", "SENSITIVE", "SEPARATOR", "SET", "SHOW", "SIGNAL", "SLOW",
-            "SMALLINT", "SPATIAL", "SPECIFIC", "SQL", "SQL_BIG_RESULT", "SQL_CALC_FOUND_ROWS",
-            "SQL_SMALL_RESULT", "SQLEXCEPTION", "SQLSTATE", "SQLWARNING", "SSL", "STARTING",
-            "STATS_AUTO_RECALC", "STATS_PERSISTENT", "STATS_SAMPLE_PAGES", "STORED", "STRAIGHT_JOIN",
-            "SYSTEM", "TABLE", "TERMINATED", "THEN", "TINYBLOB", "TINYINT", "TINYTEXT", "TO", "TRAILING",
-            "TRIGGER", "TRUE", "UNDO", "UNION", "UNIQUE", "UNLOCK", "UNSIGNED", "UPDATE", "USAGE", "USE",
-            "USING", "UTC_DATE", "UTC_TIME", "UTC_TIMESTAMP", "VALUES", "VARBINARY", "VARCHAR",
-            "VARCHARACTER", "VARYING", "VIRTUAL", "WHEN", "WHERE", "WHILE", "WINDOW", "WITH", "WRITE", "XOR",
-            "YEAR_MONTH", "ZEROFILL",
-        };
-        QSet<QString> set;
-        for (const char* w : list) set.insert(QString::fromLatin1(w));
-        return set;
-    }();
-    return words;
-}
-
 QString AsciiUpper(const QString& text) {
     QString upper = text;
     for (QChar& c : upper)
         if (c >= u'a' && c <= u'z') c = QChar(c.unicode() - 32);
     return upper;
-}
-
-QString DumpNamePart(const QString& part, bool quoteNames) {
-    if (part.startsWith(u'`') && part.endsWith(u'`') && part.size() >= 2) return part;
-    if (quoteNames || TMySQLInfo::QuotesNeeded(part) || IsReservedWord(part)) return TMySQLInfo::Quote(part);
-    return part;
 }
 
 constexpr char HexDigits[] = "0123456789ABCDEF";
@@ -120,27 +67,11 @@ void AppendShortest(QByteArray& out, QByteArrayView text) {
 
 }  // namespace
 
-bool IsReservedWord(const QString& name) { return ReservedWords().contains(AsciiUpper(name)); }
+QString DumpName(const QString& raw, bool quoteNames) { return dac::QuoteIdentifier(raw, quoteNames); }
 
-std::pair<QString, QString> NameParts(const QString& name) {
-    qsizetype cut;
-    if (name.startsWith(u'`')) {
-        cut = name.indexOf(QStringLiteral("`."));
-        if (cut >= 0) ++cut;
-    } else {
-        cut = name.indexOf(u'.');
-    }
-    if (cut < 0) return {QString(), name};
-    return {name.left(cut), name.mid(cut + 1)};
-}
+QString DumpName(const dac::TObjectName& name, bool quoteNames) { return dac::QuoteObjectName(name, quoteNames); }
 
-QString DumpName(const QString& name, bool quoteNames) {
-    const auto [db, object] = NameParts(name);
-    if (db.isNull()) return DumpNamePart(object, quoteNames);
-    return DumpNamePart(db, quoteNames) + u'.' + DumpNamePart(object, quoteNames);
-}
-
-QString DumpColumnName(const QString& name) { return DumpNamePart(name, false); }
+QString DumpColumnName(const QString& raw) { return dac::QuoteIdentifier(raw, false); }
 
 TValueKind ValueKindOf(const p::TMYSQL_FIELD& field, bool isFloat) {
     if (isFloat) return TValueKind::Float;
@@ -208,7 +139,7 @@ QString LikePatternLiteral(const QString& name) {
     return StringLiteral(pattern);
 }
 
-QString StringLiteral(const QString& text) { return dac::EscapeWideString(text, true); }
+QString StringLiteral(const QString& text) { return dac::QuoteString(text, true); }
 
 QString StripDefiner(const QString& createText) {
     // DEFINER=`user`@`host`, 'user'@'host', a role without host, or CURRENT_USER; only in the
@@ -242,18 +173,30 @@ std::vector<int> ViewDependencyOrder(const QStringList& names, const QStringList
     const int n = int(names.size());
     // Which views each view's text names.
     QHash<QString, int> byName;
-    for (int i = 0; i < n; ++i) byName.insert(AsciiUpper(TMySQLInfo::UnQuote(names[i])), i);
+    for (int i = 0; i < n; ++i) byName.insert(AsciiUpper(names[i]), i);
     std::vector<std::vector<int>> reads(static_cast<size_t>(n));
     for (int i = 0; i < n && i < definitions.size(); ++i) {
+        const auto note = [&](const QString& identifier) {
+            const auto it = byName.constFind(AsciiUpper(TMySQLInfo::UnQuote(identifier)));
+            if (it != byName.constEnd() && *it != i) reads[size_t(i)].push_back(*it);
+        };
         sqltext::TMyParser parser(definitions[i]);
         parser.FUppered = false;
-        QString lexeme;
+        parser.FOmitBlank = false;
+        // The lexer ends a quoted name at a doubled backtick and begins the next lexeme there:
+        // adjacent quoted lexemes are one name.
+        QString lexeme, quoted;
         int code;
         while ((code = parser.GetNext(lexeme)) != sqltext::lexEnd) {
-            if (code != sqltext::lexIdent && code <= 0) continue;
-            const auto it = byName.constFind(AsciiUpper(TMySQLInfo::UnQuote(lexeme)));
-            if (it != byName.constEnd() && *it != i) reads[size_t(i)].push_back(*it);
+            if (code == sqltext::lexIdent && lexeme.startsWith(u'`')) {
+                quoted += lexeme;
+                continue;
+            }
+            if (!quoted.isEmpty()) note(quoted);
+            quoted.clear();
+            if (code == sqltext::lexIdent || code > 0) note(lexeme);
         }
+        if (!quoted.isEmpty()) note(quoted);
     }
     // Depth-first: a view after everything it reads; a cycle is cut where it closes.
     std::vector<int> order;

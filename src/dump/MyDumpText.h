@@ -4,6 +4,7 @@
 // small rewrites of the server's CREATE texts.
 
 #include "ByteOutput.h"
+#include "dataaccess/mysql/MySqlIdentifier.h"
 #include "protocol/MySqlApiDirect.h"
 
 #include <QByteArray>
@@ -16,19 +17,12 @@
 
 namespace calvoro::dump {
 
-// Whether a word is reserved in MySQL or MariaDB (ASCII letters compared without case): such
-// a name must be backquoted wherever it stands.
-bool IsReservedWord(const QString& name);
-
-// A name as the backup writes it: backquoted when `quoteNames`, when it needs quotes, or when
-// it is a reserved word; a name already in backquotes stays as it is. A name of the form
-// db.table is written part by part.
-QString DumpName(const QString& name, bool quoteNames);
-// The parts of a name of the form db.object (cut at the first ".", or at the first "`." when
-// the name begins with a backquote), as they stand; db is empty without one.
-std::pair<QString, QString> NameParts(const QString& name);
+// A raw name as the backup writes it: backquoted when `quoteNames`, when it needs quotes, or
+// when it is a reserved word. With a database, each part so.
+QString DumpName(const QString& raw, bool quoteNames);
+QString DumpName(const dac::TObjectName& name, bool quoteNames);
 // A column name of a complete INSERT: backquoted only when it needs it.
-QString DumpColumnName(const QString& name);
+QString DumpColumnName(const QString& raw);
 
 // How a result column's values are written.
 enum class TValueKind {
@@ -50,7 +44,7 @@ void AppendDumpValue(QByteArray& out, TValueKind kind, QByteArrayView value, boo
 
 // SHOW TRIGGERS LIKE takes a pattern: '_', '%', '\' and quotes of a name are escaped.
 QString LikePatternLiteral(const QString& name);
-// A string literal with backslash escapes.
+// A string literal with backslash escapes (the dump session's sql_mode keeps them).
 QString StringLiteral(const QString& text);
 
 // The CREATE text without its DEFINER=user@host clause.
@@ -58,9 +52,10 @@ QString StripDefiner(const QString& createText);
 // Whether the text's last line ends inside a line comment ("-- …" or "# …"): a delimiter
 // written after it on that line would be commented out.
 bool EndsInLineComment(const QString& text);
-// Orders views so that each comes after the views it reads. `definitions` holds each view's
-// CREATE text; a view is taken to read another when that view's name appears in its text as
-// a quoted or bare identifier. Views in a cycle keep their order. Returns indexes.
+// Orders views so that each comes after the views it reads. `names` are raw; `definitions`
+// holds each view's CREATE text; a view is taken to read another when that view's name
+// appears in its text as a quoted or bare identifier. Views in a cycle keep their order.
+// Returns indexes.
 std::vector<int> ViewDependencyOrder(const QStringList& names, const QStringList& definitions);
 
 }  // namespace calvoro::dump

@@ -7,6 +7,7 @@
 #include "app/TessrinUnit.h"
 #include "common/CodePage.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "dataaccess/mysql/MySqlIdentifier.h"
 #include "dataaccess/support/MyTestConnection.h"
 #include "dump/MyDump.h"
 #include "support/QtPrinters.h"
@@ -149,6 +150,33 @@ TEST_F(DumpTabsTest, TheBackupWritesWhatTheListAndTheBoxesChoose) {
     // Select All selects every object.
     form->TntBitBtn3->click();
     EXPECT_EQ(form->lbxObjectsToBackup->selectedItems().size(), 3);
+}
+
+// The names chosen in the list are the server's own: a comma, a backtick or letters beyond
+// Latin-1 in them name that one table, on the backup's 8-bit connection too.
+TEST_F(DumpTabsTest, ChosenTablesAreBackedUpByTheNamesTheServerListed) {
+    const QString crafted = QStringLiteral("a,b`;DROP TABLE calvoro_tab_src.t2;#"),
+                  wide = QString::fromUtf8("\xC3\x84rger_\xE5\x8A\xA8\xE7\x89\xA9");
+    for (const QString& name : {crafted, wide}) {
+        admin->ExecSQL(QStringLiteral("CREATE TABLE calvoro_tab_src.%1 (id INT)").arg(dac::QuoteIdentifier(name)));
+        admin->ExecSQL(QStringLiteral("INSERT INTO calvoro_tab_src.%1 VALUES (42)").arg(dac::QuoteIdentifier(name)));
+    }
+    form->GetDBDetails();
+    form->TntBitBtn4->click();  // Deselect All
+    for (int i = 0; i < form->lbxObjectsToBackup->count(); ++i) {
+        const QString text = form->lbxObjectsToBackup->item(i)->text();
+        form->lbxObjectsToBackup->item(i)->setSelected(text == crafted || text == wide);
+    }
+    ASSERT_EQ(form->lbxObjectsToBackup->selectedItems().size(), 2);
+    const QString file = dir.filePath(QStringLiteral("chosen.sql"));
+    EXPECT_EQ(Backup(file), QStringList{QStringLiteral("Backup to %1 file completed successfully").arg(file)});
+    const QByteArray text = ReadFile(file);
+    for (const QString& name : {crafted, wide}) {
+        EXPECT_TRUE(text.contains("CREATE TABLE " + dac::QuoteIdentifier(name).toUtf8() + " (")) << name.toStdString();
+        EXPECT_TRUE(text.contains("INSERT INTO " + dac::QuoteIdentifier(name).toUtf8() + " VALUES")) << name.toStdString();
+    }
+    EXPECT_FALSE(text.contains("`t1`"));
+    EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT n FROM calvoro_tab_src.t2")), QStringLiteral("7"));
 }
 
 // A backup logs in on a connection of its own with the tools connection's TLS settings: a CA

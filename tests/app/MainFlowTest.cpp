@@ -7,6 +7,7 @@
 #include "app/SynHighlighterMySQL.h"
 #include "app/TessrinUnit.h"
 #include "app/toolkit.h"
+#include "common/ScopeGuard.h"
 #include "dataaccess/gui/MyConnectForm.h"
 #include "dataaccess/mysql/MyAccess.h"
 #include "dataaccess/support/MyTestConnection.h"
@@ -310,6 +311,53 @@ TEST_F(MainFlowTest, CreatingADatabase) {
     TBoxAnswerer none({});
     form->TntBitBtn2->click();
     EXPECT_TRUE(none.Texts.isEmpty());
+}
+
+// Whether a name means an existing database is the server's to say: with
+// lower_case_table_names 0 CALVORO_APP_A is a database of its own and nothing is dropped;
+// otherwise it is calvoro_app_a, and the second question says so.
+TEST_F(MainFlowTest, CreatingADatabaseAsksAsTheServerComparesNames) {
+    const bool foldsCase = FirstValue(*admin, QStringLiteral("SELECT @@lower_case_table_names")).value_or(QString()) != u"0";
+    const QString upper = QStringLiteral("CALVORO_APP_A");
+    ScopeExit drop([&] {
+        if (!foldsCase) admin->ExecSQL(QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(upper));
+    });
+    ConnectWithoutDialog(QStringLiteral("calvoro_app_b"));
+    form->TntEdit1->setText(upper);
+    {
+        TBoxAnswerer answers({QMessageBox::Yes, QMessageBox::No});
+        form->TntBitBtn2->click();
+        ASSERT_EQ(answers.Texts.size(), 2);
+        if (foldsCase) {
+            EXPECT_EQ(answers.Texts[1], QStringLiteral("The server takes 'CALVORO_APP_A' for the existing database "
+                                                       "'calvoro_app_a'. It will be dropped with all its data and "
+                                                       "created empty. Do you want to drop it?"));
+        } else {
+            EXPECT_EQ(answers.Texts[1], QStringLiteral("Database created successfully"));
+            EXPECT_EQ(RowsText(*admin, QStringLiteral("SHOW DATABASES LIKE 'CALVORO\\_APP\\_A'")), upper);
+        }
+    }
+    // calvoro_app_a keeps its tables either way.
+    EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = "
+                                              "'calvoro_app_a'")),
+              QStringLiteral("3"));
+    // A name typed in backticks is the name inside them; one that cannot be read is refused.
+    form->TntEdit1->setText(QStringLiteral("`calvoro_app_a`"));
+    {
+        TBoxAnswerer answers({QMessageBox::Yes, QMessageBox::No});
+        form->TntBitBtn2->click();
+        ASSERT_EQ(answers.Texts.size(), 2);
+        EXPECT_EQ(answers.Texts[0], QStringLiteral("Are you sure you want to create 'calvoro_app_a' database?"));
+        EXPECT_TRUE(answers.Texts[1].startsWith(QStringLiteral("The database 'calvoro_app_a' already exists.")));
+    }
+    form->TntEdit1->setText(QStringLiteral("`calvoro_app_a"));
+    {
+        TBoxAnswerer answers({});
+        form->TntBitBtn2->click();
+        ASSERT_EQ(answers.Texts.size(), 1);
+        EXPECT_TRUE(answers.Texts[0].startsWith(QStringLiteral("The name `calvoro_app_a has no closing backtick")))
+            << answers.Texts[0].toStdString();
+    }
 }
 
 TEST_F(MainFlowTest, ASessionTheServerEndedHidesTheTabsAtTheNextIdleMoment) {

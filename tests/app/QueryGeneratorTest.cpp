@@ -126,31 +126,38 @@ TEST(QueryGenerator, TableWithoutKey) {
 
 // Names with a blank, a backtick and a reserved word; the primary key is the last column, so
 // the last assignment has no comma. Quoted parameter names keep the statement runnable; with
-// quoting off the names stay bare everywhere.
+// quoting off only the names that need quotes keep them.
 TEST(QueryGenerator, NamesThatNeedQuoting) {
     const TDBObjectInfo odd{{{"first name", "varchar(20)", ""}, {"order", "int(11)", ""}, {"we`ird", "text", ""},
                              {"id", "int(11)", "pri"}},
-                            QStringLiteral("CREATE TABLE `my table` (`we``ird` text)")};
+                            QStringLiteral("CREATE TABLE `my table` (`id` int, `we``ird` text COMMENT 'it`s `id`')")};
     Check(odd, QStringLiteral("my table"), false, {
         {gaName, true, true, "x y", "`x y`.`my table`"},
+        {gaName, false, true, "x y", "`x y`.`my table`"},
         {gaSelect, true, false, "", "SELECT `first name`, `order`, `we``ird`, `id`\nFROM `my table`\n"},
         {gaInsert, true, false, "", "INSERT INTO `my table` ( `first name`, `order`, `we``ird`, `id` )\n"
                                     "VALUE ( :`first name`, :order, :weird, :id )\n"},
         {gaUpdate, true, true, "", "UPDATE `my table`\nSET \n  `first name` = :`first name`,\n  `order` = :order,\n"
                                    "  `we``ird` = :weird\nWHERE \n  `id` = :id\n"},
-        {gaUpdate, false, true, "", "UPDATE my table\nSET \n  first name = :first name,\n  order = :order,\n"
-                                    "  we`ird = :we`ird\nWHERE \n  id = :id\n"},
+        {gaUpdate, false, true, "", "UPDATE `my table`\nSET \n  `first name` = :`first name`,\n  `order` = :order,\n"
+                                    "  `we``ird` = :weird\nWHERE \n  id = :id\n"},
         {gaDelete, true, false, "", "DELETE FROM `my table`\nWHERE `id` = :id\n"},
         {gaFieldTypeList, true, false, "", "`first name` varchar(20), `order` int(11), `we``ird` text, `id` int(11)\n"},
         {gaAlter, true, true, "", "ALTER TABLE `my table`"},
-        {gaDrop, false, true, "", "DROP TABLE IF EXISTS my table"},
-        {gaCreate, false, true, "", "CREATE TABLE my table (weird text)"},
+        {gaDrop, false, true, "", "DROP TABLE IF EXISTS `my table`"},
+        // Backticks go where a name reads the same without them; strings stay as they are.
+        {gaCreate, false, true, "", "CREATE TABLE `my table` (id int, `we``ird` text COMMENT 'it`s `id`')"},
     });
-    // Already in backticks: not quoted again.
-    Check({}, QStringLiteral("`odd`"), false, {
-        {gaName, true, true, "", "`odd`"},
-        {gaAlter, true, true, "", "ALTER TABLE `odd`"},
-        {gaDrop, true, true, "", "DROP TABLE IF EXISTS `odd`"},
+    // Names from the server that look quoted already, or carry a statement: one name each.
+    const TDBObjectInfo crafted{{{"`k`", "int(11)", "PRI"}, {"v;DROP TABLE t", "text", ""}}, std::nullopt};
+    Check(crafted, QStringLiteral("`x`;DROP TABLE t;SELECT `1`"), false, {
+        {gaName, true, true, "", "```x``;DROP TABLE t;SELECT ``1```"},
+        {gaName, false, true, "", "```x``;DROP TABLE t;SELECT ``1```"},
+        {gaAlter, true, true, "", "ALTER TABLE ```x``;DROP TABLE t;SELECT ``1```"},
+        {gaDrop, false, true, "", "DROP TABLE IF EXISTS ```x``;DROP TABLE t;SELECT ``1```"},
+        {gaUpdate, false, false, "", "UPDATE ```x``;DROP TABLE t;SELECT ``1``` SET\n`v;DROP TABLE t` = :`v;DROP TABLE t`\n"
+                                     "WHERE ```k``` = :k\n"},
+        {gaDelete, true, false, "", "DELETE FROM ```x``;DROP TABLE t;SELECT ``1```\nWHERE ```k``` = :k\n"},
     });
 }
 

@@ -109,11 +109,20 @@ TEST_F(QueryGeneratorWindowTest, StartsEmptyAndGeneratesTheChosenAction) {
     QTest::keyClicks(form->edtAlias, QStringLiteral("t"));
     EXPECT_EQ(Text(*form), QStringLiteral("UPDATE `my table` `t` SET `t`.`first name` = :`first name`,\n"
                                           "`t`.`order` = :order, `t`.`we``ird` = :weird\nWHERE `t`.`id` = :id\n"));
+    // Without quoting, only the names that need them keep their backticks.
     form->cbQuoteNames->click();
-    EXPECT_EQ(Text(*form), QStringLiteral("UPDATE my table t SET t.first name = :first name, t.order = :order,\n"
-                                          "t.we`ird = :we`ird\nWHERE t.id = :id\n"));
+    EXPECT_EQ(Text(*form), QStringLiteral("UPDATE `my table` t SET t.`first name` = :`first name`, t.`order` = :order,\n"
+                                          "t.`we``ird` = :weird\nWHERE t.id = :id\n"));
     Choose(*form, gaFieldTypeList);
-    EXPECT_EQ(Text(*form), QStringLiteral("t.first name varchar(20), t.order int(11), t.we`ird text, t.id int(11)\n"));
+    EXPECT_EQ(Text(*form), QStringLiteral("t.`first name` varchar(20), t.`order` int(11), t.`we``ird` text, t.id int(11)\n"));
+    // An alias typed in backticks is the name inside them; one that cannot be read says so.
+    form->edtAlias->setText(QStringLiteral("`my alias`"));
+    EXPECT_EQ(Text(*form), QStringLiteral("`my alias`.`first name` varchar(20), `my alias`.`order` int(11),\n"
+                                          "`my alias`.`we``ird` text, `my alias`.id int(11)\n"));
+    form->edtAlias->setText(QStringLiteral("`my alias"));
+    EXPECT_EQ(Text(*form), QStringLiteral("-- The name `my alias has no closing backtick: a backtick inside a quoted "
+                                          "name is written twice (``)"));
+    form->edtAlias->setText(QStringLiteral("t"));
     // With no action the alias empties the editor.
     form->lbxAction->clearSelection();
     form->mmoQueryGenerator->SetText(QStringLiteral("typed"));
@@ -121,7 +130,7 @@ TEST_F(QueryGeneratorWindowTest, StartsEmptyAndGeneratesTheChosenAction) {
     EXPECT_EQ(Text(*form), QString());
 }
 
-// With quoting on, what the window generates for names that need quotes runs as it stands.
+// What the window generates for names that need quotes runs as it stands.
 TEST_F(QueryGeneratorWindowTest, GeneratedStatementsRunOnTheServer) {
     auto form = Open(QStringLiteral("my table"), false);
     Choose(*form, gaInsert);
@@ -133,6 +142,13 @@ TEST_F(QueryGeneratorWindowTest, GeneratedStatementsRunOnTheServer) {
     RunGenerated(Text(*form), QString());
     Choose(*form, gaDelete);
     RunGenerated(Text(*form), QStringLiteral("1"));
+    EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT COUNT(*) FROM `my table`")), QStringLiteral("0"));
+    // So does what it generates without quoting, for these names too.
+    form->cbQuoteNames->click();
+    Choose(*form, gaInsert);
+    RunGenerated(Text(*form), QStringLiteral("2"));
+    Choose(*form, gaDelete);
+    RunGenerated(Text(*form), QStringLiteral("2"));
     EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT COUNT(*) FROM `my table`")), QStringLiteral("0"));
 
     // The view's CREATE, laid out, makes the view again after its DROP.

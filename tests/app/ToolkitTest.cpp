@@ -51,9 +51,21 @@ TEST(Toolkit, QuoteName) {
         bool quote;
         const char* result;
     } cases[] = {
-        {"city", true, "`city`"},   {"city", false, "city"},  {"", true, ""},
-        {"`city`", true, "`city`"}, {"`city", true, "`city"}, {"city`", true, "city`"},
-        {"a`b", true, "`a``b`"},    {"my table", true, "`my table`"}, {"a`b", false, "a`b"},
+        {"city", true, "`city`"},
+        {"city", false, "city"},
+        {"", true, ""},
+        // Names from the server are raw: backticks at either end are part of the name.
+        {"`city`", true, "```city```"},
+        {"`city", true, "```city`"},
+        {"city`", true, "`city```"},
+        {"`x`;DROP TABLE y;SELECT `1`", true, "```x``;DROP TABLE y;SELECT ``1```"},
+        {"a`b", true, "`a``b`"},
+        {"my table", true, "`my table`"},
+        // Without quoting, only a name that would not read as itself is quoted.
+        {"a`b", false, "`a``b`"},
+        {"my table", false, "`my table`"},
+        {"order", false, "`order`"},
+        {"db.t", false, "`db.t`"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(QuoteName(QString::fromLatin1(c.name), c.quote), QString::fromLatin1(c.result))

@@ -151,7 +151,8 @@ protected:
         admin->Connect();
         for (const char* sql : {
                  "DROP VIEW IF EXISTS v_items, v_broken",
-                 "DROP TABLE IF EXISTS items, dup, `order`, `my table`, big, gone, kinds",
+                 "DROP TABLE IF EXISTS items, dup, `order`, `my table`, big, gone, kinds, "
+                 "```x``;DROP TABLE items;SELECT ``1```",
                  "CREATE TABLE items (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(50), note TEXT)",
                  "INSERT INTO items (id, name, note) SELECT seq, CONCAT('item ', seq), NULL FROM seq_1_to_250",
                  "CREATE TABLE dup (a INT, b VARCHAR(10))",
@@ -160,6 +161,9 @@ protected:
                  "INSERT INTO `order` (what) VALUES ('first'), ('second')",
                  "CREATE TABLE `my table` (id INT AUTO_INCREMENT PRIMARY KEY, `my column` INT)",
                  "INSERT INTO `my table` (`my column`) VALUES (7)",
+                 // A name that runs a statement when it is taken as quoted already.
+                 "CREATE TABLE ```x``;DROP TABLE items;SELECT ``1``` (id INT AUTO_INCREMENT PRIMARY KEY)",
+                 "INSERT INTO ```x``;DROP TABLE items;SELECT ``1``` VALUES (1), (2), (3)",
                  "CREATE TABLE big (id BIGINT UNSIGNED AUTO_INCREMENT PRIMARY KEY, v INT)",
                  "CREATE TABLE gone (id INT)",
                  // Not updatable, so that DELETE and ALTER fail on it.
@@ -236,6 +240,9 @@ TEST_F(ViewDataTest, SelectingShowsTheRowsUpToTheLimitAndTheTablesCount) {
         {"my table", 0, QStringLiteral("SELECT * FROM `my table`\r\n"), 1, QStringLiteral("1")},
         {"v_items", 100, QStringLiteral("SELECT * FROM `v_items`\r\nLIMIT 100\r\n"), 5, QStringLiteral("5")},
         {"big", 100, QStringLiteral("SELECT * FROM `big`\r\nLIMIT 100\r\n"), 0, QStringLiteral("0")},
+        {"`x`;DROP TABLE items;SELECT `1`", 2, QStringLiteral("SELECT * FROM ```x``;DROP TABLE items;SELECT ``1```\r\n"
+                                                              "LIMIT 2\r\n"),
+         2, QStringLiteral("3")},
     };
     for (const Case& tc : cases) {
         SCOPED_TRACE(testing::Message() << tc.table << " limit " << tc.limit);
@@ -333,6 +340,7 @@ TEST_F(ViewDataTest, ClearAllTableAsksThenEmptiesTheTableAndCountsAgain) {
         {"items", QMessageBox::No, false, nullptr},
         {"items", QMessageBox::Yes, true, nullptr},
         {"my table", QMessageBox::Yes, true, nullptr},
+        {"`x`;DROP TABLE items;SELECT `1`", QMessageBox::Yes, true, nullptr},
     };
     for (const Case& tc : cases) {
         const QString table = QString::fromUtf8(tc.table);
@@ -365,6 +373,9 @@ TEST_F(ViewDataTest, ClearAllTableAsksThenEmptiesTheTableAndCountsAgain) {
             EXPECT_GT(Grid().rowCount(), 0);
         }
     }
+    // Only the tables named were emptied.
+    EXPECT_EQ(Server(QStringLiteral("SELECT COUNT(*) FROM items")), QStringLiteral("0"));
+    EXPECT_EQ(Server(QStringLiteral("SELECT COUNT(*) FROM `order`")), QStringLiteral("2"));
 }
 
 TEST_F(ViewDataTest, AutoIncrementTakesUnsigned64BitValuesAndRefusesTheRest) {

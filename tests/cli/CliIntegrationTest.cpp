@@ -353,6 +353,45 @@ TEST(CliDump, BackupThenRestoreIntoAnotherDatabase) {
     ASSERT_EQ(Cli(Login() << "-e" << "DROP DATABASE calvoro_cli_copy").Status, 0);
 }
 
+// The report's reproduction: a table whose name is backticks around SQL. The backup runs
+// nothing of it, and its script restores the three tables into another database.
+TEST(CliDump, ATableNameRunsNoSqlInABackup) {
+    ASSERT_EQ(Cli(Login() << "-e"
+                          << "DROP DATABASE IF EXISTS calvoro_cli_inj; DROP DATABASE IF EXISTS calvoro_cli_inj_copy; "
+                             "CREATE DATABASE calvoro_cli_inj; CREATE DATABASE calvoro_cli_inj_copy; "
+                             "CREATE TABLE calvoro_cli_inj.victim (id INT); CREATE TABLE calvoro_cli_inj.x (id INT); "
+                             "CREATE TABLE calvoro_cli_inj.```x``;DROP TABLE calvoro_cli_inj.victim;SELECT ``1``` (id INT)")
+                  .Status,
+              0);
+    const auto tablesOf = [](const char* db) {
+        return MariadbBatch(QStringLiteral("information_schema"),
+                            QStringLiteral("SELECT TABLE_NAME FROM TABLES WHERE TABLE_SCHEMA = '%1' ORDER BY "
+                                           "CAST(TABLE_NAME AS BINARY)")
+                                .arg(QLatin1String(db)));
+    };
+    const QByteArray all("TABLE_NAME\n`x`;DROP TABLE calvoro_cli_inj.victim;SELECT `1`\nvictim\nx\n");
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("inj.sql"));
+    // Every table; the same named as typed (the crafted one in backticks); names quoted only
+    // where needed.
+    const QStringList options[] = {
+        {},
+        {"--tables", "```x``;DROP TABLE calvoro_cli_inj.victim;SELECT ``1```,x, victim"},
+        {"--no-quote-names"},
+    };
+    for (const QStringList& more : options) {
+        SCOPED_TRACE(more.join(u' ').toStdString());
+        Result r = Cli(DumpLogin("backup") << "-D" << "calvoro_cli_inj" << more << "-o" << file);
+        ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+        EXPECT_EQ(tablesOf("calvoro_cli_inj"), all);
+        r = Cli(DumpLogin("restore") << "-D" << "calvoro_cli_inj_copy" << file);
+        EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+        EXPECT_EQ(tablesOf("calvoro_cli_inj"), all);
+        EXPECT_EQ(tablesOf("calvoro_cli_inj_copy"), all);
+    }
+    ASSERT_EQ(Cli(Login() << "-e" << "DROP DATABASE calvoro_cli_inj; DROP DATABASE calvoro_cli_inj_copy").Status, 0);
+}
+
 TEST(CliDump, AFailedBackupKeepsTheOldFile) {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("old.sql"));
@@ -371,6 +410,8 @@ TEST(CliDump, AFailedBackupKeepsTheOldFile) {
         {DumpLogin("backup") << "-D" << "calvoro_cli" << "--objects" << "tables,everything" << "-o" << file,
          "calvoro-cli: 'everything' is not an object kind"},
         {DumpLogin("backup") << "-o" << file, "calvoro-cli: backup needs -D DATABASE"},
+        {DumpLogin("backup") << "-D" << "calvoro_cli" << "--tables" << "`kept" << "-o" << file,
+         "The name `kept has no closing backtick"},
         {DumpLogin("restore") << "/no/such/file.sql", "Cannot open file \"/no/such/file.sql\""},
     };
     for (const Case& c : cases) {

@@ -365,6 +365,10 @@ TEST(MySqlStatementText, TablesOfTheFromClause) {
         {"SELECT * FROM (SELECT 1) AS derived, t FORCE INDEX (k)", {{"", "t", ""}}},
         {"SELECT 1", {}},
         {"HANDLER shop.items READ FIRST", {{"shop", "items", ""}}},
+        // A doubled backtick is part of the one name, whatever follows it.
+        {"SELECT * FROM ```t``;DROP TABLE v;SELECT ``1``` ```a``` WHERE 1",
+         {{"", "`t`;DROP TABLE v;SELECT `1`", "`a`"}}},
+        {"SELECT * FROM `d``b`.`x``` ORDER BY 1", {{"d`b", "x`", ""}}},
     };
     for (const auto& [sql, tables] : cases) EXPECT_EQ(TStatementScan(QString::fromLatin1(sql)).FromTables(), tables) << sql;
     EXPECT_TRUE(TStatementScan(QStringLiteral("show full processlist")).Has({"SHOW", "PROCESSLIST"}));

@@ -197,9 +197,30 @@ TEST(MySQLGenerator, StatementErrors) {
     }
 }
 
+TEST(MySQLGenerator, NamesFromTheServerAreQuotedAsWholeNames) {
+    // Column and table names come from the server: one that looks quoted already is not.
+    struct {
+        const char* raw;
+        bool quoteNames;
+        const char* written;
+    } cases[] = {
+        {"v", false, "v"},
+        {"v", true, "`v`"},
+        {"'k'", false, "`'k'`"},  // bare it would be a string literal: WHERE 'k' = ? matches any row
+        {"'k'", true, "`'k'`"},
+        {"\"k\"", true, "`\"k\"`"},
+        {"`id`", true, "```id```"},
+        {"key", false, "`key`"},
+        {"my col", false, "`my col`"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TCustomMySQLGenerator::QuoteName(QString::fromUtf8(c.raw), c.quoteNames), QString::fromUtf8(c.written))
+            << c.raw << " " << c.quoteNames;
+}
+
 TEST(MySQLGenerator, TableSelects) {
     struct Case {
-        const char* table;
+        TObjectName table;
         const char* order;
         int limit, offset;
         bool handler;
@@ -208,19 +229,24 @@ TEST(MySQLGenerator, TableSelects) {
         const char* text;
     };
     const Case cases[] = {
-        {"t", "", -1, 0, false, "", true, "SELECT * FROM t"},
-        {"t", "a DESC, b", 10, 0, false, "", true, "SELECT * FROM t ORDER BY a DESC, b LIMIT 0, 10"},
-        {"t", "", -1, 5, false, "", true, "SELECT * FROM t LIMIT 5, 2147483647"},
-        {"my table", "", -1, 0, false, "", true, "SELECT * FROM `my table`"},
-        {"db.t", "", -1, 0, false, "", true, "SELECT * FROM db.t"},
-        {"t", "", -1, 0, true, "", true, "HANDLER t OPEN; HANDLER t READ FIRST LIMIT 0, 2147483647; HANDLER t CLOSE"},
-        {"t", "", 3, 1, true, "`PRIMARY`", true,
+        {{"", "t"}, "", -1, 0, false, "", true, "SELECT * FROM t"},
+        {{"", "t"}, "a DESC, b", 10, 0, false, "", true, "SELECT * FROM t ORDER BY a DESC, b LIMIT 0, 10"},
+        {{"", "t"}, "", -1, 5, false, "", true, "SELECT * FROM t LIMIT 5, 2147483647"},
+        {{"", "my table"}, "", -1, 0, false, "", true, "SELECT * FROM `my table`"},
+        {{"", "order"}, "", -1, 0, false, "", true, "SELECT * FROM `order`"},
+        {{"db", "t"}, "", -1, 0, false, "", true, "SELECT * FROM db.t"},
+        // Raw parts: a backtick, a dot or a semicolon stays inside the one name.
+        {{"", "`x`"}, "", -1, 0, false, "", true, "SELECT * FROM ```x```"},
+        {{"", "db.t"}, "", -1, 0, false, "", true, "SELECT * FROM `db.t`"},
+        {{"d;b", "t`; DROP TABLE y; `"}, "", -1, 0, false, "", true, "SELECT * FROM `d;b`.`t``; DROP TABLE y; ```"},
+        {{"", "t"}, "", -1, 0, true, "", true, "HANDLER t OPEN; HANDLER t READ FIRST LIMIT 0, 2147483647; HANDLER t CLOSE"},
+        {{"", "t"}, "", 3, 1, true, "`PRIMARY`", true,
          "HANDLER t OPEN; HANDLER t READ `PRIMARY` FIRST LIMIT 1, 3; HANDLER t CLOSE"},
-        {"t", "", 3, 0, true, "ix >= (5)", false, "HANDLER t READ ix >= (5) LIMIT 0, 3"},
+        {{"", "t"}, "", 3, 0, true, "ix >= (5)", false, "HANDLER t READ ix >= (5) LIMIT 0, 3"},
     };
     for (const Case& tc : cases) {
         SCOPED_TRACE(tc.text);
-        EXPECT_EQ(TMySQLGenerator::GenerateTableSQL(QString::fromUtf8(tc.table), QString::fromUtf8(tc.order), tc.limit,
+        EXPECT_EQ(TMySQLGenerator::GenerateTableSQL(tc.table, QString::fromUtf8(tc.order), tc.limit,
                                                     tc.offset, tc.handler, QString::fromUtf8(tc.index), QString(),
                                                     tc.protocol41),
                   QString::fromUtf8(tc.text));

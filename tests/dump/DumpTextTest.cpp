@@ -2,6 +2,9 @@
 
 #include "dump/MyDumpText.h"
 
+#include "common/Exceptions.h"
+#include "dump/MyDump.h"
+
 #include "protocol/MySqlRowFormat.h"
 #include "support/QtPrinters.h"
 
@@ -14,27 +17,70 @@ namespace p = calvoro::protocol;
 namespace {
 
 TEST(DumpText, NamesAreQuotedWhenConfiguredNeededOrReserved) {
+    // Names come from the server (or were parsed from what a user typed) and are raw: one
+    // that looks quoted already or holds a dot is still one name.
     struct {
+        const char* database;
         const char* name;
         bool quoteNames;
         const char* expected;
     } cases[] = {
-        {"actor", false, "actor"},
-        {"actor", true, "`actor`"},
-        {"order", false, "`order`"},          // reserved: DROP TABLE IF EXISTS order; fails
-        {"Select", false, "`Select`"},        // any case
-        {"status", false, "status"},          // a keyword, not reserved
-        {"my table", false, "`my table`"},
-        {"odd`name", false, "`odd``name`"},
-        {"1st", false, "`1st`"},
-        {"`already`", false, "`already`"},
-        {"shop.order", false, "shop.`order`"},
-        {"shop.items", true, "`shop`.`items`"},
+        {"", "actor", false, "actor"},
+        {"", "actor", true, "`actor`"},
+        {"", "order", false, "`order`"},          // reserved: DROP TABLE IF EXISTS order; fails
+        {"", "Select", false, "`Select`"},        // any case
+        {"", "status", false, "status"},          // a keyword, not reserved
+        {"", "my table", false, "`my table`"},
+        {"", "odd`name", false, "`odd``name`"},
+        {"", "1st", false, "`1st`"},
+        {"", "`already`", false, "```already```"},
+        {"", "`x`;DROP TABLE victim;SELECT `1`", true, "```x``;DROP TABLE victim;SELECT ``1```"},
+        {"", "shop.order", false, "`shop.order`"},
+        {"", "it's", false, "`it's`"},
+        {"", "x\nDROP TABLE victim;", false, "`x\nDROP TABLE victim;`"},
+        {"shop", "order", false, "shop.`order`"},
+        {"shop", "items", true, "`shop`.`items`"},
+        {"my.db", "t", false, "`my.db`.t"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(DumpName(QString::fromUtf8(c.name), c.quoteNames), QString::fromUtf8(c.expected)) << c.name;
+    for (const auto& c : cases) {
+        const dac::TObjectName name{QString::fromUtf8(c.database), QString::fromUtf8(c.name)};
+        EXPECT_EQ(DumpName(name, c.quoteNames), QString::fromUtf8(c.expected)) << c.name;
+        if (!*c.database) {
+            EXPECT_EQ(DumpName(name.Name, c.quoteNames), QString::fromUtf8(c.expected)) << c.name;
+        }
+    }
     EXPECT_EQ(DumpColumnName(QStringLiteral("key")), QStringLiteral("`key`"));
     EXPECT_EQ(DumpColumnName(QStringLiteral("amount")), QStringLiteral("amount"));
+    EXPECT_EQ(DumpColumnName(QStringLiteral("`amount`")), QStringLiteral("```amount```"));
+}
+
+TEST(DumpText, TypedListsOfNamesAreReadOnceIntoRawParts) {
+    TMyDump dump;
+    struct {
+        const char* typed;
+        std::vector<dac::TObjectName> names;
+        const char* shown;
+    } cases[] = {
+        {"`my table`, db.t", {{"", "my table"}, {"db", "t"}}, "`my table`, db.t"},
+        {" actor ;`a,b`;; `x``y`", {{"", "actor"}, {"", "a,b"}, {"", "x`y"}}, "actor, `a,b`, `x``y`"},
+        {"`a.b`, `order`", {{"", "a.b"}, {"", "order"}}, "`a.b`, `order`"},
+        {"", {}, ""},
+    };
+    for (const auto& c : cases) {
+        dump.SetTableNames(QString::fromUtf8(c.typed));
+        EXPECT_EQ(dump.Tables(), c.names) << c.typed;
+        EXPECT_EQ(dump.TableNames(), QString::fromUtf8(c.shown)) << c.typed;
+        dump.SetStoredProcNames(QString::fromUtf8(c.typed));
+        EXPECT_EQ(dump.StoredProcs(), c.names) << c.typed;
+        dump.SetTriggerNames(QString::fromUtf8(c.typed));
+        EXPECT_EQ(dump.TriggerNames(), QString::fromUtf8(c.shown)) << c.typed;
+    }
+    // Raw names are taken as they are and shown so that they read back the same.
+    dump.SetTables({{"", "`x`;DROP TABLE y;SELECT `1`"}, {"", "a,b"}});
+    EXPECT_EQ(dump.TableNames(), QStringLiteral("```x``;DROP TABLE y;SELECT ``1```, `a,b`"));
+    EXPECT_EQ(TDADump::SplitNames(dump.TableNames()), dump.Tables());
+    EXPECT_THROW(dump.SetTableNames(QStringLiteral("t, `open")), EDatabaseError);
+    EXPECT_EQ(dump.Tables().size(), 2u);  // unchanged
 }
 
 p::TMYSQL_FIELD Column(p::TMySqlFieldType type, int32_t charset) {
@@ -93,6 +139,7 @@ TEST(DumpText, LikePatternsAndLiteralsEscapeWhatTheServerReads) {
     EXPECT_EQ(LikePatternLiteral(QStringLiteral("100%")), QStringLiteral("'100\\\\%'"));
     EXPECT_EQ(LikePatternLiteral(QStringLiteral("it's\\")), QStringLiteral("'it\\'s\\\\\\\\'"));
     EXPECT_EQ(StringLiteral(QStringLiteral("o'k")), QStringLiteral("'o\\'k'"));
+    EXPECT_EQ(StringLiteral(QStringLiteral("h\\")), QStringLiteral("'h\\\\'"));
 }
 
 TEST(DumpText, DefinersAreStrippedFromTheHeadOnly) {
@@ -138,6 +185,12 @@ TEST(DumpText, ViewsComeAfterTheViewsTheyRead) {
         QStringLiteral("CREATE VIEW `v_alone` AS select 1 AS `1`"),
     };
     EXPECT_EQ(ViewDependencyOrder(names, texts), (std::vector<int>{1, 2, 0, 3}));
+    // Raw names are compared as they are: a view named `q` (backticks part of the name) is read
+    // by a text that names it quoted.
+    EXPECT_EQ(ViewDependencyOrder({QStringLiteral("top"), QStringLiteral("`q`")},
+                                  {QStringLiteral("CREATE VIEW `top` AS select 1 from ```q```"),
+                                   QStringLiteral("CREATE VIEW ```q``` AS select 1 AS `1`")}),
+              (std::vector<int>{1, 0}));
     // Names that read each other (impossible on a server, but a name in a text may mislead):
     // each is written once.
     const QStringList loop{QStringLiteral("CREATE VIEW `a` AS select 1 AS `b`"),

@@ -130,11 +130,11 @@ QString TableNamesStatement(bool allTables) {
 }
 
 namespace {
-// The lower-cased, unquoted database name as a string literal ('mysql' without one). The name
-// is escaped: a quote in it must not end the literal.
+// The lower-cased database name as a string literal ('mysql' without one). The name is raw, as
+// the login and USE send it.
 QString DatabaseLiteral(const QString& db, bool needBackslashes) {
     if (db.isEmpty()) return QStringLiteral("'mysql'");
-    return EscapeWideString(TMySQLInfo::NormalizeName(db, false, true).toLower(), needBackslashes);
+    return QuoteString(db.toLower(), needBackslashes);
 }
 }  // namespace
 
@@ -502,8 +502,10 @@ void TCustomMyDataSet::LockTable(TLockType type) {
     if (!FFetchAll) throw EDatabaseError(QStringLiteral("LockTable is not compatible with FetchAll = False"));
     if (!FConnection) throw EDatabaseError(QStringLiteral("Connection is not defined"));
     static const char* const modes[] = {" READ", " READ LOCAL", " WRITE", " LOW_PRIORITY WRITE"};
-    // The name quoted when it needs it: a name with a blank or a keyword would break the statement.
-    FConnection->ExecSQL(QStringLiteral("LOCK TABLES ") + QuoteName(table->TableName) + QLatin1String(modes[type]));
+    // The raw name quoted (always, or where it needs it, as the options say).
+    const QString name = table->Database.isEmpty() ? QuoteName(table->TableName)
+                                                   : QuoteName(table->Database) + u'.' + QuoteName(table->TableName);
+    FConnection->ExecSQL(QStringLiteral("LOCK TABLES ") + name + QLatin1String(modes[type]));
 }
 
 void TCustomMyDataSet::UnLockTable() {
@@ -521,11 +523,16 @@ void TCustomMyDataSet::Lock(TLockRecordTypeI type) {
 
 void TCustomMyDataSet::GetFieldEnum(QStringList& list, const QString& fieldName, const QString& tableName) {
     if (fieldName.isEmpty()) throw EDatabaseError(QStringLiteral("Field name must be defined"));
-    QString table = tableName;
-    if (table.isEmpty()) {
+    // The table as typed, or the raw name of the field's table.
+    TObjectName table;
+    if (!tableName.trimmed().isEmpty()) {
+        table = ParseObjectName(tableName);
+    } else {
         const auto* desc = dynamic_cast<const TCRFieldDesc*>(FData->FindField(fieldName));
-        if (desc && desc->FTableInfo) table = desc->FTableInfo->TableName;
+        if (desc && desc->FTableInfo) table = {desc->FTableInfo->Database, desc->FTableInfo->TableName};
     }
+    const QString quotedTable = table.Database.isEmpty() ? QuoteName(table.Name)
+                                                         : QuoteName(table.Database) + u'.' + QuoteName(table.Name);
     list.clear();
     QString pattern;
     for (const QChar c : fieldName) {
@@ -534,7 +541,7 @@ void TCustomMyDataSet::GetFieldEnum(QStringList& list, const QString& fieldName,
     }
     TMyQuery query;
     query.SetConnection(FConnection);
-    query.SQL().SetText(QStringLiteral("DESCRIBE ") + QuoteName(table) + u' ' + QuoteName(pattern));
+    query.SQL().SetText(QStringLiteral("DESCRIBE ") + quotedTable + u' ' + QuoteName(pattern));
     query.Open();
     if (query.RecordCount() == 0) throw EDatabaseError(QStringLiteral("Field %1 not found").arg(fieldName));
     if (query.RecordCount() > 1) throw EDatabaseError(QStringLiteral("More than one field found"));
@@ -618,11 +625,13 @@ std::unique_ptr<TDADataSetOptions> TCustomMyTable::CreateOptions() { return std:
 void TCustomMyTable::ClearSQL() { SQL().Clear(); }
 
 void TCustomMyTable::SetTableName(const QString& value) {
+    // Parsed once; statements quote the parts.
+    const TObjectName table = value.trimmed().isEmpty() ? TObjectName() : ParseObjectName(value);
     Close();
     ClearSQL();
     FIndexDefs.clear();
-    // Quoted where a part needs it, so the name goes into statements as it is.
-    FTableName = TMySQLInfo::NormalizeName(value.trimmed(), false, false);
+    FTable = table;
+    FTableName = table.Name.isEmpty() ? QString() : TypedObjectName(table);
 }
 
 void TCustomMyTable::SetOrderFields(const QString& value) {
@@ -655,7 +664,7 @@ void TCustomMyTable::PrepareSQL() {
         const TServerVersion v = MyConnection()->MySQLConnection()->ServerVersion();
         protocol41 = v.Primary > 4 || (v.Primary == 4 && v.Minor >= 1);
     }
-    SQL().SetText(TMySQLGenerator::GenerateTableSQL(FTableName, FOrderFields, FLimit, FOffset, o.UseHandler(),
+    SQL().SetText(TMySQLGenerator::GenerateTableSQL(FTable, FOrderFields, FLimit, FOffset, o.UseHandler(),
                                                     o.HandlerIndex(), QString(), protocol41));
 }
 
@@ -665,7 +674,7 @@ void TCustomMyTable::BeforeOpenCursor() {
     const TMyTableOptions& o = TableOptions();
     if (o.UseHandler() && !SQL().Text().contains(QStringLiteral(" OPEN;"))) {
         // An older server: the handler is opened by a statement of its own.
-        FConnection->ExecSQL(QStringLiteral("HANDLER ") + FTableName + QStringLiteral(" OPEN"));
+        FConnection->ExecSQL(QStringLiteral("HANDLER ") + QuoteObjectName(FTable, false) + QStringLiteral(" OPEN"));
         if (!FHandlerOpen) {
             FHandlerOpen = true;
             StartConnectionUse();
@@ -678,7 +687,7 @@ void TCustomMyTable::InternalClose() {
         if (!FHandlerOpen) return;
         FHandlerOpen = false;
         ScopeExit end([&] { EndConnectionUse(); });
-        FConnection->ExecSQL(QStringLiteral("HANDLER ") + FTableName + QStringLiteral(" CLOSE"));
+        FConnection->ExecSQL(QStringLiteral("HANDLER ") + QuoteObjectName(FTable, false) + QStringLiteral(" CLOSE"));
     });
     TCustomMyDataSet::InternalClose();
 }
@@ -687,7 +696,7 @@ void TCustomMyTable::EmptyTable() {
     if (FTableName.isEmpty()) throw EDatabaseError(QStringLiteral("TableName must be defined"));
     StartConnectionUse();
     ScopeExit end([&] { EndConnectionUse(); });
-    FConnection->ExecSQL(QStringLiteral("TRUNCATE TABLE ") + FTableName);
+    FConnection->ExecSQL(QStringLiteral("TRUNCATE TABLE ") + QuoteObjectName(FTable, false));
     if (Active()) Refresh();
 }
 
@@ -698,7 +707,7 @@ const std::vector<TMyIndexDef>& TCustomMyTable::IndexDefs() {
         TMyQuery query;
         query.SetConnection(FConnection);
         query.MyOptions().SetEnableBoolean(false);
-        query.SQL().SetText(QStringLiteral("SHOW INDEX FROM ") + FTableName);
+        query.SQL().SetText(QStringLiteral("SHOW INDEX FROM ") + QuoteObjectName(FTable, false));
         query.Open();
         for (query.First(); !query.Eof(); query.Next()) {
             const QString key = query.FieldByName(QStringLiteral("Key_name")).AsString();

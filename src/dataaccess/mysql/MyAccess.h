@@ -5,6 +5,7 @@
 
 #include "MyTypes.h"
 #include "MyClasses.h"
+#include "MySqlIdentifier.h"
 #include "MyRecordset.h"
 #include "dataaccess/common/DBAccess.h"
 #include "dataaccess/common/Win32Timer.h"
@@ -327,8 +328,12 @@ class TCustomMyTable : public TCustomMyDataSet {
 public:
     TCustomMyTable();
 
+    // Typed text ([db.]name, backquoted forms); read back with each part quoted where it needs
+    // it. Malformed text raises EDatabaseError and changes nothing.
     const QString& TableName() const { return FTableName; }
     void SetTableName(const QString& value);
+    // The table by its raw parts.
+    const TObjectName& Table() const { return FTable; }
     const QString& OrderFields() const { return FOrderFields; }
     void SetOrderFields(const QString& value);
     // -1: no limit.
@@ -354,6 +359,7 @@ protected:
     void ClearSQL();
 
     QString FTableName;
+    TObjectName FTable;
     QString FOrderFields;
     int FLimit = -1;
     int FOffset = 0;

@@ -39,7 +39,7 @@ bool Matchable(const TFieldDesc& f) {
 // --- TMySQLGenerator ---
 
 QString TCustomMySQLGenerator::QuoteName(const QString& name, bool quoteNames) {
-    return quoteNames ? TMySQLInfo::Quote(name) : TMySQLInfo::QuoteIfNeed(name);
+    return QuoteIdentifier(name, quoteNames);
 }
 
 bool TCustomMySQLGenerator::FieldChanged(const TGeneratorInput& in, const TFieldDesc& f) {
@@ -175,10 +175,10 @@ TGeneratedSQL TCustomMySQLGenerator::Generate(TStatementType type, const TGenera
     }
 }
 
-QString TMySQLGenerator::GenerateTableSQL(const QString& tableName, const QString& orderFields, int limit, int offset,
+QString TMySQLGenerator::GenerateTableSQL(const TObjectName& table, const QString& orderFields, int limit, int offset,
                                           bool useHandler, const QString& handlerIndex, const QString& filter,
                                           bool protocol41) {
-    const QString t = TMySQLInfo::NormalizeName(tableName, false, false);
+    const QString t = QuoteObjectName(table, false);
     if (!useHandler) {
         QString text = QStringLiteral("SELECT * FROM ") + t;
         if (!orderFields.isEmpty()) text += QStringLiteral(" ORDER BY ") + orderFields;
@@ -225,14 +225,17 @@ void TCustomMyDataSetService::ClearFieldsInfo() {
 void TCustomMyDataSetService::AfterOpen() {
     ClearFieldsInfo();
     TCRTablesInfo& tables = FDataSet.RecordSet().TablesInfo();
-    const QString wanted = TMySQLInfo::UnQuote(FDataSet.UpdatingTable().trimmed());
-    if (!wanted.isEmpty()) {
-        FUpdatingTable = tables.FindByName(wanted);
-        if (!FUpdatingTable) FUpdatingTable = tables.FindByAlias(wanted);
+    // Typed: [db.]table or an alias, parsed into raw parts.
+    const QString typed = FDataSet.UpdatingTable().trimmed();
+    if (!typed.isEmpty()) {
+        const TObjectName wanted = ParseObjectName(typed);
+        FUpdatingTable = tables.FindByName(wanted.Name);
+        if (!FUpdatingTable && wanted.Database.isEmpty()) FUpdatingTable = tables.FindByAlias(wanted.Name);
         if (!FUpdatingTable) {
             if (tables.Count())
-                throw EDatabaseError(QStringLiteral("Wrong UpdatingTable value - table %1 is unknown").arg(wanted));
-            FUpdatingTable = &tables.Add(wanted, QString());  // artificial: the query names none
+                throw EDatabaseError(QStringLiteral("Wrong UpdatingTable value - table %1 is unknown").arg(typed));
+            // artificial: the query names none
+            FUpdatingTable = &tables.Add(wanted.Name, QString(), wanted.Database);
         }
     } else if (tables.Count()) {
         FUpdatingTable = &tables[0];

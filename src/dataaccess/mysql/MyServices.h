@@ -9,6 +9,7 @@
 // columns. Without such a key the row is matched on all its values, and a statement runs only
 // when exactly one row matches, with LIMIT 1, so it never changes more than that row.
 
+#include "MySqlIdentifier.h"
 #include "dataaccess/common/DBAccess.h"
 
 #include <QString>
@@ -31,14 +32,16 @@ public:
     TGeneratedSQL Generate(TStatementType type, const TGeneratorInput& input, bool modifiedOnly) const override;
     // Whether the row's old and new values of a field differ (a BLOB: its content was changed).
     static bool FieldChanged(const TGeneratorInput& input, const TFieldDesc& field);
-    // An identifier as generated statements write it.
+    // A raw identifier (from the server or parsed) as generated statements write it: always
+    // backquoted with quoteNames, else where it needs quotes.
     static QString QuoteName(const QString& name, bool quoteNames);
 };
 
 // Adds the SELECT of a table component.
 class TMySQLGenerator : public TCustomMySQLGenerator {
 public:
-    static QString GenerateTableSQL(const QString& tableName, const QString& orderFields, int limit, int offset,
+    // The table's raw parts are quoted where they need it.
+    static QString GenerateTableSQL(const TObjectName& table, const QString& orderFields, int limit, int offset,
                                     bool useHandler, const QString& handlerIndex, const QString& filter,
                                     bool protocol41);
 };

@@ -1,5 +1,6 @@
 #pragma once
-// MySQL identifier rules: quoting with backticks, unquoting, and when quotes are needed.
+// MySQL identifier rules as the driver layer names them; the rules themselves are those of
+// MySqlIdentifier.h.
 
 #include <QString>
 
@@ -12,17 +13,17 @@ public:
 
     // At least two characters, first and last both `, both " or both '.
     static bool IsQuoted(const QString& name);
-    // A quoted name unchanged; otherwise `name` with inner backticks doubled.
+    // The raw name in backticks, inner backticks doubled: a name from the server is never
+    // taken as quoted already.
     static QString Quote(const QString& name);
-    // Outer quotes removed and doubled quote characters made single; other names unchanged.
+    // For a lexer's identifier token: outer quotes removed and doubled quote characters made
+    // single; other names unchanged.
     static QString UnQuote(const QString& name);
-    // False for an empty name; true unless it is an ASCII letter followed by ASCII letters,
-    // digits, '_' or '$'.
+    // Whether a raw name must be backquoted (IdentifierNeedsQuotes).
     static bool QuotesNeeded(const QString& name);
     static QString QuoteIfNeed(const QString& name);
-    // Normalises each part of a name of the form db.object (cut at the first ".", or at the
-    // first "`." when the name begins with a backtick): unquoted when `unQuoteNames`, or when
-    // `quoteNames` is off and the part needs no quotes; quoted otherwise.
+    // Typed text of the form [db.]object parsed (ParseObjectName) and written again: each part
+    // raw when `unQuoteNames`, else quoted always when `quoteNames`, else when it needs it.
     static QString NormalizeName(const QString& name, bool quoteNames, bool unQuoteNames);
 };
 

@@ -20,6 +20,17 @@ TStatementScan::TStatementScan(const QString& sql) : FText(sql) {
         if (code == lexBlank) continue;  // comments stay: AddWhere looks at them
         if (lexeme == u")") --depth;
         const qsizetype pos = parser.PrevPos();
+        // The lexer ends a quoted name at a doubled backtick and begins the next lexeme there:
+        // a quoted lexeme right after another is the same name.
+        if (code == lexIdent && lexeme.startsWith(u'`') && !FTokens.empty()) {
+            Token& last = FTokens.back();
+            if (last.Code == lexIdent && last.Text.startsWith(u'`') && last.Pos + last.Length == pos) {
+                last.Text += lexeme;
+                last.Upper = last.Text.toUpper();
+                last.Length = parser.CurrPos() - last.Pos;
+                continue;
+            }
+        }
         FTokens.push_back({code, lexeme.toUpper(), lexeme, pos, qsizetype(parser.CurrPos() - pos), depth});
         if (lexeme == u"(") ++depth;
     }
