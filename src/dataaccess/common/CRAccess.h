@@ -102,9 +102,6 @@ enum TCursorState {
     csExecuted, csFetching, csFetchingAll, csFetched,
 };
 
-// Raises EAssertionFailed naming the unit: a broken internal invariant.
-[[noreturn]] void InternalError(const char* unit, const QString& what);
-
 // Hooks the GUI layer installs at start-up, so that this layer needs no widgets: a wait
 // indication around every statement and connect (StartWait before, StopWait after, also when
 // the work fails; any thread may call them), and the application title that per-application
