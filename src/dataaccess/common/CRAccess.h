@@ -66,7 +66,7 @@ enum TPropId : int {
     prProtocol, prUseUnicode, prEmbParams, prSSL_Chipher, prSSL_CA, prSSL_Key, prSSL_Cert,
     prEmbedded, prDirect, prCheckPrecision, prOptimizedBigInt, prCheckBackslashes,
     prNullForZeroDelphiDate, prNeedBackslashes, prLastInsertId,
-    prSSL_Mode, prSSL_CAPath, prServerPublicKey, prGetServerPublicKey,
+    prSSL_Mode, prSSL_CAPath, prServerPublicKey, prGetServerPublicKey, prMaxAllowedPacket,
     // Commands.
     prCommandTimeout = 100, prRowsAffected, prCompressBlobMode, prQuoteNames, prDisableParamScan,
     // Record sets.
