@@ -309,6 +309,18 @@ int TMySQLAPIDirect::mysql_options(PMYSQL_CON con, TMySqlOption option, const vo
         case MYSQL_OPT_SSL_CIPHER: con->SSL_cipher = text(); break;
         case MYSQL_SERVER_PUBLIC_KEY: con->serverPublicKeyFile = text(); break;
         case MYSQL_OPT_GET_SERVER_PUBLIC_KEY: con->getServerPublicKey = number() != 0; break;
+        case MYSQL_OPT_MAX_ALLOWED_PACKET: {
+            const unsigned long bytes = *static_cast<const unsigned long*>(Require(value));
+            if (bytes < MinMaxAllowedPacket || bytes > MaxMaxAllowedPacket) {
+                StoreError(con, EMySqlException(CR_UNKNOWN_ERROR,
+                                                FormatText("max_allowed_packet must be from %d to %d bytes, not %d.",
+                                                           {int64_t(MinMaxAllowedPacket),
+                                                            int64_t(MaxMaxAllowedPacket), int64_t(bytes)})));
+                return 1;
+            }
+            con->net.SetMaxAllowedPacket(bytes);
+            break;
+        }
         default: break;  // compression is asked for through the client flags
     }
     return 0;

@@ -422,3 +422,17 @@ TEST(CliDump, AFailedBackupKeepsTheOldFile) {
     EXPECT_EQ(ReadFile(file), QByteArray("-- the old backup\n"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("old.sql")});
 }
+
+// --max-allowed-packet reaches the client: a row larger than it fails with the packet error,
+// the same row fits under a larger one.
+TEST(CliQuery, MaxAllowedPacketBoundsWhatIsRead) {
+    QStringList query = Login();
+    query[0] = QStringLiteral("query");
+    const QString sql = QStringLiteral("SELECT REPEAT('x', 10000) AS x");
+    Result r = Cli(QStringList(query) << "--max-allowed-packet" << "8K" << "-e" << sql);
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains(QStringLiteral("Got packet bigger than 'max_allowed_packet'"))) << r.Err.toStdString();
+    r = Cli(QStringList(query) << "--max-allowed-packet=16k" << "-e" << sql);
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(r.Out, QStringLiteral("x\n") + QString(10000, u'x') + QStringLiteral("\n"));
+}

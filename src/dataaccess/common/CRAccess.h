@@ -66,7 +66,7 @@ enum TPropId : int {
     prProtocol, prUseUnicode, prEmbParams, prSSL_Chipher, prSSL_CA, prSSL_Key, prSSL_Cert,
     prEmbedded, prDirect, prCheckPrecision, prOptimizedBigInt, prCheckBackslashes,
     prNullForZeroDelphiDate, prNeedBackslashes, prLastInsertId,
-    prSSL_Mode, prSSL_CAPath, prServerPublicKey, prGetServerPublicKey,
+    prSSL_Mode, prSSL_CAPath, prServerPublicKey, prGetServerPublicKey, prMaxAllowedPacket,
     // Commands.
     prCommandTimeout = 100, prRowsAffected, prCompressBlobMode, prQuoteNames, prDisableParamScan,
     // Record sets.
@@ -101,9 +101,6 @@ enum TCursorState {
     csInactive, csOpen, csParsed, csPrepared, csBound, csExecuteFetchAll, csExecuting,
     csExecuted, csFetching, csFetchingAll, csFetched,
 };
-
-// Raises EAssertionFailed naming the unit: a broken internal invariant.
-[[noreturn]] void InternalError(const char* unit, const QString& what);
 
 // Hooks the GUI layer installs at start-up, so that this layer needs no widgets: a wait
 // indication around every statement and connect (StartWait before, StopWait after, also when

@@ -38,7 +38,7 @@ TFieldType FieldTypeOf(TDataType dataType) {
         case dtTable: return ftDataSet;
         case dtCursor: return ftCursor;
         case dtUnknown: throw EDatabaseError(QStringLiteral("Data type is not supported"));
-        default: InternalError("MemDS", QStringLiteral("Unknown data type"));
+        default: InternalError("DataSetBase", QStringLiteral("Unknown data type"));
     }
 }
 

@@ -1,7 +1,7 @@
 #include "MemData.h"
 
-#include "CRAccess.h"
 #include "common/CodePage.h"
+#include "common/Exceptions.h"
 #include "common/ScopeGuard.h"
 
 #include <QCollator>

@@ -42,6 +42,10 @@ void TCustomMyConnectionOptions::SetNullForZeroDelphiDate(bool value) {
     Change(FNullForZeroDelphiDate, value, prNullForZeroDelphiDate);
 }
 
+void TCustomMyConnectionOptions::SetMaxAllowedPacket(int64_t bytes) {
+    Change(FMaxAllowedPacket, bytes, prMaxAllowedPacket);
+}
+
 void TCustomMyConnectionOptions::SetCheckBackslashes(bool value) {
     FCheckBackslashes = value;  // allowed while open: the check runs again at once
     Push(prCheckBackslashes, value);
@@ -87,6 +91,7 @@ void TCustomMyConnection::AssignConnectProps(TCRConnection* c) {
     c->SetProp(prOptimizedBigInt, FMyOptions.FOptimizedBigInt);
     c->SetProp(prNullForZeroDelphiDate, FMyOptions.FNullForZeroDelphiDate);
     c->SetProp(prCheckBackslashes, FMyOptions.FCheckBackslashes);
+    c->SetProp(prMaxAllowedPacket, FMyOptions.FMaxAllowedPacket);
 }
 
 TMySQLConnection* TCustomMyConnection::MySQLConnection() const {

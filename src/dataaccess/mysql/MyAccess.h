@@ -50,6 +50,10 @@ public:
     void SetCheckBackslashes(bool value);
     TDANumericType NumericType() const { return FNumericType; }
     void SetNumericType(TDANumericType value) { FNumericType = value; }
+    // The largest packet the client accepts from the server, in bytes (1 GiB by default); a
+    // larger one ends the read with error 2020 and closes the connection.
+    int64_t MaxAllowedPacket() const { return FMaxAllowedPacket; }
+    void SetMaxAllowedPacket(int64_t bytes);
 
 private:
     friend class TCustomMyConnection;
@@ -69,6 +73,7 @@ private:
     bool FNullForZeroDelphiDate = false;
     bool FCheckBackslashes = false;
     TDANumericType FNumericType = ntFloat;
+    int64_t FMaxAllowedPacket = int64_t(protocol::TMySqlNet::DefaultMaxAllowedPacket);
 };
 
 class TCustomMyConnection : public TCustomDAConnection {

@@ -152,6 +152,8 @@ void TMySQLConnection::Connect(const QString&) {
         option(MYSQL_SERVER_PUBLIC_KEY, FServerPublicKey);
         const int getKey = FGetServerPublicKey ? 1 : 0;
         Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_GET_SERVER_PUBLIC_KEY, &getKey), FComponent);
+        const unsigned long maxPacket = FMaxAllowedPacket > 0 ? static_cast<unsigned long>(FMaxAllowedPacket) : 0;
+        Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_MAX_ALLOWED_PACKET, &maxPacket), FComponent);
         uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;
         if (FCompress) flags |= CLIENT_COMPRESS;
         const QString host = FServer.isEmpty() ? QStringLiteral("localhost") : FServer;
@@ -348,6 +350,7 @@ void TMySQLConnection::Assign(const TMySQLConnection& source) {
     FSSL_Mode = source.FSSL_Mode;
     FServerPublicKey = source.FServerPublicKey;
     FGetServerPublicKey = source.FGetServerPublicKey;
+    FMaxAllowedPacket = source.FMaxAllowedPacket;
 }
 
 void TMySQLConnection::SetProp(int prop, const Variant& value) {
@@ -375,6 +378,7 @@ void TMySQLConnection::SetProp(int prop, const Variant& value) {
         case prSSL_Mode: FSSL_Mode = protocol::TSslMode(value.AsInteger()); break;
         case prServerPublicKey: FServerPublicKey = value.AsString(); break;
         case prGetServerPublicKey: FGetServerPublicKey = value.AsBoolean(); break;
+        case prMaxAllowedPacket: FMaxAllowedPacket = value.AsInt64(); break;
         case prEmbedded: FEmbedded = value.AsBoolean(); break;
         case prDirect: FDirect = value.AsBoolean(); break;
         case prCheckPrecision: FCheckPrecision = value.AsBoolean(); break;
@@ -394,6 +398,7 @@ bool TMySQLConnection::GetProp(int prop, Variant& value) const {
         case prPort: value = FPort; return true;
         case prConnectionTimeout: value = FConnectionTimeout; return true;
         case prCompress: value = FCompress; return true;
+        case prMaxAllowedPacket: value = Variant(FMaxAllowedPacket); return true;
         case prCharset: value = FCharset; return true;
         case prUseUnicode: value = FUseUnicode; return true;
         case prCheckBackslashes: value = FCheckBackslashes; return true;

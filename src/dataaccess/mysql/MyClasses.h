@@ -129,6 +129,7 @@ private:
     protocol::TSslMode FSSL_Mode = protocol::smPreferred;
     QString FServerPublicKey;  // PEM file
     bool FGetServerPublicKey = false;
+    int64_t FMaxAllowedPacket = int64_t(protocol::TMySqlNet::DefaultMaxAllowedPacket);
     QString FServerVer;
     int FServerPrimaryVer = 0, FServerMinorVer = 0, FServerReleaseVer = 0;
 };
