@@ -192,14 +192,9 @@ void TStatementCutter::Append(const TLexeme& l) {
     TStatement& s = FStatement;
     TrackLexeme(l.Code, s.Type, s.Omit);
     if (l.Code != lexBlank || s.Started) {
-        if (!s.TooLong) s.Text += l.Text;
+        AddText(l.Text);
         s.Started = true;
         if (l.Code != lexBlank) MarkEnd(l.EndPos, l.EndLine, l.EndCol);
-        if (FMaxLength > 0 && !s.TooLong && s.Text.size() > FMaxLength) {
-            // Only the beginning is kept, for the error; the rest is read and dropped.
-            s.TooLong = true;
-            s.Text.truncate(1000);
-        }
     } else {
         // A blank before the statement is not part of it.
         s.Place.StartPos = s.Place.EndPos = l.EndPos + 1;
@@ -216,6 +211,17 @@ void TStatementCutter::Append(const TLexeme& l) {
         s.Content = true;
         s.Place.WordLine = l.Line;
         s.Place.WordOffset = s.TooLong ? 0 : s.Text.size() - l.Text.size();
+    }
+}
+
+void TStatementCutter::AddText(QStringView text) {
+    TStatement& s = FStatement;
+    if (s.TooLong) return;
+    s.Text += text;
+    if (FMaxLength > 0 && s.Text.size() > FMaxLength) {
+        // Only the beginning is kept, for the error; the rest is read and dropped.
+        s.TooLong = true;
+        s.Text.truncate(1000);
     }
 }
 
@@ -238,11 +244,12 @@ bool TStatementCutter::Finish(const TLexeme& l, const TEnd& end) {
     if (end.KeepPart) {
         if (!end.Kept.isEmpty()) {
             TrackLexeme(l.Code, s.Type, s.Omit);
+            const qsizetype wordOffset = s.Text.size();
+            AddText(end.Kept);
             if (!s.Content) {
                 s.Place.WordLine = l.Line;
-                s.Place.WordOffset = s.Text.size();
+                s.Place.WordOffset = s.TooLong ? 0 : wordOffset;
             }
-            if (!s.TooLong) s.Text += end.Kept;
             s.Started = s.Content = true;
             MarkEnd(l.Pos + end.Kept.size() - 1, l.Line, l.Col + end.Kept.size() - 1);
         } else if (end.Cut > 0 && !s.TooLong) {

@@ -138,6 +138,8 @@ private:
     void FollowDelimiterCommand(const TLexeme& lexeme);
     TEnd FindEnd(const TLexeme& lexeme, bool standard);
     void Append(const TLexeme& lexeme);
+    // Adds to the statement's text, up to the length limit.
+    void AddText(QStringView text);
     void MarkEnd(qint64 pos, qint64 line, qint64 col);
     // The statement ends at lexeme: its text and place made final; false when it holds
     // nothing the server runs.

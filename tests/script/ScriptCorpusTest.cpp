@@ -149,6 +149,35 @@ TEST(ScriptCorpusCutter, FromTheTextAndFromStreams) {
     }
 }
 
+TEST(ScriptCorpusCutter, AStatementLongerThanTheLimitComesWithItsBeginning) {
+    const QString longString = QStringLiteral("SELECT '") + QString(2000, u'x') + u'\'';
+    struct Case {
+        const char* name;
+        QString delimiter, sql;
+        qint64 limit;
+        std::vector<std::pair<bool, QString>> expected;  // too long, text
+    } cases[] = {
+        {"one statement over the limit", QStringLiteral(";"), QStringLiteral("SELECT 1;SELECT 123456789;SELECT 2"), 8,
+         {{false, QStringLiteral("SELECT 1")}, {true, QStringLiteral("SELECT 123456789")}, {false, QStringLiteral("SELECT 2")}}},
+        {"the word before a glued delimiter counts", QStringLiteral("$$"), QStringLiteral("SELECTabcdefgh$$SELECT 1"), 8,
+         {{true, QStringLiteral("SELECTabcdefgh")}, {false, QStringLiteral("SELECT 1")}}},
+        {"only the first 1000 characters are kept", QStringLiteral(";"), longString + QStringLiteral(";SELECT 1"), 10,
+         {{true, longString.left(1000)}, {false, QStringLiteral("SELECT 1")}}},
+        {"exactly the limit is not over it", QStringLiteral(";"), QStringLiteral("SELECT 12;"), 9,
+         {{false, QStringLiteral("SELECT 12")}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TMyStatementCutter cutter(c.sql);
+        cutter.SetDelimiter(c.delimiter);
+        cutter.SetDefaultDelimiter(c.delimiter);
+        cutter.SetMaxLength(c.limit);
+        std::vector<std::pair<bool, QString>> seen;
+        for (TCutStatement statement; cutter.Next(statement);) seen.emplace_back(statement.TooLong, statement.Text);
+        EXPECT_EQ(seen, c.expected);
+    }
+}
+
 class ScriptCorpus : public ::testing::Test {
 protected:
     ScriptCorpus() {
