@@ -192,7 +192,7 @@ void TStatementCutter::Append(const TLexeme& l) {
     TStatement& s = FStatement;
     TrackLexeme(l.Code, s.Type, s.Omit);
     if (l.Code != lexBlank || s.Started) {
-        AddText(l.Text);
+        AddText(l.Text, l.Code == lexBlank);
         s.Started = true;
         if (l.Code != lexBlank) MarkEnd(l.EndPos, l.EndLine, l.EndCol);
     } else {
@@ -214,11 +214,12 @@ void TStatementCutter::Append(const TLexeme& l) {
     }
 }
 
-void TStatementCutter::AddText(QStringView text) {
+void TStatementCutter::AddText(QStringView text, bool blank) {
     TStatement& s = FStatement;
     if (s.TooLong) return;
     s.Text += text;
-    if (FMaxLength > 0 && s.Text.size() > FMaxLength) {
+    // Blanks count once a word follows them: those at the end are not part of the statement.
+    if (!blank && FMaxLength > 0 && s.Text.size() > FMaxLength) {
         // Only the beginning is kept, for the error; the rest is read and dropped.
         s.TooLong = true;
         s.Text.truncate(1000);
@@ -245,7 +246,7 @@ bool TStatementCutter::Finish(const TLexeme& l, const TEnd& end) {
         if (!end.Kept.isEmpty()) {
             TrackLexeme(l.Code, s.Type, s.Omit);
             const qsizetype wordOffset = s.Text.size();
-            AddText(end.Kept);
+            AddText(end.Kept, false);
             if (!s.Content) {
                 s.Place.WordLine = l.Line;
                 s.Place.WordOffset = s.TooLong ? 0 : wordOffset;

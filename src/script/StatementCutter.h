@@ -139,7 +139,7 @@ private:
     TEnd FindEnd(const TLexeme& lexeme, bool standard);
     void Append(const TLexeme& lexeme);
     // Adds to the statement's text, up to the length limit.
-    void AddText(QStringView text);
+    void AddText(QStringView text, bool blank);
     void MarkEnd(qint64 pos, qint64 line, qint64 col);
     // The statement ends at lexeme: its text and place made final; false when it holds
     // nothing the server runs.

@@ -165,6 +165,8 @@ TEST(ScriptCorpusCutter, AStatementLongerThanTheLimitComesWithItsBeginning) {
          {{true, longString.left(1000)}, {false, QStringLiteral("SELECT 1")}}},
         {"exactly the limit is not over it", QStringLiteral(";"), QStringLiteral("SELECT 12;"), 9,
          {{false, QStringLiteral("SELECT 12")}}},
+        {"blanks at the end do not count", QStringLiteral(";"), QStringLiteral("SELECT 12 \n ;SELECT 1"), 9,
+         {{false, QStringLiteral("SELECT 12")}, {false, QStringLiteral("SELECT 1")}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
