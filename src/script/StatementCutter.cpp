@@ -255,6 +255,9 @@ bool TStatementCutter::Finish(const TLexeme& l, const TEnd& end) {
             MarkEnd(l.Pos + end.Kept.size() - 1, l.Line, l.Col + end.Kept.size() - 1);
         } else if (end.Cut > 0 && !s.TooLong) {
             s.Text.chop(end.Cut);
+            // The first word may have been the delimiter's beginning ("/* note */;;"): then only
+            // blanks and comments are left.
+            if (s.Text.size() <= s.Place.WordOffset) s.Content = false;
         }
     }
     // Blanks at the end are not part of the statement.
