@@ -2,6 +2,7 @@
 
 #include "MyParams.h"
 #include "MyRecordset.h"
+#include "MyServiceQuery.h"
 #include "MySqlFormat.h"
 #include "common/CodePage.h"
 #include "common/ScopeGuard.h"
@@ -219,21 +220,11 @@ void TMySQLConnection::ApplyCharset() {
 void TMySQLConnection::CheckBackslashEscapes() {
     FNeedBackslashes = true;
     if (!FCheckBackslashes) return;
-    TMySQLRecordset rs;
-    rs.SetConnection(this);
-    rs.FComponent = FComponent;
-    rs.GetCommand().FComponent = FComponent;
-    rs.GetCommand().SetProp(prCommandTimeout, FConnectionTimeout);
-    rs.GetCommand().SetProp(prDisableParamScan, true);
-    rs.SetSQL(QStringLiteral("SELECT @@session.sql_mode"));
-    rs.FFetchAll = true;
-    rs.Open();
     QString mode;
-    TRecBuf buf = rs.AllocRecBuf();
-    ScopeExit free([&] { TData::FreeRecBuf(buf); });
-    rs.SetToBegin();
-    rs.GetNextRecord(buf);
-    if (!rs.Eof() && !rs.GetNull(1, buf)) mode = rs.GetFieldAsVariant(1, buf).AsString().toUpper();
+    ForEachServiceRow(this, FComponent, FConnectionTimeout, QStringLiteral("SELECT @@session.sql_mode"),
+                      [&](TMySQLRecordset& rs, const uint8_t* record) {
+                          if (!rs.GetNull(1, record)) mode = rs.GetFieldAsVariant(1, record).AsString().toUpper();
+                      });
     FNeedBackslashes = !mode.contains(QLatin1String("NO_BACKSLASH_ESCAPES"));
 }
 
