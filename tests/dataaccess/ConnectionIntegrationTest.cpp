@@ -399,3 +399,102 @@ TEST_F(ConnectionTest, SslOptionsAndProtocol) {
         EXPECT_EQ(c->SslCipher(), QString());
     }
 }
+
+namespace {
+
+// A lost connection while `work` runs: the connection under test is killed from another one
+// between the first and the second INSERT of the work.
+struct LostCase {
+    const char* name;
+    bool localFailover;
+    // Before the first INSERT; the transaction, if any, is open after it.
+    std::function<void(TMyConnection&)> begin;
+    bool raises;            // the second INSERT reports the lost connection
+    bool newSession;        // the connection is open again on another session afterwards
+    const char* rowsAfter;  // what the table holds in the end
+};
+
+}  // namespace
+
+// Inside a transaction a lost connection is reported and never restored behind the caller's
+// back: the statements after it would run on a new session, outside the transaction the server
+// rolled back. Outside one, a lost execution runs again on a new session as before.
+TEST_F(ConnectionTest, LostConnectionInsideATransactionIsNotRestored) {
+    auto admin = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+    const LostCase cases[] = {
+        {"no transaction, local fail-over", true, [](TMyConnection&) {}, false, true, "1|2"},
+        {"no transaction, reconnect after the error", false, [](TMyConnection&) {}, true, true, "1"},
+        {"StartTransaction, local fail-over", true, [](TMyConnection& c) { c.StartTransaction(); }, true, false, ""},
+        {"StartTransaction", false, [](TMyConnection& c) { c.StartTransaction(); }, true, false, ""},
+        {"a transaction the statements opened", true,
+         [](TMyConnection& c) { c.ExecSQL(QStringLiteral("START TRANSACTION")); }, true, false, ""},
+    };
+    for (const LostCase& k : cases) {
+        SCOPED_TRACE(k.name);
+        admin->ExecSQL(QStringLiteral("CREATE OR REPLACE TABLE lost_tx (id INT PRIMARY KEY)"));
+        auto c = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+        c->Options().LocalFailover = k.localFailover;
+        c->OnConnectionLost = [](TCustomDAConnection*, TComponent*, TConnLostCause, TRetryMode& mode) {
+            mode = rmReconnectExecute;
+        };
+        TMyCommand insert;
+        insert.SetConnection(c.get());
+        insert.SQL().SetText(QStringLiteral("INSERT INTO lost_tx VALUES (:id)"));
+        c->Connect();
+        k.begin(*c);
+        insert.ParamByName(QStringLiteral("id")).SetAsInteger(1);
+        insert.Execute();
+        const bool inTransaction = c->InTransaction();
+        EXPECT_EQ(inTransaction, !k.newSession);
+        const int64_t victim = c->GetThreadId();
+        admin->ExecSQL(QStringLiteral("KILL %1").arg(victim));
+
+        insert.ParamByName(QStringLiteral("id")).SetAsInteger(2);
+        bool raised = false;
+        try {
+            insert.Execute();
+        } catch (const EMyError& e) {
+            raised = true;
+            EXPECT_TRUE(e.IsFatalError()) << e.ErrorCode() << " " << e.Message().toStdString();
+        }
+        EXPECT_EQ(raised, k.raises);
+        EXPECT_EQ(c->GetConnected(), k.newSession);
+        if (k.newSession) EXPECT_NE(c->GetThreadId(), victim);
+        EXPECT_FALSE(c->InTransaction());
+        c->Rollback();  // nothing left to roll back: no error, no new session
+        EXPECT_EQ(c->GetConnected(), k.newSession);
+        EXPECT_EQ(calvoro::test::RowsText(*admin, QStringLiteral("SELECT id FROM lost_tx ORDER BY id")),
+                  QString::fromLatin1(k.rowsAfter));
+    }
+}
+
+TEST_F(ConnectionTest, TransactionsCommitAndRollBack) {
+    auto c = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+    auto other = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+    c->ExecSQL(QStringLiteral("CREATE OR REPLACE TABLE tx (id INT PRIMARY KEY) ENGINE=InnoDB"));
+    const QString rows = QStringLiteral("SELECT id FROM tx ORDER BY id");
+
+    c->StartTransaction();
+    EXPECT_TRUE(c->InTransaction());
+    EXPECT_EQ(Raised<EDatabaseError>([&] { c->StartTransaction(); }).Message(),
+              QStringLiteral("A transaction is already open"));
+    c->ExecSQL(QStringLiteral("INSERT INTO tx VALUES (1)"));
+    EXPECT_EQ(calvoro::test::RowsText(*other, rows), QString());  // not yet seen elsewhere
+    c->Commit();
+    EXPECT_FALSE(c->InTransaction());
+    EXPECT_EQ(calvoro::test::RowsText(*other, rows), QStringLiteral("1"));
+
+    c->StartTransaction();
+    c->ExecSQL(QStringLiteral("INSERT INTO tx VALUES (2)"));
+    c->Rollback();
+    EXPECT_FALSE(c->InTransaction());
+    EXPECT_EQ(calvoro::test::RowsText(*other, rows), QStringLiteral("1"));
+
+    // Closing the connection ends the transaction: the server rolls it back.
+    c->StartTransaction();
+    c->ExecSQL(QStringLiteral("INSERT INTO tx VALUES (3)"));
+    c->Disconnect();
+    EXPECT_FALSE(c->InTransaction());
+    c->Connect();
+    EXPECT_EQ(calvoro::test::RowsText(*c, rows), QStringLiteral("1"));
+}

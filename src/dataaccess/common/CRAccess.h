@@ -138,6 +138,8 @@ public:
     // runs nothing.
     virtual bool PeerClosed() { return false; }
     virtual bool CanChangeDatabase() const { return true; }
+    // Whether the server reported the session inside a transaction after the last statement.
+    virtual bool InTransaction() const { return false; }
     // Settings by identifier; an identifier no class in the chain knows is an internal error.
     virtual void SetProp(int prop, const Variant& value);
     virtual bool GetProp(int prop, Variant& value) const;

@@ -187,6 +187,7 @@ void TMySQLConnection::Disconnect() {
     PMYSQL_CON handle = FMySQL;
     FMySQL = nullptr;
     FConnected = false;
+    FTransactionBefore = FLastStatementFailed = false;  // a new session starts outside one
     if (handle && FNativeConnection) FMySQLAPI->mysql_close(handle);
 }
 
@@ -433,7 +434,17 @@ QString TMySQLCommand::ParseSQL(const QString& sql) {
 }
 
 bool TMySQLConnection::InTransaction() const {
-    return FMySQL && (FMySQL->serverStatus & protocol::SERVER_STATUS_IN_TRANS) != 0;
+    return FMySQL && (FTransactionBefore || (FMySQL->serverStatus & protocol::SERVER_STATUS_IN_TRANS) != 0);
+}
+
+void TMySQLConnection::StatementStarting() {
+    if (!FLastStatementFailed)
+        FTransactionBefore = FMySQL && (FMySQL->serverStatus & protocol::SERVER_STATUS_IN_TRANS) != 0;
+}
+
+void TMySQLConnection::StatementEnded(bool succeeded, bool answerRead) {
+    FLastStatementFailed = !succeeded;
+    if (succeeded && answerRead) FTransactionBefore = false;
 }
 
 void TMySQLCommand::SetStatement(const QString& text, std::vector<TParamDesc> params, std::vector<int> positions) {
@@ -524,6 +535,7 @@ void TMySQLCommand::Execute(int) {
             FWaitForBreak = false;
         }
         FCursorState = csExecuting;
+        FConnection->StatementStarting();
         if (FPrepared) {
             ExecutePrepared();
         } else {
@@ -535,6 +547,7 @@ void TMySQLCommand::Execute(int) {
         }
     } catch (...) {
         FCursorState = oldState;
+        FConnection->StatementEnded(false, false);
         bool broken;
         {
             std::lock_guard lock(FBreakExecCS);
@@ -545,6 +558,7 @@ void TMySQLCommand::Execute(int) {
         if (broken) Abort();
         throw;
     }
+    FConnection->StatementEnded(true, FCursorState == csInactive);
     if (FAfterExecute) FAfterExecute(true);
 }
 

@@ -82,8 +82,14 @@ public:
     void Assign(const TMySQLConnection& source);
 
     protocol::PMYSQL_CON Handle() const { return FMySQL; }
-    // Whether the session is inside a transaction (as the server last reported).
-    bool InTransaction() const;
+    // Whether the session is inside a transaction, as the server reported it with the answer
+    // to the last statement that completed; while a statement runs, and after one that failed,
+    // the state before it (the session's status is reset while an answer is read).
+    bool InTransaction() const override;
+    // Around every statement of a command: keeps that state. answerRead: the whole answer is
+    // in (no rows left to read), so the session's status holds the new state.
+    void StatementStarting();
+    void StatementEnded(bool succeeded, bool answerRead);
     protocol::TMySQLAPI& API() const { return *FMySQLAPI; }
     // Text exchange: UTF-8 while the driver's Unicode flag is on, else the 8-bit code page.
     bool UseUnicode() const { return FUseUnicode; }
@@ -129,6 +135,8 @@ private:
     protocol::TSslMode FSSL_Mode = protocol::smPreferred;
     QString FServerPublicKey;  // PEM file
     bool FGetServerPublicKey = false;
+    bool FTransactionBefore = false;  // the state before the running (or last failed) statement
+    bool FLastStatementFailed = false;
     QString FServerVer;
     int FServerPrimaryVer = 0, FServerMinorVer = 0, FServerReleaseVer = 0;
 };
