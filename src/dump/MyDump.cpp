@@ -126,9 +126,9 @@ void TCustomMyDumpProcessor::BackupObjects(const QString& query) {
     TMyDump& owner = MyOwner();
     FOptions = owner.MyOptions();
     FObjects = owner.Objects();
-    FDatabase = owner.MyConnection()->Database();
-    FTableStatus.reset();
     dac::TMySQLConnection& c = Driver();
+    FDatabase = c.NameText(owner.MyConnection()->Database());
+    FTableStatus.reset();
 
     const QByteArray mode = QueryValue(QStringLiteral("SELECT @@SESSION.sql_mode")).value_or(QByteArray());
     const QByteArray zone = QueryValue(QStringLiteral("SELECT @@SESSION.time_zone")).value_or(QByteArray("SYSTEM"));
@@ -206,7 +206,7 @@ void TCustomMyDumpProcessor::Header() {
             .arg(locale.toString(now.date(), QLocale::ShortFormat), locale.toString(now.time(), QLocale::LongFormat)));
     Add(QStringLiteral("-- ") + QString(70, u'-') + u' ');
     Add(QStringLiteral("-- Server: %1").arg(c->Server()));
-    Add(QStringLiteral("-- Database: %1").arg(c->Database()));
+    Add(QStringLiteral("-- Database: %1").arg(FDatabase));  // as the connection carries it
     Add(QByteArrayView(""));
 }
 

@@ -402,6 +402,81 @@ TEST_F(ConnectionTest, SslOptionsAndProtocol) {
 
 namespace {
 
+// The UTF-8 bytes of a text in hexadecimal, as HEX() gives them: compares what the server
+// holds whatever way a connection decodes text.
+QString Utf8Hex(const QString& text) { return QString::fromLatin1(text.toUtf8().toHex().toUpper()); }
+
+}  // namespace
+
+// User names, passwords and database names outside the 8-bit code page log in and switch on
+// every connection kind the program uses: Unicode (the windows, the command line), and 8-bit
+// speaking UTF-8 (scripts, backups and restores). An 8-bit connection keeps 8-bit names.
+TEST_F(ConnectionTest, NonLatinLoginsAndDatabaseSwitch) {
+    const QString user = QStringLiteral("calvoro_J\u00fcrgen_\u7528\u6237");
+    const QString password = QStringLiteral("\u043f\u0430\u0440\u043e\u043b\u044c\u2713");
+    const QString db = QStringLiteral("\u00c4rger_\u52a8\u7269");
+    auto admin = NewConnection();
+    admin->ExecSQL(QStringLiteral("DROP USER IF EXISTS '%1'@'%'").arg(user));
+    admin->ExecSQL(QStringLiteral("CREATE USER '%1'@'%' IDENTIFIED BY '%2'").arg(user, password));
+    admin->ExecSQL(QStringLiteral("CREATE DATABASE IF NOT EXISTS `%1`").arg(db));
+    admin->ExecSQL(QStringLiteral("GRANT ALL ON `%1`.* TO '%2'@'%'").arg(db, user));
+    admin->ExecSQL(QStringLiteral("GRANT ALL ON calvoro_conn_a.* TO '%1'@'%'").arg(user));
+
+    // The 8-bit account, made over a latin1 session: its password is hashed over those bytes.
+    const QString latinUser = QStringLiteral("calvoro_j\u00f6rg");
+    const QString latinPassword = QStringLiteral("p\u00e4ssw\u00f6rd");
+    const QString latinDb = QStringLiteral("calvoro_b\u00e4r");
+    auto latinAdmin = NewConnection(false);
+    latinAdmin->MyOptions().SetCharset(QStringLiteral("latin1"));
+    latinAdmin->ExecSQL(QStringLiteral("DROP USER IF EXISTS '%1'@'%'").arg(latinUser));
+    latinAdmin->ExecSQL(QStringLiteral("CREATE USER '%1'@'%' IDENTIFIED BY '%2'").arg(latinUser, latinPassword));
+    latinAdmin->ExecSQL(QStringLiteral("CREATE DATABASE IF NOT EXISTS `%1`").arg(latinDb));
+    latinAdmin->ExecSQL(QStringLiteral("GRANT ALL ON `%1`.* TO '%2'@'%'").arg(latinDb, latinUser));
+
+    struct Case {
+        const char* name;
+        bool unicode;
+        const char* charset;
+        QString user, password, database;
+    } cases[] = {
+        {"Unicode", true, "", user, password, db},
+        {"8-bit speaking utf8mb4", false, "utf8mb4", user, password, db},
+        {"8-bit speaking utf8", false, "utf8", user, password, db},
+        {"8-bit latin1", false, "latin1", latinUser, latinPassword, latinDb},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        // Logged in with the database.
+        auto c = NewConnection(k.unicode, k.database);
+        c->MyOptions().SetCharset(QString::fromLatin1(k.charset));
+        c->SetUsername(k.user);
+        c->SetPassword(k.password);
+        c->Connect();
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT HEX(CURRENT_USER())")), Utf8Hex(k.user + QStringLiteral("@%")));
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT HEX(DATABASE())")), Utf8Hex(k.database));
+        // A switch away and back.
+        c->SetDatabase(QStringLiteral("information_schema"));
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT DATABASE()")), QStringLiteral("information_schema"));
+        c->SetDatabase(k.database);
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT HEX(DATABASE())")), Utf8Hex(k.database));
+        // Logged in without one, then switched.
+        auto d = NewConnection(k.unicode);
+        d->MyOptions().SetCharset(QString::fromLatin1(k.charset));
+        d->SetUsername(k.user);
+        d->SetPassword(k.password);
+        d->Connect();
+        d->SetDatabase(k.database);
+        EXPECT_EQ(FirstValue(*d, QStringLiteral("SELECT HEX(DATABASE())")), Utf8Hex(k.database));
+    }
+    // The wrong password is still refused.
+    auto wrong = NewConnection();
+    wrong->SetUsername(user);
+    wrong->SetPassword(QStringLiteral("\u043f\u0430\u0440\u043e\u043b\u044c"));
+    EXPECT_EQ(Raised([&] { wrong->Connect(); }).ErrorCode(), 1045);
+}
+
+namespace {
+
 // A lost connection while `work` runs: the connection under test is killed from another one
 // between the first and the second INSERT of the work.
 struct LostCase {

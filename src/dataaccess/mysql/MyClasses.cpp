@@ -96,6 +96,17 @@ QByteArray TMySQLConnection::Encode(const QString& text) const {
     return FUseUnicode ? text.toUtf8() : UnicodeToAnsi(text);
 }
 
+bool TMySQLConnection::Utf8Names() const {
+    if (FUnicodeOption) return true;
+    for (const char* utf8 : {"utf8", "utf8mb3", "utf8mb4"})
+        if (FCharset.compare(QLatin1String(utf8), Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
+
+std::string TMySQLConnection::NameBytes(const QString& text) const {
+    return Utf8Names() ? text.toUtf8().toStdString() : AnsiString(text);
+}
+
 QString TMySQLConnection::Decode(const QByteArray& bytes) const {
     return FUseUnicode ? QString::fromUtf8(bytes) : AnsiToUnicode(bytes);
 }
@@ -153,12 +164,14 @@ void TMySQLConnection::Connect(const QString&) {
         option(MYSQL_SERVER_PUBLIC_KEY, FServerPublicKey);
         const int getKey = FGetServerPublicKey ? 1 : 0;
         Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_GET_SERVER_PUBLIC_KEY, &getKey), FComponent);
+        // The server reads the user name and database in the handshake's character set.
+        const char* namesCharset = Utf8Names() ? "utf8" : "latin1";
+        Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_SET_CHARSET_NAME, namesCharset), FComponent);
         uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;
         if (FCompress) flags |= CLIENT_COMPRESS;
         const QString host = FServer.isEmpty() ? QStringLiteral("localhost") : FServer;
-        Check(FMySQLAPI->mysql_real_connect(FMySQL, AnsiString(host), AnsiString(FUsername),
-                                            AnsiString(FPassword), AnsiString(FDatabase), unsigned(FPort),
-                                            std::string(), flags),
+        Check(FMySQLAPI->mysql_real_connect(FMySQL, AnsiString(host), NameBytes(FUsername), NameBytes(FPassword),
+                                            NameBytes(FDatabase), unsigned(FPort), std::string(), flags),
               FComponent);
         FConnected = true;
         FNativeConnection = true;
@@ -242,7 +255,7 @@ void TMySQLConnection::ExecStatement(const QString& sql) {
 void TMySQLConnection::SetDatabase(const QString& value) {
     FDatabase = value;
     if (FConnected && FMySQL && !value.isEmpty())
-        Check(FMySQLAPI->mysql_select_db(FMySQL, AnsiString(value)), FComponent);
+        Check(FMySQLAPI->mysql_select_db(FMySQL, NameBytes(value)), FComponent);
 }
 
 void TMySQLConnection::Check(const void* handle, TComponent* component) {

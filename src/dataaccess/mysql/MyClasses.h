@@ -94,6 +94,15 @@ public:
     // Text exchange: UTF-8 while the driver's Unicode flag is on, else the 8-bit code page.
     bool UseUnicode() const { return FUseUnicode; }
     QByteArray Encode(const QString& text) const;
+    // User name, password and database names, at login and in a database switch: UTF-8 unless
+    // the connection is 8-bit (Unicode off and a character set that is not UTF-8, or none,
+    // which leaves the session in the handshake's latin1); then the 8-bit code page.
+    bool Utf8Names() const;
+    std::string NameBytes(const QString& text) const;
+    // A name as this connection's statement text carries it, so that Encode gives NameBytes:
+    // the name itself, except on an 8-bit connection speaking UTF-8, whose text holds the
+    // name's UTF-8 bytes as 8-bit characters (as it holds names read from the server).
+    QString NameText(const QString& name) const { return Decode(NameBytes(name)); }
     QString Decode(const QByteArray& bytes) const;
     QString Decode(const std::string& bytes) const;
     bool NeedBackslashes() const { return FNeedBackslashes; }
