@@ -737,7 +737,7 @@ protected:
     bool FRestoringSQL = false;
     bool FPreparedUse = false;   // a connection use held while prepared
     bool FRowsUse = false;       // a connection use held while rows are unread
-    bool FExecuting = false;
+    std::atomic<bool> FExecuting = false;  // may be asked from another thread than the one executing
     std::optional<QString> FRawText;  // the text of ExecuteText while it runs
 };
 
