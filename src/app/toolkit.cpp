@@ -113,8 +113,7 @@ QString FormatElapsed(qint64 milliseconds) {
 void LimitDisplayWidths(dac::TDataSet& query, int maxWidth) {
     for (const auto& field : query.Fields()) {
         switch (field->DataType()) {
-            case dac::ftUnknown: case dac::ftShortint: case dac::ftSmallint: case dac::ftInteger: case dac::ftWord:
-            case dac::ftLongWord: case dac::ftBoolean:
+            case dac::ftUnknown: case dac::ftSmallint: case dac::ftInteger: case dac::ftWord: case dac::ftBoolean:
             case dac::ftFloat: case dac::ftCurrency: case dac::ftBCD: case dac::ftDate: case dac::ftTime:
             case dac::ftDateTime: case dac::ftBytes: case dac::ftVarBytes: case dac::ftAutoInc: case dac::ftLargeint:
             case dac::ftTimeStamp: case dac::ftFMTBcd:

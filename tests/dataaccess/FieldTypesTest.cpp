@@ -27,11 +27,11 @@ struct TypeCase {
 const TypeCase TypeCases[] = {
     {dtString, ftString, dtString},
     {dtExtString, ftString, dtString},  // held out of line: the same text
-    {dtInt8, ftShortint, dtInt8},       // TINYINT
+    {dtInt8, ftSmallint, dtSmallint},   // TINYINT: the field kind that holds its values
     {dtSmallint, ftSmallint, dtSmallint},
     {dtInteger, ftInteger, dtInteger},
     {dtWord, ftWord, dtWord},           // TINYINT and SMALLINT UNSIGNED
-    {dtUInt32, ftLongWord, dtUInt32},   // INT UNSIGNED
+    {dtUInt32, ftLargeint, dtLargeint}, // INT UNSIGNED, the same
     {dtLargeint, ftLargeint, dtLargeint},
     {dtBoolean, ftBoolean, dtBoolean},
     {dtFloat, ftFloat, dtFloat},
@@ -86,8 +86,8 @@ TEST(FieldTypes, FieldTypeToDataTypeAndBack) {
         {ftAutoInc, dtInteger, ftInteger},
         {ftExtended, dtFloat, ftFloat},
         {ftSingle, dtFloat, ftFloat},
-        {ftShortint, dtInt8, ftShortint},
-        {ftLongWord, dtUInt32, ftLongWord},
+        {ftShortint, dtInt8, ftSmallint},
+        {ftLongWord, dtUInt32, ftLargeint},
         // Kinds the store cannot hold.
         {ftUnknown, dtUnknown, ftUnknown},
         {ftGraphic, dtUnknown, ftUnknown},
@@ -100,7 +100,8 @@ TEST(FieldTypes, FieldTypeToDataTypeAndBack) {
         EXPECT_EQ(FieldTypeToDataType(c.Field), c.Data);
         EXPECT_EQ(DataTypeToFieldType(c.Data), c.FieldBack);
     }
-    // No field type is given two data types, and every data type of the store is reached.
+    // Every field type with a data type shows again as one, and every data type of the store
+    // is reached.
     std::set<TDataType> reached;
     for (int f = ftUnknown; f <= ftSingle; ++f) {
         const TDataType d = FieldTypeToDataType(TFieldType(f));
@@ -117,7 +118,8 @@ TEST(FieldTypes, FieldObjectsRefuseTypesTheStoreLacks) {
     EXPECT_TRUE(Raised<EAssertionFailed>([] { FieldTypeOf(TDataType(31)); }).Message().contains(u"Unknown data type"));
 }
 
-// A memory table with the columns MySQL's TINYINT and INT UNSIGNED become.
+// A memory table with the columns MySQL's TINYINT and INT UNSIGNED become: their fields show
+// as the wider kinds and keep every value of the narrower ones.
 class IntegerKinds : public TMemDataSet {
 public:
     IntegerKinds() {
@@ -139,8 +141,8 @@ TEST(FieldTypes, FieldObjectsKeepTheWholeRangeOfTheirKind) {
     IntegerKinds t;
     TField& tiny = t.FieldByName(QStringLiteral("tiny"));
     TField& wide = t.FieldByName(QStringLiteral("unsigned_int"));
-    EXPECT_EQ(tiny.DataType(), ftShortint);
-    EXPECT_EQ(wide.DataType(), ftLongWord);
+    EXPECT_EQ(tiny.DataType(), ftSmallint);
+    EXPECT_EQ(wide.DataType(), ftLargeint);
     struct Case {
         const char* tiny;
         const char* wide;

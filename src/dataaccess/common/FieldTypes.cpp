@@ -10,12 +10,14 @@ struct TTypePair {
 };
 
 // Every record-store data type and the field type it shows as, for field objects, the grid
-// and parameters alike. The extended types are the same values held out of line, so they
-// show as their base type; where rows share a field type, the first gives the data type back.
+// and parameters alike. A kind the framework's fields lack shows as the field kind that holds
+// all its values (TINYINT as a 16-bit, INT UNSIGNED as a 64-bit integer), and the extended
+// types, the same values held out of line, as their base type. Where rows share a field type,
+// the first gives the data type back.
 constexpr TTypePair TypeTable[] = {
-    {dtString, ftString},         {dtExtString, ftString},      {dtInt8, ftShortint},
-    {dtSmallint, ftSmallint},     {dtInteger, ftInteger},       {dtWord, ftWord},
-    {dtUInt32, ftLongWord},       {dtLargeint, ftLargeint},     {dtBoolean, ftBoolean},
+    {dtString, ftString},         {dtExtString, ftString},      {dtSmallint, ftSmallint},
+    {dtInt8, ftSmallint},         {dtInteger, ftInteger},       {dtWord, ftWord},
+    {dtLargeint, ftLargeint},     {dtUInt32, ftLargeint},       {dtBoolean, ftBoolean},
     {dtFloat, ftFloat},           {dtCurrency, ftCurrency},     {dtBCD, ftBCD},
     {dtFMTBCD, ftFMTBcd},         {dtDate, ftDate},             {dtTime, ftTime},
     {dtDateTime, ftDateTime},     {dtBytes, ftBytes},           {dtVarBytes, ftVarBytes},
@@ -26,10 +28,10 @@ constexpr TTypePair TypeTable[] = {
     {dtTable, ftDataSet},
 };
 
-// Field types no data type shows as, carried as the nearest data type.
+// Field types no data type shows as (parameters may carry them), held as their data type.
 constexpr TTypePair FieldTypeAliases[] = {
-    {dtString, ftFixedChar}, {dtWideString, ftFixedWideChar}, {dtSmallint, ftByte},
-    {dtInteger, ftAutoInc},  {dtFloat, ftExtended},           {dtFloat, ftSingle},
+    {dtString, ftFixedChar}, {dtWideString, ftFixedWideChar}, {dtInt8, ftShortint}, {dtSmallint, ftByte},
+    {dtUInt32, ftLongWord},  {dtInteger, ftAutoInc},           {dtFloat, ftExtended}, {dtFloat, ftSingle},
 };
 
 }  // namespace

@@ -20,8 +20,9 @@ enum TFieldType {
 // The data type a value of this field type is held as (dtUnknown for types without one).
 TDataType FieldTypeToDataType(TFieldType type);
 // The field type a value of this data type shows as (ftUnknown for dtUnknown and codes the
-// store does not have). The extended types show as their base type, so the round trip gives
-// dtString for dtExtString, dtVarBytes for dtExtVarBytes and dtWideString for dtExtWideString.
+// store does not have). The round trip gives a data type that holds every value: dtSmallint
+// for dtInt8, dtLargeint for dtUInt32, and the base type of an extended one (dtString for
+// dtExtString, dtVarBytes for dtExtVarBytes, dtWideString for dtExtWideString).
 TFieldType DataTypeToFieldType(TDataType type);
 
 }  // namespace calvoro::dac

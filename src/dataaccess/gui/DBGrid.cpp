@@ -24,8 +24,8 @@ constexpr int EditorLines = 6;
 
 bool IsNumber(TFieldType type) {
     switch (type) {
-        case ftShortint: case ftSmallint: case ftInteger: case ftWord: case ftLongWord: case ftLargeint: case ftAutoInc:
-        case ftFloat: case ftCurrency: case ftBCD: case ftFMTBcd:
+        case ftSmallint: case ftInteger: case ftWord: case ftLargeint: case ftAutoInc: case ftFloat: case ftCurrency:
+        case ftBCD: case ftFMTBcd:
             return true;
         default:
             return false;
