@@ -301,7 +301,7 @@ protected:
     std::atomic<bool> FBreakExecution = false;
     // BreakExec was called: the next ExecuteNext ends the run instead of going on.
     std::atomic<bool> FStopRequested = false;
-    std::recursive_mutex FcsBreakMultiThread;
+    mutable std::recursive_mutex FcsBreakMultiThread;
     QString FBuffer;  // the batch being collected
     bool FAllowOptimization = false;
     qint64 FMaxStatementLength = 0;  // of the current execution
