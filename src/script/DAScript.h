@@ -235,6 +235,7 @@ public:
     // The lexer's current line (0-based), or the line of the last lexer error when there is
     // no lexer (-1 before any).
     qint64 ParserLine() const {
+        std::lock_guard lock(FcsBreakMultiThread);  // a Stop on another thread may reset the parser
         return FProcessor && FProcessor->HasParser() ? FProcessor->ParserLine() : FParserErrorLine;
     }
     // The statements collected for one batch so far (UseOptimization).

@@ -431,6 +431,8 @@ void TMySQLCommand::FreeResult() {
 }
 
 void TMySQLCommand::SetConnection(TCRConnection* connection) {
+    // BreakExec reads the connection from another thread, under the same lock.
+    std::lock_guard lock(FBreakExecCS);
     TCRCommand::SetConnection(connection);
     FConnection = dynamic_cast<TMySQLConnection*>(connection);
 }
