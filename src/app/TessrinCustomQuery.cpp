@@ -332,9 +332,9 @@ void TTessrinForm::WriteResultRows(const std::function<void()>& write) {
     PostIfEditing(query);
     // All or nothing: one transaction, rolled back when a row fails.
     dac::TMyConnection& connection = *FData->ToolsConnection;
-    connection.ExecSQL(QStringLiteral("START TRANSACTION"));
+    connection.StartTransaction();
     ScopeExit rollback([&] {
-        connection.ExecSQL(QStringLiteral("ROLLBACK"));
+        connection.Rollback();
         // The rows read again: those already posted show what the server kept. The text runs
         // again, and its last result is the one shown.
         query.Close();
@@ -343,7 +343,7 @@ void TTessrinForm::WriteResultRows(const std::function<void()>& write) {
         }
     });
     write();
-    connection.ExecSQL(QStringLiteral("COMMIT"));
+    connection.Commit();
     rollback.Dismiss();
 }
 

@@ -821,7 +821,7 @@ void TTessrinForm::btnExecuteScriptClick() {
 
 void TTessrinForm::UpdateIdleStates() {
     const bool busy = FData && FData->Busy();
-    const bool connected = FData && FData->ToolsConnected();
+    const bool connected = !busy && FData && FData->ToolsConnected();
     btnConnectToServer->setEnabled(!busy);
     if (busy) {
         cbxDataBases->setEnabled(false);

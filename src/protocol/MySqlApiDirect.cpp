@@ -294,6 +294,14 @@ int TMySQLAPIDirect::mysql_options(PMYSQL_CON con, TMySqlOption option, const vo
     const auto text = [&] { return std::string(static_cast<const char*>(Require(value))); };
     switch (option) {
         case MYSQL_OPT_CONNECT_TIMEOUT: con->_connectTimeout = number(); break;
+        case MYSQL_SET_CHARSET_NAME: {
+            // The character set of the login's names: "latin1" or "utf8".
+            const std::string name = text();
+            if (name == "latin1") con->handshakeCharset = TMySqlSession::hcLatin1;
+            else if (name == "utf8") con->handshakeCharset = TMySqlSession::hcUtf8;
+            else return 1;
+            break;
+        }
         case MYSQL_OPT_NAMED_PIPE: con->protocolType = MYSQL_PROTOCOL_PIPE; break;
         case MYSQL_OPT_PROTOCOL: con->protocolType = MYSQL_PROTOCOL_TYPE(number()); break;
         case MYSQL_OPT_READ_TIMEOUT:

@@ -74,7 +74,10 @@ class TMySqlSession {
 public:
     static constexpr int DefaultPort = 3306;
     static constexpr uint32_t MaxPacketSize = 0x40000000;  // announced in the handshake
-    static constexpr uint8_t HandshakeCharset = 8;         // latin1
+    // Character sets of the handshake response: the server reads the login's user name and
+    // database in it, and the session keeps it until a SET NAMES.
+    enum THandshakeCharset : uint8_t { hcLatin1 = 8, hcUtf8 = 33 /* utf8_general_ci */ };
+    THandshakeCharset handshakeCharset = hcLatin1;
 
     // maxPacketLength: see TMySqlNet; tests use small values to cover continuation cheaply.
     explicit TMySqlSession(uint32_t maxPacketLength = TMySqlNet::MaxPacketLength);

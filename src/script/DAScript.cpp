@@ -303,6 +303,9 @@ void TDAScript::SetStream(QIODevice* stream) {
 qint64 TDAScript::StreamBytesRead() const { return FStream ? FStream->pos() : 0; }
 
 qint64 TDAScript::StreamPosition() const {
+    // Asked between statements by the thread that runs the script, while a Stop from another
+    // thread may reset the parser.
+    std::lock_guard lock(FcsBreakMultiThread);
     if (!FStream) return 0;
     if (!FProcessor || !FProcessor->HasParser()) return FStream->pos();
     const qint64 characters = FProcessor->FCutter->Lexer().CurrPos();

@@ -197,6 +197,7 @@ public:
     // The lexer's current line (0-based), or the line of the last lexer error when there is
     // no lexer (-1 before any).
     qint64 ParserLine() const {
+        std::lock_guard lock(FcsBreakMultiThread);  // a Stop on another thread may reset the parser
         return FProcessor && FProcessor->HasParser() ? FProcessor->ParserLine() : FParserErrorLine;
     }
     // The statements collected for one batch so far (UseOptimization).
@@ -263,7 +264,7 @@ protected:
     std::atomic<bool> FBreakExecution = false;
     // BreakExec was called: the next ExecuteNext ends the run instead of going on.
     std::atomic<bool> FStopRequested = false;
-    std::recursive_mutex FcsBreakMultiThread;
+    mutable std::recursive_mutex FcsBreakMultiThread;
     QString FBuffer;  // the batch being collected
     bool FAllowOptimization = false;
     qint64 FMaxStatementLength = 0;  // of the current execution

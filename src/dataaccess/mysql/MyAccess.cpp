@@ -2,6 +2,7 @@
 
 #include "MyClasses.h"
 #include "MyRecordset.h"
+#include "MyServiceQuery.h"
 #include "MyServices.h"
 #include "MyStatementScan.h"
 #include "MySqlFormat.h"
@@ -165,21 +166,13 @@ QString TriggerNamesStatement(const QString& db, bool needBackslashes) {
 QStringList TCustomMyConnection::ColumnValues(const QString& sql, const QString& column) {
     QStringList values;
     WhileConnected([&] {
-        TMySQLRecordset rs;
-        rs.FComponent = this;
-        rs.SetConnection(GetIConnection());
-        rs.GetCommand().FComponent = this;
-        rs.GetCommand().SetProp(prCommandTimeout, FConnectionTimeout);
-        rs.GetCommand().SetProp(prDisableParamScan, true);
-        rs.SetSQL(sql);
-        rs.FFetchAll = true;
-        rs.Open();
+        TMyServiceQuery query(GetIConnection(), this, FConnectionTimeout);
+        query.SetRawSQL(sql);
+        if (!query.Execute()) return;
+        TMySQLRecordset& rs = query.RecordSet();
         const TFieldDesc* f = column.isEmpty() ? &rs.Field(1) : &rs.FieldByName(column);
-        TRecBuf buf = rs.AllocRecBuf();
-        ScopeExit free([&] { TData::FreeRecBuf(buf); });
-        rs.SetToBegin();
-        for (rs.GetNextRecord(buf); !rs.Eof(); rs.GetNextRecord(buf))
-            values << rs.GetFieldAsVariant(f->FFieldNo, buf).AsString();
+        query.ForEachRow(
+            [&](const uint8_t* record) { values << rs.GetFieldAsVariant(f->FFieldNo, record).AsString(); });
     });
     return values;
 }

@@ -2,6 +2,7 @@
 
 #include "MyParams.h"
 #include "MyRecordset.h"
+#include "MyServiceQuery.h"
 #include "MySqlFormat.h"
 #include "common/CodePage.h"
 #include "common/ScopeGuard.h"
@@ -95,6 +96,17 @@ QByteArray TMySQLConnection::Encode(const QString& text) const {
     return FUseUnicode ? text.toUtf8() : UnicodeToAnsi(text);
 }
 
+bool TMySQLConnection::Utf8Names() const {
+    if (FUnicodeOption) return true;
+    for (const char* utf8 : {"utf8", "utf8mb3", "utf8mb4"})
+        if (FCharset.compare(QLatin1String(utf8), Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
+
+std::string TMySQLConnection::NameBytes(const QString& text) const {
+    return Utf8Names() ? text.toUtf8().toStdString() : AnsiString(text);
+}
+
 QString TMySQLConnection::Decode(const QByteArray& bytes) const {
     return FUseUnicode ? QString::fromUtf8(bytes) : AnsiToUnicode(bytes);
 }
@@ -154,12 +166,14 @@ void TMySQLConnection::Connect(const QString&) {
         Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_GET_SERVER_PUBLIC_KEY, &getKey), FComponent);
         const unsigned long maxPacket = FMaxAllowedPacket > 0 ? static_cast<unsigned long>(FMaxAllowedPacket) : 0;
         Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_MAX_ALLOWED_PACKET, &maxPacket), FComponent);
+        // The server reads the user name and database in the handshake's character set.
+        const char* namesCharset = Utf8Names() ? "utf8" : "latin1";
+        Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_SET_CHARSET_NAME, namesCharset), FComponent);
         uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;
         if (FCompress) flags |= CLIENT_COMPRESS;
         const QString host = FServer.isEmpty() ? QStringLiteral("localhost") : FServer;
-        Check(FMySQLAPI->mysql_real_connect(FMySQL, AnsiString(host), AnsiString(FUsername),
-                                            AnsiString(FPassword), AnsiString(FDatabase), unsigned(FPort),
-                                            std::string(), flags),
+        Check(FMySQLAPI->mysql_real_connect(FMySQL, AnsiString(host), NameBytes(FUsername), NameBytes(FPassword),
+                                            NameBytes(FDatabase), unsigned(FPort), std::string(), flags),
               FComponent);
         FConnected = true;
         FNativeConnection = true;
@@ -188,6 +202,7 @@ void TMySQLConnection::Disconnect() {
     PMYSQL_CON handle = FMySQL;
     FMySQL = nullptr;
     FConnected = false;
+    FTransactionBefore = FLastStatementFailed = false;  // a new session starts outside one
     if (handle && FNativeConnection) FMySQLAPI->mysql_close(handle);
 }
 
@@ -221,21 +236,11 @@ void TMySQLConnection::ApplyCharset() {
 void TMySQLConnection::CheckBackslashEscapes() {
     FNeedBackslashes = true;
     if (!FCheckBackslashes) return;
-    TMySQLRecordset rs;
-    rs.SetConnection(this);
-    rs.FComponent = FComponent;
-    rs.GetCommand().FComponent = FComponent;
-    rs.GetCommand().SetProp(prCommandTimeout, FConnectionTimeout);
-    rs.GetCommand().SetProp(prDisableParamScan, true);
-    rs.SetSQL(QStringLiteral("SELECT @@session.sql_mode"));
-    rs.FFetchAll = true;
-    rs.Open();
     QString mode;
-    TRecBuf buf = rs.AllocRecBuf();
-    ScopeExit free([&] { TData::FreeRecBuf(buf); });
-    rs.SetToBegin();
-    rs.GetNextRecord(buf);
-    if (!rs.Eof() && !rs.GetNull(1, buf)) mode = rs.GetFieldAsVariant(1, buf).AsString().toUpper();
+    ForEachServiceRow(this, FComponent, FConnectionTimeout, QStringLiteral("SELECT @@session.sql_mode"),
+                      [&](TMySQLRecordset& rs, const uint8_t* record) {
+                          if (!rs.GetNull(1, record)) mode = rs.GetFieldAsVariant(1, record).AsString().toUpper();
+                      });
     FNeedBackslashes = !mode.contains(QLatin1String("NO_BACKSLASH_ESCAPES"));
 }
 
@@ -252,7 +257,7 @@ void TMySQLConnection::ExecStatement(const QString& sql) {
 void TMySQLConnection::SetDatabase(const QString& value) {
     FDatabase = value;
     if (FConnected && FMySQL && !value.isEmpty())
-        Check(FMySQLAPI->mysql_select_db(FMySQL, AnsiString(value)), FComponent);
+        Check(FMySQLAPI->mysql_select_db(FMySQL, NameBytes(value)), FComponent);
 }
 
 void TMySQLConnection::Check(const void* handle, TComponent* component) {
@@ -431,6 +436,8 @@ void TMySQLCommand::FreeResult() {
 }
 
 void TMySQLCommand::SetConnection(TCRConnection* connection) {
+    // BreakExec reads the connection from another thread, under the same lock.
+    std::lock_guard lock(FBreakExecCS);
     TCRCommand::SetConnection(connection);
     FConnection = dynamic_cast<TMySQLConnection*>(connection);
 }
@@ -447,7 +454,17 @@ QString TMySQLCommand::ParseSQL(const QString& sql) {
 }
 
 bool TMySQLConnection::InTransaction() const {
-    return FMySQL && (FMySQL->serverStatus & protocol::SERVER_STATUS_IN_TRANS) != 0;
+    return FMySQL && (FTransactionBefore || (FMySQL->serverStatus & protocol::SERVER_STATUS_IN_TRANS) != 0);
+}
+
+void TMySQLConnection::StatementStarting() {
+    if (!FLastStatementFailed)
+        FTransactionBefore = FMySQL && (FMySQL->serverStatus & protocol::SERVER_STATUS_IN_TRANS) != 0;
+}
+
+void TMySQLConnection::StatementEnded(bool succeeded, bool answerRead) {
+    FLastStatementFailed = !succeeded;
+    if (succeeded && answerRead) FTransactionBefore = false;
 }
 
 void TMySQLCommand::SetStatement(const QString& text, std::vector<TParamDesc> params, std::vector<int> positions) {
@@ -538,6 +555,7 @@ void TMySQLCommand::Execute(int) {
             FWaitForBreak = false;
         }
         FCursorState = csExecuting;
+        FConnection->StatementStarting();
         if (FPrepared) {
             ExecutePrepared();
         } else {
@@ -549,6 +567,7 @@ void TMySQLCommand::Execute(int) {
         }
     } catch (...) {
         FCursorState = oldState;
+        FConnection->StatementEnded(false, false);
         bool broken;
         {
             std::lock_guard lock(FBreakExecCS);
@@ -559,6 +578,7 @@ void TMySQLCommand::Execute(int) {
         if (broken) Abort();
         throw;
     }
+    FConnection->StatementEnded(true, FCursorState == csInactive);
     if (FAfterExecute) FAfterExecute(true);
 }
 
