@@ -23,7 +23,6 @@
 #include <QFileDialog>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QFile>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -458,8 +457,7 @@ void TTessrinForm::FormShow() {
     id.ContactInfoUrl = site + "/downloads/calvoro/contactus.txt?ts=";
     id.RemoteVersion.clear();
 
-    // The updater of a previous update; failing to remove it does not matter.
-    QFile::remove(QString::fromLatin1(UpdaterFileName));
+    RemoveUpdaterLeftover();
 
     setWindowTitle(QString::fromLatin1(id.AppName) + QStringLiteral(" v.") + id.AppVersion);
     // Modal over the window, once the window itself is on the screen.

@@ -1,6 +1,8 @@
 #include "app/Calvoro.h"
 #include "app/DataUnit.h"
 #include "app/TessrinUnit.h"
+#include "app/VorneskUtils.h"
+#include "common/ScopeGuard.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -110,18 +112,29 @@ TEST(MainWindow, TabsAndTheIdleCheck) {
     EXPECT_FALSE(tabs->isTabVisible(2));
 }
 
-TEST(MainWindow, FormShowRemovesALeftoverUpdater) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
+TEST(MainWindow, FormShowRemovesTheUpdaterLeftNextToTheProgramOnly) {
+    // The program's folder (configured, as the update writes there) and another working
+    // folder, each holding a file of the updater's name.
+    QTemporaryDir programDir, workDir;
+    ASSERT_TRUE(programDir.isValid() && workDir.isValid());
+    TMakerServices& services = MakerServices();
+    const TMakerServices saved = services;
     const QString old = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(dir.path()));
-    {
-        QFile updater(QStringLiteral("CalvoroUpdate"));
-        ASSERT_TRUE(updater.open(QIODevice::WriteOnly));
+    calvoro::ScopeExit restore([&] {
+        QDir::setCurrent(old);
+        services = saved;
+    });
+    services.ProgramFolder = programDir.path();
+    ASSERT_TRUE(QDir::setCurrent(workDir.path()));
+    const QString leftover = QDir(programDir.path()).filePath(QStringLiteral("CalvoroUpdate"));
+    const QString unrelated = QDir(workDir.path()).filePath(QStringLiteral("CalvoroUpdate"));
+    for (const QString& path : {leftover, unrelated}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
     }
     auto program = CreateProgram();
-    EXPECT_TRUE(QFile::exists(QStringLiteral("CalvoroUpdate")));
+    EXPECT_TRUE(QFile::exists(leftover));
     program->MainForm->show();
-    EXPECT_FALSE(QFile::exists(QStringLiteral("CalvoroUpdate")));
-    QDir::setCurrent(old);
+    EXPECT_FALSE(QFile::exists(leftover));
+    EXPECT_TRUE(QFile::exists(unrelated));
 }
