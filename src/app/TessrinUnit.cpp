@@ -115,10 +115,12 @@ void TTessrinForm::CreateTopBar(QWidget* bar) {
 
     spbtnConnect = Make<QToolButton>("spbtnConnect", bar);
     spbtnConnect->setToolTip(QStringLiteral("Connect to selected database"));
+    spbtnConnect->setAccessibleName(QStringLiteral("Connect to selected database"));
     spbtnConnect->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
     spbtnConnect->setEnabled(false);
     spbtnReloadDBobjects = Make<QToolButton>("spbtnReloadDBobjects", bar);
     spbtnReloadDBobjects->setToolTip(QStringLiteral("Reload DB objects"));
+    spbtnReloadDBobjects->setAccessibleName(QStringLiteral("Reload database objects"));
     spbtnReloadDBobjects->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
     spbtnReloadDBobjects->setEnabled(false);
 
@@ -505,6 +507,9 @@ void TTessrinForm::ShowConnectedSession(bool clearWork) {
     }
     cbxDataBases->setEnabled(true);
     TntBitBtn2->setEnabled(true);
+    // The View Data grid is empty in a new session: so are its figures until a table is chosen.
+    lblRecordsFetched->setText(QStringLiteral("Records fetched:"));
+    Label2->setText(QStringLiteral("Number of records"));
 
     if (clearWork) {
         mmoExecScript->Clear();

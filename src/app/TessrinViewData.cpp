@@ -108,7 +108,8 @@ void TTessrinForm::CreateViewDataTab() {
     lblRecordsFetched = Named(new QLabel(QStringLiteral("Records fetched:"), tab), "lblRecordsFetched");
     auto* countLabel = Named(new QLabel(QStringLiteral("Records in table:"), tab), "Label1");
     Label2 = Named(new QLabel(QStringLiteral("Number of records"), tab), "Label2");
-    Label2->setAccessibleName(countLabel->text());
+    // A screen reader reads the number itself, and the caption as what it is.
+    Label2->setAccessibleDescription(countLabel->text());
     Label2->setTextInteractionFlags(Qt::TextSelectableByMouse);
     TntBitBtn6 = Named(new QPushButton(QStringLiteral("Clear all table"), tab), "TntBitBtn6");
     TntBitBtn6->setToolTip(QStringLiteral("Deletes all the data from selected table"));

@@ -4,6 +4,7 @@
 #include "app/VorneskUtils.h"
 #include "common/ScopeGuard.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
@@ -59,6 +60,16 @@ TEST(MainWindow, CaptionSizeAndControlsAtStart) {
     EXPECT_FALSE(Find<QToolButton>(form, "spbtnReloadDBobjects")->isEnabled());
     EXPECT_EQ(Find<QToolButton>(form, "spbtnReloadDBobjects")->toolTip(),
               QStringLiteral("Reload DB objects"));
+    // The two icon buttons have names a screen reader says.
+    const std::pair<const char*, const char*> named[] = {
+        {"spbtnConnect", "Connect to selected database"},
+        {"spbtnReloadDBobjects", "Reload database objects"},
+    };
+    for (auto [name, spoken] : named) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(Find<QToolButton>(form, name));
+        ASSERT_NE(accessible, nullptr) << name;
+        EXPECT_EQ(accessible->text(QAccessible::Name), QString::fromLatin1(spoken)) << name;
+    }
     const std::pair<const char*, const char*> buttons[] = {
         {"spbtnAbout", "About"},
         {"spbtnContactUs", "Contact Us"},

@@ -20,6 +20,7 @@
 #include "support/TestServer.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -713,6 +714,25 @@ TEST_F(ViewDataTest, AStopBeforeTheFirstRowEndsTheStatementAndKeepsTheSession) {
     EXPECT_EQ(FirstValue(*data->ToolsConnection, QStringLiteral("SELECT CONNECTION_ID()")).value_or(QString()), session);
     Select(QStringLiteral("items"));
     EXPECT_EQ(Count(), QStringLiteral("250"));
+}
+
+TEST_F(ViewDataTest, AnotherDatabaseClearsTheFiguresAndTheCountIsReadAsANumber) {
+    Select(QStringLiteral("items"));
+    ASSERT_EQ(Fetched(), QStringLiteral("Records fetched: 100"));
+    ASSERT_EQ(Count(), QStringLiteral("250"));
+    // A screen reader says the number, with the caption as what it is.
+    QAccessibleInterface* count = QAccessible::queryAccessibleInterface(form->Label2);
+    ASSERT_NE(count, nullptr);
+    EXPECT_EQ(count->text(QAccessible::Name), QStringLiteral("250"));
+    EXPECT_EQ(count->text(QAccessible::Description), QStringLiteral("Records in table:"));
+    // Switched as a user does: chosen in the selector, then the check-mark button.
+    data->ToolsConnection->SetLoginPrompt(false);
+    form->cbxDataBases->setCurrentIndex(form->cbxDataBases->findText(QStringLiteral("mysql")));
+    form->spbtnConnect->click();
+    ASSERT_EQ(data->ToolsConnection->Database(), QStringLiteral("mysql"));
+    EXPECT_EQ(Grid().rowCount(), 0);
+    EXPECT_EQ(Fetched(), QStringLiteral("Records fetched:"));
+    EXPECT_EQ(Count(), QStringLiteral("Number of records"));
 }
 
 }  // namespace
