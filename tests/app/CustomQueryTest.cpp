@@ -9,6 +9,7 @@
 #include "app/TessrinUnit.h"
 #include "app/support/AppSession.h"
 #include "app/toolkit.h"
+#include "common/ScopeGuard.h"
 #include "dataaccess/gui/DBGrid.h"
 #include "dataaccess/gui/DBNavigator.h"
 #include "dataaccess/mysql/MyAccess.h"
@@ -31,6 +32,8 @@
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 using namespace calvoro;
 using namespace calvoro::app;
@@ -486,11 +489,21 @@ TEST_F(CustomQueryTest, TheServerAnswersEachStatementAsTheTextIsCut) {
 }
 
 TEST_F(CustomQueryTest, AStopWhileRowsAreReadKeepsThoseRead) {
-    // Wide rows, many of them: the stop comes while they are read.
-    QTimer::singleShot(700, form->btnStopQuery, &QPushButton::click);
+    // The stop comes once some blocks of rows are in, as counted on the thread that reads them.
+    dac::TMyQuery& query = *data->ToolsCustomQuery;
+    std::atomic<int> blocks = 0;
+    query.BeforeFetch = [&](dac::TCustomDADataSet*, bool&) { ++blocks; };
+    ScopeExit unhook([&] { query.BeforeFetch = nullptr; });
+    QTimer stopper;
+    stopper.setInterval(10);
+    QObject::connect(&stopper, &QTimer::timeout, [&] {
+        if (blocks < 20) return;
+        stopper.stop();
+        form->btnStopQuery->click();
+    });
+    stopper.start();
     Run(QStringLiteral("SELECT seq, REPEAT('x', 100) AS wide FROM seq_1_to_300000"));
     EXPECT_EQ(Memo().back(), QStringLiteral("-- Query execution stopped --")) << form->TntMemo4->toPlainText().toStdString();
-    dac::TMyQuery& query = *data->ToolsCustomQuery;
     ASSERT_TRUE(query.Active()) << "stopped before the rows came";
     EXPECT_TRUE(query.FetchStopped());
     EXPECT_GT(query.RecordCount(), 0);
