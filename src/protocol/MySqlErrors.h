@@ -46,6 +46,7 @@ enum : int {
     ER_SERVER_SHUTDOWN = 1053,
     ER_DUP_ENTRY = 1062,
     ER_PARSE_ERROR = 1064,
+    ER_QUERY_INTERRUPTED = 1317,
 };
 
 // The number a failed connect shows where the system gave no reason of its own: Winsock's

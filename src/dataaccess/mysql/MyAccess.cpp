@@ -458,7 +458,32 @@ void TCustomMyDataSet::ShowNewResult() {
     FEof = !any;
 }
 
+void TCustomMyDataSet::SetRefreshSQL(const QString& statement) {
+    FRefreshSQL = statement;
+    FRefreshRefusal.clear();
+}
+
+void TCustomMyDataSet::RefuseRefresh(const QString& reason) {
+    FRefreshSQL.reset();
+    FRefreshRefusal = reason;
+}
+
+void TCustomMyDataSet::BeforeOpenCursor() {
+    FRefreshSQL.reset();
+    FRefreshRefusal.clear();
+    TCustomDADataSet::BeforeOpenCursor();
+}
+
 void TCustomMyDataSet::InternalRefresh() {
+    if (!FRefreshRefusal.isEmpty()) throw EDatabaseError(FRefreshRefusal);
+    if (FRefreshSQL) {
+        // The named statement alone, sent as it stands; it gives the same columns, so the
+        // field objects stay and the current row is found again as in any refresh.
+        FRawText = *FRefreshSQL;
+        ScopeExit plain([&] { FRawText.reset(); });
+        TCustomDADataSet::InternalRefresh();
+        return;
+    }
     const int steps = MyRecordSet().ResultIndex();
     if (steps == 0) {
         TCustomDADataSet::InternalRefresh();
@@ -571,6 +596,13 @@ void TCustomMyDataSet::GetFieldEnum(QStringList& list, const QString& fieldName,
 void TCustomMyDataSet::BreakExec() {
     MyRecordSet().GetCommand().BreakExec();
     MyRecordSet().BreakFetch();
+}
+
+void TCustomMyDataSet::BreakQuery() {
+    // The fetch learns of the stop first: a kill that meets rows already on their way is then
+    // one it expects.
+    MyRecordSet().BreakFetch();
+    MyRecordSet().GetCommand().BreakExec(TMySQLCommand::bkQuery);
 }
 
 void TCustomMyDataSet::UpdateAutoRefreshTimer() {

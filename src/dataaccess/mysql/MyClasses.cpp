@@ -743,15 +743,23 @@ void TMySQLCommand::Unprepare() {
     if (stmt) MyAPI().mysql_stmt_close(stmt);
 }
 
-void TMySQLCommand::BreakExec() {
+void TMySQLCommand::BreakExec(TBreakKind kind) {
     std::lock_guard lock(FBreakExecCS);
     if (!FExecuting || !FConnection) return;
     FWaitForBreak = true;
+    SendKill(kind == bkQuery ? QStringLiteral("QUERY ") : QString());
+}
+
+void TMySQLCommand::KillQuery() {
+    if (FConnection) SendKill(QStringLiteral("QUERY "));
+}
+
+void TMySQLCommand::SendKill(const QString& what) const {
     TMySQLConnection killer;
     killer.Assign(*FConnection);
     try {
         killer.Connect(QString());
-        killer.ExecStatement(QStringLiteral("KILL %1").arg(FConnection->GetThreadId()));
+        killer.ExecStatement(QStringLiteral("KILL %1%2").arg(what).arg(FConnection->GetThreadId()));
     } catch (const std::exception&) {
         // The statement may have ended meanwhile; nothing to report either way.
     }

@@ -170,9 +170,14 @@ public:
     void SetProp(int prop, const Variant& value) override;
     bool GetProp(int prop, Variant& value) const override;
 
-    // Stops the running statement from another thread: "KILL <thread id>" over a second
-    // connection; the execution then ends with a silent abort.
-    void BreakExec();
+    // Stops the running statement from another thread over a second connection: "KILL
+    // <thread id>" ends the session with it, "KILL QUERY <thread id>" the statement alone. The
+    // execution then ends with a silent abort; nothing happens while none runs.
+    enum TBreakKind { bkSession, bkQuery };
+    void BreakExec(TBreakKind kind = bkSession);
+    // "KILL QUERY <thread id>" whatever runs, for a result whose rows are being read: the rows
+    // sent before the server stopped still arrive, followed by an "interrupted" error.
+    void KillQuery();
 
     // The statement bytes with every parameter's SQL literal in place of its "?".
     QByteArray BuildStatement();
@@ -203,6 +208,8 @@ protected:
 
 private:
     void AppendParam(QByteArray& buffer, const TParamDesc& param) const;
+    // Sends "KILL " + what + the thread id over a connection of its own; errors dropped.
+    void SendKill(const QString& what) const;
     void DiscardResults();
     void ExecuteText();
     void ExecutePrepared();
