@@ -194,10 +194,12 @@ TEST(IoStepFailure, EveryStepOfEveryConversation) {
                 TConnection c(conversation, maxChunk, 0, TMemoryVio::fkFail);
                 ASSERT_EQ(Converse(c, conversation), 0) << c.api.mysql_error(c.con);
                 if (std::string(conversation.name).starts_with("query, every") ||
-                    std::string(conversation.name).starts_with("compressed"))
+                    std::string(conversation.name).starts_with("compressed")) {
                     EXPECT_EQ(c.values, TextValues);
-                if (std::string(conversation.name).starts_with("prepared"))
+                }
+                if (std::string(conversation.name).starts_with("prepared")) {
                     EXPECT_EQ(c.values, (std::vector<std::string>{"1", "one", "2", LongNote}));
+                }
                 EXPECT_TRUE(c.vio->Turns.empty()) << "every answer was read";
                 steps = c.vio->Steps;
             }

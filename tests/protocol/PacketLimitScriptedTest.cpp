@@ -199,7 +199,9 @@ struct TClient {
         const int five = 5, disabled = smDisabled;
         api.mysql_options(con, MYSQL_OPT_CONNECT_TIMEOUT, &five);
         api.mysql_options(con, MYSQL_OPT_SSL_MODE, &disabled);
-        if (c.limit) EXPECT_EQ(api.mysql_options(con, MYSQL_OPT_MAX_ALLOWED_PACKET, &c.limit), 0);
+        if (c.limit) {
+            EXPECT_EQ(api.mysql_options(con, MYSQL_OPT_MAX_ALLOWED_PACKET, &c.limit), 0);
+        }
         flags = CLIENT_FOUND_ROWS | (c.compress ? CLIENT_COMPRESS : 0u);
     }
     ~TClient() { api.mysql_close(con); }
