@@ -1,5 +1,6 @@
 #include "SqlWaitCursor.h"
 
+#include "BackgroundConnect.h"
 #include "common/AppTitle.h"
 #include "dataaccess/common/CRAccess.h"
 
@@ -78,12 +79,14 @@ void InstallSQLWaitCursor() {
     StartWaitProc() = &SQLWaitStart;
     StopWaitProc() = &SQLWaitEnd;
     ApplicationTitleProc() = [] { return ApplicationTitle(); };
+    ConnectRunnerProc() = &RunConnectInBackground;
 }
 
 void RemoveSQLWaitCursor() {
     StartWaitProc() = nullptr;
     StopWaitProc() = nullptr;
     ApplicationTitleProc() = nullptr;
+    ConnectRunnerProc() = nullptr;
     if (!OnGuiThread()) return;
     RestoreCursor();
     TWaitState& s = State();
