@@ -105,22 +105,28 @@ void RunQuery(const TCliOptions& o, FILE* out, FILE* err) {
     rs.Open();
 
     std::string buffer;
-    bool first = true;
+    bool printed = false;  // a result printed rows already
     do {
         // Each result has its own record layout.
         TRecBuf record = rs.AllocRecBuf();
         ScopeExit free([&] { TData::FreeRecBuf(record); });
-        if (!first) buffer += '\n';
-        first = false;
+        // The line of column names comes with the first row: a result without rows prints
+        // nothing, as mariadb --batch does.
+        std::string header;
         for (int i = 1; i <= rs.FieldCount(); ++i) {
-            if (i > 1) buffer += '\t';
+            if (i > 1) header += '\t';
             const QByteArray name = rs.Field(i).FName.toUtf8();
-            AppendBatchEscaped(buffer, std::string_view(name.constData(), size_t(name.size())));
+            AppendBatchEscaped(header, std::string_view(name.constData(), size_t(name.size())));
         }
-        buffer += '\n';
+        header += '\n';
         int64_t rows = 0;
         rs.SetToBegin();
         for (rs.GetNextRecord(record); !rs.Eof(); rs.GetNextRecord(record)) {
+            if (rows == 0) {
+                if (printed) buffer += '\n';
+                buffer += header;
+                printed = true;
+            }
             for (int i = 1; i <= rs.FieldCount(); ++i) {
                 if (i > 1) buffer += '\t';
                 AppendValue(buffer, rs, static_cast<const TMySQLFieldDesc&>(rs.Field(i)), record);
