@@ -106,6 +106,10 @@ QString TMySQLConnection::Decode(const std::string& bytes) const {
 
 void TMySQLConnection::Connect(const QString&) {
     if (FConnected) return;
+    // Something that runs while the windows' thread waits for this connect asks for the
+    // connection: it has to wait too.
+    if (FInConnectStep)
+        throw EDatabaseError(QStringLiteral("The connection is being opened; wait for the connect to end, or cancel it."));
     FServerVer.clear();
     FServerPrimaryVer = FServerMinorVer = FServerReleaseVer = 0;
     try {
