@@ -114,10 +114,11 @@ void TMySqlSession::Connect(const std::string& h, const std::string& u, uint32_t
         // A login that ran out of time or was cancelled says so; any other failure is the
         // server's or the stream's and passes as it is.
         if (const int interruption = net.Vio() ? net.Vio()->Interruption() : 0)
-            RaiseConnectError(interruption == ETIMEDOUT
-                                  ? FormatText("The server took the connection but did not complete the login within the connect time-out (%d s).",
-                                               {_connectTimeout})
-                                  : std::string());
+            RaiseConnectError(interruption == ETIMEDOUT ? FormatText("The server took the connection but did not "
+                                                                     "complete the login within the connect "
+                                                                     "time-out (%d s).",
+                                                                     {_connectTimeout})
+                                                        : std::string());
         throw;
     }
     net.Vio()->EndLogin();
