@@ -339,10 +339,12 @@ void TMySqlSession::AuthenticateWithPlugins() {
         switch (reader.Data()[reader.Position()]) {
             case apSwitchRequest: {
                 if (reader.Remaining() == 1) {
+                    // The pre-4.1 answer over the greeting's scramble, as a packet of its own:
+                    // empty for an empty password (a lone NUL is a malformed answer to the server).
                     authPluginName = OldPasswordPlugin;
-                    net.Clear();
-                    scramble(context.Password);
-                    net.Send();
+                    FAuthPlugin = TAuthPlugin::Create(OldPasswordPlugin);
+                    SendAuthAnswer(FAuthPlugin->FirstAnswer(
+                        context, std::string_view(reinterpret_cast<const char*>(scrambleBuff.data()), 8)));
                     break;
                 }
                 const TAuthSwitchRequest request = ReadAuthSwitchRequest(reader);
