@@ -1006,6 +1006,18 @@ TEST_F(SqlWaitCursorTest, StatementsAndConnectsShowItUntilTheyEnd) {
     EXPECT_THROW(c->ExecSQL(QStringLiteral("SELECT * FROM no_such_table_here")), EDAError);
     EXPECT_EQ(during.size(), size_t(starts));
     EXPECT_EQ(Shape(), '-');
+
+    // A connect that waits long for its server, while the event loop runs, keeps it to its end.
+    const calvoro::test::TLocalListener silent(false);
+    auto slow = NewConnection();
+    slow->SetPort(silent.Port());
+    slow->SetConnectionTimeout(1);
+    during.clear();
+    starts = 0;
+    EXPECT_THROW(slow->Connect(), EDAError);
+    EXPECT_EQ(starts, 1);
+    EXPECT_EQ(during, "W");
+    EXPECT_EQ(Shape(), '-');
 }
 
 TEST_F(SqlWaitCursorTest, StartsNestAndTheStackStaysBalanced) {

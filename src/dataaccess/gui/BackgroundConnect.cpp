@@ -1,5 +1,6 @@
 #include "BackgroundConnect.h"
 
+#include "SqlWaitCursor.h"
 #include "common/ScopeGuard.h"
 
 #include <QCursor>
@@ -37,6 +38,9 @@ void RunConnectInBackground(const std::function<void()>& work) {
     QEventLoop loop;
     // finished is queued to this thread, so it cannot be missed before exec runs.
     QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    // The wait cursor of its own (a connect need not have started the SQL wait), and the SQL
+    // wait of the work around it kept: that work goes on after this loop.
+    const TSQLWaitHold hold;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     ScopeExit cursor([] { QGuiApplication::restoreOverrideCursor(); });
     thread->start();

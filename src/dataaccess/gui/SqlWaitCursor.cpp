@@ -20,6 +20,7 @@ struct TWaitState {
     QElapsedTimer LastStart;
     int Depth = 0;   // Starts without their End yet
     int Pushed = 0;  // override cursors pushed here and not popped yet
+    int Holds = 0;   // TSQLWaitHold objects alive
 };
 
 TWaitState& State() {
@@ -43,7 +44,7 @@ void RestoreCursor() {
 // came.
 void TimerTick() {
     TWaitState& s = State();
-    if (s.LastStart.elapsed() <= SQLWaitInterval) return;
+    if (s.Holds > 0 || s.LastStart.elapsed() <= SQLWaitInterval) return;
     s.Depth = 0;
     RestoreCursor();
 }
@@ -67,6 +68,9 @@ void SQLWaitStart() {
     ++s.Depth;
     s.LastStart.start();
 }
+
+TSQLWaitHold::TSQLWaitHold() { ++State().Holds; }
+TSQLWaitHold::~TSQLWaitHold() { --State().Holds; }
 
 void SQLWaitEnd() {
     if (!OnGuiThread()) return;

@@ -23,6 +23,16 @@ void RemoveSQLWaitCursor();
 void SQLWaitStart();
 void SQLWaitEnd();
 
+// While one lives on the GUI thread the timer leaves the wait alone: the event loop runs
+// inside work that goes on (a connect waiting for its worker thread, BackgroundConnect.h).
+class TSQLWaitHold {
+public:
+    TSQLWaitHold();
+    ~TSQLWaitHold();
+    TSQLWaitHold(const TSQLWaitHold&) = delete;
+    TSQLWaitHold& operator=(const TSQLWaitHold&) = delete;
+};
+
 // The timer's interval and the time after the last Start that ends the wait, in ms.
 inline constexpr int SQLWaitInterval = 30;
 
