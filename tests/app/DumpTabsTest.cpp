@@ -192,6 +192,20 @@ TEST_F(DumpTabsTest, TheBackupConnectionKeepsTheTlsSettings) {
     EXPECT_FALSE(QFile::exists(file));
 }
 
+// A tools session over the server's Unix socket backs up over it too: the server written in
+// the connection does not even resolve.
+TEST_F(DumpTabsTest, TheBackupConnectionTakesTheToolsSocket) {
+    dac::TMyConnection& tools = *data->ToolsConnection;
+    tools.Disconnect();
+    tools.MyOptions().SetUnixSocket(QString::fromStdString(test::Server().Socket));
+    tools.SetServer(QStringLiteral("db.invalid"));
+    tools.SetLoginPrompt(false);
+    tools.Connect();
+    const QString file = dir.filePath(QStringLiteral("socket.sql"));
+    EXPECT_EQ(Backup(file), QStringList{QStringLiteral("Backup to %1 file completed successfully").arg(file)});
+    EXPECT_TRUE(ReadFile(file).contains("CREATE TABLE `t1`"));
+}
+
 TEST_F(DumpTabsTest, ABackupRestoresIntoAnEmptyDatabaseWithTheBarMoving) {
     std::vector<int> positions;
     QObject::connect(form->ProgressBar1, &QProgressBar::valueChanged, [&](int v) { positions.push_back(v); });

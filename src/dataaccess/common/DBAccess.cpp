@@ -292,6 +292,10 @@ void TCustomDAConnection::PerformConnect(bool retry) {
     if (AfterConnect) AfterConnect(this);
 }
 
+void TCustomDAConnection::BreakConnect() {
+    if (FIConnection) FIConnection->BreakConnect();
+}
+
 void TCustomDAConnection::DoConnect() {
     CreateIConnection();
     FIConnection->SetUsername(FUsername);

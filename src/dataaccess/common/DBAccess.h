@@ -228,6 +228,10 @@ public:
     bool PeerClosed() const;
     // The open itself, without a prompt (the login dialog calls it once per attempt).
     void PerformConnect(bool retry = false);
+    // Ends a connect of this connection that is under way, at once; safe from another thread
+    // (and from the windows' thread while it waits for the connect). The connect fails with
+    // the driver's error for a cancelled connect.
+    void BreakConnect();
     // The pair around every command execution and data-set open: connects on demand.
     void InternalConnect();
     void InternalDisconnect();
