@@ -9,7 +9,7 @@
 #include <QThread>
 
 #include <exception>
-#include <memory>
+#include <thread>
 
 namespace calvoro::dac {
 
@@ -27,25 +27,27 @@ void RunConnectInBackground(const std::function<void()>& work) {
         return;
     }
     std::exception_ptr failure;
-    std::unique_ptr<QThread> thread(QThread::create([&] {
+    QEventLoop loop;
+    // The wait cursor of its own (a connect need not have started the SQL wait), and the SQL
+    // wait of the work around it kept: that work goes on after this loop.
+    const TSQLWaitHold hold;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    ScopeExit cursor([] { QGuiApplication::restoreOverrideCursor(); });
+    // A std::thread: its start and join hand the connection over in a way ThreadSanitizer
+    // sees (it cannot see the locks inside Qt that QThread's start and wait rely on).
+    std::thread thread([&] {
         try {
             work();
         } catch (...) {
             // Any failure, whatever its type, is raised again on the waiting thread below.
             failure = std::current_exception();
         }
-    }));
-    QEventLoop loop;
-    // finished is queued to this thread, so it cannot be missed before exec runs.
-    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
-    // The wait cursor of its own (a connect need not have started the SQL wait), and the SQL
-    // wait of the work around it kept: that work goes on after this loop.
-    const TSQLWaitHold hold;
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    ScopeExit cursor([] { QGuiApplication::restoreOverrideCursor(); });
-    thread->start();
+        // Queued to the loop's thread: it cannot be missed before exec runs. By name, so that
+        // the call is made and freed inside Qt alone.
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    });
     loop.exec(Interactions > 0 ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-    thread->wait();
+    thread.join();
     if (failure) std::rethrow_exception(failure);
 }
 
