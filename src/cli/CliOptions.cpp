@@ -1,6 +1,7 @@
 #include "CliOptions.h"
 
 #include "common/Exceptions.h"
+#include "dataaccess/mysql/MySqlIdentifier.h"
 #include "protocol/CRVioTcp.h"
 #include "protocol/CRVioTcpSSL.h"
 #include "protocol/MySqlApiDirect.h"
@@ -145,7 +146,14 @@ bool ParseBackupOption(TCliOptions& o, const QString& a, bool hasInline, const s
         flag("--skip-definer", o.SkipDefiner, true))
         return true;
     if (a == u"--tables") {
-        o.Tables = SplitList(value());
+        // Names are cut where the identifier rules cut them: a comma inside backticks is part
+        // of a name. Each is kept in its typed form, which the backup parses back to the same parts.
+        try {
+            o.Tables.clear();
+            for (const dac::TObjectName& name : dac::ParseObjectNameList(value())) o.Tables << dac::TypedObjectName(name);
+        } catch (const EDatabaseError& e) {
+            Usage(QStringLiteral("calvoro-cli: --tables: %1").arg(e.Message()));
+        }
     } else if (a == u"--objects") {
         static const QStringList kinds{QStringLiteral("database"), QStringLiteral("users"),
                                        QStringLiteral("routines"), QStringLiteral("tables"),

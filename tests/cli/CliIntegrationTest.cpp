@@ -506,7 +506,7 @@ TEST(CliDump, AFailedBackupKeepsTheOldFile) {
          "calvoro-cli: 'everything' is not an object kind"},
         {DumpLogin("backup") << "-o" << file, "calvoro-cli: backup needs -D DATABASE"},
         {DumpLogin("backup") << "-D" << "calvoro_cli" << "--tables" << "`kept" << "-o" << file,
-         "The name `kept has no closing backtick"},
+         "calvoro-cli: --tables: The name `kept has no closing backtick"},
         {DumpLogin("restore") << "/no/such/file.sql", "Cannot open file \"/no/such/file.sql\""},
     };
     for (const Case& c : cases) {

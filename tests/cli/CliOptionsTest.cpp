@@ -64,6 +64,11 @@ TEST(CliOptions, Exec) {
     EXPECT_EQ(v.Protocol, QStringLiteral("tcp"));
     EXPECT_EQ(v.Host, QStringLiteral("[::1]:3307")) << "the connection takes the port from it";
 
+    // Table names are cut where identifiers are cut: a comma in backticks belongs to the name.
+    const auto w = ParseArguments({"backup", "-D", "shop", "--tables", "`a,b`, c ,db.`t``x`", "-o", "f.sql"});
+    EXPECT_EQ(w.Tables, (QStringList{QStringLiteral("`a,b`"), QStringLiteral("c"), QStringLiteral("db.`t``x`")}));
+    EXPECT_EQ(ParseArguments({"backup", "-D", "shop", "--tables", "`a,b`", "--query", "SELECT 1", "-o", "f.sql"}).Tables.size(), 1);
+
     const auto defaults = ParseArguments({"exec", "-e", ""});
     EXPECT_EQ(defaults.Socket, QString());
     EXPECT_EQ(defaults.Protocol, QString());
@@ -106,6 +111,9 @@ TEST(CliOptions, Refused) {
         {{"exec", "--connect-timeout=-1", "-e", "1"}, "calvoro-cli: '-1' is not a number of seconds"},
         {{"exec", "-h", "db:port", "-e", "1"}, "calvoro-cli: 'db:port' is no host, HOST:PORT or [ADDRESS]:PORT"},
         {{"exec", "-h", "[::1", "-e", "1"}, "calvoro-cli: '[::1' is no host, HOST:PORT or [ADDRESS]:PORT"},
+        {{"backup", "-D", "shop", "--tables", "`open", "-o", "f.sql"},
+         "calvoro-cli: --tables: The name `open has no closing backtick: a backtick inside a quoted name is written "
+         "twice (``)"},
     };
     for (const auto& [args, message] : cases) {
         try {
