@@ -1,5 +1,6 @@
 // The connection component against the test server: login, errors, database switching,
 // options, the statements sent after login and the lost-connection policy.
+#include "dataaccess/mysql/MyAccess.h"
 #include "dataaccess/mysql/MyClasses.h"
 #include "support/LocalListeners.h"
 #include "support/MyTestConnection.h"
@@ -54,6 +55,48 @@ TEST_F(ConnectionTest, LoginWithAndWithoutDatabase) {
     auto d = NewConnection(true, QStringLiteral("calvoro_conn_a"));
     d->Connect();
     EXPECT_EQ(FirstValue(*d, QStringLiteral("SELECT DATABASE()")), QStringLiteral("calvoro_conn_a"));
+}
+
+// Commands and queries may outlive their connection: they forget it, say so when used, and go
+// away without touching it (AddressSanitizer sees any use of the freed connection).
+TEST_F(ConnectionTest, ComponentsOutliveTheirConnection) {
+    auto c = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+    TMyCommand command;
+    command.SetConnection(c.get());
+    command.SQL().SetText(QStringLiteral("DO 1"));
+    TMyQuery query;
+    query.SetConnection(c.get());
+    query.SQL().SetText(QStringLiteral("SELECT 1 AS n"));
+    query.Open();
+    command.Execute();
+    c.reset();
+
+    EXPECT_EQ(command.Connection(), nullptr);
+    EXPECT_EQ(query.Connection(), nullptr);
+    EXPECT_EQ(Raised<EDatabaseError>([&] { command.Execute(); }).Message(), QStringLiteral("Connection is not defined"));
+    query.Close();
+    EXPECT_EQ(Raised<EDatabaseError>([&] { query.Open(); }).Message(), QStringLiteral("Connection is not defined"));
+    // Given a new connection, both work again.
+    auto d = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+    command.SetConnection(d.get());
+    query.SetConnection(d.get());
+    command.Execute();
+    query.Open();
+    EXPECT_EQ(query.FieldByName(QStringLiteral("n")).AsInteger(), 1);
+}
+
+// A packet over the client's limit ends the session (the rest of it is never read): the error
+// counts as a lost connection, and the next statement runs on a new session.
+TEST_F(ConnectionTest, APacketOverTheLimitEndsTheSession) {
+    auto c = NewConnection();
+    c->MyOptions().SetMaxAllowedPacket(8192);
+    c->Connect();
+    const int64_t before = c->GetThreadId();
+    const EMyError e = Raised([&] { FirstValue(*c, QStringLiteral("SELECT REPEAT('x', 10000)")); });
+    EXPECT_EQ(e.ErrorCode(), 2020);
+    EXPECT_TRUE(e.IsFatalError());
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT LENGTH(REPEAT('x', 1000))")), QStringLiteral("1000"));
+    EXPECT_NE(c->GetThreadId(), before);
 }
 
 TEST_F(ConnectionTest, EmptyServerMeansLocalhost) {
@@ -536,7 +579,9 @@ TEST_F(ConnectionTest, LostConnectionInsideATransactionIsNotRestored) {
         }
         EXPECT_EQ(raised, k.raises);
         EXPECT_EQ(c->GetConnected(), k.newSession);
-        if (k.newSession) EXPECT_NE(c->GetThreadId(), victim);
+        if (k.newSession) {
+            EXPECT_NE(c->GetThreadId(), victim);
+        }
         EXPECT_FALSE(c->InTransaction());
         c->Rollback();  // nothing left to roll back: no error, no new session
         EXPECT_EQ(c->GetConnected(), k.newSession);

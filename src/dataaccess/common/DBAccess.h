@@ -177,6 +177,8 @@ public:
     virtual void ConnectChange(bool connecting) { (void)connecting; }
     // A new driver connection replaced the old one.
     virtual void SetIConnection(TCRConnection* connection) { (void)connection; }
+    // The connection is being destroyed: a client that outlives it forgets it.
+    virtual void ConnectionFreed() { SetIConnection(nullptr); }
     // Whether this client keeps the connection from reconnecting silently after it was lost
     // while `failing` ran an operation for `cause`.
     virtual bool PreventsReconnect(const TComponent* failing, TConnLostCause cause) const {
@@ -387,6 +389,7 @@ public:
     TCRCommand* GetICommand() const { return FICommand.get(); }
 
     // TDAConnectionClient
+    void ConnectionFreed() override;
     void SetIConnection(TCRConnection* connection) override;
     bool PreventsReconnect(const TComponent* failing, TConnLostCause cause) const override;
 
@@ -550,8 +553,8 @@ public:
     virtual void ClearFieldsInfo() = 0;
     // Whether a change of any field can be written to the updating table.
     virtual bool CanWrite() const = 0;
-    // The key fields, ";"-separated (for finding the row again after a refresh).
-    virtual QString KeyFieldNames() = 0;
+    // The key fields' names (for finding the row again after a refresh).
+    virtual QStringList KeyFieldNames() = 0;
     virtual TDADataSetUpdater& Updater() = 0;
     virtual const TDASQLGenerator& SQLGenerator() const = 0;
 
@@ -663,6 +666,7 @@ public:
 
     // TDAConnectionClient
     void ConnectChange(bool connecting) override;
+    void ConnectionFreed() override;
     void SetIConnection(TCRConnection* connection) override;
     bool PreventsReconnect(const TComponent* failing, TConnLostCause cause) const override;
 

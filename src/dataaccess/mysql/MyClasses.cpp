@@ -61,8 +61,8 @@ EMyError::EMyError(int errorCode, const QString& message, TComponent* component)
 bool EMyError::IsFatalError() const {
     const int code = ErrorCode();
     return code == ER_SERVER_SHUTDOWN || code == CR_CONNECTION_ERROR || code == CR_CONN_HOST_ERROR ||
-           code == CR_SERVER_GONE_ERROR ||
-           code == CR_SERVER_LOST;
+           code == CR_SERVER_GONE_ERROR || code == CR_SERVER_LOST ||
+           code == CR_NET_PACKET_TOO_LARGE;  // the client drops the stream after a packet over its limit
 }
 
 TServerVersion ParseServerVersion(const QString& text) {
