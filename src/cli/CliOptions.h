@@ -10,7 +10,7 @@
 namespace calvoro::cli {
 
 struct TCliOptions {
-    QString Command;  // "exec", "query", "script", "backup", "restore", or "help"
+    QString Command;  // "exec", "query", "script", "backup", "restore", "processlist", "kill", or "help"
     QString Host;
     int Port = 3306;
     QString User;
@@ -45,6 +45,10 @@ struct TCliOptions {
     bool SingleTransaction = false;
     bool SkipDefiner = false;
     QString Output;  // empty: standard output
+
+    bool Full = false;               // processlist: statements in full
+    bool KillQuery = false;          // kill: the running statements only
+    std::vector<qint64> ProcessIds;  // kill
 };
 
 // Parses the arguments after the program name; raises calvoro::Exception with a usage message
