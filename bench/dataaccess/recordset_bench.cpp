@@ -28,7 +28,8 @@ namespace {
 
 uint64_t Checksum(TMySQLRecordset& rs) {
     uint64_t sum = 0;
-    TRecBuf buf = rs.AllocRecBuf();
+    const TRecBufOwner bufOwner = rs.AllocRecBuf();
+    TRecBuf buf = bufOwner.get();
     rs.SetToBegin();
     for (rs.GetNextRecord(buf); !rs.Eof(); rs.GetNextRecord(buf)) {
         for (int i = 1; i <= rs.FieldCount(); ++i) {
@@ -52,7 +53,6 @@ uint64_t Checksum(TMySQLRecordset& rs) {
             }
         }
     }
-    TData::FreeRecBuf(buf);
     return sum;
 }
 

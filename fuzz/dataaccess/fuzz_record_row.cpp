@@ -91,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;  // a malformed packet: refused before any value is looked at
     }
 
-    TRecBuf record = rs.AllocRecBuf();
+    const TRecBufOwner recordOwner = rs.AllocRecBuf();
+    TRecBuf record = recordOwner.get();
     std::memset(record, 0, rs.RecordSize());
     bool converted = true;
     try {
@@ -123,6 +124,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     rs.FreeComplexFields(record, true);
-    TData::FreeRecBuf(record);
     return 0;
 }

@@ -136,10 +136,14 @@ void TData::RemoveIdleHook() {
 
 void TData::ApplicationEventsIdle() {
     if (!FMainForm) return;
-    // A session the server ended (a KILL, a restart) is closed here, so that the window shows
-    // it now rather than at the next statement.
-    if (!Busy() && ToolsConnection->PeerClosed()) ToolsConnection->Disconnect();
-    if (!ToolsConnected()) FMainForm->ShowDisconnectedState();
+    // While work holds the session busy, its worker thread owns the connection: its state is
+    // read at the first idle moment after the work has ended.
+    if (!Busy()) {
+        // A session the server ended (a KILL, a restart) is closed here, so that the window
+        // shows it now rather than at the next statement.
+        if (ToolsConnection->PeerClosed()) ToolsConnection->Disconnect();
+        if (!ToolsConnected()) FMainForm->ShowDisconnectedState();
+    }
     FMainForm->UpdateIdleStates();
 }
 

@@ -65,7 +65,8 @@ public:
     // The highlighter all SQL editors share.
     std::unique_ptr<TSynMySQL> SynMySQL;
 
-    // Whether the tools connection is open.
+    // Whether the tools connection is open. While the session is busy the connection belongs
+    // to the work in progress: the idle check does not ask then.
     bool ToolsConnected() const;
 
     // The base tables and the views of the current database, in the server's order.
@@ -91,7 +92,9 @@ public:
     private:
         TData& FData;
     };
-    bool Busy() const { return FBusy > 0; }
+    // Read by the idle check and by handlers on the window's thread; counted by whoever holds
+    // the session, which need not be that thread.
+    bool Busy() const { return FBusy.load() > 0; }
     // The progress bar is at 0 again (a new backup or restore).
     void ResetProgress() { FShownProgress = 0; }
 
@@ -117,7 +120,7 @@ private:
 
     TTessrinForm* FMainForm;
     QMetaObject::Connection FIdleHook;
-    int FBusy = 0;
+    std::atomic<int> FBusy = 0;
 };
 
 // The position of the backup's progress bar for object objectNum (from 0) of objectCount at

@@ -4,7 +4,9 @@
 
 #include "DataUnit.h"
 #include "QueriesLogUnit.h"
+#include "QueryReport.h"
 #include "QueryGeneratorUnit.h"
+#include "StatementRefresh.h"
 #include "SynEdit.h"
 #include "toolkit.h"
 #include "common/CodePage.h"
@@ -122,6 +124,13 @@ void TTessrinForm::WireCustomQueryTab() {
     connect(btnStopQuery, &QPushButton::clicked, this, [this] {
         if (FData) FData->ToolsCustomQuery->BreakExec();
     });
+    // Errors of grid edits and navigator actions (a refused Refresh too), shown once the
+    // action that failed is over.
+    connect(DBGridCustomQueryResults, &dac::TDBGrid::errorOccurred, this, &ShowErrorBox, Qt::QueuedConnection);
+    connect(DBNavigator2, &dac::TDBNavigator::errorOccurred, this, &ShowErrorBox, Qt::QueuedConnection);
+    // Grid edits and navigator actions run statements on the tools connection too.
+    DBGridCustomQueryResults->Model().OnAllowChange = [this] { return !FData || !FData->Busy(); };
+    DBNavigator2->OnAllowChange = [this] { return !FData || !FData->Busy(); };
     connect(TntSpeedButton5, &QPushButton::clicked, this, Guarded([this] { TntSpeedButton5Click(); }));
     connect(TntSpeedButton6, &QPushButton::clicked, this, Guarded([this] { TntSpeedButton6Click(); }));
     for (QListWidget* list : {lbxTables, lbxViews})
@@ -197,14 +206,14 @@ void TTessrinForm::ExecuteCustomQuery() {
     ScopeExit hideStop([&] { btnStopQuery->setVisible(false); });
     QElapsedTimer clock;
     clock.start();
-    // Row counts of the results before the last one.
-    QList<int> earlierCounts;
+    // The record counts of the results with rows, in order.
+    QList<int> rowCounts;
     try {
         RunInBackground([&] {
             query.Execute();
             if (!query.Active()) return;
-            for (int count = query.RecordCount(); query.OpenNext(); count = query.RecordCount())
-                earlierCounts << count;
+            do rowCounts << query.RecordCount();
+            while (!query.FetchStopped() && query.OpenNext());
         });
     } catch (const EAbort&) {
         // Stopped with the Stop button or Esc: the statement was ended on the server.
@@ -222,24 +231,28 @@ void TTessrinForm::ExecuteCustomQuery() {
         throw;
     }
     const qint64 elapsed = clock.elapsed();
-    AddQueryToLog(text);
+    // Stopped while the rows were read: those read so far are shown; the text is no success
+    // for the history.
+    const bool stopped = query.FetchStopped();
+    if (!stopped) AddQueryToLog(text);
+    // A refresh of the rows shown runs their statement alone, or is refused.
+    ApplyRefreshPlan(query, text);
     TntMemo4->appendPlainText(QString());
-    for (const int count : earlierCounts) TntMemo4->appendPlainText(QStringLiteral("Rows matched: %1;").arg(count));
-    QString message;
-    if (query.RowsAffected() < 0) {
-        message = QStringLiteral("Rows matched: %1;").arg(query.RecordCount());
+    for (const QString& line : QueryReportLines(query.StatementResults(), rowCounts, query.ShownResult(),
+                                                FormatElapsed(elapsed)))
+        TntMemo4->appendPlainText(line);
+    if (query.Active()) {
         TntPageControl2->setTabVisible(TntPageControl2->indexOf(TntTabSheetResult), true);
         TntPageControl2->setCurrentWidget(TntTabSheetResult);
         // The rows have the focus, not the first edit of the tab (entering it would empty it).
         DBGridCustomQueryResults->setFocus();
         LimitDisplayWidths(query, 20);
     } else {
-        message = QStringLiteral("Rows affected %1;").arg(query.RowsAffected());
         TntPageControl2->setTabVisible(TntPageControl2->indexOf(TntTabSheetResult), false);
     }
-    TntMemo4->appendPlainText(message + QStringLiteral(" Execution time: ") + FormatElapsed(elapsed));
     TntMemo4->appendPlainText(QString());
-    TntMemo4->appendPlainText(QStringLiteral("-- Query execution finished --"));
+    TntMemo4->appendPlainText(stopped ? QStringLiteral("-- Query execution stopped --")
+                                      : QStringLiteral("-- Query execution finished --"));
 }
 
 void TTessrinForm::AddQueryToLog(const QString& querySQL) {
@@ -328,22 +341,23 @@ void TTessrinForm::mmoCustomQueryDropFiles(const QStringList& paths) {
 
 void TTessrinForm::WriteResultRows(const std::function<void()>& write) {
     dac::TMyQuery& query = *FData->ToolsCustomQuery;
+    // After a failure the rows are read again; rows that cannot be are not written at all.
+    if (const QString refusal = query.RefreshRefusal(); !refusal.isEmpty())
+        throw Exception(QStringLiteral("Nothing was changed. %1").arg(refusal));
     TData::TBusy busy(*FData);
     PostIfEditing(query);
     // All or nothing: one transaction, rolled back when a row fails.
     dac::TMyConnection& connection = *FData->ToolsConnection;
-    connection.ExecSQL(QStringLiteral("START TRANSACTION"));
+    connection.StartTransaction();
     ScopeExit rollback([&] {
-        connection.ExecSQL(QStringLiteral("ROLLBACK"));
-        // The rows read again: those already posted show what the server kept. The text runs
-        // again, and its last result is the one shown.
-        query.Close();
-        query.Open();
-        while (query.OpenNext()) {
-        }
+        connection.Rollback();
+        // The rows read again by their own statement alone: those already posted show what
+        // the server kept. The row that failed is given up first, or the refresh would post it.
+        if (query.State() != dac::dsBrowse) query.Cancel();
+        query.Refresh();
     });
     write();
-    connection.ExecSQL(QStringLiteral("COMMIT"));
+    connection.Commit();
     rollback.Dismiss();
 }
 

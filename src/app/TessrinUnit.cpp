@@ -25,7 +25,6 @@
 #include <QFileDialog>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QFile>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -118,10 +117,12 @@ void TTessrinForm::CreateTopBar(QWidget* bar) {
 
     spbtnConnect = Make<QToolButton>("spbtnConnect", bar);
     spbtnConnect->setToolTip(QStringLiteral("Connect to selected database"));
+    spbtnConnect->setAccessibleName(QStringLiteral("Connect to selected database"));
     spbtnConnect->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
     spbtnConnect->setEnabled(false);
     spbtnReloadDBobjects = Make<QToolButton>("spbtnReloadDBobjects", bar);
     spbtnReloadDBobjects->setToolTip(QStringLiteral("Reload DB objects"));
+    spbtnReloadDBobjects->setAccessibleName(QStringLiteral("Reload database objects"));
     spbtnReloadDBobjects->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
     spbtnReloadDBobjects->setEnabled(false);
 
@@ -460,8 +461,7 @@ void TTessrinForm::FormShow() {
     id.ContactInfoUrl = site + "/downloads/calvoro/contactus.txt?ts=";
     id.RemoteVersion.clear();
 
-    // The updater of a previous update; failing to remove it does not matter.
-    QFile::remove(QString::fromLatin1(UpdaterFileName));
+    RemoveUpdaterLeftover();
 
     setWindowTitle(QString::fromLatin1(id.AppName) + QStringLiteral(" v.") + id.AppVersion);
     // Modal over the window, once the window itself is on the screen.
@@ -509,6 +509,9 @@ void TTessrinForm::ShowConnectedSession(bool clearWork) {
     }
     cbxDataBases->setEnabled(true);
     TntBitBtn2->setEnabled(true);
+    // The View Data grid is empty in a new session: so are its figures until a table is chosen.
+    lblRecordsFetched->setText(QStringLiteral("Records fetched:"));
+    Label2->setText(QStringLiteral("Number of records"));
 
     if (clearWork) {
         mmoExecScript->Clear();
@@ -821,7 +824,7 @@ void TTessrinForm::btnExecuteScriptClick() {
 
 void TTessrinForm::UpdateIdleStates() {
     const bool busy = FData && FData->Busy();
-    const bool connected = FData && FData->ToolsConnected();
+    const bool connected = !busy && FData && FData->ToolsConnected();
     btnConnectToServer->setEnabled(!busy);
     if (busy) {
         cbxDataBases->setEnabled(false);

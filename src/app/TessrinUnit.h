@@ -36,6 +36,7 @@ class TDBNavigator;
 }  // namespace calvoro::dac
 namespace calvoro::app {
 class TCreateTableForm;
+class TViewDataLoader;
 }
 
 namespace calvoro::app {
@@ -143,6 +144,7 @@ public:
     QComboBox* cbxTablesViews;
     QSpinBox* spEdtRecordLimit;
     QPushButton* btnRefresh;
+    QPushButton* btnStopViewData;  // ends the reading of the rows; those read so far stay
     QPushButton* TntBitBtn8;
     dac::TDBGrid* TntDBGrid1;
     dac::TDBNavigator* DBNavigator1;
@@ -152,6 +154,7 @@ public:
     QPushButton* TntBitBtn7;
     // The CREATE TABLE viewer, made with the window and filled anew at each showing.
     TCreateTableForm* CreateTableForm;
+    TViewDataLoader* ViewDataLoader;  // reads the rows on a worker thread
     // Handlers. Those that run statements do nothing while the tools session is busy and hold
     // it busy while they run (their message boxes let events through).
     void cbxTablesViewsChange();

@@ -7,7 +7,9 @@
 #include "CreateTableUnit.h"
 #include "DataUnit.h"
 #include "TessrinUnit.h"
+#include "ViewDataLoader.h"
 #include "toolkit.h"
+#include "common/ScopeGuard.h"
 #include "dataaccess/gui/DBGrid.h"
 #include "dataaccess/gui/DBNavigator.h"
 #include "dataaccess/mysql/MyAccess.h"
@@ -35,6 +37,19 @@ template <typename T>
 T* Named(T* widget, const char* name) {
     widget->setObjectName(QLatin1String(name));
     return widget;
+}
+
+// What the count of rows read says when a stop ended the reading before the last row.
+const QString StoppedNote = QStringLiteral(" (stopped)");
+
+// The table's row count, read through `count`; none when a stop ended the reading.
+std::optional<QString> CountRows(dac::TMyQuery& count, const QString& table) {
+    count.Close();
+    count.SQL().SetText(dac::CountRowsStatement(table));
+    count.Execute();
+    ScopeExit close([&] { count.Close(); });
+    if (count.FetchStopped() || count.IsEmpty()) return std::nullopt;
+    return count.Fields()[0].AsString();
 }
 
 // The text of the AUTO_INCREMENT box as the value to set: digits only (blanks around them
@@ -70,6 +85,8 @@ void TTessrinForm::CreateViewDataTab() {
     spEdtRecordLimit->setToolTip(QStringLiteral("0 reads every row"));
     limitLabel->setBuddy(spEdtRecordLimit);
     btnRefresh = Named(new QPushButton(QStringLiteral("Refresh"), tab), "btnRefresh");
+    btnStopViewData = Named(new QPushButton(QStringLiteral("Stop"), tab), "btnStopViewData");
+    btnStopViewData->setToolTip(QStringLiteral("Stops reading the rows; those read so far stay"));
     TntBitBtn8 = Named(new QPushButton(QStringLiteral("Show create table"), tab), "TntBitBtn8");
     TntBitBtn8->setToolTip(QStringLiteral("Shows CREATE TABLE statement for selected table"));
     top->addWidget(selectLabel);
@@ -78,6 +95,7 @@ void TTessrinForm::CreateViewDataTab() {
     top->addWidget(limitLabel);
     top->addWidget(spEdtRecordLimit);
     top->addWidget(btnRefresh);
+    top->addWidget(btnStopViewData);
     top->addStretch(1);
     top->addWidget(TntBitBtn8);
     page->addLayout(top);
@@ -92,7 +110,8 @@ void TTessrinForm::CreateViewDataTab() {
     lblRecordsFetched = Named(new QLabel(QStringLiteral("Records fetched:"), tab), "lblRecordsFetched");
     auto* countLabel = Named(new QLabel(QStringLiteral("Records in table:"), tab), "Label1");
     Label2 = Named(new QLabel(QStringLiteral("Number of records"), tab), "Label2");
-    Label2->setAccessibleName(countLabel->text());
+    // A screen reader reads the number itself, and the caption as what it is.
+    Label2->setAccessibleDescription(countLabel->text());
     Label2->setTextInteractionFlags(Qt::TextSelectableByMouse);
     TntBitBtn6 = Named(new QPushButton(QStringLiteral("Clear all table"), tab), "TntBitBtn6");
     TntBitBtn6->setToolTip(QStringLiteral("Deletes all the data from selected table"));
@@ -110,6 +129,7 @@ void TTessrinForm::CreateViewDataTab() {
     page->addLayout(bottom);
 
     CreateTableForm = new TCreateTableForm(this);
+    ViewDataLoader = new TViewDataLoader(btnStopViewData, lblRecordsFetched, TntDBGrid1, DBNavigator1, this);
 
     // A choice of the user's; refilling the list chooses nothing.
     connect(cbxTablesViews, &QComboBox::activated, this, Guarded([this] { cbxTablesViewsChange(); }));
@@ -142,6 +162,8 @@ void TTessrinForm::cbxTablesViewsChange() {
     const QString name = cbxTablesViews->currentText();
     if (name.isEmpty()) return;
     SelectedTable = name;
+    // The tab's controls, disabled while the rows came, are back as soon as the open ends.
+    ScopeExit enable([this] { UpdateViewDataStates(); });
     TData::TBusy busy(*FData);
     OpenSelectedTable();
 }
@@ -150,31 +172,41 @@ void TTessrinForm::btnRefreshClick() { cbxTablesViewsChange(); }
 
 void TTessrinForm::OpenSelectedTable() {
     dac::TMyQuery& query = *FData->ToolsQuery;
-    TntDBGrid1->SetDataSet(&query);
-    DBNavigator1->SetDataSet(&query);
+    dac::TMyQuery& count = *FData->CustomQuery;
     query.Close();
     query.AfterScroll = [this](dac::TDataSet* dataSet) { ToolsQueryAfterScroll(dataSet); };
     query.SQL().SetText(dac::SelectRowsStatement(SelectedTable, spEdtRecordLimit->value()));
     query.SetFetchAll(true);
-    query.Execute();
-    // Also for an empty result, so that the label never shows the count of another table.
-    ToolsQueryAfterScroll(&query);
+    std::optional<QString> rows;
+    bool stopped = false;
+    {
+        // Also for an empty or failed result, so that the label never shows the count of
+        // another table.
+        ScopeExit fetched([&] { ToolsQueryAfterScroll(&query); });
+        const QString table = SelectedTable;
+        stopped = ViewDataLoader->Run(query, {&query, &count}, [&] {
+            query.Execute();
+            // A stop ends the whole open: the count too, which may take as long as the rows.
+            if (!ViewDataLoader->StopRequested()) rows = CountRows(count, table);
+        });
+    }
+    if (stopped && !query.Active()) lblRecordsFetched->setText(QStringLiteral("Records fetched: 0") + StoppedNote);
     LimitDisplayWidths(query, 20);
     TntDBGrid1->SizeColumns();
-    ShowRecordsInTable();
+    if (rows) Label2->setText(*rows);
+    else if (stopped) Label2->setText(QStringLiteral("not counted"));
 }
 
 void TTessrinForm::ShowRecordsInTable() {
-    dac::TMyQuery& count = *FData->CustomQuery;
-    count.Close();
-    count.SQL().SetText(dac::CountRowsStatement(SelectedTable));
-    count.Execute();
-    Label2->setText(count.Fields()[0].AsString());
-    count.Close();
+    if (const std::optional<QString> rows = CountRows(*FData->CustomQuery, SelectedTable)) Label2->setText(*rows);
 }
 
 void TTessrinForm::ToolsQueryAfterScroll(dac::TDataSet* DataSet) {
-    lblRecordsFetched->setText(QString::asprintf("Records fetched: %d", DataSet->RecordCount()));
+    QString text = QString::asprintf("Records fetched: %d", DataSet->RecordCount());
+    // Rows whose reading was stopped are not all the rows the statement has.
+    if (const auto* query = dynamic_cast<const dac::TCustomMyDataSet*>(DataSet); query && query->FetchStopped())
+        text += StoppedNote;
+    lblRecordsFetched->setText(text);
 }
 
 void TTessrinForm::TntTabSheet4Show() {

@@ -280,6 +280,11 @@ QString HttpGetText(const QByteArray& address, const QString& userName, const QS
     return QString::fromUtf8(HttpGet(address, std::pair(userName, password)));
 }
 
+void RemoveUpdaterLeftover() {
+    // Failing to remove it does not matter: the next update replaces it.
+    QFile::remove(QDir(ProgramFolder()).filePath(QString::fromLatin1(UpdaterFileName)));
+}
+
 void RunUpdater(const QByteArray& address) {
     QByteArray name = address.mid(address.lastIndexOf('/') + 1);
     if (const qsizetype query = name.indexOf('?'); query >= 0) name.truncate(query);

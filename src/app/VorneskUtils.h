@@ -87,6 +87,10 @@ bool IsOnline();
 // authentication with the user name and password; the body decoded as UTF-8. Raises EHttpError.
 QString HttpGetText(const QByteArray& address, const QString& userName, const QString& password);
 
+// Removes the updater a previous update left next to the program (the configured program
+// folder), and nothing anywhere else; a file that cannot be removed stays.
+void RemoveUpdaterLeftover();
+
 // Downloads the updater next to the program and starts it when its SHA-256 equals the
 // checksum published at the same address + ".sha256"; then asks the program to end. A 404
 // for the updater is reported to the contact service ("UpdateError") and returns normally,

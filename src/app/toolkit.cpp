@@ -1,6 +1,7 @@
 #include "toolkit.h"
 
 #include "DataUnit.h"
+#include "GuiCalls.h"
 #include "dataaccess/common/DataSetBase.h"
 #include "dataaccess/mysql/MyAccess.h"
 #include "dataaccess/mysql/MySqlIdentifier.h"
@@ -14,6 +15,7 @@
 #include <QThread>
 
 #include <functional>
+#include <future>
 
 namespace calvoro::app {
 
@@ -61,13 +63,18 @@ void EnableUnicode(dac::TMyConnection& connection) {
 }
 
 void RunInBackground(const std::function<void()>& work) {
-    std::exception_ptr failure;
+    // The outcome comes back through a promise, which also hands everything the work wrote over
+    // to this thread in a way ThreadSanitizer sees (it cannot see the locks inside Qt that
+    // QThread::wait relies on).
+    std::promise<void> outcome;
+    std::future<void> result = outcome.get_future();
     std::unique_ptr<QThread> thread(QThread::create([&] {
         try {
             work();
+            outcome.set_value();
         } catch (...) {
             // Any failure, whatever its type, is raised again on the caller's thread below.
-            failure = std::current_exception();
+            outcome.set_exception(std::current_exception());
         }
     }));
     QEventLoop loop;
@@ -76,25 +83,40 @@ void RunInBackground(const std::function<void()>& work) {
     // finished is queued to this thread, so it cannot be missed before exec runs.
     loop.exec();
     thread->wait();
-    if (failure) std::rethrow_exception(failure);
+    result.get();
 }
 
 void CallOnGui(const std::function<void()>& f) {
     QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread()) {
+    TGuiCalls* calls = TGuiCalls::Instance();
+    if (!app || !calls || QThread::currentThread() == app->thread()) {
         f();
         return;
     }
-    QMetaObject::invokeMethod(app, f, Qt::BlockingQueuedConnection);
+    // The outcome comes back through a promise: f's failure is raised here, on the caller's
+    // thread, and what f wrote is handed over with it.
+    std::promise<void> outcome;
+    std::future<void> result = outcome.get_future();
+    calls->Post([&] {
+        try {
+            f();
+            outcome.set_value();
+        } catch (...) {
+            // Raised again on the waiting thread below.
+            outcome.set_exception(std::current_exception());
+        }
+    });
+    result.get();
 }
 
 void PostToGui(std::function<void()> f) {
     QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread()) {
+    TGuiCalls* calls = TGuiCalls::Instance();
+    if (!app || !calls || QThread::currentThread() == app->thread()) {
         f();
         return;
     }
-    QMetaObject::invokeMethod(app, std::move(f), Qt::QueuedConnection);
+    calls->Post(std::move(f));
 }
 
 QString FormatElapsed(qint64 milliseconds) {

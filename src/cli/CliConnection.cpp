@@ -21,6 +21,7 @@ std::unique_ptr<dac::TMyConnection> NewConnection(const TCliOptions& o) {
     connection->SetUsername(o.User.isEmpty() ? LoginName() : o.User);
     connection->SetPassword(o.PasswordGiven ? o.Password : qEnvironmentVariable("MYSQL_PWD"));
     connection->SetDatabase(o.Database);
+    connection->MyOptions().SetMaxAllowedPacket(o.MaxAllowedPacket);
     dac::TMyConnectionSSLOptions& ssl = connection->SSLOptions();
     protocol::ParseSslMode(o.SslMode.toStdString(), ssl.Mode);  // checked by ParseArguments
     ssl.CACert = o.SslCa;

@@ -2,6 +2,7 @@
 
 #include "common/Exceptions.h"
 #include "protocol/CRVioTcpSSL.h"
+#include "protocol/MySqlApiDirect.h"
 
 #include <functional>
 
@@ -51,6 +52,8 @@ QString UsageText() {
         "  -u, --user USER          user name (default: the login name)\n"
         "  -p, --password PASSWORD  password; without it, MYSQL_PWD from the environment\n"
         "  -D, --database DATABASE  database to use\n"
+        "  --max-allowed-packet N   the largest packet accepted from the server, in bytes or\n"
+        "                           with K, M or G (4096 to 2G; default: 1G)\n"
         "Long options also take the form --name=VALUE.\n"
         "\n"
         "  --param NAME=VALUE       value of every parameter :NAME in SQL, as a string\n"
@@ -82,6 +85,26 @@ namespace {
 
 [[noreturn]] void Usage(const QString& what) {
     throw Exception(what + QStringLiteral("\nTry 'calvoro-cli --help'."));
+}
+
+// A byte count as the mariadb client takes it: digits, then K, M or G (either case) for
+// KiB, MiB or GiB; -1 for anything else or for more than fits.
+int64_t ParseByteSize(const QString& text) {
+    int shift = 0;
+    QString digits = text;
+    if (!digits.isEmpty()) {
+        switch (digits.back().toUpper().unicode()) {
+            case u'K': shift = 10; break;
+            case u'M': shift = 20; break;
+            case u'G': shift = 30; break;
+            default: break;
+        }
+        if (shift) digits.chop(1);
+    }
+    if (digits.isEmpty() || digits.size() > 12) return -1;
+    for (const QChar c : digits)
+        if (c < u'0' || c > u'9') return -1;
+    return digits.toLongLong() << shift;  // at most 12 digits and 30 bits: fits
 }
 
 QStringList SplitList(const QString& text) {
@@ -198,6 +221,14 @@ TCliOptions ParseArguments(const QStringList& args) {
                 Usage(QStringLiteral("calvoro-cli: --ssl-mode takes DISABLED, PREFERRED, REQUIRED, VERIFY_CA or "
                                      "VERIFY_IDENTITY, not '%1'")
                           .arg(o.SslMode));
+        } else if (a == u"--max-allowed-packet") {
+            const QString text = value();
+            o.MaxAllowedPacket = ParseByteSize(text);
+            using API = protocol::TMySQLAPIDirect;
+            if (o.MaxAllowedPacket < int64_t(API::MinMaxAllowedPacket) || o.MaxAllowedPacket > int64_t(API::MaxMaxAllowedPacket))
+                Usage(QStringLiteral("calvoro-cli: --max-allowed-packet takes a size from 4096 bytes to 2G (a "
+                                     "number, with K, M or G for KiB, MiB, GiB), not '%1'")
+                          .arg(text));
         } else if (a == u"--ssl-ca") {
             o.SslCa = value();
         } else if (a == u"--ssl-capath") {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,7 @@ struct TCliOptions {
     QString SslCa, SslCapath, SslCert, SslKey, SslCipher;
     QString ServerPublicKey;  // PEM file
     bool GetServerPublicKey = false;
+    int64_t MaxAllowedPacket = int64_t(1) << 30;  // bytes; the largest packet taken from the server
     std::vector<std::pair<QString, QString>> Params;  // NAME=VALUE, in order
     QString Sql;
     bool SqlGiven = false;

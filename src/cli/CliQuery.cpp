@@ -1,8 +1,7 @@
 #include "CliQuery.h"
 
 #include "CliConnection.h"
-#include "common/ScopeGuard.h"
-#include "dataaccess/mysql/MyRecordset.h"
+#include "dataaccess/mysql/MyServiceQuery.h"
 
 #include <charconv>
 
@@ -76,19 +75,18 @@ void RunQuery(const TCliOptions& o, FILE* out, FILE* err) {
     connection->Connect();
 
     // The server's text of every value, read block by block, each result in turn.
-    TMySQLRecordset rs;
-    rs.FComponent = connection.get();
-    rs.GetCommand().FComponent = connection.get();
-    rs.SetConnection(connection->GetIConnection());
+    TMyServiceQuery query(connection->GetIConnection(), connection.get());
+    TMySQLRecordset& rs = query.RecordSet();
     rs.FFieldsAsString = true;
     rs.FUniDirectional = true;
     rs.FCreateConnection = false;
+    rs.FFetchAll = false;
     rs.FFetchRows = 1000;
     rs.FOpenNextMode = true;
-    rs.SetSQL(o.Sql);
+    query.SetSQL(o.Sql);
     for (const auto& [name, value] : o.Params) {
         bool found = false;
-        for (TParamDesc& p : rs.GetCommand().Params())
+        for (TParamDesc& p : query.Params())
             if (p.FName.compare(name, Qt::CaseInsensitive) == 0) {
                 p.FDataType = dtWideString;
                 p.SetValue(value);
@@ -97,19 +95,14 @@ void RunQuery(const TCliOptions& o, FILE* out, FILE* err) {
         if (!found) throw EDatabaseError(QStringLiteral("Parameter '%1' not found").arg(name));
     }
     if (o.Prepared) rs.Prepare();
-    rs.ExecCommand();
-    if (rs.CommandType() != ctCursor) {
+    if (!query.Execute()) {
         std::fprintf(err, "Rows affected: %d\n", std::max(rs.RowsAffected(), 0));
         return;
     }
-    rs.Open();
 
     std::string buffer;
     bool first = true;
     do {
-        // Each result has its own record layout.
-        TRecBuf record = rs.AllocRecBuf();
-        ScopeExit free([&] { TData::FreeRecBuf(record); });
         if (!first) buffer += '\n';
         first = false;
         for (int i = 1; i <= rs.FieldCount(); ++i) {
@@ -118,20 +111,17 @@ void RunQuery(const TCliOptions& o, FILE* out, FILE* err) {
             AppendBatchEscaped(buffer, std::string_view(name.constData(), size_t(name.size())));
         }
         buffer += '\n';
-        int64_t rows = 0;
-        rs.SetToBegin();
-        for (rs.GetNextRecord(record); !rs.Eof(); rs.GetNextRecord(record)) {
+        const int64_t rows = query.ForEachRow([&](const uint8_t* record) {
             for (int i = 1; i <= rs.FieldCount(); ++i) {
                 if (i > 1) buffer += '\t';
                 AppendValue(buffer, rs, static_cast<const TMySQLFieldDesc&>(rs.Field(i)), record);
             }
             buffer += '\n';
-            ++rows;
             if (buffer.size() >= 1 << 16) Write(out, buffer);
-        }
+        });
         Write(out, buffer);
         std::fprintf(err, "%lld %s\n", static_cast<long long>(rows), rows == 1 ? "row" : "rows");
-    } while (rs.OpenNext());
+    } while (query.NextResult());
     std::fflush(out);
 }
 

@@ -8,6 +8,10 @@ Exception::Exception(QString message) : FMessage(std::move(message)), FWhat(FMes
 
 void Abort() { throw EAbort(); }
 
+void InternalError(const char* unit, const QString& what) {
+    throw EAssertionFailed(QStringLiteral("Assertion failure (%1): %2").arg(QLatin1String(unit), what));
+}
+
 TExceptionDisplay& ApplicationExceptionDisplay() {
     static TExceptionDisplay display;
     return display;

@@ -44,6 +44,10 @@ public:
     using Exception::Exception;
 };
 
+// Raises EAssertionFailed "Assertion failure (unit): what". unit is the unit (the source
+// file's name) whose invariant broke, so that a report points at the code to read.
+[[noreturn]] void InternalError(const char* unit, const QString& what);
+
 // Raises EAbort.
 [[noreturn]] void Abort();
 

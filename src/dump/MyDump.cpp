@@ -208,7 +208,7 @@ void TCustomMyDumpProcessor::Header() {
             .arg(locale.toString(now.date(), QLocale::ShortFormat), locale.toString(now.time(), QLocale::LongFormat)));
     Add(QStringLiteral("-- ") + QString(70, u'-') + u' ');
     AddCommentLine(QStringLiteral("Server: %1").arg(c->Server()));
-    AddCommentLine(QStringLiteral("Database: %1").arg(c->Database()));
+    AddCommentLine(QStringLiteral("Database: %1").arg(FDatabase));  // as the connection carries it
     Add(QByteArrayView(""));
 }
 

@@ -165,7 +165,7 @@ bool EndsInLineComment(const QString& text) {
         lastCode = code;
         last = lexeme;
     }
-    if (lastCode != sqltext::lexComment || last.startsWith(QStringLiteral("/*"))) return false;
+    if (lastCode != sqltext::lexComment || parser.CommentKind() != sqltext::cmLine) return false;
     return !last.endsWith(u'\n') && !last.endsWith(u'\r');
 }
 

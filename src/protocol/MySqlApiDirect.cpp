@@ -294,6 +294,14 @@ int TMySQLAPIDirect::mysql_options(PMYSQL_CON con, TMySqlOption option, const vo
     const auto text = [&] { return std::string(static_cast<const char*>(Require(value))); };
     switch (option) {
         case MYSQL_OPT_CONNECT_TIMEOUT: con->_connectTimeout = number(); break;
+        case MYSQL_SET_CHARSET_NAME: {
+            // The character set of the login's names: "latin1" or "utf8".
+            const std::string name = text();
+            if (name == "latin1") con->handshakeCharset = TMySqlSession::hcLatin1;
+            else if (name == "utf8") con->handshakeCharset = TMySqlSession::hcUtf8;
+            else return 1;
+            break;
+        }
         case MYSQL_OPT_NAMED_PIPE: con->protocolType = MYSQL_PROTOCOL_PIPE; break;
         case MYSQL_OPT_PROTOCOL: con->protocolType = MYSQL_PROTOCOL_TYPE(number()); break;
         case MYSQL_OPT_READ_TIMEOUT:
@@ -309,6 +317,18 @@ int TMySQLAPIDirect::mysql_options(PMYSQL_CON con, TMySqlOption option, const vo
         case MYSQL_OPT_SSL_CIPHER: con->SSL_cipher = text(); break;
         case MYSQL_SERVER_PUBLIC_KEY: con->serverPublicKeyFile = text(); break;
         case MYSQL_OPT_GET_SERVER_PUBLIC_KEY: con->getServerPublicKey = number() != 0; break;
+        case MYSQL_OPT_MAX_ALLOWED_PACKET: {
+            const unsigned long bytes = *static_cast<const unsigned long*>(Require(value));
+            if (bytes < MinMaxAllowedPacket || bytes > MaxMaxAllowedPacket) {
+                StoreError(con, EMySqlException(CR_UNKNOWN_ERROR,
+                                                FormatText("max_allowed_packet must be from %d to %d bytes, not %d.",
+                                                           {int64_t(MinMaxAllowedPacket),
+                                                            int64_t(MaxMaxAllowedPacket), int64_t(bytes)})));
+                return 1;
+            }
+            con->net.SetMaxAllowedPacket(bytes);
+            break;
+        }
         default: break;  // compression is asked for through the client flags
     }
     return 0;

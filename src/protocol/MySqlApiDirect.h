@@ -68,6 +68,8 @@ enum TMySqlOption {
     // TLS and the server's public key (value: an int TSslMode; texts; an int 0 or 1).
     MYSQL_OPT_SSL_MODE, MYSQL_OPT_SSL_KEY, MYSQL_OPT_SSL_CERT, MYSQL_OPT_SSL_CA, MYSQL_OPT_SSL_CAPATH,
     MYSQL_OPT_SSL_CIPHER, MYSQL_SERVER_PUBLIC_KEY, MYSQL_OPT_GET_SERVER_PUBLIC_KEY,
+    // The largest packet the client accepts (value: an unsigned long, as in the C client).
+    MYSQL_OPT_MAX_ALLOWED_PACKET,
 };
 
 // A result column as the data-access layer sees it.
@@ -241,9 +243,13 @@ public:
     // Error 2014 (with "mysql.status = " and the status) when rows are still being read.
     PMYSQL_RES mysql_use_result(PMYSQL_CON con) override;
     // Connect time-out, read/write time-out (the same command time-out), protocol, named
-    // pipe, the TLS options and the server's public key; every other option is accepted and
-    // ignored.
+    // pipe, the TLS options, the server's public key and max_allowed_packet; every other
+    // option is accepted and ignored. An unknown ssl mode is refused with 1; so is a
+    // max_allowed_packet out of range, with the error stored in con.
     int mysql_options(PMYSQL_CON con, TMySqlOption option, const void* value) override;
+    // The range of max_allowed_packet (bytes), as the mariadb client allows it.
+    static constexpr unsigned long MinMaxAllowedPacket = 4096;
+    static constexpr unsigned long MaxMaxAllowedPacket = 1ul << 31;
     // Drains the result's unread rows and frees it. A failed drain is stored in the
     // result's connection (mysql_errno), which is then out of step: close it. Do not free
     // mysql_stmt_result_metadata.

@@ -27,6 +27,7 @@ enum : int {
     CR_SERVER_LOST = 2013,
     CR_COMMANDS_OUT_OF_SYNC = 2014,
     CR_NAMEDPIPEOPEN_ERROR = 2017,
+    CR_NET_PACKET_TOO_LARGE = 2020,
     CR_SSL_CONNECTION_ERROR = 2026,
     CR_MALFORMED_PACKET = 2027,
     CR_NULL_POINTER = 2028,
@@ -45,6 +46,7 @@ enum : int {
     ER_SERVER_SHUTDOWN = 1053,
     ER_DUP_ENTRY = 1062,
     ER_PARSE_ERROR = 1064,
+    ER_QUERY_INTERRUPTED = 1317,
 };
 
 // The number a failed connect shows where the system gave no reason of its own: Winsock's

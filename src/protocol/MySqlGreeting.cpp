@@ -1,7 +1,5 @@
 #include "MySqlGreeting.h"
 
-#include "MySqlSession.h"  // the capability flags
-
 #include <algorithm>
 
 namespace calvoro::protocol {

@@ -71,7 +71,41 @@ void TMySqlNet::Close() {
 }
 
 [[noreturn]] void TMySqlNet::RaiseLost() {
-    throw EMySqlException(CR_SERVER_LOST, Fvio ? Fvio->LastError() : std::string());
+    const std::string reason = Fvio ? Fvio->LastError() : std::string();
+    GiveUpStream();
+    throw EMySqlException(CR_SERVER_LOST, reason);
+}
+
+// Bytes already received belong to answers that will never be complete: served to the next
+// command, they would pass for its answer. They go, and the transport is closed (but kept,
+// so that every later command fails as on a lost connection).
+void TMySqlNet::GiveUpStream() {
+    Clear();
+    FCompressBuffer.Clear();
+    if (Fvio) {
+        Fvio->Consume(Fvio->Buffered());
+        Fvio->Close();
+    }
+}
+
+void TMySqlNet::SetMaxAllowedPacket(size_t bytes) {
+    if (bytes == 0) throw EInternalError("MySqlNet: max_allowed_packet of 0 bytes");
+    FMaxAllowedPacket = bytes;
+}
+
+// joined: the bytes of the logical packet before this packet of length bytes.
+void TMySqlNet::CheckAllowed(size_t joined, size_t length) {
+    if (joined > FMaxAllowedPacket || length > FMaxAllowedPacket - joined) RaisePacketTooLarge();
+}
+
+[[noreturn]] void TMySqlNet::RaisePacketTooLarge() {
+    const size_t limit = FMaxAllowedPacket;
+    // The rest of the packet is still on its way: nothing after it can be read in step.
+    GiveUpStream();
+    throw EMySqlException(CR_NET_PACKET_TOO_LARGE,
+                          FormatText("The server sent a packet of more than %d bytes, the client's "
+                                     "max_allowed_packet. Raise it to read this data; the connection was closed.",
+                                     {int64_t(limit)}));
 }
 
 // --- Building and sending ----------------------------------------------------------------
@@ -254,29 +288,30 @@ void TMySqlNet::ReadIn(uint8_t* bytes, size_t count) {
         ReadRaw(bytes, count);
 }
 
-// Reads compressed packets into FCompressBuffer, joining those of 0xFFFFFF bytes.
+// Reads the next compressed packet into FCompressBuffer. Each one is decompressed on its own,
+// so one of 0xFFFFFF bytes needs nothing of the next, which is read when its bytes are
+// wanted. A compressed packet carries at most a packet's worth of the plain stream (its
+// header included): one that announces more is refused before anything is reserved.
 void TMySqlNet::FillCompressBuffer() {
     FCompressBuffer.Clear();
-    size_t length;
-    do {
-        ReadRaw(FCompressHeader, CompressHeaderSize);
-        CheckSequence(FCompressHeader[3], "ReceiveCompHeader");
-        length = LE24(FCompressHeader);
-        const size_t before = LE24(FCompressHeader + 4);
-        const size_t at = FCompressBuffer.Length();
-        if (before == 0) {
-            FCompressBuffer.SetLength(at + length);
-            ReadRaw(FCompressBuffer.Data() + at, length);
-        } else {
-            FCompressOut.resize(length);
-            ReadRaw(FCompressOut.data(), length);
-            FCompressBuffer.SetLength(at + before);
-            uLongf unpacked = before;
-            if (uncompress(FCompressBuffer.Data() + at, &unpacked, FCompressOut.data(), uLong(length)) != Z_OK ||
-                unpacked != before)
-                throw EMySqlException(ER_NET_UNCOMPRESS_ERROR);
-        }
-    } while (length == MaxPacketLength);
+    ReadRaw(FCompressHeader, CompressHeaderSize);
+    CheckSequence(FCompressHeader[3], "ReceiveCompHeader");
+    const size_t length = LE24(FCompressHeader);
+    const size_t before = LE24(FCompressHeader + 4);
+    const size_t allowed = std::min<size_t>(FMaxAllowedPacket, MaxPacketLength) + HeaderSize;
+    if ((before == 0 ? length : before) > allowed || length > compressBound(uLong(allowed))) RaisePacketTooLarge();
+    if (before == 0) {
+        FCompressBuffer.SetLength(length);
+        ReadRaw(FCompressBuffer.Data(), length);
+        return;
+    }
+    FCompressOut.resize(length);
+    ReadRaw(FCompressOut.data(), length);
+    FCompressBuffer.SetLength(before);
+    uLongf unpacked = before;
+    if (uncompress(FCompressBuffer.Data(), &unpacked, FCompressOut.data(), uLong(length)) != Z_OK ||
+        unpacked != before)
+        throw EMySqlException(ER_NET_UNCOMPRESS_ERROR);
 }
 
 void TMySqlNet::ReadCompressed(uint8_t* bytes, size_t count) {
@@ -335,7 +370,7 @@ bool TMySqlNet::ReceiveBuffered() {
     if (held < HeaderSize) return false;
     const uint8_t* p = Fvio->BufferedData();
     const size_t length = LE24(p);
-    if (length >= FMaxPacketLength || held - HeaderSize < length) return false;
+    if (length >= FMaxPacketLength || length > FMaxAllowedPacket || held - HeaderSize < length) return false;
     std::memcpy(FHeader, p, HeaderSize);
     Fvio->Consume(HeaderSize);
     CheckSequence(FHeader[3], "ReceiveHeader");
@@ -356,6 +391,7 @@ void TMySqlNet::Receive() {
     size_t length;
     do {
         length = ReadHeader();
+        CheckAllowed(total, length);
         Fbuffer.SetLength(total + length);
         ReadIn(Fbuffer.Data() + total, length);
         total += length;
@@ -368,6 +404,7 @@ void TMySqlNet::ReceiveBuffer(std::vector<uint8_t>& bytes) {
     const size_t length = ReadHeader();
     // A row or definition is never empty; an empty packet here is not one.
     if (length == 0) throw EMySqlException(CR_MALFORMED_PACKET, "TMySqlNet.ReceiveBuffer l = 0");
+    CheckAllowed(0, length);
     if (length == FMaxPacketLength) throw EProtocolError("Cannot retrieve huge data in FetchAll mode");
     bytes.resize(length);
     ReadIn(bytes.data(), length);
@@ -377,6 +414,9 @@ void TMySqlNet::ReceiveBuffer(std::vector<uint8_t>& bytes) {
 size_t TMySqlNet::SkipBuffer(std::vector<uint8_t>& bytes, size_t chunk, bool firstPacket) {
     if (chunk == 0) throw EInternalError("MySqlNet: SkipBuffer with chunk 0");
     const size_t length = ReadHeader();
+    const size_t joined = firstPacket ? 0 : FSkipJoined;
+    CheckAllowed(joined, length);
+    FSkipJoined = joined + length;
     uint8_t first = 0;
     for (size_t left = length; left > 0;) {
         const size_t n = std::min(chunk, left);

@@ -22,6 +22,14 @@
 // calls for an incoming one. Readers never read past the received payload: a short packet
 // raises EMySqlException 2027 "Malformed packet". Reader() gives a TPacketReader over the
 // payload for decoders that want to keep decoding apart from the packet layer.
+//
+// Incoming packets are bounded by the client's max_allowed_packet: a logical packet (its
+// continuation packets joined) or a compressed packet announcing more raises 2020 "Got
+// packet bigger than 'max_allowed_packet'" from its header, before memory is reserved or
+// its bytes are read, so that a server (or anyone between it and a connection without TLS)
+// cannot make the program grow without end. The rest of such a packet cannot be skipped
+// without reading it, so the transport is closed then, as after a lost connection (2013):
+// later commands fail with 2013 instead of reading what is left of the stream.
 
 #include "ByteStream.h"
 #include "CRVio.h"
@@ -50,6 +58,8 @@ public:
     static constexpr size_t CollectSize = 8192;
     // Blocks up to this size go out uncompressed.
     static constexpr size_t CompressThreshold = 50;
+    // The client's max_allowed_packet, as the C client has it: 1 GiB unless set.
+    static constexpr size_t DefaultMaxAllowedPacket = size_t(1) << 30;
 
     // maxPacketLength: the length at which payloads are split and joined; the protocol's is
     // 0xFFFFFF, tests use small values to cover continuation cheaply.
@@ -67,6 +77,9 @@ public:
     void SetCompress(bool value) { FCompress = value; }
     uint8_t PacketNumber() const { return FPacketNumber; }
     uint32_t MaxPacket() const { return FMaxPacketLength; }
+    // The largest incoming logical packet (bytes, at least 1).
+    size_t MaxAllowedPacket() const { return FMaxAllowedPacket; }
+    void SetMaxAllowedPacket(size_t bytes);
 
     // --- Building and sending a packet ---
 
@@ -113,7 +126,8 @@ public:
     // Reads one packet and throws it away in pieces of at most chunk bytes read into bytes.
     // With firstPacket an error packet raises. Afterwards bytes[0] is the packet's first
     // byte (firstPacket) or 0, so the caller can test for the end-of-data marker. Returns
-    // the packet's length.
+    // the packet's length. Without firstPacket the packet continues the one skipped before,
+    // and their lengths together count against max_allowed_packet.
     size_t SkipBuffer(std::vector<uint8_t>& bytes, size_t chunk, bool firstPacket);
 
     // Typed readers at the buffer's position, which they advance.
@@ -161,6 +175,10 @@ private:
     void CheckSequence(uint8_t received, const char* reader);
     void RaiseIfErrorPacket(const uint8_t* payload, size_t length);
     [[noreturn]] void RaiseLost();
+    void GiveUpStream();
+    // A packet of more than max_allowed_packet: closes the transport and raises 2020.
+    void CheckAllowed(size_t joined, size_t length);
+    [[noreturn]] void RaisePacketTooLarge();
 
     template <typename F>
     auto ReadAt(F read) {
@@ -180,6 +198,8 @@ private:
     uint8_t FCompressHeader[CompressHeaderSize] = {};
     bool FCompress = false;
     uint32_t FMaxPacketLength;
+    size_t FMaxAllowedPacket = DefaultMaxAllowedPacket;
+    size_t FSkipJoined = 0;  // bytes of the logical packet SkipBuffer is in, before its current packet
     bool FPiecesSent = false;    // full-length pieces of this packet have gone out
     bool FPacketClosed = false;  // WriteBytes sent the whole packet
 };

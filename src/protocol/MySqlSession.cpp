@@ -145,7 +145,7 @@ void TMySqlSession::StartTLS(uint32_t flags) {
 // Handshake response, protocol 4.1:
 //   capability flags     [4]
 //   maximum packet size  [4]   1 GiB
-//   character set        [1]   8 (latin1)
+//   character set        [1]   handshakeCharset: 8 (latin1) or 33 (utf8)
 //   filler               [23]  zero
 // before 4.1:
 //   capability flags     [2]
@@ -160,7 +160,7 @@ void TMySqlSession::WriteResponseHeader(uint32_t flags) {
     if (flags & CLIENT_PROTOCOL_41) {
         net.WriteInt32(int32_t(flags));
         net.WriteInt32(int32_t(MaxPacketSize));
-        net.WriteByte(HandshakeCharset);
+        net.WriteByte(handshakeCharset);
         net.Fill(0, 23);
     } else {
         net.WriteInt16(int32_t(flags));

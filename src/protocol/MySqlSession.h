@@ -52,27 +52,6 @@ enum TServerCommand : uint8_t {
     scCloseStmt = 25,
 };
 
-// Capability flags, as sent on the wire.
-enum : uint32_t {
-    CLIENT_LONG_PASSWORD = 0x1,
-    CLIENT_FOUND_ROWS = 0x2,
-    CLIENT_LONG_FLAG = 0x4,
-    CLIENT_CONNECT_WITH_DB = 0x8,
-    CLIENT_COMPRESS = 0x20,
-    CLIENT_LOCAL_FILES = 0x80,
-    CLIENT_PROTOCOL_41 = 0x200,
-    CLIENT_SSL = 0x800,
-    CLIENT_TRANSACTIONS = 0x2000,
-    CLIENT_SECURE_CONNECTION = 0x8000,
-    CLIENT_MULTI_STATEMENTS = 0x10000,
-    CLIENT_MULTI_RESULTS = 0x20000,
-    CLIENT_PLUGIN_AUTH = 0x80000,  // the response names the authentication plugin
-    // Sent on every handshake.
-    CLIENT_ALWAYS = CLIENT_LONG_PASSWORD | CLIENT_LONG_FLAG | CLIENT_LOCAL_FILES | CLIENT_PROTOCOL_41 |
-                    CLIENT_TRANSACTIONS | CLIENT_SECURE_CONNECTION | CLIENT_MULTI_STATEMENTS |
-                    CLIENT_MULTI_RESULTS,
-};
-
 // Server status bits.
 enum : int {
     SERVER_STATUS_IN_TRANS = 0x1,
@@ -95,7 +74,10 @@ class TMySqlSession {
 public:
     static constexpr int DefaultPort = 3306;
     static constexpr uint32_t MaxPacketSize = 0x40000000;  // announced in the handshake
-    static constexpr uint8_t HandshakeCharset = 8;         // latin1
+    // Character sets of the handshake response: the server reads the login's user name and
+    // database in it, and the session keeps it until a SET NAMES.
+    enum THandshakeCharset : uint8_t { hcLatin1 = 8, hcUtf8 = 33 /* utf8_general_ci */ };
+    THandshakeCharset handshakeCharset = hcLatin1;
 
     // maxPacketLength: see TMySqlNet; tests use small values to cover continuation cheaply.
     explicit TMySqlSession(uint32_t maxPacketLength = TMySqlNet::MaxPacketLength);

@@ -9,20 +9,6 @@ namespace calvoro::script {
 
 using namespace sqltext;
 
-namespace {
-
-// Where a lexeme stands.
-struct TLexemePlace {
-    qint64 Pos = 0, Line = 0, Col = 0;
-    qint64 EndPos = 0, EndLine = 0, EndCol = 0;
-};
-
-bool IsQuotedName(int code, QStringView text) { return code == lexIdent && text.startsWith(u'`'); }
-
-bool HasLineEnd(QStringView text) { return text.contains(u'\n') || text.contains(u'\r'); }
-
-}  // namespace
-
 // --- TDAStatement ---
 
 QString TDAStatement::SQL() const {
@@ -49,33 +35,19 @@ TDAScriptProcessor::TDAScriptProcessor(TDAScript& owner) : FOwner(owner), FCurrD
 
 TDAScriptProcessor::~TDAScriptProcessor() = default;
 
-void TDAScriptProcessor::ResetParser() {
-    FParser.reset();
-    FHasCarry = false;
-    FCarry.clear();
-}
+void TDAScriptProcessor::ResetParser() { FCutter.reset(); }
 
-qint64 TDAScriptProcessor::ParserLine() const { return FParser ? FParser->CurrLine() : -1; }
+qint64 TDAScriptProcessor::ParserLine() const { return FCutter ? FCutter->Lexer().CurrLine() : -1; }
 
-bool TDAScriptProcessor::ForcesEnd(int code) const {
-    (void)code;
-    return false;
-}
-
-void TDAScriptProcessor::TrackLexeme(int code, int& type, bool& omit) {
-    (void)code;
-    (void)type;
-    (void)omit;
+void TDAScriptProcessor::SetCurrDelimiter(const QString& value) {
+    FCurrDelimiter = value;
+    if (FCutter) FCutter->SetDelimiter(value);
 }
 
 bool TDAScriptProcessor::CanBatch(const QString& sql, int type) const {
     (void)sql;
     (void)type;
     return false;
-}
-
-bool TDAScriptProcessor::IsExecutableComment(QStringView comment) const {
-    return comment.startsWith(u"/*!") || comment.startsWith(u"/*M!");
 }
 
 void TDAScriptProcessor::OpenParser() {
@@ -98,37 +70,23 @@ void TDAScriptProcessor::OpenParser() {
             stream->read(3);
             s.FStreamMarkBytes = 3;
         }
-        FParser = CreateParser(stream, encoding);
-        if (s.FStreamBlockSize > 0) FParser->SetBlockSize(s.FStreamBlockSize);
+        FCutter = CreateCutter(stream, encoding);
+        if (s.FStreamBlockSize > 0) FCutter->Lexer().SetBlockSize(s.FStreamBlockSize);
     } else {
         QString text = s.FSQL.Lines().join(QStringLiteral("\r\n"));
         qsizetype end = text.size();
         while (end > 0 && text[end - 1].unicode() <= u' ') --end;
         text.truncate(end);
-        FParser = CreateParser(text);
+        FCutter = CreateCutter(text);
     }
-    // Every character reaches a lexeme, as it stands.
-    FParser->FOmitBlank = false;
-    FParser->FOmitComment = false;
-    FParser->FUppered = false;
-    FParser->FQuotedString = true;
-    FParser->FAdvancedStringParsing = true;
-    // No statement may be longer than the server takes, so no lexeme needs to be either.
-    if (s.FMaxStatementLength > 0) FParser->FMaxScanLength = qsizetype(s.FMaxStatementLength + 65536);
+    FCutter->SetDelimiter(FCurrDelimiter);
+    FCutter->SetMaxLength(s.FMaxStatementLength);
     MarkStart();
 }
 
 void TDAScriptProcessor::MarkStart() {
-    TStatementPlace& place = FOwner.FPlace;
-    if (FHasCarry) {
-        place = FCarryPlace;
-        FOwner.FStmtOffset = FCarryPlace.StartPos;
-        return;
-    }
-    place.StartPos = place.EndPos = FParser->CurrPos();
-    place.StartLine = place.EndLine = FParser->CurrLine();
-    place.StartOffset = place.EndOffset = FParser->CurrCol();
-    FOwner.FStmtOffset = FParser->CurrPos();
+    FOwner.FPlace = FCutter->NextStart();
+    FOwner.FStmtOffset = FOwner.FPlace.StartPos;
 }
 
 bool TDAScriptProcessor::ProcessPresplit() {
@@ -159,251 +117,54 @@ bool TDAScriptProcessor::ProcessNext() {
         return false;
     }
     if (FOwner.FStatements && !FOwner.FStream && !FStatementsPopulating) return ProcessPresplit();
-    if (!FParser) OpenParser();
+    if (!FCutter) OpenParser();
     BeforeScan();
+    FOwner.FErrorOffset = 0;
+    FCutter->SetDefaultDelimiter(FOwner.FDelimiter);
 
-    TStatementPlace& place = FOwner.FPlace;
-    QString text;       // the statement
-    text.reserve(FLastLength);  // statements of a script are often alike in size
-    QString tail;       // the end of text a delimiter of several pieces may have begun in
-    QString newDelimiter;
-    bool started = false;
-    bool content = false;      // something the server runs, not only comments
-    bool tooLong = false;      // longer than the server takes: only its beginning is kept
-    // Where the last words of text end (by the length of text after them), for moving the
-    // statement's end back when a delimiter begun in them is cut off.
-    struct TEndMark {
-        qsizetype Length;
-        qint64 Pos, Line, Col;
-    };
-    std::vector<TEndMark> endMarks;
-    auto markEnd = [&](qint64 pos, qint64 line, qint64 col) {
-        // A delimiter of n characters begins in at most the n - 1 words before it; the word
-        // before those holds the last character kept.
-        const size_t keep = FCurrDelimiter.size() > 1 ? size_t(FCurrDelimiter.size()) : 0;
-        if (keep > 0) {
-            if (endMarks.size() >= keep) endMarks.erase(endMarks.begin());
-            endMarks.push_back({text.size(), pos, line, col});
-        }
-        place.EndPos = pos;
-        place.EndLine = line;
-        place.EndOffset = col;
-    };
-    int type = stOrdinary;
-    bool omit = false;
-    auto reset = [&] {
-        text.clear();
-        tail.clear();
-        newDelimiter.clear();
-        started = content = tooLong = false;
-        endMarks.clear();
-        type = stOrdinary;
-        omit = false;
-        FDelimiterState = dsNone;
-        FPrevCode = FCurrCode = 0;
-        FOwner.FErrorOffset = 0;
-    };
-    reset();
-    MarkStart();
-    const qint64 maxLength = FOwner.FMaxStatementLength;
-
-    const bool standard = FCurrDelimiter == FOwner.FDelimiter;
-    QString carried;
-    for (;;) {
-        // The next lexeme: what followed a delimiter inside the last one, or the lexer's (a
-        // view into its text, valid until the next scan).
-        int c;
-        TLexemePlace at;
-        QStringView st;
-        if (FHasCarry) {
-            FHasCarry = false;
-            carried.swap(FCarry);
-            st = carried;
-            c = lexIdent;
-            at = {FCarryPlace.StartPos, FCarryPlace.StartLine, FCarryPlace.StartOffset, FCarryPlace.EndPos,
-                  FCarryPlace.EndLine, FCarryPlace.EndOffset};
-        } else {
-            try {
-                c = FParser->GetNextView(st);
-            } catch (const EParserError&) {
-                // The line goes with the error to whoever reports it; the lexer goes first,
-                // and so does the statement before, still running ahead.
-                FOwner.FParserErrorLine = FParser->CurrLine();
-                bool stopped = false;
-                FOwner.FinishPending(stopped);
-                throw;
-            }
-            at = {FParser->PrevPos(), FParser->PrevLine(), FParser->PrevCol(), FParser->CurrPos() - 1,
-                  FParser->CurrLine(), FParser->CurrCol() - 1};
-        }
-
-        // a. A DELIMITER command: its value is the next word, up to a blank.
-        if (FDelimiterState == dsBlank && c != lexBlank) FDelimiterState = dsValue;
-        if (FDelimiterState == dsValue) {
-            if (c == lexBlank || c == lexEnd) {
-                if (EndsDelimiterOnBlank() || c == lexEnd) FDelimiterState = dsSet;
-            } else {
-                newDelimiter += st;
-            }
-        } else if (FDelimiterState == dsDelimiter && (c == lexBlank || c == lexEnd)) {
-            // At the end of its line without a value, the command leaves the delimiter as it is.
-            FDelimiterState = c == lexEnd || HasLineEnd(st) ? dsSet : dsBlank;
-        }
-
-        // b. Does the statement end here?
-        bool ends = FDelimiterState == dsSet || c == lexEnd || ForcesEnd(c);
-        qsizetype cut = 0;           // characters of text that began the delimiter
-        QString kept;                // the part of this lexeme before the delimiter
-        bool keepPart = false;
-        if (!ends && FDelimiterState == dsNone && c != lexString && c != lexComment && c != lexBlank &&
-            !IsQuotedName(c, st)) {
-            const qsizetype n = FCurrDelimiter.size();
-            if (n > 0 && !(standard && KeepsOpen(type))) {
-                // The delimiter anywhere outside strings, comments and quoted names, also glued to
-                // a word ("END$$") or made of several lexemes ("//", ";;").
-                // Most lexemes are looked at once, in place; only a delimiter of several
-                // characters may have begun in the text before.
-                qsizetype i = -1;
-                if (n == 1) {
-                    // Most lexemes are a character or a few: looked at in place, not by a search.
-                    const QChar d = FCurrDelimiter.front();
-                    for (qsizetype k = 0; k < st.size(); ++k)
-                        if (st[k] == d) {
-                            i = k;
-                            break;
-                        }
-                } else if (tail.isEmpty()) {
-                    i = st.indexOf(FCurrDelimiter);
-                } else {
-                    const QString probe = tail + st.toString();
-                    i = probe.indexOf(FCurrDelimiter, std::max<qsizetype>(0, tail.size() - n + 1));
-                }
-                if (i >= 0) {
-                    ends = true;
-                    keepPart = true;
-                    if (i < tail.size()) cut = tail.size() - i;
-                    kept = st.left(std::max<qsizetype>(0, i - tail.size())).toString();
-                    const qsizetype restFrom = i + n - tail.size();
-                    if (restFrom < st.size()) {
-                        // What follows the delimiter in the same lexeme starts the next statement.
-                        FCarry = st.mid(restFrom).toString();
-                        FHasCarry = true;
-                        FCarryPlace = {at.Pos + restFrom, at.EndPos, at.Line, at.EndLine, at.Col + restFrom, at.EndCol};
-                    }
-                }
-            }
-            if (!ends && standard && st.size() == 1 && st[0] == u'/' && at.Col == 0) {
-                // A "/" alone on its line ends the statement.
-                QString next;
-                const int following = FParser->GetNext(next);
-                if (following == lexEnd || (following == lexBlank && HasLineEnd(next))) ends = true;
-                else FParser->Back();
-                if (ends) keepPart = true;  // nothing of the "/" is kept
-            }
-        }
-
-        if (!ends) {
-            // c. The statement goes on.
-            TrackLexeme(c, type, omit);
-            if (c != lexBlank || started) {
-                if (!tooLong) text += st;
-                started = true;
-                if (c != lexBlank) markEnd(at.EndPos, at.EndLine, at.EndCol);
-                if (maxLength > 0 && !tooLong && text.size() > maxLength) {
-                    // Only the beginning is kept, for the error; the rest is read and dropped.
-                    tooLong = true;
-                    text.truncate(1000);
-                }
-            } else {
-                // A blank before the statement is not part of it.
-                FOwner.FStmtOffset += st.size();
-                place.StartPos = place.EndPos = at.EndPos + 1;
-                place.StartLine = place.EndLine = FParser->CurrLine();
-                place.StartOffset = place.EndOffset = FParser->CurrCol();
-            }
-            if (c == lexString || c == lexComment || IsQuotedName(c, st)) tail.clear();
-            else if (FCurrDelimiter.size() > 1) tail = (tail + st.toString()).right(FCurrDelimiter.size() - 1);
-            if (!content && ((c != lexBlank && c != lexComment) || (c == lexComment && IsExecutableComment(st)))) {
-                content = true;
-                place.WordLine = at.Line;
-                place.WordOffset = tooLong ? 0 : text.size() - st.size();
-            }
-            continue;
-        }
-
-        // d. The statement ends.
-        if (keepPart) {
-            if (!kept.isEmpty()) {
-                TrackLexeme(c, type, omit);
-                if (!content) {
-                    place.WordLine = at.Line;
-                    place.WordOffset = text.size();
-                }
-                if (!tooLong) text += kept;
-                started = content = true;
-                markEnd(at.Pos + kept.size() - 1, at.Line, at.Col + kept.size() - 1);
-            } else if (cut > 0 && !tooLong) {
-                text.chop(cut);
-            }
-        }
-        // Blanks at the end are not part of the statement.
-        if (!tooLong) {
-            while (!text.isEmpty() && text.back().isSpace()) text.chop(1);
-            // The end moves back to the last character kept: inside the word it is in.
-            const TEndMark* in = nullptr;
-            for (auto it = endMarks.rbegin(); it != endMarks.rend() && it->Length >= text.size(); ++it) in = &*it;
-            if (in && in->Length > text.size()) {
-                const qsizetype back = in->Length - text.size();
-                place.EndPos = in->Pos - back;
-                place.EndLine = in->Line;
-                place.EndOffset = in->Col - back;
-            } else if (in) {
-                place.EndPos = in->Pos;
-                place.EndLine = in->Line;
-                place.EndOffset = in->Col;
-            }
-        }
-        if (FDelimiterState == dsSet) {
-            omit = true;
-            if (!newDelimiter.isEmpty()) FCurrDelimiter = newDelimiter;
-        }
-        if (text.trimmed().isEmpty() || !content) {
-            // Nothing the server would run: blanks, or only comments.
-            if (c == lexEnd) {
-                bool stopped = false;
-                FOwner.FinishPending(stopped);
-                ResetParser();
-                return false;
-            }
-            reset();
-            MarkStart();
-            continue;
-        }
-        FLastLength = std::min<qsizetype>(text.size(), 16 << 20);
-        bool breakExec = false;
-        // The statement before, if it runs ahead, is concluded first: its events come first,
-        // and it may stop the script.
-        FOwner.FinishPending(breakExec);
-        if (breakExec) {
-            ResetParser();
-            return false;
-        }
-        if (tooLong) {
-            FOwner.StatementTooLong(text, breakExec);
-        } else {
-            ExecuteStatement(text, type, breakExec, omit);
-        }
-        if (!omit && breakExec) {
-            ResetParser();
-            return false;
-        }
-        // The lexer is gone when BreakExec was called meanwhile.
-        if (FParser) {
-            FOwner.FStmtOffset = FParser->CurrPos();
-            MarkStart();
-        }
-        return true;
+    TCutStatement statement;
+    bool found = false;
+    try {
+        found = FCutter->Next(statement);
+    } catch (const EParserError&) {
+        // The line goes with the error to whoever reports it; the lexer goes first, and so
+        // does the statement before, still running ahead.
+        FOwner.FParserErrorLine = FCutter->Lexer().CurrLine();
+        FCurrDelimiter = FCutter->Delimiter();
+        bool stopped = false;
+        FOwner.FinishPending(stopped);
+        throw;
     }
+    FCurrDelimiter = FCutter->Delimiter();
+    if (!found) {
+        bool stopped = false;
+        FOwner.FinishPending(stopped);
+        ResetParser();
+        return false;
+    }
+    bool breakExec = false;
+    // The statement before, if it runs ahead, is concluded first: its events come first,
+    // and it may stop the script.
+    FOwner.FinishPending(breakExec);
+    if (breakExec) {
+        ResetParser();
+        return false;
+    }
+    FOwner.FPlace = statement.Place;
+    FOwner.FStmtOffset = statement.Place.StartPos;
+    bool omit = statement.Omit;
+    if (statement.TooLong) {
+        FOwner.StatementTooLong(statement.Text, breakExec);
+    } else {
+        ExecuteStatement(statement.Text, statement.Type, breakExec, omit);
+    }
+    if (!omit && breakExec) {
+        ResetParser();
+        return false;
+    }
+    // The cutter is gone when BreakExec was called meanwhile.
+    if (FCutter) MarkStart();
+    return true;
 }
 
 void TDAScriptProcessor::CreateStatement(int type, bool omit) {
@@ -542,9 +303,12 @@ void TDAScript::SetStream(QIODevice* stream) {
 qint64 TDAScript::StreamBytesRead() const { return FStream ? FStream->pos() : 0; }
 
 qint64 TDAScript::StreamPosition() const {
+    // Asked between statements by the thread that runs the script, while a Stop from another
+    // thread may reset the parser.
+    std::lock_guard lock(FcsBreakMultiThread);
     if (!FStream) return 0;
     if (!FProcessor || !FProcessor->HasParser()) return FStream->pos();
-    const qint64 characters = FProcessor->FParser->CurrPos();
+    const qint64 characters = FProcessor->FCutter->Lexer().CurrPos();
     return std::min(FStream->pos(), FStreamMarkBytes + (FStreamIsUnicode ? 2 * characters : characters));
 }
 

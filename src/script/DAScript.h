@@ -1,14 +1,15 @@
 #pragma once
-// Scripts: a text or a stream of SQL statements separated by a delimiter. The processor cuts
-// the script into statements with the lexer (DELIMITER commands, routine bodies and "/" lines
-// understood) and hands each to the script, which runs it through its command and lets OnError
-// decide, per failing statement, whether to go on, stop or fail.
+// Scripts: a text or a stream of SQL statements separated by a delimiter. The processor takes
+// the statements its cutter cuts from the script (StatementCutter.h: DELIMITER commands,
+// routine bodies and "/" lines understood) and hands each to the script, which runs it through
+// its command and lets OnError decide, per failing statement, whether to go on, stop or fail.
 //
 // A statement reaches the server as it stands in the script: the delimiter is cut off and
 // nothing else; no parameter markers are looked for, and an "&name" is replaced only by a
 // macro of that name that was given a value. A stream is read in blocks, so a script of any
 // size runs in bounded memory.
 
+#include "StatementCutter.h"
 #include "dataaccess/common/DBAccess.h"
 #include "sqltext/CRParser.h"
 
@@ -33,30 +34,8 @@ enum TErrorAction {
     eaContinue,   // the script goes on silently
 };
 
-// Progress of a DELIMITER command.
-enum TDelimiterState { dsNone, dsDelimiter, dsBlank, dsValue, dsSet };
-
-// The kind of a statement.
-enum TStatementType : int {
-    stOrdinary = 0,
-    stDelimiterCommand = 1,
-    stOpenRoutineBody = 0x8000,  // CREATE FUNCTION/PROCEDURE/TRIGGER with ";" as delimiter
-};
-
 class TDAScript;
 class TDAScriptProcessor;
-
-// Where a statement stands in the script: 0-based character positions, lines and columns of
-// its first and last character.
-struct TStatementPlace {
-    qint64 StartPos = 0, EndPos = 0;
-    qint64 StartLine = 0, EndLine = 0;
-    qint64 StartOffset = 0, EndOffset = 0;
-    // The first word (not a blank, not a comment the server skips): its line, and where it
-    // stands in the statement's text. A client reports a statement by this line.
-    qint64 WordLine = 0;
-    qsizetype WordOffset = 0;
-};
 
 // A statement of a script split in advance (Statements).
 class TDAStatement {
@@ -89,7 +68,8 @@ private:
     std::vector<std::unique_ptr<TDAStatement>> FItems;
 };
 
-// Cuts a script into statements and hands each to the script; generic over the dialect.
+// Takes the statements of a script from its cutter and hands each to the script; generic over
+// the dialect (the dialect's cutter).
 class TDAScriptProcessor {
 public:
     explicit TDAScriptProcessor(TDAScript& owner);
@@ -100,14 +80,14 @@ public:
     // Takes the next statement and executes (or omits) it: true when one was taken, false
     // when the script is exhausted or a statement stopped it.
     bool ProcessNext();
-    // Frees the lexer: the next ProcessNext starts over.
+    // Frees the cutter and its lexer: the next ProcessNext starts over.
     void ResetParser();
-    bool HasParser() const { return FParser != nullptr; }
+    bool HasParser() const { return FCutter != nullptr; }
     // The lexer's current line (0-based), or -1 without one.
     qint64 ParserLine() const;
 
     const QString& CurrDelimiter() const { return FCurrDelimiter; }
-    void SetCurrDelimiter(const QString& value) { FCurrDelimiter = value; }
+    void SetCurrDelimiter(const QString& value);
     int CurrentStatementIdx() const { return FCurrentStatementIdx; }
     void SetCurrentStatementIdx(int value) { FCurrentStatementIdx = value; }
     bool FStatementsPopulating = false;
@@ -116,46 +96,28 @@ protected:
     friend class TDAScript;
     friend class TDAStatement;
 
-    virtual std::unique_ptr<sqltext::TParser> CreateParser(const QString& text) const = 0;
-    virtual std::unique_ptr<sqltext::TParser> CreateParser(QIODevice* stream, sqltext::TTextEncoding encoding) const = 0;
+    // The dialect's cutter over a text, or over a stream from where it stands.
+    virtual std::unique_ptr<TStatementCutter> CreateCutter(const QString& text) const = 0;
+    virtual std::unique_ptr<TStatementCutter> CreateCutter(QIODevice* stream, sqltext::TTextEncoding encoding) const = 0;
     // Executes (or, while pre-splitting, records) one statement.
     virtual void ExecuteStatement(const QString& sql, int type, bool& breakExec, bool& omit);
     virtual void CreateStatement(int type, bool omit);
     virtual void BeforeScan() {}
-    // Follows the statement's words: DELIMITER commands, routine headers.
-    virtual void TrackLexeme(int code, int& type, bool& omit);
-    virtual bool ForcesEnd(int code) const;
-    // Whether the default delimiter does not end a statement of this type.
-    virtual bool KeepsOpen(int type) const { return type == stOpenRoutineBody; }
     // Whether a statement may join the batch being collected.
     virtual bool CanBatch(const QString& sql, int type) const;
-    // Whether a blank ends the value of a DELIMITER command.
-    virtual bool EndsDelimiterOnBlank() const { return false; }
     virtual void BeforeStatement() {}
     virtual void AfterStatement() {}
-    // Whether a comment lexeme is one the server runs ("/*!…*/", "/*M!…*/").
-    virtual bool IsExecutableComment(QStringView comment) const;
 
     TDAScript& FOwner;
-    std::unique_ptr<sqltext::TParser> FParser;
+    std::unique_ptr<TStatementCutter> FCutter;
     QString FCurrDelimiter;
-    TDelimiterState FDelimiterState = dsNone;
     int FCurrentStatementIdx = -1;
-    qsizetype FLastLength = 0;  // of the last statement run, to size the next one's text
-    // Codes of the last two lexemes of the statement that were neither blanks nor comments.
-    int FPrevCode = 0;
-    int FCurrCode = 0;
 
 private:
     void OpenParser();
-    // The start of the next statement is the lexer's position.
+    // The start of the next statement is where the cutter stands.
     void MarkStart();
     bool ProcessPresplit();
-
-    // Text that followed a delimiter inside one lexeme ("$$SELECT"): the next statement's start.
-    QString FCarry;
-    TStatementPlace FCarryPlace;
-    bool FHasCarry = false;
 };
 
 class TDAScript : public dac::TComponent {
@@ -235,6 +197,7 @@ public:
     // The lexer's current line (0-based), or the line of the last lexer error when there is
     // no lexer (-1 before any).
     qint64 ParserLine() const {
+        std::lock_guard lock(FcsBreakMultiThread);  // a Stop on another thread may reset the parser
         return FProcessor && FProcessor->HasParser() ? FProcessor->ParserLine() : FParserErrorLine;
     }
     // The statements collected for one batch so far (UseOptimization).
@@ -301,7 +264,7 @@ protected:
     std::atomic<bool> FBreakExecution = false;
     // BreakExec was called: the next ExecuteNext ends the run instead of going on.
     std::atomic<bool> FStopRequested = false;
-    std::recursive_mutex FcsBreakMultiThread;
+    mutable std::recursive_mutex FcsBreakMultiThread;
     QString FBuffer;  // the batch being collected
     bool FAllowOptimization = false;
     qint64 FMaxStatementLength = 0;  // of the current execution

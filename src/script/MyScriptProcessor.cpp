@@ -1,34 +1,17 @@
 #include "MyScriptProcessor.h"
 
 #include "MyScript.h"
-#include "sqltext/MyParser.h"
+#include "MyStatementCutter.h"
 
 namespace calvoro::script {
 
-using namespace sqltext;
-
-std::unique_ptr<TParser> TMyScriptProcessor::CreateParser(const QString& text) const {
-    return std::make_unique<TMyParser>(text);
+std::unique_ptr<TStatementCutter> TMyScriptProcessor::CreateCutter(const QString& text) const {
+    return std::make_unique<TMyStatementCutter>(text);
 }
 
-std::unique_ptr<TParser> TMyScriptProcessor::CreateParser(QIODevice* stream, TTextEncoding encoding) const {
-    return std::make_unique<TMyParser>(stream, encoding);
-}
-
-void TMyScriptProcessor::TrackLexeme(int code, int& type, bool& omit) {
-    (void)omit;
-    if (code == lexBlank || code == lexComment) return;
-    FPrevCode = FCurrCode;
-    FCurrCode = code;
-    // DELIMITER is a command only as the first word of a statement.
-    if (code == lxDELIMITER && FPrevCode == 0) {
-        FDelimiterState = dsDelimiter;
-        type = stDelimiterCommand;
-    }
-    // A routine or trigger header while ";" is the delimiter: its body runs past every ";".
-    if (FCurrDelimiter.size() == 1 && FCurrDelimiter[0] == u';' && FPrevCode == lxCREATE &&
-        (code == lxFUNCTION || code == lxPROCEDURE || code == lxTRIGGER))
-        type = stOpenRoutineBody;
+std::unique_ptr<TStatementCutter> TMyScriptProcessor::CreateCutter(QIODevice* stream,
+                                                                   sqltext::TTextEncoding encoding) const {
+    return std::make_unique<TMyStatementCutter>(stream, encoding);
 }
 
 bool TMyScriptProcessor::CanBatch(const QString& sql, int type) const {

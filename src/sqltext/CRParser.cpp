@@ -154,6 +154,7 @@ void TParser::ToBegin() {
     FLexemPos = -1;
     FLexemLength = 0;
     FLexemIsEntry = false;
+    FInCodeComment = FPrevInCodeComment = false;
 }
 
 bool TParser::EnsureSlow(qsizetype Count) {
@@ -216,6 +217,7 @@ QStringView TParser::LexemView() const {
 int TParser::Scan() {
     FOldOldPos = FOldPos;
     FOldPos = CurrPos();
+    FPrevInCodeComment = FInCodeComment;
     FPrevLine = FCurrLine;
     FPrevBegLine = FCurrBegLine;
     FLexemPos = -1;
@@ -239,13 +241,32 @@ int TParser::Scan() {
         FLexemPos = FPos;
         FLexemLine = FCurrLine;
         bool comment = false;
-        if (IsLineCommentAt(FPos)) {
+        if (FInCodeComment && FText[FPos] == CommentEnd.front().unicode() && Ensure(CommentEnd.size()) &&
+            QStringView(FText + FPos, CommentEnd.size()) == CommentEnd) {
+            // The first closer outside a string, a name or a nested comment ends the code.
+            FPos += CommentEnd.size();
+            FInCodeComment = false;
+            FCommentKind = cmCodeClose;
+            comment = true;
+        } else if (IsLineCommentAt(FPos)) {
+            // Inside code in a comment too: as the server reads it, it runs over a "*/".
             SkipLineComment();
+            FCommentKind = cmLine;
             comment = true;
         } else if (!CommentBegin.isEmpty() && FText[FPos] == CommentBegin.front().unicode() &&
                    Ensure(CommentBegin.size()) &&
                    QStringView(FText + FPos, CommentBegin.size()) == CommentBegin) {
-            SkipBlockComment();
+            Ensure(MaxCodeCommentOpener);
+            if (const qsizetype opener = CodeCommentOpenerAt(FPos)) {
+                // Such comments do not nest: an opener inside one is dropped, as the server
+                // drops it, and the next closer ends both.
+                FPos += opener;
+                FInCodeComment = true;
+                FCommentKind = cmCodeOpen;
+            } else {
+                SkipBlockComment();
+                FCommentKind = cmBlock;
+            }
             comment = true;
         }
         if (!comment) return ScanAfterBlanks();
@@ -456,6 +477,7 @@ void TParser::Back() {
     // Lines go back too, so that the position and its line agree when the lexeme is read again.
     FCurrLine = FPrevLine;
     FCurrBegLine = FPrevBegLine;
+    FInCodeComment = FPrevInCodeComment;
 }
 
 int TParser::ToLexem(int Code) {
@@ -543,6 +565,8 @@ bool TParser::SkipQuoted(QChar Quote) {
 bool TParser::IsIdentQuoteChar(QChar) const { return false; }
 
 bool TParser::IsLineCommentAt(qsizetype Index) const { return CharAt(Index) == u'/' && CharAt(Index + 1) == u'/'; }
+
+qsizetype TParser::CodeCommentOpenerAt(qsizetype) const { return 0; }
 
 bool TParser::IsMacroAllowed(int Code) const { return Code != lexString; }
 bool TParser::IsNumericMacroNameAllowed() const { return false; }

@@ -9,6 +9,10 @@
 // lexer keeps only the text from where the current scan began, so memory stays flat however
 // long the stream is, and a lexeme is always one contiguous piece of text, whichever block
 // boundaries it crosses.
+//
+// A dialect may have comments whose text is code (MySQL's "/*!50003 … */"): their opener and
+// closer come as comment lexemes of their own, and what stands between is lexed as code, with
+// its own strings, names and comments.
 
 #include "StreamDecoder.h"
 
@@ -68,6 +72,14 @@ struct TLexemEntry {
 // A table sorted by Text (ordinal comparison), built once and shared read-only.
 using TLexemList = std::span<const TLexemEntry>;
 
+// What a lexComment lexeme is.
+enum TCommentKind {
+    cmLine,       // "# …", "-- …": up to the line end
+    cmBlock,      // "/* … */": a comment the server skips
+    cmCodeOpen,   // "/*!50003", "/*M!100100", "/*!": what follows up to the closer is code
+    cmCodeClose,  // the "*/" that closes a comment whose text is code
+};
+
 // The lexer's error: a character that belongs to no class.
 class EParserError : public Exception {
 public:
@@ -99,6 +111,12 @@ public:
     // Scans forward, without keyword lookup, to a lexeme matching Text (ASCII case-insensitive;
     // an identifier or number also matches when it is a leading part of Text).
     bool ToLexem(const QString& Text);
+
+    // What the last lexComment lexeme was.
+    TCommentKind CommentKind() const { return FCommentKind; }
+    // Whether the scan position is inside a comment whose text is code (after its opener,
+    // before its closer).
+    bool InCodeComment() const { return FInCodeComment; }
 
     // Absolute 0-based positions and lines: of the next character, and where the last and the
     // last-but-one scan began (before any blanks and comments the scan skipped).
@@ -161,6 +179,11 @@ protected:
     // Whether a line comment starts at buffer index Index; at least four characters from
     // there are available (CharAt) when the text has them.
     virtual bool IsLineCommentAt(qsizetype Index) const;
+    // At buffer index Index, where CommentBegin stands: the length of the opener of a comment
+    // whose text is code, or 0 for an ordinary comment (the default). At least
+    // MaxCodeCommentOpener characters from there are available (CharAt) when the text has them.
+    virtual qsizetype CodeCommentOpenerAt(qsizetype Index) const;
+    static constexpr qsizetype MaxCodeCommentOpener = 10;
 
     // The scanner's tools for derived classes. Indices are into the current buffer.
     QChar CharAt(qsizetype Index) const { return Index < FEnd ? QChar(FText[Index]) : QChar(0); }
@@ -193,6 +216,10 @@ protected:
     QStringView FLexem;  // text of the last symbol or keyword table entry matched
     QString FDesiredLexem;
     bool FDesiredLexemFound = false;
+    // Inside a comment whose text is code: now, and where the last scan began (for Back).
+    bool FInCodeComment = false;
+    bool FPrevInCodeComment = false;
+    TCommentKind FCommentKind = cmBlock;
 
     // The text: the whole string, or the kept part of a stream's text plus the block just
     // decoded. FText and FEnd mirror it for the scanning loops.

@@ -45,4 +45,16 @@ bool TMyParser::IsLineCommentAt(qsizetype Index) const {
     return ch == u'#' || (ch == u'-' && CharAt(Index + 1) == u'-' && CharAt(Index + 2).unicode() <= u' ');
 }
 
+qsizetype TMyParser::CodeCommentOpenerAt(qsizetype Index) const {
+    // "/*" is there; then "!" or "M!" (upper case only, as the server has it).
+    qsizetype length = 2;
+    if (CharAt(Index + length) == u'M') ++length;
+    if (CharAt(Index + length) != u'!') return 0;
+    ++length;
+    // A version is six digits, or five when no sixth follows; fewer digits are code.
+    qsizetype digits = 0;
+    while (digits < 6 && IsDigitChar(CharAt(Index + length + digits))) ++digits;
+    return length + (digits >= 5 ? digits : 0);
+}
+
 }  // namespace calvoro::sqltext

@@ -6,6 +6,10 @@
 // strings are quoted with ' or " and a backslash escapes the character after it; identifiers
 // are quoted with backticks (no escapes inside, as in MySQL); '$' is a letter, so "$$" and
 // "END$$" are identifiers; the keyword table adds the MySQL statements' words.
+//
+// Executable comments ("/*!", "/*M!", each with an optional version of five or six digits)
+// hold code the server runs: their text is lexed as code between an opener and a closer
+// lexeme, so that a "*/" or a ";" inside a string in them is text, as the server reads it.
 
 #include "CRParser.h"
 
@@ -36,6 +40,7 @@ protected:
     bool SkipQuoted(QChar Quote) override;
     bool IsIdentQuoteChar(QChar Ch) const override;
     bool IsLineCommentAt(qsizetype Index) const override;
+    qsizetype CodeCommentOpenerAt(qsizetype Index) const override;
 };
 
 }  // namespace calvoro::sqltext

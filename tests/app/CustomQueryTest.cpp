@@ -9,7 +9,9 @@
 #include "app/TessrinUnit.h"
 #include "app/support/AppSession.h"
 #include "app/toolkit.h"
+#include "common/ScopeGuard.h"
 #include "dataaccess/gui/DBGrid.h"
+#include "dataaccess/gui/DBNavigator.h"
 #include "dataaccess/mysql/MyAccess.h"
 #include "dataaccess/support/MyTestConnection.h"
 #include "support/QtPrinters.h"
@@ -27,8 +29,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 using namespace calvoro;
 using namespace calvoro::app;
@@ -83,36 +88,50 @@ protected:
 };
 
 TEST_F(CustomQueryTest, StatementsAndWhatTheTabShows) {
+    // The memo reports every statement in order; the line of the rows shown (or, without
+    // rows, of the last statement) carries the execution time.
+    const QString time = QStringLiteral(" Execution time: ");
     struct Case {
         const char* sql;
-        QStringList earlier;  // the lines of the results before the last
-        QString message;      // the line before the execution time
+        QStringList report;  // the lines between the blank ones; a line ending in `time` goes on with it
         bool result;
         const char* header;  // the grid's column titles
     } cases[] = {
-        {"SELECT * FROM k", {}, QStringLiteral("Rows matched: 3;"), true, "id,name,n"},
-        {"UPDATE k SET name = 'x' WHERE id > 1", {}, QStringLiteral("Rows affected 2;"), false, ""},
-        {"SELECT * FROM k WHERE id > 100", {}, QStringLiteral("Rows matched: 0;"), true, "id,name,n"},
-        {"SELECT 1; SELECT name, n FROM k", {QStringLiteral("Rows matched: 1;")}, QStringLiteral("Rows matched: 3;"), true,
-         "name,n"},
+        {"SELECT * FROM k", {QStringLiteral("Rows matched: 3;") + time}, true, "id,name,n"},
+        {"UPDATE k SET name = 'x' WHERE id > 1", {QStringLiteral("Rows affected 2;") + time}, false, ""},
+        {"SELECT * FROM k WHERE id > 100", {QStringLiteral("Rows matched: 0;") + time}, true, "id,name,n"},
+        {"SELECT 1; SELECT name, n FROM k", {QStringLiteral("Rows matched: 1;"), QStringLiteral("Rows matched: 3;") + time},
+         true, "name,n"},
         {"SELECT * FROM k;\nSELECT id FROM k WHERE id > 100;\nSELECT n FROM k WHERE id = 2",
-         {QStringLiteral("Rows matched: 3;"), QStringLiteral("Rows matched: 0;")}, QStringLiteral("Rows matched: 1;"), true,
-         "n"},
-        {"UPDATE k SET n = n + 1 WHERE id = 1; SELECT id FROM k WHERE id < 3", {}, QStringLiteral("Rows matched: 2;"),
+         {QStringLiteral("Rows matched: 3;"), QStringLiteral("Rows matched: 0;"), QStringLiteral("Rows matched: 1;") + time},
+         true, "n"},
+        {"UPDATE k SET n = n + 1 WHERE id = 1; SELECT id FROM k WHERE id < 3",
+         {QStringLiteral("Rows affected: 1;"), QStringLiteral("Rows matched: 2;") + time}, true, "id"},
+        {"UPDATE k SET name = 'f' WHERE id = 3; DELETE FROM k WHERE id > 100; DO 1",
+         {QStringLiteral("Rows affected: 1;"), QStringLiteral("Rows affected: 0;"), QStringLiteral("Rows affected 0;") + time},
+         false, ""},
+        {"INSERT INTO k VALUES (4, 'd', 40);\nSELECT id FROM k;\nUPDATE k SET name = 'e' WHERE id >= 3",
+         {QStringLiteral("Rows affected: 1;"), QStringLiteral("Rows matched: 4;") + time, QStringLiteral("Rows affected: 2;")},
          true, "id"},
     };
     for (const Case& tc : cases) {
         SCOPED_TRACE(tc.sql);
         EXPECT_EQ(Run(QString::fromLatin1(tc.sql)), QStringList());
         const QStringList memo = Memo();
-        const qsizetype n = tc.earlier.size();
-        ASSERT_EQ(memo.size(), 5 + n) << form->TntMemo4->toPlainText().toStdString();
+        const qsizetype n = tc.report.size();
+        ASSERT_EQ(memo.size(), 4 + n) << form->TntMemo4->toPlainText().toStdString();
         EXPECT_EQ(memo[0], QStringLiteral("-- Query execution started --"));
         EXPECT_EQ(memo[1], QString());
-        EXPECT_EQ(memo.mid(2, n), tc.earlier);
-        EXPECT_TRUE(memo[2 + n].startsWith(tc.message + QStringLiteral(" Execution time: "))) << memo[2 + n].toStdString();
-        EXPECT_TRUE(memo[2 + n].endsWith(QStringLiteral("ms "))) << memo[2 + n].toStdString();
-        EXPECT_EQ(memo[4 + n], QStringLiteral("-- Query execution finished --"));
+        for (qsizetype i = 0; i < n; ++i) {
+            if (tc.report[i].endsWith(time)) {
+                EXPECT_TRUE(memo[2 + i].startsWith(tc.report[i])) << memo[2 + i].toStdString();
+                EXPECT_TRUE(memo[2 + i].endsWith(QStringLiteral("ms "))) << memo[2 + i].toStdString();
+            } else {
+                EXPECT_EQ(memo[2 + i], tc.report[i]);
+            }
+        }
+        EXPECT_EQ(memo[2 + n], QString());
+        EXPECT_EQ(memo[3 + n], QStringLiteral("-- Query execution finished --"));
         EXPECT_EQ(ResultShown(), tc.result);
         if (tc.result) {
             EXPECT_EQ(form->TntPageControl2->currentWidget(), form->TntTabSheetResult);
@@ -122,6 +141,9 @@ TEST_F(CustomQueryTest, StatementsAndWhatTheTabShows) {
             EXPECT_EQ(header.join(u','), QString::fromLatin1(tc.header));
         }
     }
+    // The memo of the last case, INSERT, SELECT and UPDATE, as the window shows it.
+    if (const QString dir = qEnvironmentVariable("CALVORO_SCREENSHOT_DIR"); !dir.isEmpty())
+        EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/customquery-memo.png")));
     EXPECT_EQ(FirstValue(*admin, QStringLiteral("SELECT n FROM calvoro_cq.k WHERE id = 1")), QStringLiteral("11"));
     // A failing statement: the error shown, only the start line, history and Result tab as they were.
     const QStringList history = form->QueryLogList;
@@ -354,6 +376,140 @@ TEST_F(CustomQueryTest, StopEndsAQueryAndTheConnectionGoesOn) {
     EXPECT_LT(clock.elapsed(), 2000);
     EXPECT_EQ(Memo().back(), QStringLiteral("-- Query execution stopped --")) << form->TntMemo4->toPlainText().toStdString();
     EXPECT_TRUE(form->btnStopQuery->isHidden());
+    EXPECT_EQ(Run(QStringLiteral("SELECT 5")), QStringList());
+    EXPECT_EQ(Memo().back(), QStringLiteral("-- Query execution finished --"));
+}
+
+// The navigator's Refresh, as the user presses it; the boxes it shows.
+QStringList PressRefresh(TTessrinForm& form) {
+    TBoxes boxes;
+    auto* refresh = form.DBNavigator2->findChild<QToolButton*>(QStringLiteral("nbRefresh"));
+    EXPECT_NE(refresh, nullptr);
+    if (refresh) refresh->click();
+    RunUntilIdle();  // errors are shown once the click is over
+    return boxes.Texts;
+}
+
+TEST_F(CustomQueryTest, ARefreshRunsOnlyTheStatementOfTheRowsShown) {
+    admin->ExecSQL(QStringLiteral("CREATE TABLE calvoro_cq.log (n INT)"));
+    const auto logged = [&] { return RowsText(*admin, QStringLiteral("SELECT COUNT(*) FROM calvoro_cq.log")); };
+    EXPECT_EQ(Run(QStringLiteral("INSERT INTO log VALUES (1);\nSELECT id, name, n FROM k ORDER BY id")), QStringList());
+    ASSERT_EQ(logged(), QStringLiteral("1"));
+    admin->ExecSQL(QStringLiteral("UPDATE calvoro_cq.k SET name = 'changed' WHERE id = 2"));
+    dac::TMyQuery& query = *data->ToolsCustomQuery;
+    const auto nameOf2 = [&] {
+        EXPECT_TRUE(query.Locate(QStringLiteral("id"), {Variant(2)}));
+        return query.FieldByName(QStringLiteral("name")).AsString();
+    };
+    // Nothing runs while the session is busy with other work.
+    {
+        TData::TBusy busy(*data);
+        EXPECT_EQ(PressRefresh(*form), QStringList());
+    }
+    EXPECT_EQ(nameOf2(), QStringLiteral("b"));
+    // The rows are read again: the change made meanwhile shows, and nothing else ran.
+    EXPECT_EQ(PressRefresh(*form), QStringList());
+    EXPECT_EQ(nameOf2(), QStringLiteral("changed"));
+    EXPECT_EQ(logged(), QStringLiteral("1"));
+    // A Change All the second row refuses (a unique column) reads the rows again after the
+    // rollback: still the one INSERT, and the rows as the server has them.
+    form->TntEdit2->setText(QStringLiteral("n"));
+    form->TntEdit3->setText(QStringLiteral("99"));
+    {
+        TBoxes boxes;
+        form->TntSpeedButton5->click();
+        ASSERT_EQ(boxes.Texts.size(), 1);
+        EXPECT_TRUE(boxes.Texts[0].contains(QStringLiteral("Duplicate entry"))) << boxes.Texts[0].toStdString();
+    }
+    EXPECT_EQ(logged(), QStringLiteral("1"));
+    EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT n FROM calvoro_cq.k ORDER BY id")), QStringLiteral("10|20|30"));
+    EXPECT_EQ(query.RecordCount(), 3);
+    query.First();
+    EXPECT_EQ(query.FieldByName(QStringLiteral("n")).AsString(), QStringLiteral("10"));
+}
+
+TEST_F(CustomQueryTest, ARefreshThatCannotTellItsStatementOrWouldChangeDataIsRefused) {
+    admin->ExecSQL(QStringLiteral("CREATE TABLE calvoro_cq.log (n INT)"));
+    admin->ExecSQL(QStringLiteral("CREATE PROCEDURE calvoro_cq.p() BEGIN INSERT INTO log VALUES (7); "
+                                  "SELECT id, name, n FROM k ORDER BY id; END"));
+    const auto logged = [&] { return RowsText(*admin, QStringLiteral("SELECT COUNT(*) FROM calvoro_cq.log")); };
+    struct Case {
+        const char* sql;
+        const char* reason;
+        bool hasKey;  // the rows have a primary key, so that Change All gets as far as the check
+    } cases[] = {
+        {"CALL p()", "which statement they came from is not known", true},
+        {"SELECT 1; CALL p()", "which statement they came from is not known", true},
+        {"INSERT INTO log VALUES (5) RETURNING n", "(INSERT) may change data", false},
+        {"CREATE PROCEDURE q() BEGIN SELECT 1; END; INSERT INTO log VALUES (1); SELECT * FROM log",
+         "which statement they came from is not known", false},
+    };
+    for (const Case& tc : cases) {
+        SCOPED_TRACE(tc.sql);
+        admin->ExecSQL(QStringLiteral("DELETE FROM calvoro_cq.log"));
+        EXPECT_EQ(Run(QString::fromLatin1(tc.sql)), QStringList());
+        ASSERT_TRUE(ResultShown());
+        ASSERT_EQ(logged(), QStringLiteral("1"));
+        const QStringList boxes = PressRefresh(*form);
+        ASSERT_EQ(boxes.size(), 1);
+        EXPECT_TRUE(boxes[0].contains(QString::fromLatin1(tc.reason))) << boxes[0].toStdString();
+        EXPECT_EQ(logged(), QStringLiteral("1"));
+        if (!tc.hasKey) continue;
+        // Rows that cannot be read again after a failure are not written at all.
+        form->TntEdit2->setText(QStringLiteral("name"));
+        form->TntEdit3->setText(QStringLiteral("z"));
+        {
+            TBoxes change;
+            form->TntSpeedButton5->click();
+            ASSERT_EQ(change.Texts.size(), 1);
+            EXPECT_TRUE(change.Texts[0].startsWith(QStringLiteral("Nothing was changed."))) << change.Texts[0].toStdString();
+        }
+        EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT name FROM calvoro_cq.k ORDER BY id")), QStringLiteral("a|b|c"));
+        EXPECT_EQ(logged(), QStringLiteral("1"));
+    }
+}
+
+TEST_F(CustomQueryTest, TheServerAnswersEachStatementAsTheTextIsCut) {
+    // Texts of several statements whose shown rows the refresh runs alone: the server's
+    // results and the statements cut from the text line up.
+    const char* texts[] = {
+        "SELECT 1; -- done",
+        "SELECT 1;\n/* the end */\n",
+        "SELECT 'a;b', `n` FROM k; SELECT 2",
+        "DO 1; SELECT 2;",
+        "SELECT 1 # a comment;\n; SELECT 2",
+        "CREATE TEMPORARY TABLE t (a INT); INSERT INTO t VALUES (1), (2); SELECT * FROM t",
+    };
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        ASSERT_EQ(Run(QString::fromUtf8(text)), QStringList());
+        EXPECT_EQ(data->ToolsCustomQuery->RefreshRefusal(), QString());
+        EXPECT_EQ(PressRefresh(*form), QStringList());
+    }
+}
+
+TEST_F(CustomQueryTest, AStopWhileRowsAreReadKeepsThoseRead) {
+    // The stop comes once some blocks of rows are in, as counted on the thread that reads them.
+    dac::TMyQuery& query = *data->ToolsCustomQuery;
+    std::atomic<int> blocks = 0;
+    query.BeforeFetch = [&](dac::TCustomDADataSet*, bool&) { ++blocks; };
+    ScopeExit unhook([&] { query.BeforeFetch = nullptr; });
+    QTimer stopper;
+    stopper.setInterval(10);
+    QObject::connect(&stopper, &QTimer::timeout, [&] {
+        if (blocks < 20) return;
+        stopper.stop();
+        form->btnStopQuery->click();
+    });
+    stopper.start();
+    Run(QStringLiteral("SELECT seq, REPEAT('x', 100) AS wide FROM seq_1_to_300000"));
+    EXPECT_EQ(Memo().back(), QStringLiteral("-- Query execution stopped --")) << form->TntMemo4->toPlainText().toStdString();
+    ASSERT_TRUE(query.Active()) << "stopped before the rows came";
+    EXPECT_TRUE(query.FetchStopped());
+    EXPECT_GT(query.RecordCount(), 0);
+    EXPECT_LT(query.RecordCount(), 300000);
+    EXPECT_EQ(form->DBGridCustomQueryResults->Model().rowCount(), query.RecordCount());
+    EXPECT_TRUE(form->QueryLogList.isEmpty());
     EXPECT_EQ(Run(QStringLiteral("SELECT 5")), QStringList());
     EXPECT_EQ(Memo().back(), QStringLiteral("-- Query execution finished --"));
 }

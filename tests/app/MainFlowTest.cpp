@@ -34,6 +34,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 using namespace calvoro;
 using namespace calvoro::app;
 using calvoro::test::FirstValue;
@@ -371,6 +374,32 @@ TEST_F(MainFlowTest, ASessionTheServerEndedHidesTheTabsAtTheNextIdleMoment) {
     for (int i = 1; i < 5; ++i) EXPECT_FALSE(form->TntPageControl1->isTabVisible(i)) << i;
     EXPECT_FALSE(form->cbxDataBases->isEnabled());
     EXPECT_FALSE(form->TntBitBtn2->isEnabled());
+}
+
+// While work holds the session, the connection belongs to its worker thread: the idle check
+// leaves it alone, and the window shows what became of it once the work has ended.
+TEST_F(MainFlowTest, TheIdleCheckLeavesTheConnectionToTheWorkInProgress) {
+    ConnectWithoutDialog(QStringLiteral("calvoro_app_a"));
+    RunUntilIdle();
+    ASSERT_TRUE(TabsShown());
+    bool idleDuringWork = false;
+    {
+        TData::TBusy busy(*data);
+        RunInBackground([&] {
+            // The work loses its session (closed under the component, as a failed fail-over
+            // leaves it) and goes on a while: the window's thread runs its idle check meanwhile.
+            data->ToolsConnection->MySQLConnection()->Disconnect();
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        });
+        idleDuringWork = TabsShown();
+        RunUntilIdle();
+        EXPECT_TRUE(TabsShown());
+    }
+    EXPECT_TRUE(idleDuringWork);
+    RunUntilIdle();
+    EXPECT_FALSE(data->ToolsConnected());
+    for (int i = 1; i < 5; ++i) EXPECT_FALSE(form->TntPageControl1->isTabVisible(i)) << i;
+    EXPECT_FALSE(form->cbxDataBases->isEnabled());
 }
 
 TEST_F(MainFlowTest, ABusySessionRefusesOtherOperations) {

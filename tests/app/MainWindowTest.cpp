@@ -1,7 +1,10 @@
 #include "app/Calvoro.h"
 #include "app/DataUnit.h"
 #include "app/TessrinUnit.h"
+#include "app/VorneskUtils.h"
+#include "common/ScopeGuard.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
@@ -57,6 +60,16 @@ TEST(MainWindow, CaptionSizeAndControlsAtStart) {
     EXPECT_FALSE(Find<QToolButton>(form, "spbtnReloadDBobjects")->isEnabled());
     EXPECT_EQ(Find<QToolButton>(form, "spbtnReloadDBobjects")->toolTip(),
               QStringLiteral("Reload DB objects"));
+    // The two icon buttons have names a screen reader says.
+    const std::pair<const char*, const char*> named[] = {
+        {"spbtnConnect", "Connect to selected database"},
+        {"spbtnReloadDBobjects", "Reload database objects"},
+    };
+    for (auto [name, spoken] : named) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(Find<QToolButton>(form, name));
+        ASSERT_NE(accessible, nullptr) << name;
+        EXPECT_EQ(accessible->text(QAccessible::Name), QString::fromLatin1(spoken)) << name;
+    }
     const std::pair<const char*, const char*> buttons[] = {
         {"spbtnAbout", "About"},
         {"spbtnContactUs", "Contact Us"},
@@ -110,18 +123,29 @@ TEST(MainWindow, TabsAndTheIdleCheck) {
     EXPECT_FALSE(tabs->isTabVisible(2));
 }
 
-TEST(MainWindow, FormShowRemovesALeftoverUpdater) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
+TEST(MainWindow, FormShowRemovesTheUpdaterLeftNextToTheProgramOnly) {
+    // The program's folder (configured, as the update writes there) and another working
+    // folder, each holding a file of the updater's name.
+    QTemporaryDir programDir, workDir;
+    ASSERT_TRUE(programDir.isValid() && workDir.isValid());
+    TMakerServices& services = MakerServices();
+    const TMakerServices saved = services;
     const QString old = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(dir.path()));
-    {
-        QFile updater(QStringLiteral("CalvoroUpdate"));
-        ASSERT_TRUE(updater.open(QIODevice::WriteOnly));
+    calvoro::ScopeExit restore([&] {
+        QDir::setCurrent(old);
+        services = saved;
+    });
+    services.ProgramFolder = programDir.path();
+    ASSERT_TRUE(QDir::setCurrent(workDir.path()));
+    const QString leftover = QDir(programDir.path()).filePath(QStringLiteral("CalvoroUpdate"));
+    const QString unrelated = QDir(workDir.path()).filePath(QStringLiteral("CalvoroUpdate"));
+    for (const QString& path : {leftover, unrelated}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
     }
     auto program = CreateProgram();
-    EXPECT_TRUE(QFile::exists(QStringLiteral("CalvoroUpdate")));
+    EXPECT_TRUE(QFile::exists(leftover));
     program->MainForm->show();
-    EXPECT_FALSE(QFile::exists(QStringLiteral("CalvoroUpdate")));
-    QDir::setCurrent(old);
+    EXPECT_FALSE(QFile::exists(leftover));
+    EXPECT_TRUE(QFile::exists(unrelated));
 }

@@ -20,6 +20,7 @@
 #include "support/TestServer.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -618,6 +619,131 @@ TEST_F(ViewDataTest, ScreenshotsOfTheTabWithSakilasFilmsAndOfTheViewer) {
         EXPECT_TRUE(window.save(dir + QStringLiteral("/viewdata.png")));
         EXPECT_TRUE(viewer.save(dir + QStringLiteral("/createtable.png")));
     }
+}
+
+// Counts the paint events of a widget while it lives.
+class TPaintCounter : public QObject {
+public:
+    explicit TPaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int Paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++Paints;
+        return false;
+    }
+};
+
+TEST_F(ViewDataTest, AStopWhileTheRowsComeKeepsThoseReadAndTheWindowGoesOn) {
+    admin->ExecSQL(QStringLiteral("DROP TABLE IF EXISTS many"));
+    admin->ExecSQL(QStringLiteral("CREATE TABLE many (id INT PRIMARY KEY, label VARCHAR(120))"));
+    admin->ExecSQL(QStringLiteral("INSERT INTO many SELECT seq, CONCAT('row ', seq, ' ', REPEAT('-', 100)) "
+                                  "FROM seq_1_to_300000"));
+    ScopeExit drop([&] { admin->ExecSQL(QStringLiteral("DROP TABLE IF EXISTS many")); });
+    form->spbtnReloadDBobjectsClick();
+    form->TntPageControl1->setCurrentWidget(form->TntTabSheet4);
+    form->spEdtRecordLimit->setValue(0);
+    const QString session = FirstValue(*data->ToolsConnection, QStringLiteral("SELECT CONNECTION_ID()")).value_or(QString());
+
+    // Seen from a timer while the rows come: the count of rows read so far moving, and the
+    // Stop pressed once some are in.
+    static const QRegularExpression progress(QStringLiteral("^Reading rows: (\\d+) so far$"));
+    QList<int> shown;
+    bool stopVisible = false;
+    TPaintCounter paints(form->lblRecordsFetched);
+    QTimer watcher;
+    watcher.setInterval(20);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        const QRegularExpressionMatch m = progress.match(form->lblRecordsFetched->text());
+        if (!m.hasMatch()) return;
+        const int rows = m.captured(1).toInt();
+        if (shown.isEmpty() || shown.back() != rows) shown << rows;
+        if (rows > 0 && !stopVisible) {
+            stopVisible = form->btnStopViewData->isVisible();
+            form->btnStopViewData->click();
+        }
+    });
+    watcher.start();
+    Select(QStringLiteral("many"));
+    watcher.stop();
+
+    ASSERT_TRUE(stopVisible) << "the count of rows read never moved: " << form->lblRecordsFetched->text().toStdString();
+    EXPECT_GT(paints.Paints, 1);
+    const int rows = Grid().rowCount();
+    EXPECT_GT(rows, 0);
+    EXPECT_LT(rows, 300000);
+    EXPECT_GE(rows, shown.back());
+    EXPECT_TRUE(data->ToolsQuery->FetchStopped());
+    EXPECT_EQ(data->ToolsQuery->RecordCount(), rows);
+    EXPECT_EQ(Fetched(), QStringLiteral("Records fetched: %1 (stopped)").arg(rows));
+    // The stop ends the whole open, the count of the table's rows too.
+    EXPECT_EQ(Count(), QStringLiteral("not counted"));
+    EXPECT_TRUE(form->btnStopViewData->isHidden());
+    // The rows read are the table's first ones, whole.
+    data->ToolsQuery->Last();
+    EXPECT_EQ(data->ToolsQuery->FieldByName(QStringLiteral("id")).AsString(), QString::number(rows));
+    EXPECT_EQ(Fetched(), QStringLiteral("Records fetched: %1 (stopped)").arg(rows));
+
+    // At the smallest size of the window the figures are whole on the page.
+    form->showNormal();
+    form->resize(950, 755);
+    RunUntilIdle();
+    for (QLabel* label : {form->lblRecordsFetched, form->Label2})
+        EXPECT_GE(label->width(), label->sizeHint().width()) << label->objectName().toStdString();
+    const QString dir = qEnvironmentVariable("CALVORO_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/viewdata-stopped.png")));
+
+    // The session goes on: the same one (only the statement was stopped), and the next table
+    // opens whole.
+    EXPECT_EQ(FirstValue(*data->ToolsConnection, QStringLiteral("SELECT CONNECTION_ID()")).value_or(QString()), session);
+    form->spEdtRecordLimit->setValue(100);
+    Select(QStringLiteral("items"));
+    EXPECT_EQ(Grid().rowCount(), 100);
+    EXPECT_EQ(Fetched(), QStringLiteral("Records fetched: 100"));
+    EXPECT_EQ(Count(), QStringLiteral("250"));
+}
+
+TEST_F(ViewDataTest, AStopBeforeTheFirstRowEndsTheStatementAndKeepsTheSession) {
+    admin->ExecSQL(QStringLiteral("CREATE OR REPLACE VIEW v_slow AS SELECT s FROM (SELECT SLEEP(20) AS s) AS d ORDER BY s"));
+    ScopeExit drop([&] { admin->ExecSQL(QStringLiteral("DROP VIEW IF EXISTS v_slow")); });
+    form->spbtnReloadDBobjectsClick();
+    const QString session = FirstValue(*data->ToolsConnection, QStringLiteral("SELECT CONNECTION_ID()")).value_or(QString());
+    Select(QStringLiteral("items"));
+    ASSERT_EQ(Count(), QStringLiteral("250"));
+    QTimer::singleShot(300, form->btnStopViewData, &QPushButton::click);
+    QElapsedTimer clock;
+    clock.start();
+    {
+        TModalSteps none;
+        Select(QStringLiteral("v_slow"));
+        EXPECT_TRUE(none.Seen.isEmpty()) << none.Seen.join(u'|').toStdString();
+    }
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(Grid().rowCount(), 0);
+    EXPECT_EQ(Fetched(), QStringLiteral("Records fetched: 0 (stopped)"));
+    EXPECT_EQ(Count(), QStringLiteral("not counted"));
+    EXPECT_EQ(FirstValue(*data->ToolsConnection, QStringLiteral("SELECT CONNECTION_ID()")).value_or(QString()), session);
+    Select(QStringLiteral("items"));
+    EXPECT_EQ(Count(), QStringLiteral("250"));
+}
+
+TEST_F(ViewDataTest, AnotherDatabaseClearsTheFiguresAndTheCountIsReadAsANumber) {
+    Select(QStringLiteral("items"));
+    ASSERT_EQ(Fetched(), QStringLiteral("Records fetched: 100"));
+    ASSERT_EQ(Count(), QStringLiteral("250"));
+    // A screen reader says the number, with the caption as what it is.
+    QAccessibleInterface* count = QAccessible::queryAccessibleInterface(form->Label2);
+    ASSERT_NE(count, nullptr);
+    EXPECT_EQ(count->text(QAccessible::Name), QStringLiteral("250"));
+    EXPECT_EQ(count->text(QAccessible::Description), QStringLiteral("Records in table:"));
+    // Switched as a user does: chosen in the selector, then the check-mark button.
+    data->ToolsConnection->SetLoginPrompt(false);
+    form->cbxDataBases->setCurrentIndex(form->cbxDataBases->findText(QStringLiteral("mysql")));
+    form->spbtnConnect->click();
+    ASSERT_EQ(data->ToolsConnection->Database(), QStringLiteral("mysql"));
+    EXPECT_EQ(Grid().rowCount(), 0);
+    EXPECT_EQ(Fetched(), QStringLiteral("Records fetched:"));
+    EXPECT_EQ(Count(), QStringLiteral("Number of records"));
 }
 
 }  // namespace

@@ -422,3 +422,58 @@ TEST(CliDump, AFailedBackupKeepsTheOldFile) {
     EXPECT_EQ(ReadFile(file), QByteArray("-- the old backup\n"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("old.sql")});
 }
+
+// --max-allowed-packet reaches the client: a row larger than it fails with the packet error,
+// the same row fits under a larger one.
+TEST(CliQuery, MaxAllowedPacketBoundsWhatIsRead) {
+    QStringList query = Login();
+    query[0] = QStringLiteral("query");
+    const QString sql = QStringLiteral("SELECT REPEAT('x', 10000) AS x");
+    Result r = Cli(QStringList(query) << "--max-allowed-packet" << "8K" << "-e" << sql);
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains(QStringLiteral("Got packet bigger than 'max_allowed_packet'"))) << r.Err.toStdString();
+    r = Cli(QStringList(query) << "--max-allowed-packet=16k" << "-e" << sql);
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(r.Out, QStringLiteral("x\n") + QString(10000, u'x') + QStringLiteral("\n"));
+}
+
+// An account and a database whose names and password lie outside the 8-bit code page: the
+// query, the backup (on a connection of its own) and the restore log in and pick the database.
+TEST(CliLogin, NonLatinUserPasswordAndDatabase) {
+    const auto& s = Server();
+    const QString user = QStringLiteral("calvoro_cli_J\u00fcrgen_\u7528\u6237");
+    const QString password = QStringLiteral("\u043f\u0430\u0440\u043e\u043b\u044c\u2713");
+    const QString db = QStringLiteral("\u00c4rger_\u52a8\u7269");
+    const QString copy = QStringLiteral("\u00c4rger_\u52a8\u7269_copy");
+    const TToolResult setup = RunMariadbTool(
+        QStringLiteral("mariadb"),
+        {"-e", QStringLiteral("DROP USER IF EXISTS '%1'@'%'; CREATE USER '%1'@'%' IDENTIFIED BY '%2'; "
+                              "DROP DATABASE IF EXISTS `%3`; CREATE DATABASE `%3`; "
+                              "DROP DATABASE IF EXISTS `%4`; CREATE DATABASE `%4`; "
+                              "CREATE TABLE `%3`.`Tier` (id INT PRIMARY KEY, name VARCHAR(20) CHARACTER SET utf8mb4); "
+                              "INSERT INTO `%3`.`Tier` VALUES (1, '\u72d7'); "
+                              "GRANT ALL ON `%3`.* TO '%1'@'%'; GRANT ALL ON `%4`.* TO '%1'@'%'")
+                   .arg(user, password, db, copy)});
+    ASSERT_EQ(setup.Status, 0) << setup.Err.toStdString();
+    const auto as = [&](const char* command) {
+        return QStringList{QString::fromLatin1(command), "-h", QString::fromStdString(s.Host), "-P",
+                           QString::number(s.Port), "-u", user, "-p", password};
+    };
+    const auto hex = [](const QString& text) { return QString::fromLatin1(text.toUtf8().toHex().toUpper()); };
+
+    Result r = Cli(as("query") << "-D" << db << "-e" << "SELECT HEX(DATABASE()), HEX(CURRENT_USER()), name FROM Tier");
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(r.Out, QStringLiteral("HEX(DATABASE())\tHEX(CURRENT_USER())\tname\n%1\t%2\t\u72d7\n")
+                         .arg(hex(db), hex(user + QStringLiteral("@%"))));
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("tier.sql"));
+    r = Cli(as("backup") << "-D" << db << "-o" << file);
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_TRUE(ReadFile(file).contains("INSERT INTO `Tier`")) << ReadFile(file).constData();
+    EXPECT_TRUE(ReadFile(file).contains("-- Database: " + db.toUtf8() + "\r\n")) << ReadFile(file).constData();
+    r = Cli(as("restore") << "-D" << copy << file);
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(MariadbBatch(copy, QStringLiteral("SELECT id, HEX(name) FROM Tier")),
+              QByteArray("id\tHEX(name)\n1\tE78B97\n"));
+}

@@ -133,3 +133,32 @@ TEST(CliOptions, HelpFromTheProgram) {
     EXPECT_TRUE(r.Out.contains(QStringLiteral("calvoro-cli processlist [CONNECTION] [--full]\n")));
     EXPECT_TRUE(r.Out.contains(QStringLiteral("calvoro-cli kill [CONNECTION] [--query] ID...\n")));
 }
+
+// --max-allowed-packet takes bytes or K, M, G as the mariadb client does, within its range.
+TEST(CliOptions, MaxAllowedPacket) {
+    EXPECT_EQ(ParseArguments({"exec", "-e", "1"}).MaxAllowedPacket, int64_t(1) << 30) << "the client's default";
+    const std::pair<const char*, int64_t> taken[] = {
+        {"4096", 4096},       {"65536", 65536},          {"4K", 4096},
+        {"64k", 65536},       {"16M", 16 << 20},         {"1m", 1 << 20},
+        {"1G", int64_t(1) << 30}, {"2g", int64_t(2) << 30}, {"2147483648", int64_t(2) << 30},
+    };
+    for (const auto& [text, bytes] : taken) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(ParseArguments({"exec", "--max-allowed-packet", text, "-e", "1"}).MaxAllowedPacket, bytes);
+        EXPECT_EQ(ParseArguments({"exec", QStringLiteral("--max-allowed-packet=") + text, "-e", "1"}).MaxAllowedPacket,
+                  bytes);
+    }
+    for (const char* text : {"", "4095", "3K", "2049M", "3G", "2147483649", "1T", "-1", "+4096", "1.5M", "16 M",
+                             "M", "0x1000", "99999999999999999999"}) {
+        SCOPED_TRACE(text);
+        try {
+            ParseArguments({"exec", "--max-allowed-packet", text, "-e", "1"});
+            ADD_FAILURE() << "taken";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), QStringLiteral("calvoro-cli: --max-allowed-packet takes a size from 4096 bytes to 2G "
+                                                  "(a number, with K, M or G for KiB, MiB, GiB), not '%1'\n"
+                                                  "Try 'calvoro-cli --help'.")
+                                       .arg(QString::fromLatin1(text)));
+        }
+    }
+}

@@ -44,6 +44,8 @@ TEST(ParamMarkers, Table) {
         {"SELECT 1 -- :no\n, :yes", "SELECT 1 -- :no\n, ?", {"yes"}},
         {"SELECT 1 # :no\n, :yes", "SELECT 1 # :no\n, ?", {"yes"}},
         {"SELECT /* :no */ :yes", "SELECT /* :no */ ?", {"yes"}},
+        // the text of an executable comment is code, its strings too
+        {"SELECT 1 /*!50000 , ':no */', :yes */", "SELECT 1 /*!50000 , ':no */', ? */", {"yes"}},
         {"SET @v := 5", "SET @v := 5", {}},
         {"SELECT a::int", "SELECT a::int", {}},
         {"SELECT a : b", "SELECT a : b", {}},

@@ -399,3 +399,177 @@ TEST_F(ConnectionTest, SslOptionsAndProtocol) {
         EXPECT_EQ(c->SslCipher(), QString());
     }
 }
+
+namespace {
+
+// The UTF-8 bytes of a text in hexadecimal, as HEX() gives them: compares what the server
+// holds whatever way a connection decodes text.
+QString Utf8Hex(const QString& text) { return QString::fromLatin1(text.toUtf8().toHex().toUpper()); }
+
+}  // namespace
+
+// User names, passwords and database names outside the 8-bit code page log in and switch on
+// every connection kind the program uses: Unicode (the windows, the command line), and 8-bit
+// speaking UTF-8 (scripts, backups and restores). An 8-bit connection keeps 8-bit names.
+TEST_F(ConnectionTest, NonLatinLoginsAndDatabaseSwitch) {
+    const QString user = QStringLiteral("calvoro_J\u00fcrgen_\u7528\u6237");
+    const QString password = QStringLiteral("\u043f\u0430\u0440\u043e\u043b\u044c\u2713");
+    const QString db = QStringLiteral("\u00c4rger_\u52a8\u7269");
+    auto admin = NewConnection();
+    admin->ExecSQL(QStringLiteral("DROP USER IF EXISTS '%1'@'%'").arg(user));
+    admin->ExecSQL(QStringLiteral("CREATE USER '%1'@'%' IDENTIFIED BY '%2'").arg(user, password));
+    admin->ExecSQL(QStringLiteral("CREATE DATABASE IF NOT EXISTS `%1`").arg(db));
+    admin->ExecSQL(QStringLiteral("GRANT ALL ON `%1`.* TO '%2'@'%'").arg(db, user));
+    admin->ExecSQL(QStringLiteral("GRANT ALL ON calvoro_conn_a.* TO '%1'@'%'").arg(user));
+
+    // The 8-bit account, made over a latin1 session: its password is hashed over those bytes.
+    const QString latinUser = QStringLiteral("calvoro_j\u00f6rg");
+    const QString latinPassword = QStringLiteral("p\u00e4ssw\u00f6rd");
+    const QString latinDb = QStringLiteral("calvoro_b\u00e4r");
+    auto latinAdmin = NewConnection(false);
+    latinAdmin->MyOptions().SetCharset(QStringLiteral("latin1"));
+    latinAdmin->ExecSQL(QStringLiteral("DROP USER IF EXISTS '%1'@'%'").arg(latinUser));
+    latinAdmin->ExecSQL(QStringLiteral("CREATE USER '%1'@'%' IDENTIFIED BY '%2'").arg(latinUser, latinPassword));
+    latinAdmin->ExecSQL(QStringLiteral("CREATE DATABASE IF NOT EXISTS `%1`").arg(latinDb));
+    latinAdmin->ExecSQL(QStringLiteral("GRANT ALL ON `%1`.* TO '%2'@'%'").arg(latinDb, latinUser));
+
+    struct Case {
+        const char* name;
+        bool unicode;
+        const char* charset;
+        QString user, password, database;
+    } cases[] = {
+        {"Unicode", true, "", user, password, db},
+        {"8-bit speaking utf8mb4", false, "utf8mb4", user, password, db},
+        {"8-bit speaking utf8", false, "utf8", user, password, db},
+        {"8-bit latin1", false, "latin1", latinUser, latinPassword, latinDb},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        // Logged in with the database.
+        auto c = NewConnection(k.unicode, k.database);
+        c->MyOptions().SetCharset(QString::fromLatin1(k.charset));
+        c->SetUsername(k.user);
+        c->SetPassword(k.password);
+        c->Connect();
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT HEX(CURRENT_USER())")), Utf8Hex(k.user + QStringLiteral("@%")));
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT HEX(DATABASE())")), Utf8Hex(k.database));
+        // A switch away and back.
+        c->SetDatabase(QStringLiteral("information_schema"));
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT DATABASE()")), QStringLiteral("information_schema"));
+        c->SetDatabase(k.database);
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT HEX(DATABASE())")), Utf8Hex(k.database));
+        // Logged in without one, then switched.
+        auto d = NewConnection(k.unicode);
+        d->MyOptions().SetCharset(QString::fromLatin1(k.charset));
+        d->SetUsername(k.user);
+        d->SetPassword(k.password);
+        d->Connect();
+        d->SetDatabase(k.database);
+        EXPECT_EQ(FirstValue(*d, QStringLiteral("SELECT HEX(DATABASE())")), Utf8Hex(k.database));
+    }
+    // The wrong password is still refused.
+    auto wrong = NewConnection();
+    wrong->SetUsername(user);
+    wrong->SetPassword(QStringLiteral("\u043f\u0430\u0440\u043e\u043b\u044c"));
+    EXPECT_EQ(Raised([&] { wrong->Connect(); }).ErrorCode(), 1045);
+}
+
+namespace {
+
+// A lost connection while `work` runs: the connection under test is killed from another one
+// between the first and the second INSERT of the work.
+struct LostCase {
+    const char* name;
+    bool localFailover;
+    // Before the first INSERT; the transaction, if any, is open after it.
+    std::function<void(TMyConnection&)> begin;
+    bool raises;            // the second INSERT reports the lost connection
+    bool newSession;        // the connection is open again on another session afterwards
+    const char* rowsAfter;  // what the table holds in the end
+};
+
+}  // namespace
+
+// Inside a transaction a lost connection is reported and never restored behind the caller's
+// back: the statements after it would run on a new session, outside the transaction the server
+// rolled back. Outside one, a lost execution runs again on a new session as before.
+TEST_F(ConnectionTest, LostConnectionInsideATransactionIsNotRestored) {
+    auto admin = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+    const LostCase cases[] = {
+        {"no transaction, local fail-over", true, [](TMyConnection&) {}, false, true, "1|2"},
+        {"no transaction, reconnect after the error", false, [](TMyConnection&) {}, true, true, "1"},
+        {"StartTransaction, local fail-over", true, [](TMyConnection& c) { c.StartTransaction(); }, true, false, ""},
+        {"StartTransaction", false, [](TMyConnection& c) { c.StartTransaction(); }, true, false, ""},
+        {"a transaction the statements opened", true,
+         [](TMyConnection& c) { c.ExecSQL(QStringLiteral("START TRANSACTION")); }, true, false, ""},
+    };
+    for (const LostCase& k : cases) {
+        SCOPED_TRACE(k.name);
+        admin->ExecSQL(QStringLiteral("CREATE OR REPLACE TABLE lost_tx (id INT PRIMARY KEY)"));
+        auto c = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+        c->Options().LocalFailover = k.localFailover;
+        c->OnConnectionLost = [](TCustomDAConnection*, TComponent*, TConnLostCause, TRetryMode& mode) {
+            mode = rmReconnectExecute;
+        };
+        TMyCommand insert;
+        insert.SetConnection(c.get());
+        insert.SQL().SetText(QStringLiteral("INSERT INTO lost_tx VALUES (:id)"));
+        c->Connect();
+        k.begin(*c);
+        insert.ParamByName(QStringLiteral("id")).SetAsInteger(1);
+        insert.Execute();
+        const bool inTransaction = c->InTransaction();
+        EXPECT_EQ(inTransaction, !k.newSession);
+        const int64_t victim = c->GetThreadId();
+        admin->ExecSQL(QStringLiteral("KILL %1").arg(victim));
+
+        insert.ParamByName(QStringLiteral("id")).SetAsInteger(2);
+        bool raised = false;
+        try {
+            insert.Execute();
+        } catch (const EMyError& e) {
+            raised = true;
+            EXPECT_TRUE(e.IsFatalError()) << e.ErrorCode() << " " << e.Message().toStdString();
+        }
+        EXPECT_EQ(raised, k.raises);
+        EXPECT_EQ(c->GetConnected(), k.newSession);
+        if (k.newSession) EXPECT_NE(c->GetThreadId(), victim);
+        EXPECT_FALSE(c->InTransaction());
+        c->Rollback();  // nothing left to roll back: no error, no new session
+        EXPECT_EQ(c->GetConnected(), k.newSession);
+        EXPECT_EQ(calvoro::test::RowsText(*admin, QStringLiteral("SELECT id FROM lost_tx ORDER BY id")),
+                  QString::fromLatin1(k.rowsAfter));
+    }
+}
+
+TEST_F(ConnectionTest, TransactionsCommitAndRollBack) {
+    auto c = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+    auto other = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+    c->ExecSQL(QStringLiteral("CREATE OR REPLACE TABLE tx (id INT PRIMARY KEY) ENGINE=InnoDB"));
+    const QString rows = QStringLiteral("SELECT id FROM tx ORDER BY id");
+
+    c->StartTransaction();
+    EXPECT_TRUE(c->InTransaction());
+    EXPECT_EQ(Raised<EDatabaseError>([&] { c->StartTransaction(); }).Message(),
+              QStringLiteral("A transaction is already open"));
+    c->ExecSQL(QStringLiteral("INSERT INTO tx VALUES (1)"));
+    EXPECT_EQ(calvoro::test::RowsText(*other, rows), QString());  // not yet seen elsewhere
+    c->Commit();
+    EXPECT_FALSE(c->InTransaction());
+    EXPECT_EQ(calvoro::test::RowsText(*other, rows), QStringLiteral("1"));
+
+    c->StartTransaction();
+    c->ExecSQL(QStringLiteral("INSERT INTO tx VALUES (2)"));
+    c->Rollback();
+    EXPECT_FALSE(c->InTransaction());
+    EXPECT_EQ(calvoro::test::RowsText(*other, rows), QStringLiteral("1"));
+
+    // Closing the connection ends the transaction: the server rolls it back.
+    c->StartTransaction();
+    c->ExecSQL(QStringLiteral("INSERT INTO tx VALUES (3)"));
+    c->Disconnect();
+    EXPECT_FALSE(c->InTransaction());
+    c->Connect();
+    EXPECT_EQ(calvoro::test::RowsText(*c, rows), QStringLiteral("1"));
+}

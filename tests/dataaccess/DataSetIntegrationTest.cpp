@@ -11,11 +11,13 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 using namespace calvoro;
 using namespace calvoro::dac;
@@ -520,15 +522,21 @@ TEST_F(DataSetTest, MultipleResultsStepFromOneResultToTheNext) {
         const char* sql;
         // Each result as "field count:record count", in order.
         const char* results;
+        // Every statement result the server sent, in order: "rows", or the rows affected.
+        const char* statements;
     };
     const Case cases[] = {
-        {"SELECT 1; SELECT 2, 3", "1:1 2:1"},
-        {"SELECT * FROM x_multi; SELECT id FROM x_multi WHERE id > 5; SELECT v FROM x_multi WHERE id = 2", "2:3 1:0 1:1"},
-        {"UPDATE x_multi SET v = v WHERE id = 1; SELECT v FROM x_multi", "1:3"},
-        {"SELECT id FROM x_multi; DO 1; SELECT 4, 5, 6", "1:3 3:1"},
-        {"SELECT id FROM x_multi; DO 1", "1:3"},
-        {"CALL p_multi()", "1:3 2:2"},
-        {"SELECT seq FROM seq_1_to_100; SELECT seq FROM seq_1_to_60", "1:100 1:60"},
+        {"SELECT 1; SELECT 2, 3", "1:1 2:1", "rows rows"},
+        {"SELECT * FROM x_multi; SELECT id FROM x_multi WHERE id > 5; SELECT v FROM x_multi WHERE id = 2", "2:3 1:0 1:1",
+         "rows rows rows"},
+        // The count of an UPDATE is of the rows it found (the client asks for found rows).
+        {"UPDATE x_multi SET v = v WHERE id = 1; SELECT v FROM x_multi", "1:3", "1 rows"},
+        {"UPDATE x_multi SET v = v + 1 WHERE id > 1; SELECT v FROM x_multi; UPDATE x_multi SET v = v - 1 WHERE id > 1",
+         "1:3", "2 rows 2"},
+        {"SELECT id FROM x_multi; DO 1; SELECT 4, 5, 6", "1:3 3:1", "rows 0 rows"},
+        {"SELECT id FROM x_multi; DO 1", "1:3", "rows 0"},
+        {"CALL p_multi()", "1:3 2:2", "rows rows 0"},
+        {"SELECT seq FROM seq_1_to_100; SELECT seq FROM seq_1_to_60", "1:100 1:60", "rows rows"},
     };
     for (const Case& tc : cases) {
         SCOPED_TRACE(tc.sql);
@@ -540,6 +548,15 @@ TEST_F(DataSetTest, MultipleResultsStepFromOneResultToTheNext) {
             results << QStringLiteral("%1:%2").arg(q->Fields().Count()).arg(q->RecordCount());
         } while (q->OpenNext());
         EXPECT_EQ(results.join(u' '), QString::fromUtf8(tc.results));
+        QStringList statements;
+        for (const TMyStatementResult& r : q->StatementResults())
+            statements << (r.Rows ? QStringLiteral("rows") : QString::number(r.RowsAffected));
+        EXPECT_EQ(statements.join(u' '), QString::fromUtf8(tc.statements));
+        // The rows shown are those of the last result with rows.
+        const auto& all = q->StatementResults();
+        ASSERT_GE(q->ShownResult(), 0);
+        EXPECT_TRUE(all[size_t(q->ShownResult())].Rows);
+        EXPECT_TRUE(std::none_of(all.begin() + q->ShownResult() + 1, all.end(), [](const auto& r) { return r.Rows; }));
         EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT COUNT(*) FROM x_multi")), QStringLiteral("3"));
     }
     // Closed with results still waiting: they are dropped and the connection goes on.
@@ -572,6 +589,106 @@ TEST_F(DataSetTest, MultipleResultsStepFromOneResultToTheNext) {
     EXPECT_EQ(q->Fields().Count(), 2);
     EXPECT_EQ(MemoryRows(*q), QStringLiteral("2,22"));
     EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT 44")), QStringLiteral("44"));
+}
+
+TEST_F(DataSetTest, ARefreshRunsTheStatementNamedForItOrRaisesTheReasonGiven) {
+    Exec(QStringLiteral("DROP TABLE IF EXISTS x_log"));
+    Exec(QStringLiteral("CREATE TABLE x_log (n INT)"));
+    const auto logged = [&] { return RowsText(*c, QStringLiteral("SELECT COUNT(*) FROM x_log")); };
+    auto q = Query(QStringLiteral("INSERT INTO x_log VALUES (1); SELECT n, 'a' AS s FROM x_log"), false);
+    q->MyOptions().SetMultipleResults(true);
+    q->Execute();
+    ASSERT_EQ(MemoryRows(*q), QStringLiteral("1,a"));
+    // Named: that statement runs alone, the INSERT before it does not run again.
+    q->SetRefreshSQL(QStringLiteral("SELECT n, 'b' AS s FROM x_log"));
+    EXPECT_EQ(q->RefreshRefusal(), QString());
+    for (int i = 0; i < 2; ++i) {
+        q->Refresh();
+        EXPECT_EQ(MemoryRows(*q), QStringLiteral("1,b"));
+        EXPECT_EQ(logged(), QStringLiteral("1"));
+    }
+    // Refused: the reason is what Refresh raises, and nothing runs.
+    q->RefuseRefresh(QStringLiteral("Not these rows"));
+    EXPECT_EQ(q->RefreshRefusal(), QStringLiteral("Not these rows"));
+    EXPECT_EQ(Raised<EDatabaseError>([&] { q->Refresh(); }).Message(), QStringLiteral("Not these rows"));
+    EXPECT_EQ(logged(), QStringLiteral("1"));
+    // Running the text again forgets both: by default a refresh runs the whole text again.
+    q->Execute();
+    EXPECT_EQ(logged(), QStringLiteral("2"));
+    EXPECT_EQ(q->RefreshRefusal(), QString());
+    q->Refresh();
+    EXPECT_EQ(MemoryRows(*q), QStringLiteral("1,a|1,a|1,a"));
+    EXPECT_EQ(logged(), QStringLiteral("3"));
+}
+
+TEST_F(DataSetTest, BreakQueryEndsTheFetchKeepingTheRowsReadAndTheSession) {
+    Exec(QStringLiteral("SET @kept = 42"));
+    const QString session = FirstValue(*c, QStringLiteral("SELECT CONNECTION_ID()")).value_or(QString());
+    for (const bool prepared : {false, true}) {
+        SCOPED_TRACE(prepared ? "prepared" : "text");
+        auto q = Query(QStringLiteral("SELECT seq, REPEAT('x', 100) AS wide FROM seq_1_to_300000"), false);
+        q->Options().SetAutoPrepare(prepared);
+        // Stopped from another thread once some blocks of rows are in.
+        std::atomic<int> blocks = 0;
+        q->BeforeFetch = [&](TCustomDADataSet*, bool&) { ++blocks; };
+        std::thread stopper([&] {
+            while (blocks < 40) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            q->BreakQuery();
+        });
+        q->Execute();
+        stopper.join();
+        EXPECT_TRUE(q->Active());
+        EXPECT_TRUE(q->FetchStopped());
+        EXPECT_GE(q->RecordCount(), 40 * 25);
+        EXPECT_LT(q->RecordCount(), 300000);
+        // The rows read are whole and in order.
+        q->Last();
+        EXPECT_EQ(q->FieldByName(QStringLiteral("seq")).AsString(), QString::number(q->RecordCount()));
+        EXPECT_EQ(q->FieldByName(QStringLiteral("wide")).AsString(), QString(100, u'x'));
+        // The same session goes on, its variables kept; the data set can run again in full.
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT CONNECTION_ID()")), session);
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT @kept")), QStringLiteral("42"));
+        q->SQL().SetText(QStringLiteral("SELECT seq FROM seq_1_to_1000"));
+        q->Execute();
+        EXPECT_FALSE(q->FetchStopped());
+        EXPECT_EQ(q->RecordCount(), 1000);
+    }
+    // Before the first row: a statement still at work ends with a silent abort; one whose
+    // columns came already is left with no rows. The session stays either way.
+    struct Case {
+        const char* sql;
+        bool aborts;
+    } cases[] = {
+        {"SELECT * FROM (SELECT SLEEP(20) AS s) AS d ORDER BY s", true},
+        {"CREATE TEMPORARY TABLE t_slow AS SELECT SLEEP(20) AS s", true},
+        {"SELECT SLEEP(20)", false},  // the server sends its column before the value
+    };
+    for (const Case& tc : cases) {
+        SCOPED_TRACE(tc.sql);
+        auto slow = Query(QString::fromLatin1(tc.sql), false);
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            slow->BreakQuery();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        bool aborted = false;
+        try {
+            slow->Execute();
+        } catch (const EAbort&) {
+            aborted = true;
+        }
+        stopper.join();
+        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_EQ(aborted, tc.aborts);
+        EXPECT_EQ(slow->Active(), !tc.aborts);
+        if (slow->Active()) {
+            EXPECT_TRUE(slow->FetchStopped());
+            EXPECT_EQ(slow->RecordCount(), 0);
+        }
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT CONNECTION_ID()")), session);
+        EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT @kept")), QStringLiteral("42"));
+    }
 }
 
 TEST_F(DataSetTest, PartialFetchCountsWithTheCountQuery) {
@@ -760,14 +877,14 @@ TEST_F(DataSetTest, BreakExecStopsALongStatement) {
     auto q = Query(QStringLiteral("SELECT SLEEP(30)"), false);
     QElapsedTimer clock;
     clock.start();
-    std::unique_ptr<QThread> breaker(QThread::create([&] {
-        QThread::msleep(300);
+    // A std::thread: its join is a hand-over ThreadSanitizer sees (QThread::wait's is not).
+    std::thread breaker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         q->BreakExec();
-    }));
-    breaker->start();
+    });
     // A statement stopped by the user ends in EAbort, which the error display stays silent on.
     EXPECT_THROW(q->Open(), EAbort);
-    breaker->wait();
+    breaker.join();
     EXPECT_FALSE(q->Active());
     EXPECT_LT(clock.elapsed(), 10000);
     EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT 1")), QStringLiteral("1"));

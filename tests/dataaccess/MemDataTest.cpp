@@ -48,12 +48,11 @@ std::unique_ptr<TMemData> MakeStore(std::initializer_list<FieldDef> fields) {
 class RecBuf {
 public:
     explicit RecBuf(TData& store) : FStore(store), FBuf(store.AllocRecBuf()) {}
-    ~RecBuf() { TData::FreeRecBuf(FBuf); }
-    operator TRecBuf() const { return FBuf; }
+    operator TRecBuf() const { return FBuf.get(); }
 
 private:
     TData& FStore;
-    TRecBuf FBuf;
+    TRecBufOwner FBuf;
 };
 
 void AppendRow(TMemData& store, const std::vector<Variant>& values) {

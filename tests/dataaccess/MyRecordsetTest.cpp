@@ -190,18 +190,16 @@ std::vector<Variant> ConvertText(TMySQLRecordset& rs, const t::TTextRow& row) {
     TMySqlBinds binds(row.size());
     binds.Buffer = bytes.data();
     DecodeTextRow(bytes.data(), bytes.size(), binds.Binds.data(), row.size());
-    TRecBuf rec = rs.AllocRecBuf();
+    const TRecBufOwner rec = rs.AllocRecBuf();
     std::vector<Variant> values;
     try {
-        rs.ConvertRow(binds, false, rec);
-        for (int i = 1; i <= rs.FieldCount(); ++i) values.push_back(rs.GetFieldAsVariant(i, rec));
+        rs.ConvertRow(binds, false, rec.get());
+        for (int i = 1; i <= rs.FieldCount(); ++i) values.push_back(rs.GetFieldAsVariant(i, rec.get()));
     } catch (...) {
-        rs.FreeComplexFields(rec, true);
-        TData::FreeRecBuf(rec);
+        rs.FreeComplexFields(rec.get(), true);
         throw;
     }
-    rs.FreeComplexFields(rec, true);
-    TData::FreeRecBuf(rec);
+    rs.FreeComplexFields(rec.get(), true);
     return values;
 }
 
@@ -411,11 +409,10 @@ TEST(MySqlRecordsetScripted, JsonColumnsAreTextMemos) {
         rs.FFetchAll = true;
         rs.Open();
         EXPECT_EQ(rs.Field(1).FDataType, dtWideMemo);
-        TRecBuf buf = rs.AllocRecBuf();
+        const TRecBufOwner buf = rs.AllocRecBuf();
         rs.SetToBegin();
-        rs.GetNextRecord(buf);
-        EXPECT_EQ(rs.GetFieldAsVariant(1, buf), Variant(QStringLiteral("{\"k\": \"\u00e9\"}")));
-        TData::FreeRecBuf(buf);
+        rs.GetNextRecord(buf.get());
+        EXPECT_EQ(rs.GetFieldAsVariant(1, buf.get()), Variant(QStringLiteral("{\"k\": \"\u00e9\"}")));
     }
     EXPECT_EQ(server.Join(), "");
 }

@@ -26,8 +26,10 @@ public:
         SetConnectionValues({true, true});
         SetEnableEmptyStrings(true);  // as data sets keep them
         InitFields();
-        Old = AllocRecBuf();
-        New = AllocRecBuf();
+        FOld = AllocRecBuf();
+        FNew = AllocRecBuf();
+        Old = FOld.get();
+        New = FNew.get();
         for (TRecBuf r : {Old, New}) {
             InitRecord(r);
             Put(r, 1, 1);
@@ -35,10 +37,6 @@ public:
             Put(r, 4, Variant::FromDateTime(EncodeDateTime(2020, 1, 2, 3, 4, 5, 0)));
         }
         Put(New, 2, QStringLiteral("b"));
-    }
-    ~Row() override {
-        FreeRecBuf(Old);
-        FreeRecBuf(New);
     }
     void Put(TRecBuf r, int fieldNo, const Variant& value) { PutField(fieldNo, r, &value); }
     const TFieldDesc* F(int fieldNo) const { return &Field(fieldNo); }
@@ -56,6 +54,7 @@ public:
         return in;
     }
 
+    TRecBufOwner FOld, FNew;
     TRecBuf Old = nullptr, New = nullptr;
 
 protected:

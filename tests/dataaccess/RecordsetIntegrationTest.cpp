@@ -50,13 +50,13 @@ protected:
 // Every row of an open record set, each value as a variant.
 std::vector<std::vector<Variant>> Rows(TMySQLRecordset& rs) {
     std::vector<std::vector<Variant>> rows;
-    TRecBuf buf = rs.AllocRecBuf();
+    const TRecBufOwner bufOwner = rs.AllocRecBuf();
+    TRecBuf buf = bufOwner.get();
     rs.SetToBegin();
     for (rs.GetNextRecord(buf); !rs.Eof(); rs.GetNextRecord(buf)) {
         std::vector<Variant>& row = rows.emplace_back();
         for (int i = 1; i <= rs.FieldCount(); ++i) row.push_back(rs.GetFieldAsVariant(i, buf));
     }
-    TData::FreeRecBuf(buf);
     return rows;
 }
 
@@ -292,7 +292,8 @@ TEST_F(RecordsetTest, AnErrorWhileRowsAreReadEndsTheFetch) {
     partial.FCreateConnection = false;
     partial.Open();
     EXPECT_EQ(partial.RecordCount(), 50);
-    TRecBuf buf = partial.AllocRecBuf();
+    const TRecBufOwner bufOwner = partial.AllocRecBuf();
+    TRecBuf buf = bufOwner.get();
     int read = 0;
     try {
         for (partial.GetNextRecord(buf); !partial.Eof(); partial.GetNextRecord(buf)) ++read;
@@ -300,7 +301,6 @@ TEST_F(RecordsetTest, AnErrorWhileRowsAreReadEndsTheFetch) {
     } catch (const EMyError& e) {
         EXPECT_EQ(e.ErrorCode(), 1242);
     }
-    TData::FreeRecBuf(buf);
     EXPECT_EQ(read, 50);
     EXPECT_TRUE(partial.Fetched()) << "the record set is at its end";
     EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT 'free'")), QStringLiteral("free"));
@@ -333,11 +333,11 @@ TEST_F(RecordsetTest, PartialFetchingKeepsTheConnectionFree) {
     // The own connection answers while 990 rows wait on the other one.
     EXPECT_EQ(FirstValue(*own, QStringLiteral("SELECT 'free'")), QStringLiteral("free"));
     EXPECT_EQ(FirstValue(*c, count), QStringLiteral("2"));
-    TRecBuf buf = rs.AllocRecBuf();
+    const TRecBufOwner bufOwner = rs.AllocRecBuf();
+    TRecBuf buf = bufOwner.get();
     int64_t sum = 0;
     rs.SetToBegin();
     for (rs.GetNextRecord(buf); !rs.Eof(); rs.GetNextRecord(buf)) sum += rs.GetFieldAsVariant(1, buf).AsInt64();
-    TData::FreeRecBuf(buf);
     EXPECT_EQ(sum, 500500);
     EXPECT_EQ(rs.RecordCount(), 1000);
     rs.Close();
@@ -355,7 +355,8 @@ TEST_F(RecordsetTest, UnidirectionalReadingKeepsOneBlock) {
     rs.FCreateConnection = false;
     rs.FFetchRows = 100;
     rs.Open();
-    TRecBuf buf = rs.AllocRecBuf();
+    const TRecBufOwner bufOwner = rs.AllocRecBuf();
+    TRecBuf buf = bufOwner.get();
     int64_t sum = 0, length = 0;
     int maxBlocks = 0;
     size_t maxHeap = 0;
@@ -366,7 +367,6 @@ TEST_F(RecordsetTest, UnidirectionalReadingKeepsOneBlock) {
         maxBlocks = std::max(maxBlocks, rs.BlockMan().BlockCount());
         maxHeap = std::max(maxHeap, rs.StringHeap().AllocatedBytes());
     }
-    TData::FreeRecBuf(buf);
     EXPECT_EQ(sum, int64_t(100000) * 100001 / 2);
     EXPECT_EQ(length, 1000 * (99 * 100 / 2));
     EXPECT_EQ(maxBlocks, 1);
@@ -438,8 +438,8 @@ TEST_F(RecordsetTest, BlobValuesReadFromTheServerCanBeEditedAndCancelled) {
     c->ExecSQL(QStringLiteral("CREATE OR REPLACE TABLE docs (id INT PRIMARY KEY, body BLOB, note TEXT)"));
     c->ExecSQL(QStringLiteral("INSERT INTO docs VALUES (1, NULL, NULL), (2, 'stored', 'caf\u00e9')"));
     auto rs = Query(QStringLiteral("SELECT * FROM docs ORDER BY id"));
-    TRecBuf buf = rs->AllocRecBuf();
-    ScopeExit free([&] { TData::FreeRecBuf(buf); });
+    const TRecBufOwner bufOwner = rs->AllocRecBuf();
+    TRecBuf buf = bufOwner.get();
     for (bool post : {false, true}) {
         SCOPED_TRACE(post ? "post" : "cancel");
         for (int row = 1; row <= 2; ++row) {

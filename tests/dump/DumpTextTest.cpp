@@ -170,6 +170,7 @@ TEST(DumpText, ABodyEndingInALineCommentIsSeen) {
         {"BEGIN\nEND -- note\n", false},            // the line break ends the comment
         {"SET NEW.a = '-- not a comment'", false},
         {"BEGIN /* block */ END", false},
+        {"SET NEW.a = 1 /*!50000 + 1 */", false},   // the closer of an executable comment
         {"SELECT 1 --1", false},                    // "--" without a blank is an operator
     };
     for (const auto& c : cases) EXPECT_EQ(EndsInLineComment(QString::fromUtf8(c.text)), c.expected) << c.text;

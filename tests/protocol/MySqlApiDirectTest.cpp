@@ -46,8 +46,6 @@ TEST(MySqlApiDirect, LibraryAndOptions) {
     EXPECT_EQ(api.FClientStructVer, cvDirect);
     EXPECT_EQ(api.FClientVer, "4.1.3 Direct");
     EXPECT_TRUE(api.LoadedMySQLLib());
-    EXPECT_NO_THROW(api.LoadMySQLLib());
-    EXPECT_NO_THROW(api.FreeMySQLLib());
     EXPECT_EQ(TMySQLAPI::CorrectFieldLen(65535), 65535u);
     EXPECT_EQ(TMySQLAPI::CorrectFieldLen(65536), 65535u);
     EXPECT_EQ(TMySQLAPI::CorrectFieldLen(0xFFFFFFFF), 65535u);
@@ -77,6 +75,35 @@ TEST(MySqlApiDirect, LibraryAndOptions) {
     api.FClientStructVer = cv4;
     api.SetTimeout(con, 5);
     EXPECT_EQ(con->commandTimeout, 30) << "only for the direct and 4.1 clients";
+    api.mysql_close(con);
+}
+
+// max_allowed_packet on the handle: 1 GiB until set; a value outside the mariadb client's
+// range is refused with the reason stored, and the limit in force stays.
+TEST(MySqlApiDirect, MaxAllowedPacketOption) {
+    TMySQLAPIDirect api;
+    PMYSQL_CON con = api.mysql_init(nullptr);
+    EXPECT_EQ(con->net.MaxAllowedPacket(), size_t(1) << 30);
+    const struct {
+        unsigned long bytes;
+        size_t inForce;  // 0: refused
+    } cases[] = {{4096, 4096}, {4095, 0}, {0, 0}, {1ul << 31, size_t(1) << 31}, {(1ul << 31) + 1, 0}, {65536, 65536}};
+    size_t previous = con->net.MaxAllowedPacket();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        const int status = api.mysql_options(con, MYSQL_OPT_MAX_ALLOWED_PACKET, &c.bytes);
+        if (c.inForce) {
+            EXPECT_EQ(status, 0);
+            EXPECT_EQ(con->net.MaxAllowedPacket(), c.inForce);
+            previous = c.inForce;
+            continue;
+        }
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(api.mysql_errno(con), 2000u);
+        EXPECT_EQ(api.mysql_error(con), "Unknown MySQL error\r\nmax_allowed_packet must be from 4096 to 2147483648 "
+                                        "bytes, not " + std::to_string(c.bytes) + ".");
+        EXPECT_EQ(con->net.MaxAllowedPacket(), previous);
+    }
     api.mysql_close(con);
 }
 
@@ -110,14 +137,31 @@ TEST(MySqlApiDirect, RefusedOperations) {
     EXPECT_THROW(api.mysql_stmt_send_long_data(nullptr, 0, "", 0), EInternalError);
     EXPECT_THROW(api.mysql_stmt_param_metadata(nullptr), EInternalError);
 
-    // Nil handles are internal errors, not stored errors.
-    EXPECT_THROW(api.mysql_real_query(nullptr, "x", 1), EInternalError);
-    EXPECT_THROW(api.mysql_errno(nullptr), EInternalError);
-    EXPECT_THROW(api.mysql_fetch_row(nullptr), EInternalError);
-    EXPECT_THROW(api.mysql_stmt_init(nullptr), EInternalError);
-    EXPECT_THROW(api._mysql_fetch_value_is_null(nullptr, 0), EInternalError);
-    EXPECT_NO_THROW(api.mysql_close(nullptr));
-    EXPECT_NO_THROW(api.mysql_free_result(nullptr));
+    // Nil handles are internal errors, not stored errors; only the two calls that release a
+    // handle take nil, as the C client's do, so that cleanup code may call them unchecked.
+    const struct {
+        const char* name;
+        std::function<void()> call;
+        bool raises;
+    } nilHandles[] = {
+        {"mysql_real_query", [&] { api.mysql_real_query(nullptr, "x", 1); }, true},
+        {"mysql_errno", [&] { api.mysql_errno(nullptr); }, true},
+        {"mysql_fetch_row", [&] { api.mysql_fetch_row(nullptr); }, true},
+        {"mysql_stmt_init", [&] { api.mysql_stmt_init(nullptr); }, true},
+        {"_mysql_fetch_value_is_null", [&] { api._mysql_fetch_value_is_null(nullptr, 0); }, true},
+        {"mysql_options", [&] { api.mysql_options(nullptr, MYSQL_OPT_CONNECT_TIMEOUT, nullptr); }, true},
+        {"mysql_close", [&] { api.mysql_close(nullptr); }, false},
+        {"mysql_free_result", [&] { api.mysql_free_result(nullptr); }, false},
+    };
+    for (const auto& h : nilHandles) {
+        bool raised = false;
+        try {
+            h.call();
+        } catch (const EInternalError&) {
+            raised = true;
+        }
+        EXPECT_EQ(raised, h.raises) << h.name;
+    }
 
     PMYSQL_CON con = api.mysql_init(nullptr);
     EXPECT_THROW(api.mysql_character_set_name(con), EProtocolError);

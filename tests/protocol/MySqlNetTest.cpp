@@ -36,24 +36,6 @@ Bytes Pattern(size_t n) {
     return b;
 }
 
-Bytes Deflate(const Bytes& data) {
-    uLongf n = compressBound(uLong(data.size()));
-    Bytes out(n);
-    EXPECT_EQ(compress(out.data(), &n, data.data(), uLong(data.size())), Z_OK);
-    out.resize(n);
-    return out;
-}
-
-// One compressed packet: data length, sequence, length before compression, data.
-Bytes CompressedFrame(uint8_t seq, const Bytes& plain, bool deflate) {
-    const Bytes data = deflate ? Deflate(plain) : plain;
-    const size_t before = deflate ? plain.size() : 0;
-    Bytes out{uint8_t(data.size()), uint8_t(data.size() >> 8), uint8_t(data.size() >> 16), seq,
-              uint8_t(before), uint8_t(before >> 8), uint8_t(before >> 16)};
-    out.insert(out.end(), data.begin(), data.end());
-    return out;
-}
-
 struct TCompressedFrame {
     uint8_t Seq;
     size_t Before;  // 0: stored
@@ -504,6 +486,84 @@ TEST(MySqlNet, CompressedErrors) {
         const auto e = Raised([&] { t.net.Receive(); });
         EXPECT_EQ(e.ErrorCode(), c.code);
         EXPECT_EQ(e.Message(), c.message);
+    }
+}
+
+// A packet past max_allowed_packet (joined continuation packets, a single buffered or skipped
+// packet, a compressed packet's announced length) is refused from its header: nothing of its
+// payload is read, and the transport is closed, since the stream cannot be followed after it.
+TEST(MySqlNet, MaxAllowedPacket) {
+    constexpr uint32_t max = 8;
+    enum Op { opReceive, opReceiveBuffer, opSkip };
+    const Bytes eod = Hex("fe 00 00 02 00");
+    struct Case {
+        const char* name;
+        Op op;
+        bool compress;
+        size_t limit;
+        Bytes stream;
+        size_t refusedAt;  // bytes read when it is refused (header included); 0: taken
+    } cases[] = {
+        {"joined, at the limit", opReceive, false, 20, Packets(0, {Pattern(20)}, max), 0},
+        {"joined, one byte over", opReceive, false, 20, Packets(0, {Pattern(21)}, max), 2 * (4 + max) + 4},
+        {"exact multiple with its empty packet", opReceive, false, 16, Packets(0, {Pattern(16)}, max), 0},
+        {"a single packet over", opReceive, false, 5, Frame(0, Pattern(6)), 4},
+        {"buffered, at the limit", opReceiveBuffer, false, 5, Frame(0, Pattern(5)), 0},
+        {"buffered, over", opReceiveBuffer, false, 5, Frame(0, Pattern(6)), 4},
+        {"skipped, joined at the limit", opSkip, false, 20, Cat({Packets(0, {Pattern(20)}, max), Frame(3, eod)}), 0},
+        {"skipped, joined over", opSkip, false, 19, Cat({Packets(0, {Pattern(20)}, max), Frame(3, eod)}),
+         2 * (4 + max) + 4},
+        {"compressed, stored at the limit and its header", opReceive, true, 20,
+         CompressedFrame(0, Frame(0, Pattern(20)), false), 0},
+        {"compressed, stored over", opReceive, true, 20, CompressedFrame(0, Frame(0, Pattern(21)), false), 7},
+        {"compressed, announced over", opReceive, true, 20, CompressedFrame(0, Frame(0, Pattern(21)), true), 7},
+        {"compressed, more compressed data than it can take", opReceive, true, 20,
+         Cat({Hex("80 00 00 00 05 00 00"), Bytes(0x80, 0)}), 7},
+        {"compressed, joined over across compressed packets", opReceive, true, 20,
+         Cat({CompressedFrame(0, Packets(0, {Pattern(8), Pattern(8)}), false),
+              CompressedFrame(1, Packets(2, {Pattern(8), {}}), false)}),
+         7 + 2 * (4 + max) + 7 + (4 + max) + 4},  // both compressed packets
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TNetOverMemory t(c.stream, max);
+        t.vio->MaxChunk = 4;  // no read-ahead past what was asked for, so that InputPos tells
+        bool closed = false;
+        size_t read = 0;
+        t.vio->ClosedFlag = &closed;
+        t.vio->ReadAtClose = &read;
+        t.net.NewCommand();
+        t.net.SetCompress(c.compress);
+        t.net.SetMaxAllowedPacket(c.limit);
+        Bytes bytes;
+        const auto run = [&] {
+            switch (c.op) {
+                case opReceive: t.net.Receive(); break;
+                case opReceiveBuffer: t.net.ReceiveBuffer(bytes); break;
+                case opSkip:
+                    for (bool continuation = false;;) {
+                        const size_t length = t.net.SkipBuffer(bytes, 3, !continuation);
+                        if (!continuation && length == eod.size() && bytes[0] == 0xFE) break;
+                        continuation = length == max;
+                    }
+                    break;
+            }
+        };
+        if (c.refusedAt == 0) {
+            run();
+            EXPECT_EQ(t.vio->InputPos, c.stream.size());
+            EXPECT_FALSE(closed);
+            continue;
+        }
+        const auto e = Raised(run);
+        EXPECT_EQ(e.ErrorCode(), 2020);
+        EXPECT_EQ(e.Message(), "Got packet bigger than 'max_allowed_packet'\r\nThe server sent a packet of more than " +
+                                   std::to_string(c.limit) +
+                                   " bytes, the client's max_allowed_packet. Raise it to read this data; the "
+                                   "connection was closed.");
+        EXPECT_EQ(read, c.refusedAt) << "read past the header";
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(t.vio->Buffered(), 0u) << "bytes read ahead of the refused packet are dropped";
     }
 }
 

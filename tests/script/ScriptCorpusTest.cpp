@@ -1,8 +1,10 @@
 // Runs the cases of script_corpus.txt (the format is described at the top of that file): each
-// script is cut into statements from streams read in blocks of a few bytes, and from the
-// script's SQL lines, where the statements split in advance must be the same.
+// script is cut into statements by the cutter alone, over the text and over streams read in
+// blocks of a few bytes; then by a script (which runs what its cutter returns) from streams
+// and from its SQL lines, where the statements split in advance must be the same.
 
 #include "script/MyScript.h"
+#include "script/MyStatementCutter.h"
 
 #include "common/CodePage.h"
 #include "sqltext/CRParser.h"
@@ -106,6 +108,76 @@ TSplit Split(TMyScript& script, const std::function<void()>& run) {
 void ExpectSplit(const TSplit& expected, TSplit actual) {
     if (!expected.Error.isEmpty() && actual.Error.startsWith(expected.Error)) actual.Error = expected.Error;
     EXPECT_EQ(actual, expected);
+}
+
+// Cuts with the cutter alone. Over a text (source not null), each statement's text must be
+// the text at its place, without the blanks at its end.
+TSplit Cut(TStatementCutter& cutter, const QString& source = QString()) {
+    TSplit split;
+    try {
+        TCutStatement statement;
+        while (cutter.Next(statement)) {
+            const TStatementPlace& p = statement.Place;
+            split.Statements.push_back({statement.Omit, p.StartLine, statement.Text});
+            if (source.isNull()) continue;
+            QString at = source.mid(p.StartPos, p.EndPos - p.StartPos + 1);
+            while (!at.isEmpty() && at.back().isSpace()) at.chop(1);
+            EXPECT_EQ(at, statement.Text) << "at " << p.StartPos << ".." << p.EndPos;
+        }
+    } catch (const sqltext::EParserError& e) {
+        split.Error = e.Message();
+        split.ErrorLine = cutter.Lexer().CurrLine();
+    }
+    return split;
+}
+
+TEST(ScriptCorpusCutter, FromTheTextAndFromStreams) {
+    for (const TCorpusCase& c : ReadCorpus()) {
+        if (!c.Bom.isEmpty()) continue;  // the script reads the mark (see FromStreams)
+        SCOPED_TRACE(testing::Message() << "line " << c.Line << ": " << c.Name.toStdString());
+        TMyStatementCutter overText(c.Sql);
+        ExpectSplit(c.Expected, Cut(overText, c.Sql));
+        QByteArray bytes = c.Sql.toUtf8();
+        for (qsizetype block : {1, 3, 7, 4096}) {
+            SCOPED_TRACE(testing::Message() << "block " << block);
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::ReadOnly);
+            TMyStatementCutter overStream(&buffer, sqltext::teUTF8);
+            overStream.Lexer().SetBlockSize(block);
+            ExpectSplit(c.Expected, Cut(overStream));
+        }
+    }
+}
+
+TEST(ScriptCorpusCutter, AStatementLongerThanTheLimitComesWithItsBeginning) {
+    const QString longString = QStringLiteral("SELECT '") + QString(2000, u'x') + u'\'';
+    struct Case {
+        const char* name;
+        QString delimiter, sql;
+        qint64 limit;
+        std::vector<std::pair<bool, QString>> expected;  // too long, text
+    } cases[] = {
+        {"one statement over the limit", QStringLiteral(";"), QStringLiteral("SELECT 1;SELECT 123456789;SELECT 2"), 8,
+         {{false, QStringLiteral("SELECT 1")}, {true, QStringLiteral("SELECT 123456789")}, {false, QStringLiteral("SELECT 2")}}},
+        {"the word before a glued delimiter counts", QStringLiteral("$$"), QStringLiteral("SELECTabcdefgh$$SELECT 1"), 8,
+         {{true, QStringLiteral("SELECTabcdefgh")}, {false, QStringLiteral("SELECT 1")}}},
+        {"only the first 1000 characters are kept", QStringLiteral(";"), longString + QStringLiteral(";SELECT 1"), 10,
+         {{true, longString.left(1000)}, {false, QStringLiteral("SELECT 1")}}},
+        {"exactly the limit is not over it", QStringLiteral(";"), QStringLiteral("SELECT 12;"), 9,
+         {{false, QStringLiteral("SELECT 12")}}},
+        {"blanks at the end do not count", QStringLiteral(";"), QStringLiteral("SELECT 12 \n ;SELECT 1"), 9,
+         {{false, QStringLiteral("SELECT 12")}, {false, QStringLiteral("SELECT 1")}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TMyStatementCutter cutter(c.sql);
+        cutter.SetDelimiter(c.delimiter);
+        cutter.SetDefaultDelimiter(c.delimiter);
+        cutter.SetMaxLength(c.limit);
+        std::vector<std::pair<bool, QString>> seen;
+        for (TCutStatement statement; cutter.Next(statement);) seen.emplace_back(statement.TooLong, statement.Text);
+        EXPECT_EQ(seen, c.expected);
+    }
 }
 
 class ScriptCorpus : public ::testing::Test {

@@ -56,6 +56,44 @@ TEST(LexerBack, PreviousPositionsFollowTheScans) {
     }
 }
 
+TEST(LexerComments, EachCommentLexemeSaysWhatItIs) {
+    // The script processor sends a statement whose only words are in an executable comment,
+    // and never one of plain comments: it tells them apart by the kind.
+    TMyParser lexer(QStringLiteral("# a\n/* b */ /*!40101 -- c\n/* d */ x */ y /*M!100100*/"));
+    lexer.FOmitComment = false;
+    struct Step {
+        int Code;
+        const char16_t* Text;
+        TCommentKind Kind;
+        bool Inside;  // InCodeComment after the lexeme
+    } steps[] = {
+        {lexComment, u"# a", cmLine, false},         {lexComment, u"/* b */", cmBlock, false},
+        {lexComment, u"/*!40101", cmCodeOpen, true}, {lexComment, u"-- c", cmLine, true},
+        {lexComment, u"/* d */", cmBlock, true},     {lexIdent, u"x", cmBlock, true},
+        {lexComment, u"*/", cmCodeClose, false},     {lexIdent, u"y", cmCodeClose, false},
+        {lexComment, u"/*M!100100", cmCodeOpen, true}, {lexComment, u"*/", cmCodeClose, false},
+        {lexEnd, u"", cmCodeClose, false},
+    };
+    QString text;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(QString::fromUtf16(s.Text).toStdString());
+        ASSERT_EQ(lexer.GetNext(text), s.Code);
+        EXPECT_EQ(text, QString::fromUtf16(s.Text));
+        if (s.Code == lexComment) EXPECT_EQ(lexer.CommentKind(), s.Kind);
+        EXPECT_EQ(lexer.InCodeComment(), s.Inside);
+    }
+    // Starting over leaves the executable comment, and so does a new text.
+    lexer.SetText(QStringLiteral("/*!a"));
+    lexer.GetNextCode();
+    EXPECT_TRUE(lexer.InCodeComment());
+    lexer.ToBegin();
+    EXPECT_FALSE(lexer.InCodeComment());
+    ASSERT_EQ(lexer.GetNext(text), lexComment);
+    EXPECT_EQ(text, QStringLiteral("/*!"));
+    lexer.SetText(QStringLiteral("*/"));
+    EXPECT_EQ(lexer.GetNext(text), lxAsterisk);
+}
+
 TEST(LexerToLexem, ByCode) {
     TMyParser lexer(QStringLiteral("select a from t where x = 1"));
     QString text;

@@ -1,6 +1,6 @@
 #include "BlockManager.h"
 
-#include "CRAccess.h"
+#include "common/Exceptions.h"
 
 #include <cstdlib>
 #include <new>
@@ -12,7 +12,7 @@ constexpr uint8_t BlockTest = 0xBB;
 }
 
 void TBlockManager::SetRecordSize(uint32_t size) {
-    if (FFirstBlock) InternalError("MemData", QStringLiteral("Record size changed while blocks exist"));
+    if (FFirstBlock) InternalError("BlockManager", QStringLiteral("Record size changed while blocks exist"));
     FRecordSize = size;
     FItemSize = (sizeof(TItemHeader) + size + 7) / 8 * 8;
 }
@@ -61,7 +61,7 @@ TItemHeader* TBlockManager::AllocItem() {
         for (int i = DefaultItemCount - 1; i >= 0; --i) PutFree(ItemOf(block, i));
     }
     TItemHeader* item = FFirstFree;
-    if (item->Flag != TItemHeader::FlagFree) InternalError("MemData", QStringLiteral("Item is not free"));
+    if (item->Flag != TItemHeader::FlagFree) InternalError("BlockManager", QStringLiteral("Item is not free"));
     FFirstFree = item->Next;
     if (FFirstFree) FFirstFree->Prev = nullptr;
     InitItem(item);
@@ -70,7 +70,7 @@ TItemHeader* TBlockManager::AllocItem() {
 }
 
 void TBlockManager::FreeItem(TItemHeader* item) {
-    if (item->Flag != TItemHeader::FlagUsed) InternalError("MemData", QStringLiteral("Item is not in use"));
+    if (item->Flag != TItemHeader::FlagUsed) InternalError("BlockManager", QStringLiteral("Item is not in use"));
     TBlockHeader* block = item->Block;
     if (block->UsedItems > 1) {
         PutFree(item);
@@ -89,7 +89,7 @@ void TBlockManager::FreeItem(TItemHeader* item) {
 }
 
 void TBlockManager::FreeBlock(TBlockHeader* block) {
-    if (block->Test != BlockTest) InternalError("MemData", QStringLiteral("Invalid block"));
+    if (block->Test != BlockTest) InternalError("BlockManager", QStringLiteral("Invalid block"));
     if (block->Prev) block->Prev->Next = block->Next;
     else FFirstBlock = block->Next;
     if (block->Next) block->Next->Prev = block->Prev;

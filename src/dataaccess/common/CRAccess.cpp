@@ -7,10 +7,6 @@
 
 namespace calvoro::dac {
 
-void InternalError(const char* unit, const QString& what) {
-    throw EAssertionFailed(QStringLiteral("Assertion failure (%1): %2").arg(QLatin1String(unit), what));
-}
-
 std::function<void()>& StartWaitProc() {
     static std::function<void()> proc;
     return proc;

@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -66,7 +67,7 @@ enum TPropId : int {
     prProtocol, prUseUnicode, prEmbParams, prSSL_Chipher, prSSL_CA, prSSL_Key, prSSL_Cert,
     prEmbedded, prDirect, prCheckPrecision, prOptimizedBigInt, prCheckBackslashes,
     prNullForZeroDelphiDate, prNeedBackslashes, prLastInsertId,
-    prSSL_Mode, prSSL_CAPath, prServerPublicKey, prGetServerPublicKey,
+    prSSL_Mode, prSSL_CAPath, prServerPublicKey, prGetServerPublicKey, prMaxAllowedPacket,
     // Commands.
     prCommandTimeout = 100, prRowsAffected, prCompressBlobMode, prQuoteNames, prDisableParamScan,
     // Record sets.
@@ -102,9 +103,6 @@ enum TCursorState {
     csExecuted, csFetching, csFetchingAll, csFetched,
 };
 
-// Raises EAssertionFailed naming the unit: a broken internal invariant.
-[[noreturn]] void InternalError(const char* unit, const QString& what);
-
 // Hooks the GUI layer installs at start-up, so that this layer needs no widgets: a wait
 // indication around every statement and connect (StartWait before, StopWait after, also when
 // the work fails; any thread may call them), and the application title that per-application
@@ -138,6 +136,8 @@ public:
     // runs nothing.
     virtual bool PeerClosed() { return false; }
     virtual bool CanChangeDatabase() const { return true; }
+    // Whether the server reported the session inside a transaction after the last statement.
+    virtual bool InTransaction() const { return false; }
     // Settings by identifier; an identifier no class in the chain knows is an internal error.
     virtual void SetProp(int prop, const Variant& value);
     virtual bool GetProp(int prop, Variant& value) const;
@@ -166,7 +166,8 @@ public:
 
 protected:
     int64_t FConnectionTime = 0;
-    bool FConnected = false;
+    // Written by whichever thread runs the connection's work, read by the window's idle check.
+    std::atomic<bool> FConnected = false;
     bool FNativeConnection = true;
     QString FUsername, FPassword, FServer;
     bool FAutoCommit = true;
@@ -207,7 +208,7 @@ public:
     virtual void SetProp(int prop, const Variant& value);
     virtual bool GetProp(int prop, Variant& value) const;
 
-    bool Executing() const { return FExecuting; }
+    bool Executing() const { return FExecuting.load(); }
     std::vector<TParamDesc>& Params() { return FParams; }
     const std::vector<TParamDesc>& Params() const { return FParams; }
 
@@ -225,7 +226,7 @@ protected:
     QString FSQL;       // the parsed text
     QString FUserSQL;   // the text as the component passed it
     std::vector<TParamDesc> FParams;
-    bool FExecuting = false;
+    std::atomic<bool> FExecuting = false;  // read by Stop from another thread
     bool FDisableParamScan = false;
     bool FQuoteNames = false;
     TCompressBlobMode FCompressBlob = cbNone;

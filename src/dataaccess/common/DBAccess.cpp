@@ -247,6 +247,7 @@ void TCustomDAConnection::SetConnected(bool value) {
         return;
     }
 
+    FInTransaction = false;  // the server rolls back what a closed session left open
     if (!GetConnected()) return;
     FConnectCount = 0;
     FShouldShowPrompt = true;
@@ -324,6 +325,50 @@ void TCustomDAConnection::WhileConnected(const std::function<void()>& work) {
     InternalConnect();
     ScopeExit release([&] { InternalDisconnect(); });
     work();
+}
+
+namespace {
+// The statements of an explicit transaction, as MySQL and MariaDB spell them.
+enum class TTransactionStep { Start, Commit, Rollback };
+QString TransactionStatement(TTransactionStep step) {
+    switch (step) {
+        case TTransactionStep::Start: return QStringLiteral("START TRANSACTION");
+        case TTransactionStep::Commit: return QStringLiteral("COMMIT");
+        case TTransactionStep::Rollback: break;
+    }
+    return QStringLiteral("ROLLBACK");
+}
+}  // namespace
+
+void TCustomDAConnection::StartTransaction() {
+    if (FInTransaction) throw EDatabaseError(QStringLiteral("A transaction is already open"));
+    InternalConnect();
+    ScopeExit release([&] { InternalDisconnect(); });
+    ExecSQL(TransactionStatement(TTransactionStep::Start));
+    release.Dismiss();  // held until Commit or Rollback
+    FInTransaction = true;
+}
+
+void TCustomDAConnection::Commit() {
+    const bool held = FInTransaction;
+    ScopeExit end([&] {
+        FInTransaction = false;
+        if (held) InternalDisconnect();
+    });
+    ExecSQL(TransactionStatement(TTransactionStep::Commit));
+}
+
+void TCustomDAConnection::Rollback() {
+    const bool held = FInTransaction;
+    ScopeExit end([&] {
+        FInTransaction = false;
+        if (held) InternalDisconnect();
+    });
+    if (GetConnected()) ExecSQL(TransactionStatement(TTransactionStep::Rollback));
+}
+
+bool TCustomDAConnection::InTransaction() const {
+    return FInTransaction || (GetConnected() && FIConnection->InTransaction());
 }
 
 void TCustomDAConnection::SetUsername(const QString& value) {

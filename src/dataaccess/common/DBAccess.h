@@ -253,6 +253,20 @@ public:
     // Runs one statement; with parameter values through the internal command.
     virtual void ExecSQL(const QString& text, const std::vector<Variant>& params = {}) = 0;
 
+    // An explicit transaction: StartTransaction, then Commit or Rollback. The connection is
+    // held open in between. Inside one, a lost connection is never restored silently: the
+    // statements after the loss would run on a new session, outside the transaction the
+    // server rolled back with the old one.
+    // Raises "A transaction is already open" inside one.
+    void StartTransaction();
+    // Ends the transaction also when the statement fails (the server has ended it then).
+    void Commit();
+    // Without a connection (it was lost) there is nothing left to roll back: nothing is sent.
+    void Rollback();
+    // Inside a transaction this connection started, or one the server reported open after
+    // the last statement (a START TRANSACTION or autocommit off in the statements run).
+    bool InTransaction() const;
+
     // Raises "Cannot perform this operation on an open connection" when connected.
     void CheckConnectionInactive() const;
 
@@ -289,7 +303,8 @@ protected:
     void DoError(EDAError& e, bool& fail, bool& reconnect, bool& reexecute, int retryCount,
                  TConnLostCause& connLostCause);
     TConnLostCause DetectConnLostCause(const TComponent* component) const;
-    bool IsFailOverAllowed() const { return true; }  // no explicit transactions are kept open
+    // A silent reconnect is allowed outside transactions only.
+    bool IsFailOverAllowed() const { return !InTransaction(); }
 
 private:
     void SetIConnection(std::unique_ptr<TCRConnection> connection);
@@ -302,6 +317,7 @@ private:
     bool FInProcessError = false;
     bool FShouldShowPrompt = true;
     bool FDestroying = false;
+    bool FInTransaction = false;  // between StartTransaction and Commit or Rollback
     int FConnectCount = 0;
     TCustomConnectDialog* FConnectDialog = nullptr;
     TDAConnectionOptions FOptions;
@@ -721,7 +737,7 @@ protected:
     bool FRestoringSQL = false;
     bool FPreparedUse = false;   // a connection use held while prepared
     bool FRowsUse = false;       // a connection use held while rows are unread
-    bool FExecuting = false;
+    std::atomic<bool> FExecuting = false;  // may be asked from another thread than the one executing
     std::optional<QString> FRawText;  // the text of ExecuteText while it runs
 };
 

@@ -10,36 +10,10 @@
 namespace calvoro::dac {
 
 TFieldType FieldTypeOf(TDataType dataType) {
-    switch (dataType) {
-        case dtString: case dtExtString: return ftString;
-        case dtInt8: case dtSmallint: return ftSmallint;
-        case dtInteger: return ftInteger;
-        case dtWord: return ftWord;
-        case dtBoolean: return ftBoolean;
-        case dtLargeint: case dtUInt32: return ftLargeint;
-        case dtFloat: return ftFloat;
-        case dtCurrency: return ftCurrency;
-        case dtBCD: return ftBCD;
-        case dtFMTBCD: return ftFMTBcd;
-        case dtDate: return ftDate;
-        case dtTime: return ftTime;
-        case dtDateTime: return ftDateTime;
-        case dtBytes: return ftBytes;
-        case dtVarBytes: case dtExtVarBytes: return ftVarBytes;
-        case dtBlob: return ftBlob;
-        case dtMemo: return ftMemo;
-        case dtWideString: case dtExtWideString: return ftWideString;
-        case dtWideMemo: return ftWideMemo;
-        case dtGuid: return ftGuid;
-        case dtVariant: return ftVariant;
-        case dtObject: return ftADT;
-        case dtReference: return ftReference;
-        case dtArray: return ftArray;
-        case dtTable: return ftDataSet;
-        case dtCursor: return ftCursor;
-        case dtUnknown: throw EDatabaseError(QStringLiteral("Data type is not supported"));
-        default: InternalError("MemDS", QStringLiteral("Unknown data type"));
-    }
+    if (dataType == dtUnknown) throw EDatabaseError(QStringLiteral("Data type is not supported"));
+    const TFieldType type = DataTypeToFieldType(dataType);
+    if (type == ftUnknown) InternalError("DataSetBase", QStringLiteral("Unknown data type"));
+    return type;
 }
 
 namespace {

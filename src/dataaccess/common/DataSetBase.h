@@ -35,7 +35,9 @@ enum TLocateOption : int { loCaseInsensitive = 1, loPartialKey = 2 };
 
 class TDataSet;
 
-// The field type of a record-store data type, as the data set shows it.
+// The field type of a field object over a record-store data type (DataTypeToFieldType);
+// raises "Data type is not supported" for dtUnknown and an internal error for a code the
+// store does not have.
 TFieldType FieldTypeOf(TDataType dataType);
 
 // One column of a data set, bound to its descriptor in the record store. Values are those of

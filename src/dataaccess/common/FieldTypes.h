@@ -16,9 +16,13 @@ enum TFieldType {
     ftParams, ftStream, ftTimeStampOffset, ftObject, ftSingle,
 };
 
-// The data type a parameter of this field type carries (dtUnknown for types without one).
+// The one mapping between the two, for field objects, the grid and parameters alike.
+// The data type a value of this field type is held as (dtUnknown for types without one).
 TDataType FieldTypeToDataType(TFieldType type);
-// The field type a parameter of this data type is given back (the first one mapping to it).
+// The field type a value of this data type shows as (ftUnknown for dtUnknown and codes the
+// store does not have). The round trip gives a data type that holds every value: dtSmallint
+// for dtInt8, dtLargeint for dtUInt32, and the base type of an extended one (dtString for
+// dtExtString, dtVarBytes for dtExtVarBytes, dtWideString for dtExtWideString).
 TFieldType DataTypeToFieldType(TDataType type);
 
 }  // namespace calvoro::dac

@@ -1,7 +1,7 @@
 #include "MemBlob.h"
 
-#include "CRAccess.h"
 #include "common/CodePage.h"
+#include "common/Exceptions.h"
 
 #include <zlib.h>
 
@@ -16,7 +16,7 @@ namespace calvoro::dac {
 
 void TSharedObject::Release() {
     if (FRefCount <= 0)
-        InternalError("MemData", QStringLiteral("TSharedObject.Free RefCount = %1").arg(FRefCount));
+        InternalError("MemBlob", QStringLiteral("TSharedObject.Free RefCount = %1").arg(FRefCount));
     if (FRefCount == 1) {
         FRefCount = 0;
         delete this;

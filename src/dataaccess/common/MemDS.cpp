@@ -26,7 +26,7 @@ int TMemDataSet::CompareBookmarks(const TRecBookmark& a, const TRecBookmark& b) 
 }
 
 const uint8_t* TMemDataSet::ActiveBuffer() const {
-    if (FState == dsEdit || FState == dsInsert) return FEditBuf;
+    if (FState == dsEdit || FState == dsInsert) return FEditBuf.get();
     const TItemHeader* item = Active() ? FData->CurrentItem() : nullptr;
     return item ? item->Record() : nullptr;
 }
@@ -54,10 +54,10 @@ int TMemDataSet::ViewRowCount() const {
 const uint8_t* TMemDataSet::ViewRecord(int row) {
     if (!Active()) return nullptr;
     if (FState == dsInsert) {
-        if (row == FInsertPosition) return FEditBuf;
+        if (row == FInsertPosition) return FEditBuf.get();
         if (row > FInsertPosition) --row;
     } else if (FState == dsEdit && row == FData->RecordNo()) {
-        return FEditBuf;
+        return FEditBuf.get();
     }
     return FData->RecordAt(row);
 }
@@ -140,45 +140,40 @@ void TMemDataSet::InternalGotoBookmark(const TRecBookmark& bookmark) { FData->Se
 
 void TMemDataSet::FreeEditBuffer(bool newRow) {
     if (!FEditBuf) return;
-    if (newRow) FData->FreeComplexFields(FEditBuf, true);
-    TData::FreeRecBuf(FEditBuf);
-    FEditBuf = nullptr;
+    if (newRow) FData->FreeComplexFields(FEditBuf.get(), true);
+    FEditBuf.reset();
 }
 
 void TMemDataSet::InternalEdit() {
     if (!FData->CurrentItem()) throw EDatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
-    TRecBuf buf = FData->AllocRecBuf();
-    ScopeExit free([&] { TData::FreeRecBuf(buf); });
-    FData->EditRecord(buf);
-    free.Dismiss();
-    FEditBuf = buf;
+    TRecBufOwner buf = FData->AllocRecBuf();
+    FData->EditRecord(buf.get());
+    FEditBuf = std::move(buf);
 }
 
 void TMemDataSet::InternalInsert(bool append) {
-    TRecBuf buf = FData->AllocRecBuf();
-    FData->InitRecord(buf);
-    FData->CreateComplexFields(buf, true);
-    FEditBuf = buf;
+    TRecBufOwner buf = FData->AllocRecBuf();
+    FData->InitRecord(buf.get());
+    FData->CreateComplexFields(buf.get(), true);
+    FEditBuf = std::move(buf);
     FAppending = append || !FData->CurrentItem();
     FInsertPosition = FAppending ? FData->RecordCount() + 1 : std::max(FData->RecordNo(), 1);
 }
 
 void TMemDataSet::InternalPost() {
     if (FState == dsEdit) {
-        FData->PostRecord(FEditBuf);  // the hook writes the change first; a failure keeps the edit
-        TData::FreeRecBuf(FEditBuf);  // its references are the row's now
-        FEditBuf = nullptr;
+        FData->PostRecord(FEditBuf.get());  // the hook writes the change first; a failure keeps the edit
+        FEditBuf.reset();                    // its references are the row's now
         return;
     }
-    if (FAppending) FData->AppendRecord(FEditBuf);
-    else FData->InsertRecord(FEditBuf);
-    TData::FreeRecBuf(FEditBuf);
-    FEditBuf = nullptr;
+    if (FAppending) FData->AppendRecord(FEditBuf.get());
+    else FData->InsertRecord(FEditBuf.get());
+    FEditBuf.reset();
 }
 
 void TMemDataSet::InternalCancel() {
     if (FState == dsEdit && FEditBuf) {
-        FData->CancelRecord(FEditBuf);
+        FData->CancelRecord(FEditBuf.get());
         FreeEditBuffer(false);
     } else {
         FreeEditBuffer(true);
@@ -197,7 +192,7 @@ void TMemDataSet::InternalDelete() {
 }
 
 void TMemDataSet::InternalSetFieldValue(TField& field, const Variant* value) {
-    FData->PutField(field.FieldNo(), FEditBuf, value);
+    FData->PutField(field.FieldNo(), FEditBuf.get(), value);
 }
 
 void TMemDataSet::CreateFields() {

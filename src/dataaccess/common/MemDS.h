@@ -78,7 +78,7 @@ protected:
     void FreeEditBuffer(bool newRow);
 
     std::unique_ptr<TMemData> FData;
-    TRecBuf FEditBuf = nullptr;
+    TRecBufOwner FEditBuf;
     bool FAppending = false;
     int FInsertPosition = 0;
     bool FLocalUpdate = false;

@@ -1,7 +1,7 @@
 #include "MemData.h"
 
-#include "CRAccess.h"
 #include "common/CodePage.h"
+#include "common/Exceptions.h"
 #include "common/ScopeGuard.h"
 
 #include <QCollator>
@@ -288,14 +288,14 @@ void TData::ComputeLayout() {
 
 // --- TData: records ---
 
-TRecBuf TData::AllocRecBuf() const {
+void TRecBufFree::operator()(uint8_t* recBuf) const { std::free(recBuf); }
+
+TRecBufOwner TData::AllocRecBuf() const {
     const size_t size = std::max<size_t>(FRecordSize + FCalcRecordSize, 1);
-    auto* buf = static_cast<TRecBuf>(std::calloc(1, size));
+    TRecBufOwner buf(static_cast<TRecBuf>(std::calloc(1, size)));
     if (!buf) throw std::bad_alloc();
     return buf;
 }
-
-void TData::FreeRecBuf(TRecBuf recBuf) { std::free(recBuf); }
 
 void TData::InitRecord(TRecBuf recBuf) const {
     if (FHasComplexFields) std::memset(recBuf, 0, FRecordSize + FCalcRecordSize);
@@ -303,8 +303,8 @@ void TData::InitRecord(TRecBuf recBuf) const {
 }
 
 void TData::AppendBlankRecord() {
-    TRecBuf buf = AllocRecBuf();
-    ScopeExit free([&] { FreeRecBuf(buf); });
+    const TRecBufOwner owner = AllocRecBuf();
+    const TRecBuf buf = owner.get();
     InitRecord(buf);
     CreateComplexFields(buf, true);
     ScopeExit release([&] { FreeComplexFields(buf, true); });  // the row owns them once appended
@@ -889,15 +889,14 @@ bool TData::OmitRecord(TItemHeader* item) {
     if (item->Status == isDeleted && !FCachedUpdates) return true;
     if (!FFilterFunc && !FFilterMDFunc) return false;
     TRecBuf recBuf = item->Record();
-    TRecBuf calc = nullptr;
+    TRecBufOwner calc;
     if (FCalcRecordSize && FOnGetCachedBuffer) {
         // Calculated values are filled in first, on a copy with the calculated area.
         calc = AllocRecBuf();
-        std::memcpy(calc, recBuf, FRecordSize);
-        FOnGetCachedBuffer(calc);
-        recBuf = calc;
+        std::memcpy(calc.get(), recBuf, FRecordSize);
+        FOnGetCachedBuffer(calc.get());
+        recBuf = calc.get();
     }
-    ScopeExit free([&] { FreeRecBuf(calc); });
     return (FFilterFunc && !FFilterFunc(recBuf)) || (FFilterMDFunc && !FFilterMDFunc(recBuf));
 }
 
@@ -1179,7 +1178,8 @@ void TMemData::UpdateRecord(TRecBuf recBuf) {
     }
 
     // The buffer's references move into the item; the item's previous ones go.
-    TRecBuf old = AllocRecBuf();
+    const TRecBufOwner oldOwner = AllocRecBuf();
+    const TRecBuf old = oldOwner.get();
     std::memcpy(old, item->Record(), FRecordSize);
     std::memcpy(item->Record(), recBuf, FRecordSize);
     const bool wasCounted = Counted(item);
@@ -1189,7 +1189,6 @@ void TMemData::UpdateRecord(TRecBuf recBuf) {
         if (auto* blob = static_cast<TBlob*>(GetRef(FieldPtr(*f, recBuf)))) blob->Commit();
     }
     FreeComplexFields(old, false);
-    FreeRecBuf(old);
 
     const bool counted = !ItemOmitted(item);
     if (!FIndexFields.empty()) MoveToSortedPlace(item);

@@ -121,6 +121,13 @@ enum TItemTypes : uint8_t {
 
 using TRecBuf = uint8_t*;
 
+// Frees a record buffer made by TData::AllocRecBuf.
+struct TRecBufFree {
+    void operator()(uint8_t* recBuf) const;
+};
+// The one owner of a record buffer: what AllocRecBuf hands out.
+using TRecBufOwner = std::unique_ptr<uint8_t[], TRecBufFree>;
+
 // The abstract store: descriptors, record layout, field access, NULL flags, complex fields,
 // filter, hooks. Navigation and editing are implemented by TMemData.
 class TData {
@@ -159,8 +166,8 @@ public:
     bool Prepared() const { return FPrepared; }
 
     // --- Records ---
-    TRecBuf AllocRecBuf() const;
-    static void FreeRecBuf(TRecBuf recBuf);
+    // A zeroed buffer of the current record layout (data, NULL flags and calculated area).
+    TRecBufOwner AllocRecBuf() const;
     // Zeroes the buffer when complex fields exist, then sets every field NULL.
     void InitRecord(TRecBuf recBuf) const;
     virtual void GetRecord(TRecBuf recBuf) = 0;

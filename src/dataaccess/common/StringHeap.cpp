@@ -1,6 +1,6 @@
 #include "StringHeap.h"
 
-#include "CRAccess.h"
+#include "common/Exceptions.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -2,6 +2,7 @@
 
 #include "MyClasses.h"
 #include "MyRecordset.h"
+#include "MyServiceQuery.h"
 #include "MyServices.h"
 #include "MyStatementScan.h"
 #include "MySqlFormat.h"
@@ -40,6 +41,10 @@ void TCustomMyConnectionOptions::SetOptimizedBigInt(bool value) {
 }
 void TCustomMyConnectionOptions::SetNullForZeroDelphiDate(bool value) {
     Change(FNullForZeroDelphiDate, value, prNullForZeroDelphiDate);
+}
+
+void TCustomMyConnectionOptions::SetMaxAllowedPacket(int64_t bytes) {
+    Change(FMaxAllowedPacket, bytes, prMaxAllowedPacket);
 }
 
 void TCustomMyConnectionOptions::SetCheckBackslashes(bool value) {
@@ -87,6 +92,7 @@ void TCustomMyConnection::AssignConnectProps(TCRConnection* c) {
     c->SetProp(prOptimizedBigInt, FMyOptions.FOptimizedBigInt);
     c->SetProp(prNullForZeroDelphiDate, FMyOptions.FNullForZeroDelphiDate);
     c->SetProp(prCheckBackslashes, FMyOptions.FCheckBackslashes);
+    c->SetProp(prMaxAllowedPacket, FMyOptions.FMaxAllowedPacket);
 }
 
 TMySQLConnection* TCustomMyConnection::MySQLConnection() const {
@@ -160,21 +166,13 @@ QString TriggerNamesStatement(const QString& db, bool needBackslashes) {
 QStringList TCustomMyConnection::ColumnValues(const QString& sql, const QString& column) {
     QStringList values;
     WhileConnected([&] {
-        TMySQLRecordset rs;
-        rs.FComponent = this;
-        rs.SetConnection(GetIConnection());
-        rs.GetCommand().FComponent = this;
-        rs.GetCommand().SetProp(prCommandTimeout, FConnectionTimeout);
-        rs.GetCommand().SetProp(prDisableParamScan, true);
-        rs.SetSQL(sql);
-        rs.FFetchAll = true;
-        rs.Open();
+        TMyServiceQuery query(GetIConnection(), this, FConnectionTimeout);
+        query.SetRawSQL(sql);
+        if (!query.Execute()) return;
+        TMySQLRecordset& rs = query.RecordSet();
         const TFieldDesc* f = column.isEmpty() ? &rs.Field(1) : &rs.FieldByName(column);
-        TRecBuf buf = rs.AllocRecBuf();
-        ScopeExit free([&] { TData::FreeRecBuf(buf); });
-        rs.SetToBegin();
-        for (rs.GetNextRecord(buf); !rs.Eof(); rs.GetNextRecord(buf))
-            values << rs.GetFieldAsVariant(f->FFieldNo, buf).AsString();
+        query.ForEachRow(
+            [&](const uint8_t* record) { values << rs.GetFieldAsVariant(f->FFieldNo, record).AsString(); });
     });
     return values;
 }
@@ -460,7 +458,32 @@ void TCustomMyDataSet::ShowNewResult() {
     FEof = !any;
 }
 
+void TCustomMyDataSet::SetRefreshSQL(const QString& statement) {
+    FRefreshSQL = statement;
+    FRefreshRefusal.clear();
+}
+
+void TCustomMyDataSet::RefuseRefresh(const QString& reason) {
+    FRefreshSQL.reset();
+    FRefreshRefusal = reason;
+}
+
+void TCustomMyDataSet::BeforeOpenCursor() {
+    FRefreshSQL.reset();
+    FRefreshRefusal.clear();
+    TCustomDADataSet::BeforeOpenCursor();
+}
+
 void TCustomMyDataSet::InternalRefresh() {
+    if (!FRefreshRefusal.isEmpty()) throw EDatabaseError(FRefreshRefusal);
+    if (FRefreshSQL) {
+        // The named statement alone, sent as it stands; it gives the same columns, so the
+        // field objects stay and the current row is found again as in any refresh.
+        FRawText = *FRefreshSQL;
+        ScopeExit plain([&] { FRawText.reset(); });
+        TCustomDADataSet::InternalRefresh();
+        return;
+    }
     const int steps = MyRecordSet().ResultIndex();
     if (steps == 0) {
         TCustomDADataSet::InternalRefresh();
@@ -573,6 +596,13 @@ void TCustomMyDataSet::GetFieldEnum(QStringList& list, const QString& fieldName,
 void TCustomMyDataSet::BreakExec() {
     MyRecordSet().GetCommand().BreakExec();
     MyRecordSet().BreakFetch();
+}
+
+void TCustomMyDataSet::BreakQuery() {
+    // The fetch learns of the stop first: a kill that meets rows already on their way is then
+    // one it expects.
+    MyRecordSet().BreakFetch();
+    MyRecordSet().GetCommand().BreakExec(TMySQLCommand::bkQuery);
 }
 
 void TCustomMyDataSet::UpdateAutoRefreshTimer() {

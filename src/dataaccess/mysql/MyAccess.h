@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace calvoro::dac {
 
@@ -50,6 +51,10 @@ public:
     void SetCheckBackslashes(bool value);
     TDANumericType NumericType() const { return FNumericType; }
     void SetNumericType(TDANumericType value) { FNumericType = value; }
+    // The largest packet the client accepts from the server, in bytes (1 GiB by default); a
+    // larger one ends the read with error 2020 and closes the connection.
+    int64_t MaxAllowedPacket() const { return FMaxAllowedPacket; }
+    void SetMaxAllowedPacket(int64_t bytes);
 
 private:
     friend class TCustomMyConnection;
@@ -69,6 +74,7 @@ private:
     bool FNullForZeroDelphiDate = false;
     bool FCheckBackslashes = false;
     TDANumericType FNumericType = ntFloat;
+    int64_t FMaxAllowedPacket = int64_t(protocol::TMySqlNet::DefaultMaxAllowedPacket);
 };
 
 class TCustomMyConnection : public TCustomDAConnection {
@@ -259,6 +265,22 @@ public:
     // The next result of a multi-statement text replaces the current rows; false when none
     // with rows follows.
     bool OpenNext();
+    // Each statement's result of the text last run, as far as read (see
+    // TMySQLRecordset::Results), and the index of the one whose rows are shown (-1: none).
+    const std::vector<TMyStatementResult>& StatementResults() const { return MyRecordSet().Results(); }
+    int ShownResult() const { return MyRecordSet().CurrentResult(); }
+    // Whether a stop (BreakExec, BreakQuery) ended the fetch early: the data set holds the rows
+    // read until then.
+    bool FetchStopped() const { return MyRecordSet().FetchBroken(); }
+
+    // What Refresh runs: by default the text again (stepped to the same result). The owner of
+    // a text whose other statements must not run a second time names the statement of the
+    // rows shown, which Refresh then runs alone, or gives the reason why none may run, which
+    // Refresh raises. Both are forgotten when the data set's own text runs again.
+    void SetRefreshSQL(const QString& statement);
+    void RefuseRefresh(const QString& reason);
+    // The reason given, empty when Refresh may run.
+    const QString& RefreshRefusal() const { return FRefreshRefusal; }
     // Re-reads the rows changed since the newest TIMESTAMP value read (a full refresh without
     // such a column or key, and with checkDeleted, which must see every row anyway).
     void RefreshQuick(bool checkDeleted);
@@ -272,6 +294,9 @@ public:
     void GetFieldEnum(QStringList& list, const QString& fieldName, const QString& tableName = QString());
     // Stops the running statement (KILL over a second connection) and the fetch.
     void BreakExec();
+    // Stops the running statement or the reading of its rows and nothing more: the session
+    // stays (KILL QUERY) and so do the rows read so far (FetchStopped). Safe from another thread.
+    void BreakQuery();
     // The auto-refresh timer (nil until AutoRefresh was first switched).
     TWin32Timer* AutoRefreshTimer() const { return FAutoRefreshTimer.get(); }
 
@@ -282,6 +307,7 @@ protected:
     std::unique_ptr<TDADataSetOptions> CreateOptions() override;
     std::unique_ptr<TDADataSetService> CreateService() override;
     void PushRecordSetOptions() override;
+    void BeforeOpenCursor() override;
     void InternalRefresh() override;
     QString DialectAddWhere(const QString& sql, const QString& condition) const override;
     QString DialectDeleteWhere(const QString& sql) const override;
@@ -297,6 +323,8 @@ protected:
 
     int FCommandTimeout = 0;
     std::unique_ptr<TWin32Timer> FAutoRefreshTimer;
+    std::optional<QString> FRefreshSQL;
+    QString FRefreshRefusal;
 };
 
 class TMyQuery : public TCustomMyDataSet {};

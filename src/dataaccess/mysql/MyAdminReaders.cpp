@@ -3,7 +3,7 @@
 #include "MyAccess.h"
 #include "MyClasses.h"
 #include "MyRecordset.h"
-#include "common/ScopeGuard.h"
+#include "MyServiceQuery.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -31,30 +31,22 @@ TTextResult ReadText(TCustomMyConnection& connection, const QString& sql) {
     TTextResult result;
     connection.WhileConnected([&] {
         // Every value as the server's text, all rows at once.
-        TMySQLRecordset rs;
-        rs.FComponent = &connection;
-        rs.SetConnection(connection.GetIConnection());
-        rs.GetCommand().FComponent = &connection;
-        rs.GetCommand().SetProp(prCommandTimeout, connection.ConnectionTimeout());
-        rs.GetCommand().SetProp(prDisableParamScan, true);
+        TMyServiceQuery query(connection.GetIConnection(), &connection, connection.ConnectionTimeout());
+        TMySQLRecordset& rs = query.RecordSet();
         rs.FFieldsAsString = true;
-        rs.FFetchAll = true;
-        rs.SetSQL(sql);
-        rs.Open();
+        query.SetRawSQL(sql);
+        if (!query.Execute()) return;
         for (int i = 1; i <= rs.FieldCount(); ++i) result.Columns << rs.Field(i).FName;
-        TRecBuf buf = rs.AllocRecBuf();
-        ScopeExit free([&] { TData::FreeRecBuf(buf); });
-        rs.SetToBegin();
-        for (rs.GetNextRecord(buf); !rs.Eof(); rs.GetNextRecord(buf)) {
+        query.ForEachRow([&](const uint8_t* record) {
             auto& row = result.Rows.emplace_back();
             for (int i = 1; i <= rs.FieldCount(); ++i) {
                 const TFieldDesc& f = rs.Field(i);
-                if (rs.GetNull(f.FFieldNo, buf))
+                if (rs.GetNull(f.FFieldNo, record))
                     row.emplace_back();
                 else
-                    row.emplace_back(rs.GetFieldAsVariant(f.FFieldNo, buf).AsString());
+                    row.emplace_back(rs.GetFieldAsVariant(f.FFieldNo, record).AsString());
             }
-        }
+        });
     });
     return result;
 }

@@ -2,6 +2,7 @@
 
 #include "MyParams.h"
 #include "MyRecordset.h"
+#include "MyServiceQuery.h"
 #include "MySqlFormat.h"
 #include "common/CodePage.h"
 #include "common/ScopeGuard.h"
@@ -95,6 +96,17 @@ QByteArray TMySQLConnection::Encode(const QString& text) const {
     return FUseUnicode ? text.toUtf8() : UnicodeToAnsi(text);
 }
 
+bool TMySQLConnection::Utf8Names() const {
+    if (FUnicodeOption) return true;
+    for (const char* utf8 : {"utf8", "utf8mb3", "utf8mb4"})
+        if (FCharset.compare(QLatin1String(utf8), Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
+
+std::string TMySQLConnection::NameBytes(const QString& text) const {
+    return Utf8Names() ? text.toUtf8().toStdString() : AnsiString(text);
+}
+
 QString TMySQLConnection::Decode(const QByteArray& bytes) const {
     return FUseUnicode ? QString::fromUtf8(bytes) : AnsiToUnicode(bytes);
 }
@@ -152,12 +164,16 @@ void TMySQLConnection::Connect(const QString&) {
         option(MYSQL_SERVER_PUBLIC_KEY, FServerPublicKey);
         const int getKey = FGetServerPublicKey ? 1 : 0;
         Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_GET_SERVER_PUBLIC_KEY, &getKey), FComponent);
+        const unsigned long maxPacket = FMaxAllowedPacket > 0 ? static_cast<unsigned long>(FMaxAllowedPacket) : 0;
+        Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_MAX_ALLOWED_PACKET, &maxPacket), FComponent);
+        // The server reads the user name and database in the handshake's character set.
+        const char* namesCharset = Utf8Names() ? "utf8" : "latin1";
+        Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_SET_CHARSET_NAME, namesCharset), FComponent);
         uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;
         if (FCompress) flags |= CLIENT_COMPRESS;
         const QString host = FServer.isEmpty() ? QStringLiteral("localhost") : FServer;
-        Check(FMySQLAPI->mysql_real_connect(FMySQL, AnsiString(host), AnsiString(FUsername),
-                                            AnsiString(FPassword), AnsiString(FDatabase), unsigned(FPort),
-                                            std::string(), flags),
+        Check(FMySQLAPI->mysql_real_connect(FMySQL, AnsiString(host), NameBytes(FUsername), NameBytes(FPassword),
+                                            NameBytes(FDatabase), unsigned(FPort), std::string(), flags),
               FComponent);
         FConnected = true;
         FNativeConnection = true;
@@ -186,6 +202,7 @@ void TMySQLConnection::Disconnect() {
     PMYSQL_CON handle = FMySQL;
     FMySQL = nullptr;
     FConnected = false;
+    FTransactionBefore = FLastStatementFailed = false;  // a new session starts outside one
     if (handle && FNativeConnection) FMySQLAPI->mysql_close(handle);
 }
 
@@ -219,21 +236,11 @@ void TMySQLConnection::ApplyCharset() {
 void TMySQLConnection::CheckBackslashEscapes() {
     FNeedBackslashes = true;
     if (!FCheckBackslashes) return;
-    TMySQLRecordset rs;
-    rs.SetConnection(this);
-    rs.FComponent = FComponent;
-    rs.GetCommand().FComponent = FComponent;
-    rs.GetCommand().SetProp(prCommandTimeout, FConnectionTimeout);
-    rs.GetCommand().SetProp(prDisableParamScan, true);
-    rs.SetSQL(QStringLiteral("SELECT @@session.sql_mode"));
-    rs.FFetchAll = true;
-    rs.Open();
     QString mode;
-    TRecBuf buf = rs.AllocRecBuf();
-    ScopeExit free([&] { TData::FreeRecBuf(buf); });
-    rs.SetToBegin();
-    rs.GetNextRecord(buf);
-    if (!rs.Eof() && !rs.GetNull(1, buf)) mode = rs.GetFieldAsVariant(1, buf).AsString().toUpper();
+    ForEachServiceRow(this, FComponent, FConnectionTimeout, QStringLiteral("SELECT @@session.sql_mode"),
+                      [&](TMySQLRecordset& rs, const uint8_t* record) {
+                          if (!rs.GetNull(1, record)) mode = rs.GetFieldAsVariant(1, record).AsString().toUpper();
+                      });
     FNeedBackslashes = !mode.contains(QLatin1String("NO_BACKSLASH_ESCAPES"));
 }
 
@@ -250,7 +257,7 @@ void TMySQLConnection::ExecStatement(const QString& sql) {
 void TMySQLConnection::SetDatabase(const QString& value) {
     FDatabase = value;
     if (FConnected && FMySQL && !value.isEmpty())
-        Check(FMySQLAPI->mysql_select_db(FMySQL, AnsiString(value)), FComponent);
+        Check(FMySQLAPI->mysql_select_db(FMySQL, NameBytes(value)), FComponent);
 }
 
 void TMySQLConnection::Check(const void* handle, TComponent* component) {
@@ -348,6 +355,7 @@ void TMySQLConnection::Assign(const TMySQLConnection& source) {
     FSSL_Mode = source.FSSL_Mode;
     FServerPublicKey = source.FServerPublicKey;
     FGetServerPublicKey = source.FGetServerPublicKey;
+    FMaxAllowedPacket = source.FMaxAllowedPacket;
 }
 
 void TMySQLConnection::SetProp(int prop, const Variant& value) {
@@ -375,6 +383,7 @@ void TMySQLConnection::SetProp(int prop, const Variant& value) {
         case prSSL_Mode: FSSL_Mode = protocol::TSslMode(value.AsInteger()); break;
         case prServerPublicKey: FServerPublicKey = value.AsString(); break;
         case prGetServerPublicKey: FGetServerPublicKey = value.AsBoolean(); break;
+        case prMaxAllowedPacket: FMaxAllowedPacket = value.AsInt64(); break;
         case prEmbedded: FEmbedded = value.AsBoolean(); break;
         case prDirect: FDirect = value.AsBoolean(); break;
         case prCheckPrecision: FCheckPrecision = value.AsBoolean(); break;
@@ -394,6 +403,7 @@ bool TMySQLConnection::GetProp(int prop, Variant& value) const {
         case prPort: value = FPort; return true;
         case prConnectionTimeout: value = FConnectionTimeout; return true;
         case prCompress: value = FCompress; return true;
+        case prMaxAllowedPacket: value = Variant(FMaxAllowedPacket); return true;
         case prCharset: value = FCharset; return true;
         case prUseUnicode: value = FUseUnicode; return true;
         case prCheckBackslashes: value = FCheckBackslashes; return true;
@@ -426,6 +436,8 @@ void TMySQLCommand::FreeResult() {
 }
 
 void TMySQLCommand::SetConnection(TCRConnection* connection) {
+    // BreakExec reads the connection from another thread, under the same lock.
+    std::lock_guard lock(FBreakExecCS);
     TCRCommand::SetConnection(connection);
     FConnection = dynamic_cast<TMySQLConnection*>(connection);
 }
@@ -442,7 +454,17 @@ QString TMySQLCommand::ParseSQL(const QString& sql) {
 }
 
 bool TMySQLConnection::InTransaction() const {
-    return FMySQL && (FMySQL->serverStatus & protocol::SERVER_STATUS_IN_TRANS) != 0;
+    return FMySQL && (FTransactionBefore || (FMySQL->serverStatus & protocol::SERVER_STATUS_IN_TRANS) != 0);
+}
+
+void TMySQLConnection::StatementStarting() {
+    if (!FLastStatementFailed)
+        FTransactionBefore = FMySQL && (FMySQL->serverStatus & protocol::SERVER_STATUS_IN_TRANS) != 0;
+}
+
+void TMySQLConnection::StatementEnded(bool succeeded, bool answerRead) {
+    FLastStatementFailed = !succeeded;
+    if (succeeded && answerRead) FTransactionBefore = false;
 }
 
 void TMySQLCommand::SetStatement(const QString& text, std::vector<TParamDesc> params, std::vector<int> positions) {
@@ -533,6 +555,7 @@ void TMySQLCommand::Execute(int) {
             FWaitForBreak = false;
         }
         FCursorState = csExecuting;
+        FConnection->StatementStarting();
         if (FPrepared) {
             ExecutePrepared();
         } else {
@@ -544,6 +567,7 @@ void TMySQLCommand::Execute(int) {
         }
     } catch (...) {
         FCursorState = oldState;
+        FConnection->StatementEnded(false, false);
         bool broken;
         {
             std::lock_guard lock(FBreakExecCS);
@@ -554,6 +578,7 @@ void TMySQLCommand::Execute(int) {
         if (broken) Abort();
         throw;
     }
+    FConnection->StatementEnded(true, FCursorState == csInactive);
     if (FAfterExecute) FAfterExecute(true);
 }
 
@@ -718,15 +743,23 @@ void TMySQLCommand::Unprepare() {
     if (stmt) MyAPI().mysql_stmt_close(stmt);
 }
 
-void TMySQLCommand::BreakExec() {
+void TMySQLCommand::BreakExec(TBreakKind kind) {
     std::lock_guard lock(FBreakExecCS);
     if (!FExecuting || !FConnection) return;
     FWaitForBreak = true;
+    SendKill(kind == bkQuery ? QStringLiteral("QUERY ") : QString());
+}
+
+void TMySQLCommand::KillQuery() {
+    if (FConnection) SendKill(QStringLiteral("QUERY "));
+}
+
+void TMySQLCommand::SendKill(const QString& what) const {
     TMySQLConnection killer;
     killer.Assign(*FConnection);
     try {
         killer.Connect(QString());
-        killer.ExecStatement(QStringLiteral("KILL %1").arg(FConnection->GetThreadId()));
+        killer.ExecStatement(QStringLiteral("KILL %1%2").arg(what).arg(FConnection->GetThreadId()));
     } catch (const std::exception&) {
         // The statement may have ended meanwhile; nothing to report either way.
     }

@@ -82,12 +82,27 @@ public:
     void Assign(const TMySQLConnection& source);
 
     protocol::PMYSQL_CON Handle() const { return FMySQL; }
-    // Whether the session is inside a transaction (as the server last reported).
-    bool InTransaction() const;
+    // Whether the session is inside a transaction, as the server reported it with the answer
+    // to the last statement that completed; while a statement runs, and after one that failed,
+    // the state before it (the session's status is reset while an answer is read).
+    bool InTransaction() const override;
+    // Around every statement of a command: keeps that state. answerRead: the whole answer is
+    // in (no rows left to read), so the session's status holds the new state.
+    void StatementStarting();
+    void StatementEnded(bool succeeded, bool answerRead);
     protocol::TMySQLAPI& API() const { return *FMySQLAPI; }
     // Text exchange: UTF-8 while the driver's Unicode flag is on, else the 8-bit code page.
     bool UseUnicode() const { return FUseUnicode; }
     QByteArray Encode(const QString& text) const;
+    // User name, password and database names, at login and in a database switch: UTF-8 unless
+    // the connection is 8-bit (Unicode off and a character set that is not UTF-8, or none,
+    // which leaves the session in the handshake's latin1); then the 8-bit code page.
+    bool Utf8Names() const;
+    std::string NameBytes(const QString& text) const;
+    // A name as this connection's statement text carries it, so that Encode gives NameBytes:
+    // the name itself, except on an 8-bit connection speaking UTF-8, whose text holds the
+    // name's UTF-8 bytes as 8-bit characters (as it holds names read from the server).
+    QString NameText(const QString& name) const { return Decode(NameBytes(name)); }
     QString Decode(const QByteArray& bytes) const;
     QString Decode(const std::string& bytes) const;
     bool NeedBackslashes() const { return FNeedBackslashes; }
@@ -129,6 +144,9 @@ private:
     protocol::TSslMode FSSL_Mode = protocol::smPreferred;
     QString FServerPublicKey;  // PEM file
     bool FGetServerPublicKey = false;
+    int64_t FMaxAllowedPacket = int64_t(protocol::TMySqlNet::DefaultMaxAllowedPacket);
+    bool FTransactionBefore = false;  // the state before the running (or last failed) statement
+    bool FLastStatementFailed = false;
     QString FServerVer;
     int FServerPrimaryVer = 0, FServerMinorVer = 0, FServerReleaseVer = 0;
 };
@@ -152,9 +170,14 @@ public:
     void SetProp(int prop, const Variant& value) override;
     bool GetProp(int prop, Variant& value) const override;
 
-    // Stops the running statement from another thread: "KILL <thread id>" over a second
-    // connection; the execution then ends with a silent abort.
-    void BreakExec();
+    // Stops the running statement from another thread over a second connection: "KILL
+    // <thread id>" ends the session with it, "KILL QUERY <thread id>" the statement alone. The
+    // execution then ends with a silent abort; nothing happens while none runs.
+    enum TBreakKind { bkSession, bkQuery };
+    void BreakExec(TBreakKind kind = bkSession);
+    // "KILL QUERY <thread id>" whatever runs, for a result whose rows are being read: the rows
+    // sent before the server stopped still arrive, followed by an "interrupted" error.
+    void KillQuery();
 
     // The statement bytes with every parameter's SQL literal in place of its "?".
     QByteArray BuildStatement();
@@ -185,6 +208,8 @@ protected:
 
 private:
     void AppendParam(QByteArray& buffer, const TParamDesc& param) const;
+    // Sends "KILL " + what + the thread id over a connection of its own; errors dropped.
+    void SendKill(const QString& what) const;
     void DiscardResults();
     void ExecuteText();
     void ExecutePrepared();

@@ -275,21 +275,30 @@ void TMySQLRecordset::ExecCommand() {
     FOpenNextState = osNotChecked;
     FResultIndex = 0;
     FSQLResultNext = nullptr;
+    FResults.clear();
+    FCurrentResult = FNextResult = -1;
+    FFetchBroken = false;
+    FWaitForBreak = false;
     UseAdditionalConnection();
     FCommand->FRequestResultset = true;
     FCommand->Execute();
     const bool prepared = FCommand->GetPrepared();
     if (FCommand->GetCursorState() == csExecuted) {
         FCommandType = ctCursor;
+        FResults.push_back({true, -1});
+        FCurrentResult = 0;
     } else if (prepared) {
         FCommandType = ctStatement;
+        FResults.push_back({false, FCommand->RowsAffected()});
     } else {
         // No rows: a result of a later statement becomes the command's (an INSERT followed
         // by a SELECT opens the SELECT's rows).
+        FResults.push_back({false, FCommand->RowsAffected()});
         CloseResult(true, false);
         if (FSQLResultNext) {
             FCommand->SetSQLResult(FSQLResultNext);
             FSQLResultNext = nullptr;
+            FCurrentResult = FNextResult;
             FCommand->SetCursorState(csExecuted);
             FCommandType = ctCursor;
         } else {
@@ -391,10 +400,14 @@ void TMySQLRecordset::CloseResult(bool checkNext, bool breakFetch) {
                 c.MySQLError(FComponent);
             }
             // The count of the last statement without rows is kept for the result after it.
-            if (api.mysql_field_count(c.Handle()) == 0) FRowsAffectedNext = int(api.mysql_affected_rows(c.Handle()));
-            if (api.mysql_field_count(c.Handle()) != 0) {
+            if (api.mysql_field_count(c.Handle()) == 0) {
+                FRowsAffectedNext = int(api.mysql_affected_rows(c.Handle()));
+                FResults.push_back({false, FRowsAffectedNext});
+            } else {
                 FSQLResultNext = api.mysql_use_result(c.Handle());
                 c.Check(FSQLResultNext, FComponent);
+                FResults.push_back({true, -1});
+                FNextResult = int(FResults.size()) - 1;
                 break;
             }
             if (!api.mysql_more_results(c.Handle())) {
@@ -405,6 +418,25 @@ void TMySQLRecordset::CloseResult(bool checkNext, bool breakFetch) {
     }
     if (FOpenNextState == osNoMoreResults && !FActive) ReleaseAdditionalConnection();
     fetched();
+}
+
+void TMySQLRecordset::EndBrokenFetch() {
+    FWaitForBreak = false;
+    FCommand->KillQuery();
+    try {
+        SkipAllResults();
+    } catch (const EMyError& e) {
+        // The kill met a statement still at work (the one sending these rows, or one after
+        // it): the interruption is what was asked for, and it ends the text there. Anything
+        // else is a failure of its own.
+        if (e.ErrorCode() != ER_QUERY_INTERRUPTED) throw;
+    }
+    FSQLResultNext = nullptr;
+    FOpenNextState = osNoMoreResults;
+    if (FCommand->GetPrepared()) FFetchState = fsEof;
+    FCommand->SetCursorState(csFetched);
+    FAllFetched = true;
+    FFetchBroken = true;
 }
 
 void TMySQLRecordset::SkipAllResults() {
@@ -428,6 +460,7 @@ bool TMySQLRecordset::OpenNext() {
     FCommand->SetSQLResult(FSQLResultNext);
     FCommand->SetRowsAffected(FRowsAffectedNext);
     FSQLResultNext = nullptr;
+    FCurrentResult = FNextResult;
     ++FResultIndex;
     FCommand->SetCursorState(csExecuted);
     ClearData();
@@ -648,6 +681,10 @@ bool TMySQLRecordset::FetchNextBlock() {
                          (prepared ? FFetchState != fsEof : FCommand->SQLResult() != nullptr);
     if (!canRead) {
         FAllFetched = true;
+        return false;
+    }
+    if (FWaitForBreak) {
+        EndBrokenFetch();
         return false;
     }
     if (state == csExecuted) FCommand->SetCursorState(csFetching);

@@ -55,6 +55,13 @@ inline constexpr protocol::TMySqlFieldType FIELD_TYPE_JSON = 245;
 enum TMySQLFetchState { fsBOF, fsMiddle, fsEof };
 enum TMyOpenNextState { osNotChecked, osMoreResults, osNoMoreResults, osError };
 
+// What one statement of an executed text gave back: rows, or the count of rows it affected.
+struct TMyStatementResult {
+    bool Rows = false;
+    int RowsAffected = -1;  // -1 for rows
+    bool operator==(const TMyStatementResult&) const = default;
+};
+
 class TMySQLRecordset : public TCRRecordSet {
 public:
     TMySQLRecordset();
@@ -84,6 +91,14 @@ public:
     TMyOpenNextState OpenNextState() const { return FOpenNextState; }
     // How many results OpenNext has stepped past since the statement ran.
     int ResultIndex() const { return FResultIndex; }
+    // Every statement result of the text so far, in the server's order (one per statement,
+    // a CALL gives one per result set and one for the call), as far as they have been read;
+    // and the index of the one whose rows are current (-1 when none).
+    const std::vector<TMyStatementResult>& Results() const { return FResults; }
+    int CurrentResult() const { return FCurrentResult; }
+    // Whether BreakFetch ended the reading of the rows before their end: the rows read until
+    // then stay, the rest of the result (and of the text) was dropped.
+    bool FetchBroken() const { return FFetchBroken; }
     // Affected rows of the statement that produced the current result (or of the last one).
     int RowsAffected() const { return FCommand->RowsAffected(); }
 
@@ -141,6 +156,9 @@ private:
     void CloseResult(bool checkNext, bool breakFetch);
     // Reads and drops every remaining result.
     void SkipAllResults();
+    // The end of a fetch BreakFetch asked for: the server stops sending (KILL QUERY), what it
+    // sent already is read and dropped, with the results of any statements after it.
+    void EndBrokenFetch();
     void CopyOutParams();
     void UseAdditionalConnection();
     void ReleaseAdditionalConnection();
@@ -154,6 +172,10 @@ private:
     int FRowsAffectedNext = -1;
     bool FIsCanFastClose = false;
     std::atomic<bool> FWaitForBreak = false;  // set by BreakFetch from another thread
+    bool FFetchBroken = false;
+    std::vector<TMyStatementResult> FResults;
+    int FCurrentResult = -1;
+    int FNextResult = -1;  // the index in FResults of FSQLResultNext
     std::unique_ptr<TMySQLConnection> FAdditional;  // runs the query while rows are pending
     TMySQLConnection* FConnectionSwap = nullptr;     // the own connection meanwhile
     std::vector<TConv> FConv;                         // per descriptor

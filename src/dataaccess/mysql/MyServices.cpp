@@ -3,6 +3,7 @@
 #include "MyParams.h"
 #include "MyAccess.h"
 #include "MyRecordset.h"
+#include "MyServiceQuery.h"
 #include "MySqlFormat.h"
 #include "MySqlInfo.h"
 #include "MyStatementScan.h"
@@ -439,24 +440,13 @@ int TCustomMyDataSetUpdater::Execute(const TGeneratedSQL& sql, const TGeneratorI
 
 int TCustomMyDataSetUpdater::Query(const TGeneratedSQL& sql, const TGeneratorInput& in,
                              const std::function<void(TMySQLRecordset&, const uint8_t*)>& row) {
-    TMySQLRecordset rs;
-    rs.FComponent = &FDataSet;
-    rs.SetConnection(FDataSet.Connection()->GetIConnection());
-    rs.GetCommand().FComponent = &FDataSet;
-    rs.GetCommand().SetProp(prCommandTimeout, MyDataSet().CommandTimeout());
+    TMyServiceQuery query(FDataSet.Connection()->GetIConnection(), &FDataSet, MyDataSet().CommandTimeout());
     const TGeneratedSQL statement = Positional(sql);
-    rs.GetCommand().SetStatement(statement.Text, ParamValues(statement, in), statement.Positions);
-    rs.FFetchAll = true;
-    rs.Open();
-    TRecBuf buf = rs.AllocRecBuf();
-    ScopeExit free([&] { TData::FreeRecBuf(buf); });
-    int count = 0;
-    rs.SetToBegin();
-    for (rs.GetNextRecord(buf); !rs.Eof(); rs.GetNextRecord(buf)) {
-        ++count;
-        if (row) row(rs, buf);
-    }
-    return count;
+    query.SetStatement(statement.Text, ParamValues(statement, in), statement.Positions);
+    if (!query.Execute()) return 0;
+    return int(query.ForEachRow([&](const uint8_t* record) {
+        if (row) row(query.RecordSet(), record);
+    }));
 }
 
 int64_t TCustomMyDataSetUpdater::QueryValue(const QString& sql) {
@@ -616,8 +606,8 @@ bool TCustomMyDataSetUpdater::RefreshInto(TRecBuf record, const uint8_t* current
 bool TCustomMyDataSetUpdater::PerformRefreshRecord() {
     TMemData& store = FDataSet.Data();
     if (!store.CurrentItem()) return false;
-    TRecBuf buf = store.AllocRecBuf();
-    ScopeExit free([&] { TData::FreeRecBuf(buf); });
+    const TRecBufOwner owner = store.AllocRecBuf();
+    const TRecBuf buf = owner.get();
     store.EditRecord(buf);
     bool posted = false;
     ScopeExit cancel([&] {
@@ -650,8 +640,8 @@ void TCustomMyDataSetUpdater::RefreshChanged() {
     const bool wasLocal = ds.LocalUpdate();
     ds.SetLocalUpdate(true);
     ScopeExit local([&] { ds.SetLocalUpdate(wasLocal); });
-    TRecBuf buf = store.AllocRecBuf();
-    ScopeExit free([&] { TData::FreeRecBuf(buf); });
+    const TRecBufOwner owner = store.AllocRecBuf();
+    const TRecBuf buf = owner.get();
     auto put = [&](const std::vector<Variant>& values) {
         for (size_t i = 0; i < values.size(); ++i) store.PutField(int(i) + 1, buf, &values[i]);
     };

@@ -1,6 +1,9 @@
 #include "Packets.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
 
 namespace calvoro::test {
 
@@ -102,6 +105,34 @@ Bytes Packets(uint8_t firstSeq, std::initializer_list<Bytes> payloads) {
         out.insert(out.end(), f.begin(), f.end());
     }
     return out;
+}
+
+Bytes Packets(uint8_t firstSeq, std::initializer_list<Bytes> payloads, size_t maxPacket) {
+    Bytes out;
+    for (const auto& p : payloads) {
+        for (size_t at = 0;;) {
+            const size_t n = std::min(maxPacket, p.size() - at);
+            const Bytes f = Frame(firstSeq++, Bytes(p.begin() + long(at), p.begin() + long(at + n)));
+            out.insert(out.end(), f.begin(), f.end());
+            at += n;
+            if (n < maxPacket) break;
+        }
+    }
+    return out;
+}
+
+Bytes Deflate(const Bytes& data) {
+    uLongf n = compressBound(uLong(data.size()));
+    Bytes out(n);
+    EXPECT_EQ(compress(out.data(), &n, data.data(), uLong(data.size())), Z_OK);
+    out.resize(n);
+    return out;
+}
+
+Bytes CompressedFrame(uint8_t seq, const Bytes& plain, bool deflate) {
+    const Bytes data = deflate ? Deflate(plain) : plain;
+    const size_t before = deflate ? plain.size() : 0;
+    return Cat({LE(data.size(), 3), {seq}, LE(before, 3), data});
 }
 
 Bytes LE(uint64_t value, size_t size) {

@@ -48,6 +48,14 @@ Bytes ErrorPacket(uint16_t code, std::string_view sqlState, std::string_view mes
 
 // Plain packets with consecutive sequence numbers from firstSeq.
 Bytes Packets(uint8_t firstSeq, std::initializer_list<Bytes> payloads);
+// The same, each payload split as a sender with this maximum packet length splits it: packets
+// of exactly maxPacket bytes, then a shorter one (empty after an exact multiple).
+Bytes Packets(uint8_t firstSeq, std::initializer_list<Bytes> payloads, size_t maxPacket);
+// zlib's compress of data.
+Bytes Deflate(const Bytes& data);
+// One compressed packet: data length, sequence, length before compression (0 when stored),
+// data.
+Bytes CompressedFrame(uint8_t seq, const Bytes& plain, bool deflate);
 Bytes LE(uint64_t value, size_t size);    // little-endian
 Bytes LenEncInt(uint64_t value);           // length-coded integer
 Bytes LenEnc(std::string_view text);       // length-coded string

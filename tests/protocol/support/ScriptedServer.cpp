@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
@@ -38,11 +39,11 @@ bool TScriptedPeer::WaitReadable(int milliseconds) {
     return ::poll(&p, 1, milliseconds) > 0;
 }
 
-void TScriptedPeer::Send(const Bytes& bytes) {
+void TScriptedPeer::Send(const uint8_t* bytes, size_t size) {
     size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = FSsl ? SSL_write(FSsl, bytes.data() + done, int(bytes.size() - done))
-                               : ::send(FFd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    while (done < size) {
+        const ssize_t n = FSsl ? SSL_write(FSsl, bytes + done, int(size - done))
+                               : ::send(FFd, bytes + done, size - done, MSG_NOSIGNAL);
         if (n <= 0) throw std::runtime_error(std::string("send: ") + std::strerror(errno));
         done += size_t(n);
     }
@@ -67,6 +68,19 @@ Bytes TScriptedPeer::ReadPacket(uint8_t* seq) {
     LastSeq = header[3];
     if (seq) *seq = header[3];
     return ReadExact(header[0] | header[1] << 8 | header[2] << 16);
+}
+
+Bytes TScriptedPeer::ReadCompressedPacket() {
+    const Bytes header = ReadExact(7);
+    LastSeq = header[3];
+    const Bytes data = ReadExact(header[0] | header[1] << 8 | header[2] << 16);
+    const size_t before = header[4] | header[5] << 8 | header[6] << 16;
+    if (before == 0) return data;
+    Bytes plain(before);
+    uLongf n = before;
+    if (uncompress(plain.data(), &n, data.data(), uLong(data.size())) != Z_OK || n != before)
+        throw std::runtime_error("the client's compressed packet does not inflate");
+    return plain;
 }
 
 bool TScriptedPeer::WaitForClose(std::chrono::milliseconds limit) {

@@ -25,11 +25,15 @@ public:
     // on packets travel encrypted. Raises std::runtime_error when the handshake fails (the
     // client refused the certificate).
     void StartTls(const std::string& certFile, const std::string& keyFile);
-    void Send(const Bytes& bytes);
+    void Send(const Bytes& bytes) { Send(bytes.data(), bytes.size()); }
+    void Send(const uint8_t* bytes, size_t size);
     void SendPacket(uint8_t seq, const Bytes& payload) { Send(Frame(seq, payload)); }
     // The next plain packet from the client; raises std::runtime_error on end of stream or
     // after the read time-out.
     Bytes ReadPacket(uint8_t* seq = nullptr);
+    // The contents of the client's next compressed packet (the plain packets it carries),
+    // inflated when it is compressed; its sequence number in LastSeq.
+    Bytes ReadCompressedPacket();
     // Sends a packet with the sequence number that follows the client's last packet.
     void Reply(const Bytes& payload) { SendPacket(uint8_t(LastSeq + 1), payload); }
     uint8_t LastSeq = 0;  // of the last packet read
