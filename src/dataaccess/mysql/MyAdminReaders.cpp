@@ -480,4 +480,50 @@ QStringList ReadAuthenticationPlugins(TCustomMyConnection& connection) {
     return plugins;
 }
 
+namespace {
+
+QStringList FirstColumn(const TTextResult& r) {
+    QStringList values;
+    for (const auto& row : r.Rows)
+        if (!row.empty() && row[0]) values << *row[0];
+    return values;
+}
+
+}  // namespace
+
+QStringList ReadDatabaseNames(TCustomMyConnection& connection) {
+    return FirstColumn(ReadText(connection, QStringLiteral("SHOW DATABASES")));
+}
+
+QStringList ReadObjectNames(TCustomMyConnection& connection, const TAdminDialect& dialect, TGrantLevel level,
+                            const QString& database) {
+    const QString schema = QuoteString(database, dialect.BackslashEscapes);
+    switch (level) {
+        case glTable:
+            return FirstColumn(ReadText(connection, QStringLiteral("SELECT TABLE_NAME FROM information_schema.TABLES "
+                                                                   "WHERE TABLE_SCHEMA = %1 ORDER BY TABLE_NAME")
+                                                        .arg(schema)));
+        case glProcedure:
+        case glFunction:
+            return FirstColumn(ReadText(
+                connection, QStringLiteral("SELECT ROUTINE_NAME FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA "
+                                           "= %1 AND ROUTINE_TYPE = '%2' ORDER BY ROUTINE_NAME")
+                                .arg(schema, level == glProcedure ? QStringLiteral("PROCEDURE")
+                                                                  : QStringLiteral("FUNCTION"))));
+        case glGlobal:
+        case glDatabase:
+            break;
+    }
+    return {};
+}
+
+QStringList ReadColumnNames(TCustomMyConnection& connection, const TAdminDialect& dialect, const QString& database,
+                            const QString& table) {
+    return FirstColumn(ReadText(connection, QStringLiteral("SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE "
+                                                           "TABLE_SCHEMA = %1 AND TABLE_NAME = %2 ORDER BY "
+                                                           "ORDINAL_POSITION")
+                                                .arg(QuoteString(database, dialect.BackslashEscapes),
+                                                     QuoteString(table, dialect.BackslashEscapes))));
+}
+
 }  // namespace calvoro::dac

@@ -155,4 +155,12 @@ std::vector<TGrantLine> ReadGrants(TCustomMyConnection& connection, const TAccou
 // The authentication plugins the server has loaded (information_schema.PLUGINS).
 QStringList ReadAuthenticationPlugins(TCustomMyConnection& connection);
 
+// What a grant can name, as the server lists it: the databases; the tables and views
+// (glTable), procedures or functions of a database; the columns of a table.
+QStringList ReadDatabaseNames(TCustomMyConnection& connection);
+QStringList ReadObjectNames(TCustomMyConnection& connection, const TAdminDialect& dialect, TGrantLevel level,
+                            const QString& database);
+QStringList ReadColumnNames(TCustomMyConnection& connection, const TAdminDialect& dialect, const QString& database,
+                            const QString& table);
+
 }  // namespace calvoro::dac
