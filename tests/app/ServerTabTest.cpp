@@ -6,7 +6,8 @@
 // server, a read-only one offering no change and a refused value reporting the server's
 // reason; an account created with a password and TLS required, granted a database, logged in
 // with over TLS, revoked, dropped, with the statements shown equal to those the server ran and
-// the password nowhere else; and screenshots of every page.
+// the password nowhere else; a role created, granted as the default role, revoked and dropped;
+// the privilege tree by level; and screenshots of every page.
 #include "app/Calvoro.h"
 #include "app/DataUnit.h"
 #include "app/TessrinUnit.h"
@@ -31,6 +32,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -685,6 +687,87 @@ TEST_F(ServerTabTest, AccountCreatedGrantedLoggedInWithRevokedAndDropped) {
     EXPECT_EQ(ran(QStringLiteral("DROP USER")), dropped.Exact.chopped(1));
     EXPECT_FALSE(form->QueryLogList.join(u'\n').contains(QStringLiteral("Tab-pw")));
     EXPECT_FALSE(page->lblUsersState->text().contains(QStringLiteral("Tab-pw"))) << page->lblUsersState->text().toStdString();
+}
+
+TEST_F(ServerTabTest, RoleCreatedGrantedAsDefaultRevokedAndDropped) {
+    TUsersPage* page = tab->UsersPage;
+    const QString role = QStringLiteral("calvoro_tab_role");
+    admin->ExecSQL(QStringLiteral("DROP ROLE IF EXISTS %1").arg(role));
+    ScopeExit dropRole([&] { admin->ExecSQL(QStringLiteral("DROP ROLE IF EXISTS %1").arg(role)); });
+    admin->ExecSQL(QStringLiteral("CREATE USER '%1'@'%' IDENTIFIED BY 'x'").arg(User));
+    Refresh(page);
+
+    TShown created;
+    {
+        TModalSteps steps({On<QInputDialog>([&](QInputDialog& d) {
+                               d.setTextValue(role);
+                               d.accept();
+                           }),
+                           Statements(created)});
+        page->btnNewRole->click();
+        EXPECT_TRUE(steps.Done());
+        EXPECT_EQ(steps.Unexpected, QStringList());
+    }
+    EXPECT_EQ(created.Text, QStringLiteral("CREATE ROLE 'calvoro_tab_role';"));
+    EXPECT_EQ(Server(QStringLiteral("SELECT is_role FROM mysql.user WHERE User = '%1'").arg(role)), QStringLiteral("Y"));
+    WaitIdle();
+
+    // Granted to the account as its default role.
+    ASSERT_TRUE(page->SelectAccount({User, QStringLiteral("%")}));
+    TShown granted;
+    {
+        TModalSteps steps({On<TGrantDialog>([&](TGrantDialog& d) {
+                               d.cbxGrantLevel->setCurrentIndex(TGrantDialog::lvRole);
+                               d.cbxGrantRole->setCurrentText(role);
+                               d.cbDefaultRole->setChecked(true);
+                               d.btnGrantOk->click();
+                           }),
+                           Statements(granted)});
+        page->btnGrant->click();
+        EXPECT_TRUE(steps.Done());
+        EXPECT_EQ(steps.Unexpected, QStringList());
+    }
+    EXPECT_EQ(granted.Text, QStringLiteral("GRANT 'calvoro_tab_role' TO '%1'@'%';\n"
+                                           "SET DEFAULT ROLE 'calvoro_tab_role' FOR '%1'@'%';")
+                                .arg(User));
+    EXPECT_EQ(Server(QStringLiteral("SELECT Role FROM mysql.roles_mapping WHERE User = '%1'").arg(User)), role);
+    EXPECT_EQ(Server(QStringLiteral("SELECT default_role FROM mysql.user WHERE User = '%1'").arg(User)), role);
+    WaitIdle();
+    ASSERT_TRUE(page->SelectAccount({User, QStringLiteral("%")}));
+    WaitIdle();
+    QStringList roles;
+    QTreeWidgetItem* leaf = nullptr;
+    for (QTreeWidgetItemIterator it(page->tvPrivileges); *it; ++it)
+        if ((*it)->parent() && (*it)->parent()->text(0) == QStringLiteral("Roles")) {
+            roles << (*it)->text(0);
+            if ((*it)->text(0) == role) leaf = *it;
+        }
+    EXPECT_EQ(roles, (QStringList{role, QStringLiteral("default role: ") + role}));
+
+    // Revoked from the tree.
+    ASSERT_NE(leaf, nullptr);
+    leaf->setSelected(true);
+    TShown revoked;
+    {
+        TModalSteps steps({Statements(revoked)});
+        page->btnRevoke->click();
+        EXPECT_TRUE(steps.Done());
+    }
+    EXPECT_EQ(revoked.Text, QStringLiteral("REVOKE 'calvoro_tab_role' FROM '%1'@'%';").arg(User));
+    EXPECT_EQ(Server(QStringLiteral("SELECT COUNT(*) FROM mysql.roles_mapping WHERE User = '%1'").arg(User)),
+              QStringLiteral("0"));
+    WaitIdle();
+
+    // Dropped: the role's row, as a role.
+    ASSERT_TRUE(page->SelectAccount({role, QString()}));
+    TShown dropped;
+    {
+        TModalSteps steps({Statements(dropped)});
+        page->btnDropAccount->click();
+        EXPECT_TRUE(steps.Done());
+    }
+    EXPECT_EQ(dropped.Text, QStringLiteral("DROP ROLE 'calvoro_tab_role';"));
+    EXPECT_EQ(Server(QStringLiteral("SELECT COUNT(*) FROM mysql.user WHERE User = '%1'").arg(role)), QStringLiteral("0"));
 }
 
 // Each page with what it read, and the forms, saved for a look; the privilege tree of an

@@ -81,6 +81,8 @@ TProcessesPage::TProcessesPage(TAdminSession& session, QWidget* parent) : TServe
     tblProcesses->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblProcesses->verticalHeader()->setVisible(false);
     tblProcesses->horizontalHeader()->setStretchLastSection(true);
+    // Captions over the start of their columns: the statement's may be wider than the view.
+    tblProcesses->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     tblProcesses->setWordWrap(false);
     auto* infoBox = new QWidget(split);
     auto* inInfo = new QVBoxLayout(infoBox);
@@ -214,7 +216,7 @@ void TProcessesPage::ShowProcesses() {
         ++shown;
     }
     tblProcesses->resizeColumnsToContents();
-    tblProcesses->setColumnWidth(colStatement, std::min(tblProcesses->columnWidth(colStatement), 600));
+    tblProcesses->setColumnWidth(colStatement, std::min(tblProcesses->columnWidth(colStatement), 420));
     SelectIds(selected);
     SelectionChanged();
     if (FProcesses.empty() && LastState().isEmpty()) {
