@@ -8,6 +8,7 @@
 #include "SynEdit.h"
 #include "SynHighlighterMySQL.h"
 #include "VorneskUtils.h"
+#include "admin/ServerTab.h"
 #include "toolkit.h"
 #include "common/AppTitle.h"
 #include "common/CodePage.h"
@@ -81,6 +82,7 @@ TTessrinForm::TTessrinForm(QWidget* parent) : QMainWindow(parent) {
     TntPageControl1->addTab(TntTabSheet3, QStringLiteral("  Execute a script  "));
     TntPageControl1->addTab(TntTabSheet4, QStringLiteral("  View Data  "));
     TntPageControl1->addTab(TntTabSheet5, QStringLiteral("  Custom query  "));
+    TntPageControl1->addTab(ServerTab = new TServerTab, QStringLiteral("  Server  "));
     CreateDatabaseTab();
     CreateBackupTab();
     CreateScriptTab();
@@ -99,6 +101,7 @@ TTessrinForm::~TTessrinForm() {
 void TTessrinForm::SetData(TData* data) {
     FData = data;
     for (TSynEdit* editor : {mmoExecScript, mmoCustomQuery}) editor->SetHighlighter(data ? data->SynMySQL.get() : nullptr);
+    ServerTab->SetData(data);
 }
 
 void TTessrinForm::SetSideWindows(TSplashScrForm* splash, TAboutForm* about, Tcontactmessage* contact) {
@@ -492,8 +495,9 @@ void TTessrinForm::btnConnectToServerClick() {
 
 void TTessrinForm::ShowConnectedSession(bool clearWork) {
     dac::TMyConnection& connection = *FData->ToolsConnection;
-    for (QWidget* tab : {TntTabSheet2, TntTabSheet3, TntTabSheet4, TntTabSheet5})
+    for (QWidget* tab : {TntTabSheet2, TntTabSheet3, TntTabSheet4, TntTabSheet5, static_cast<QWidget*>(ServerTab)})
         TntPageControl1->setTabVisible(TntPageControl1->indexOf(tab), true);
+    ServerTab->SessionStarted();
 
     QStringList names;
     connection.GetDatabaseNames(names);
@@ -858,8 +862,9 @@ void TTessrinForm::ShowMessage(const QString& text) {
 }
 
 void TTessrinForm::ShowDisconnectedState() {
-    for (QWidget* tab : {TntTabSheet2, TntTabSheet3, TntTabSheet4, TntTabSheet5})
+    for (QWidget* tab : {TntTabSheet2, TntTabSheet3, TntTabSheet4, TntTabSheet5, static_cast<QWidget*>(ServerTab)})
         TntPageControl1->setTabVisible(TntPageControl1->indexOf(tab), false);
+    ServerTab->SessionEnded();
     cbxDataBases->setCurrentIndex(-1);
     cbxDataBases->setEnabled(false);
     TntBitBtn2->setEnabled(false);

@@ -43,6 +43,7 @@ namespace calvoro::app {
 
 class TAboutForm;
 class TData;
+class TServerTab;
 struct TFileDialogSettings;
 class TSplashScrForm;
 class Tcontactmessage;
@@ -88,6 +89,7 @@ public:
     QWidget* TntTabSheet3;
     QWidget* TntTabSheet4;
     QWidget* TntTabSheet5;
+    TServerTab* ServerTab;  // processes, status, variables, users (admin/ServerTab.h)
 
     // "  Database  " tab.
     QPushButton* btnConnectToServer;

@@ -17,6 +17,8 @@ QString UsageText() {
         "       calvoro-cli script [CONNECTION] [--stop-on-error] FILE|-\n"
         "       calvoro-cli backup [CONNECTION] -D DATABASE [BACKUP OPTIONS] [-o FILE]\n"
         "       calvoro-cli restore [CONNECTION] [-D DATABASE] [--stop-on-error] FILE|-\n"
+        "       calvoro-cli processlist [CONNECTION] [--full]\n"
+        "       calvoro-cli kill [CONNECTION] [--query] ID...\n"
         "       calvoro-cli --help\n"
         "\n"
         "exec   Runs SQL (one statement, or several separated by ';'). Prints \"Rows affected:\n"
@@ -38,6 +40,12 @@ QString UsageText() {
         "       as it was after a failure). The script restores every value byte for byte.\n"
         "restore Runs a script written by backup (or any script, as script does) on a\n"
         "       connection like the one backup uses; failures are reported as script does.\n"
+        "processlist Prints the server's processes like query does: Id, User, Host, db,\n"
+        "       Command, Time, State, Info (the statement, its first 100 characters without\n"
+        "       --full).\n"
+        "kill   Ends the connections with these ids (with --query only their running\n"
+        "       statements). Each failure is reported on standard error and the others go on;\n"
+        "       the exit status is 1 when one failed.\n"
         "On failure the error goes to standard error and the exit status is 1.\n"
         "\n"
         "CONNECTION:\n"
@@ -192,12 +200,14 @@ TCliOptions ParseArguments(const QStringList& args) {
         return o;
     }
     static const QStringList commands{QStringLiteral("exec"), QStringLiteral("query"), QStringLiteral("script"),
-                                      QStringLiteral("backup"), QStringLiteral("restore")};
+                                      QStringLiteral("backup"), QStringLiteral("restore"),
+                                      QStringLiteral("processlist"), QStringLiteral("kill")};
     if (!commands.contains(args[0]))
         Usage(QStringLiteral("calvoro-cli: unknown command '%1'").arg(args[0]));
     o.Command = args[0];
     const bool runsScript = o.Command == u"script" || o.Command == u"restore";
     const bool backup = o.Command == u"backup";
+    const bool kill = o.Command == u"kill";
     for (qsizetype i = 1; i < args.size(); ++i) {
         QString a = args[i];
         if (a == u"--help") {
@@ -296,6 +306,15 @@ TCliOptions ParseArguments(const QStringList& args) {
                 Usage(QStringLiteral("calvoro-cli: %1 takes one file, not also '%2'").arg(o.Command, a));
             o.File = a;
         } else if (backup && ParseBackupOption(o, a, hasInline, value)) {
+        } else if (a == u"--full" && o.Command == u"processlist" && !hasInline) {
+            o.Full = true;
+        } else if (a == u"--query" && kill && !hasInline) {
+            o.KillQuery = true;
+        } else if (kill && !a.startsWith(u'-')) {
+            bool ok = false;
+            const qint64 id = a.toLongLong(&ok);
+            if (!ok || id <= 0) Usage(QStringLiteral("calvoro-cli: '%1' is not a process id").arg(a));
+            o.ProcessIds.push_back(id);
         } else {
             Usage(QStringLiteral("calvoro-cli: unknown option '%1'").arg(args[i]));
         }
@@ -309,6 +328,9 @@ TCliOptions ParseArguments(const QStringList& args) {
         if (!o.Params.empty()) Usage(QStringLiteral("calvoro-cli: backup takes no --param"));
         if (!o.Query.isNull() && o.Tables.size() > 1)
             Usage(QStringLiteral("calvoro-cli: --query goes with at most one name in --tables"));
+    } else if (kill || o.Command == u"processlist") {
+        if (!o.Params.empty()) Usage(QStringLiteral("calvoro-cli: %1 takes no --param").arg(o.Command));
+        if (kill && o.ProcessIds.empty()) Usage(QStringLiteral("calvoro-cli: kill needs a process id"));
     } else if (!o.SqlGiven) {
         Usage(QStringLiteral("calvoro-cli: %1 needs -e SQL").arg(o.Command));
     }

@@ -11,7 +11,7 @@
 namespace calvoro::cli {
 
 struct TCliOptions {
-    QString Command;  // "exec", "query", "script", "backup", "restore", or "help"
+    QString Command;  // "exec", "query", "script", "backup", "restore", "processlist", "kill", or "help"
     QString Host;  // may carry its port: "db:3307", "[::1]:3307"
     int Port = 3306;
     QString Socket;    // the server's Unix socket; used unless Protocol is "tcp"
@@ -50,6 +50,10 @@ struct TCliOptions {
     bool SingleTransaction = false;
     bool SkipDefiner = false;
     QString Output;  // empty: standard output
+
+    bool Full = false;               // processlist: statements in full
+    bool KillQuery = false;          // kill: the running statements only
+    std::vector<qint64> ProcessIds;  // kill
 };
 
 // Parses the arguments after the program name; raises calvoro::Exception with a usage message

@@ -1,4 +1,5 @@
 // calvoro-cli: the command-line front end.
+#include "CliAdmin.h"
 #include "CliConnection.h"
 #include "CliDump.h"
 #include "CliOptions.h"
@@ -52,6 +53,11 @@ int main(int argc, char** argv) {
         if (options.Command == u"script") return cli::RunScript(options, stderr);
         if (options.Command == u"backup") return cli::RunBackup(options, stdout, stderr);
         if (options.Command == u"restore") return cli::RunRestore(options, stderr);
+        if (options.Command == u"processlist") {
+            cli::RunProcessList(options, stdout, stderr);
+            return 0;
+        }
+        if (options.Command == u"kill") return cli::RunKill(options, stderr);
         return Exec(options);
     } catch (const EAbort&) {
         return 1;

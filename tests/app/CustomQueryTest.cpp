@@ -142,8 +142,9 @@ TEST_F(CustomQueryTest, StatementsAndWhatTheTabShows) {
         }
     }
     // The memo of the last case, INSERT, SELECT and UPDATE, as the window shows it.
-    if (const QString dir = qEnvironmentVariable("CALVORO_SCREENSHOT_DIR"); !dir.isEmpty())
+    if (const QString dir = qEnvironmentVariable("CALVORO_SCREENSHOT_DIR"); !dir.isEmpty()) {
         EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/customquery-memo.png")));
+    }
     EXPECT_EQ(FirstValue(*admin, QStringLiteral("SELECT n FROM calvoro_cq.k WHERE id = 1")), QStringLiteral("11"));
     // A failing statement: the error shown, only the start line, history and Result tab as they were.
     const QStringList history = form->QueryLogList;

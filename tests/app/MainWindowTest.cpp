@@ -92,15 +92,17 @@ TEST(MainWindow, TabsAndTheIdleCheck) {
     form->show();
     QTabWidget* tabs = Find<QTabWidget>(form, "TntPageControl1");
     const char* captions[] = {"  Database  ", "  Backup/Restore  ", "  Execute a script  ",
-                              "  View Data  ", "  Custom query  "};
-    ASSERT_EQ(tabs->count(), 5);
+                              "  View Data  ", "  Custom query  ", "  Server  "};
+    ASSERT_EQ(tabs->count(), 6);
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(tabs->tabText(i), QString::fromLatin1(captions[i]));
         EXPECT_EQ(tabs->widget(i)->objectName(), QStringLiteral("TntTabSheet%1").arg(i + 1));
     }
+    EXPECT_EQ(tabs->tabText(5), QString::fromLatin1(captions[5]));
+    EXPECT_EQ(tabs->widget(5)->objectName(), QStringLiteral("ServerTab"));
     EXPECT_EQ(tabs->currentIndex(), 0);
 
-    // Nothing is connected: the first idle moment hides tabs 2 to 5 and disables the selector.
+    // Nothing is connected: the first idle moment hides tabs 2 to 6 and disables the selector.
     QComboBox* databases = Find<QComboBox>(form, "cbxDataBases");
     databases->addItems({QStringLiteral("a"), QStringLiteral("b")});
     databases->setCurrentIndex(1);
@@ -108,7 +110,7 @@ TEST(MainWindow, TabsAndTheIdleCheck) {
     Find<QPushButton>(form, "TntBitBtn2")->setEnabled(true);
     RunUntilIdle();
     EXPECT_TRUE(tabs->isTabVisible(0));
-    for (int i = 1; i < 5; ++i) EXPECT_FALSE(tabs->isTabVisible(i)) << i;
+    for (int i = 1; i < 6; ++i) EXPECT_FALSE(tabs->isTabVisible(i)) << i;
     EXPECT_EQ(databases->currentIndex(), -1);
     EXPECT_FALSE(databases->isEnabled());
     EXPECT_FALSE(Find<QPushButton>(form, "TntBitBtn2")->isEnabled());

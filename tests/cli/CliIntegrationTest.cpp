@@ -241,7 +241,7 @@ TEST(CliQuery, AResultWithoutRowsPrintsNothing) {
                            << "CREATE DATABASE IF NOT EXISTS calvoro_cli; "
                               "CREATE OR REPLACE TABLE calvoro_cli.empty_one (id INT, name VARCHAR(10))");
     ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
-    for (const QString sql : {QStringLiteral("SELECT * FROM empty_one"), QStringLiteral("SELECT 1 AS a FROM DUAL WHERE 0"),
+    for (const QString& sql : {QStringLiteral("SELECT * FROM empty_one"), QStringLiteral("SELECT 1 AS a FROM DUAL WHERE 0"),
                               QStringLiteral("SELECT 1 AS a, 'x' AS b")}) {
         SCOPED_TRACE(sql.toStdString());
         const QByteArray expected = MariadbBatch(QStringLiteral("calvoro_cli"), sql);
@@ -296,7 +296,7 @@ TEST(CliConnect, SocketTcpAndIPv6) {
     if (s.IPv6Host.empty()) {
         GTEST_SKIP() << "the test server does not listen on ::1: this machine has no IPv6 loopback";
     }
-    for (const QStringList host : {QStringList{"-h", "::1", "-P", port}, QStringList{"-h", "[::1]:" + port}}) {
+    for (const QStringList& host : {QStringList{"-h", "::1", "-P", port}, QStringList{"-h", "[::1]:" + port}}) {
         SCOPED_TRACE(host.join(u' ').toStdString());
         const Result r = Cli(QStringList{"query"} << host << "-u" << native << "-p" << password << "-e" << peer);
         EXPECT_EQ(r.Status, 0) << r.Err.toStdString();

@@ -114,6 +114,19 @@ TEST(CliOptions, Refused) {
         {{"backup", "-D", "shop", "--tables", "`open", "-o", "f.sql"},
          "calvoro-cli: --tables: The name `open has no closing backtick: a backtick inside a quoted name is written "
          "twice (``)"},
+        {{"kill"}, "calvoro-cli: kill needs a process id"},
+        {{"kill", "--query"}, "calvoro-cli: kill needs a process id"},
+        {{"kill", "12x"}, "calvoro-cli: '12x' is not a process id"},
+        {{"kill", "0"}, "calvoro-cli: '0' is not a process id"},
+        {{"kill", "--", "5"}, "calvoro-cli: unknown option '--'"},
+        {{"kill", "-5"}, "calvoro-cli: unknown option '-5'"},
+        {{"kill", "--query=1", "5"}, "calvoro-cli: unknown option '--query=1'"},
+        {{"kill", "--full", "5"}, "calvoro-cli: unknown option '--full'"},
+        {{"kill", "--param", "a=1", "5"}, "calvoro-cli: kill takes no --param"},
+        {{"processlist", "7"}, "calvoro-cli: unknown option '7'"},
+        {{"processlist", "--query"}, "calvoro-cli: unknown option '--query'"},
+        {{"processlist", "-e", "SELECT 1"}, "calvoro-cli: unknown option '-e'"},
+        {{"query", "--full", "-e", "1"}, "calvoro-cli: unknown option '--full'"},
     };
     for (const auto& [args, message] : cases) {
         try {
@@ -123,6 +136,20 @@ TEST(CliOptions, Refused) {
             EXPECT_EQ(e.Message(), QString::fromLatin1(message) + QStringLiteral("\nTry 'calvoro-cli --help'."));
         }
     }
+}
+
+TEST(CliOptions, ProcessListAndKill) {
+    const auto list = ParseArguments({"processlist", "-h", "db.local", "-u", "ann"});
+    EXPECT_EQ(list.Command, QStringLiteral("processlist"));
+    EXPECT_EQ(list.Host, QStringLiteral("db.local"));
+    EXPECT_FALSE(list.Full);
+    EXPECT_TRUE(ParseArguments({"processlist", "--full"}).Full);
+
+    const auto kill = ParseArguments({"kill", "12", "-u", "ann", "4294967296", "--query"});
+    EXPECT_EQ(kill.Command, QStringLiteral("kill"));
+    EXPECT_EQ(kill.ProcessIds, (std::vector<qint64>{12, 4294967296}));
+    EXPECT_TRUE(kill.KillQuery);
+    EXPECT_FALSE(ParseArguments({"kill", "3"}).KillQuery);
 }
 
 // The program itself answers --help without a server, and lists every connection option it
@@ -138,6 +165,8 @@ TEST(CliOptions, HelpFromTheProgram) {
                     r.Out.contains(QStringLiteral(", %1 ").arg(QLatin1StringView(option))))
             << option;
     EXPECT_TRUE(r.Out.contains(QStringLiteral("localhost is reached over TCP"))) << r.Out.toStdString();
+    EXPECT_TRUE(r.Out.contains(QStringLiteral("calvoro-cli processlist [CONNECTION] [--full]\n")));
+    EXPECT_TRUE(r.Out.contains(QStringLiteral("calvoro-cli kill [CONNECTION] [--query] ID...\n")));
 }
 
 // --max-allowed-packet takes bytes or K, M, G as the mariadb client does, within its range.

@@ -21,4 +21,14 @@ TCliResult Cli(const QStringList& args, const QString& mysqlPwd, const QByteArra
     return {p.exitCode(), QString::fromUtf8(out), QString::fromUtf8(p.readAllStandardError()), out};
 }
 
+std::unique_ptr<QProcess> StartCli(const QStringList& args) {
+    auto p = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("MYSQL_PWD"));
+    p->setProcessEnvironment(env);
+    p->start(QStringLiteral(CALVORO_CLI), args);
+    EXPECT_TRUE(p->waitForStarted(30000));
+    return p;
+}
+
 }  // namespace calvoro::test

@@ -762,7 +762,7 @@ TEST_F(DataSetTest, OpenExecuteAndRefreshRunAgainAfterAReconnect) {
 
 TEST_F(DataSetTest, RefreshReadsAgainAndKeepsTheCurrentRow) {
     // The row is found again by its key, whatever the key column is called.
-    for (const QString key : {QStringLiteral("id"), QStringLiteral("k;ey")}) {
+    for (const QString& key : {QStringLiteral("id"), QStringLiteral("k;ey")}) {
         SCOPED_TRACE(key.toStdString());
         const QString k = QuoteIdentifier(key);
         Exec(QStringLiteral("DROP TABLE IF EXISTS x_refresh"));
