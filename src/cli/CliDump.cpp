@@ -7,6 +7,8 @@
 
 #include <QFile>
 
+#include <malloc.h>
+
 namespace calvoro::cli {
 
 namespace {
@@ -72,6 +74,10 @@ int RunBackup(const TCliOptions& o, FILE* out, FILE* err) {
 }
 
 int RunRestore(const TCliOptions& o, FILE* err) {
+    // Statements of a megabyte pass through several threads: with a fixed threshold their
+    // buffers are mapped and given back when freed, instead of staying in each thread's heap
+    // (glibc raises the threshold after the first such free).
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     QFile file;
     OpenScriptInput(file, o.File);
 

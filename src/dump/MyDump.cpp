@@ -687,8 +687,9 @@ void TMyDump::SetRestoreConnections(int count, TParallelRestore::TConnectionFact
 
 std::unique_ptr<TParallelRestore> TMyDump::CreateParallelRestore(script::TDAScript& script) {
     if (FRestoreConnections <= 1 || !FConnectionFactory) return nullptr;
-    // Statements waiting for a worker: a few of the longest a backup writes by default.
-    constexpr qsizetype kQueueBytes = qsizetype(16) << 20;
+    // Statements waiting for a worker: about four of the longest a backup writes by default
+    // (two bytes a character).
+    constexpr qsizetype kQueueBytes = qsizetype(8) << 20;
     MyConnection()->Connect();
     auto parallel = std::make_unique<TParallelRestore>(script, *MyConnection(), FRestoreConnections,
                                                        FConnectionFactory, kQueueBytes);
