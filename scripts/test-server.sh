@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# A private MariaDB server for the tests: its own data folder, 127.0.0.1 on a free port,
+# A private MariaDB server for the tests: its own data folder, 127.0.0.1 on a free port (and
+# ::1 on the same port where the machine has an IPv6 loopback address), its own Unix socket,
 # never the system server or its socket.
 #
 #   scripts/test-server.sh start   start it (or keep the one already running)
@@ -34,6 +35,8 @@ either_user=calvoro_either
 either_ed25519_password='Either-ed'
 either_native_password='Either-native'
 tls=$dir/tls
+# Logs in over the Unix socket as the operating-system user the tests run as (unix_socket).
+socket_user=$(id -un)
 
 die() { echo "test-server: $*" >&2; exit 1; }
 
@@ -46,7 +49,8 @@ client() {
 }
 
 port_free() {
-  ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+  ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null || return 1
+  [ -z "$bind_ipv6" ] || ! (exec 3<>"/dev/tcp/::1/$1") 2>/dev/null
 }
 
 pick_port() {
@@ -58,11 +62,18 @@ pick_port() {
   die "no free port found"
 }
 
+# Whether the loopback interface has ::1 (CI machines and containers may have no IPv6).
+has_ipv6_loopback() {
+  grep -q '^00000000000000000000000000000001 ' /proc/net/if_inet6 2>/dev/null
+}
+
 write_env() {
   cat >"$envfile" <<EOT
 CALVORO_TEST_HOST=127.0.0.1
 CALVORO_TEST_PORT=$1
+CALVORO_TEST_IPV6_HOST=$2
 CALVORO_TEST_SOCKET=$run/mariadbd.sock
+CALVORO_TEST_SOCKET_USER=$socket_user
 CALVORO_TEST_NATIVE_USER=$native_user
 CALVORO_TEST_NATIVE_PASSWORD=$native_password
 CALVORO_TEST_OLD_USER=$old_user
@@ -131,6 +142,8 @@ start_server() {
       >"$dir/install.log" 2>&1 \
     || { cat "$dir/install.log" >&2; die "mariadb-install-db failed"; }
 
+  bind_ipv6=
+  has_ipv6_loopback && bind_ipv6=::1
   local port attempt
   for attempt in 1 2 3 4 5; do
     port=$(pick_port)
@@ -138,7 +151,7 @@ start_server() {
     # --skip-secure-auth lets the pre-4.1 scramble be tested against a real server.
     mariadbd --no-defaults "${user_opt[@]}" --datadir="$data" \
       --socket="$run/mariadbd.sock" --pid-file="$run/mariadbd.pid" \
-      --bind-address=127.0.0.1 --port="$port" --skip-name-resolve \
+      --bind-address="127.0.0.1${bind_ipv6:+,$bind_ipv6}" --port="$port" --skip-name-resolve \
       --skip-secure-auth --max-allowed-packet=1G \
       --ssl-ca="$tls/ca.pem" --ssl-cert="$tls/server-cert.pem" --ssl-key="$tls/server-key.pem" \
       --plugin-load-add=auth_ed25519 \
@@ -179,10 +192,19 @@ GRANT SELECT ON *.* TO '$x509_user'@'%';
 GRANT SELECT ON *.* TO '$either_user'@'%';
 SET GLOBAL max_allowed_packet = 1073741824;
 SQL
+  # The account of the user the tests run as, logging in by the socket's peer credentials.
+  # root has one already (mariadb-install-db --auth-root-authentication-method=socket).
+  local existing
+  existing=$(client -N -e "SELECT COUNT(*) FROM mysql.global_priv WHERE User = '$socket_user' AND Host = 'localhost'") \
+    || die "looking for the socket account failed"
+  if [ "$existing" = 0 ]; then
+    client -e "CREATE USER '$socket_user'@'localhost' IDENTIFIED VIA unix_socket;
+               GRANT SELECT ON *.* TO '$socket_user'@'localhost';" || die "socket account setup failed"
+  fi
   # One named zone with daylight saving time, for the tests of TIMESTAMPs in a change-back hour.
   mariadb-tzinfo-to-sql /usr/share/zoneinfo/Europe/Berlin Europe/Berlin 2>/dev/null | client mysql \
     || die "loading the time zone Europe/Berlin failed"
-  write_env "$port"
+  write_env "$port" "$bind_ipv6"
 }
 
 case "${1:-}" in

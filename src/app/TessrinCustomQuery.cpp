@@ -6,6 +6,7 @@
 #include "QueriesLogUnit.h"
 #include "QueryReport.h"
 #include "QueryGeneratorUnit.h"
+#include "QueryGenerators.h"
 #include "StatementRefresh.h"
 #include "SynEdit.h"
 #include "toolkit.h"
@@ -295,12 +296,8 @@ void TTessrinForm::btnClearClick() { mmoCustomQuery->Clear(); }
 void TTessrinForm::lbxTablesClick(QListWidget* list) {
     if (!FData || FData->Busy() || !list->currentItem()) return;
     // The object's columns, one per line, as DESCRIBE lists them.
-    dac::TMyQuery& describe = *FData->CustomQuery;
-    describe.Close();
-    describe.SQL().SetText(QStringLiteral("DESCRIBE %1").arg(QuoteIdentifier(list->currentItem()->text())));
-    describe.Open();
     QStringList fields;
-    for (describe.First(); !describe.Eof(); describe.Next()) fields << describe.Fields()[0].AsString();
+    for (const TDescribeRow& row : ReadDescribe(*FData, list->currentItem()->text())) fields << row.Field;
     lbxFields->clear();
     lbxFields->addItems(fields);
 }

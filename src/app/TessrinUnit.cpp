@@ -623,7 +623,7 @@ void TTessrinForm::TntBitBtn2Click() {
 
 namespace {
 
-// The connection of one backup or restore: the tools connection's login, 8-bit, speaking
+// The connection of one backup or restore: the tools connection's login and transport, 8-bit, speaking
 // utf8mb4 so that every byte of every value passes unchanged.
 std::unique_ptr<dac::TMyConnection> DumpConnection(const dac::TMyConnection& tools) {
     auto c = std::make_unique<dac::TMyConnection>();
@@ -632,6 +632,8 @@ std::unique_ptr<dac::TMyConnection> DumpConnection(const dac::TMyConnection& too
     c->MyOptions().SetCharset(QStringLiteral("utf8mb4"));
     c->SetServer(tools.Server());
     c->SetPort(tools.Port());
+    c->MyOptions().SetUnixSocket(tools.MyOptions().UnixSocket());
+    c->SetConnectionTimeout(tools.ConnectionTimeout());
     c->SetUsername(tools.Username());
     c->SetPassword(tools.Password());
     c->SetDatabase(tools.Database());

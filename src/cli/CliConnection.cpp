@@ -18,6 +18,10 @@ std::unique_ptr<dac::TMyConnection> NewConnection(const TCliOptions& o) {
     connection->MyOptions().SetUseUnicode(true);
     connection->SetServer(o.Host);
     connection->SetPort(o.Port);
+    connection->SetConnectionTimeout(o.ConnectTimeout);
+    if (o.Protocol == u"tcp") connection->MyOptions().SetProtocol(dac::mpTCP);
+    if (o.Protocol == u"socket") connection->MyOptions().SetProtocol(dac::mpSocket);
+    connection->MyOptions().SetUnixSocket(o.Socket);
     connection->SetUsername(o.User.isEmpty() ? LoginName() : o.User);
     connection->SetPassword(o.PasswordGiven ? o.Password : qEnvironmentVariable("MYSQL_PWD"));
     connection->SetDatabase(o.Database);

@@ -9,7 +9,8 @@
 namespace calvoro::cli {
 
 // Text as UTF-8, no login prompt; the login from the options (the user's login name without
-// -u, MYSQL_PWD without -p). Not connected yet.
+// -u, MYSQL_PWD without -p), the transport (TCP to the host, or the Unix socket) and the
+// connect time-out. Not connected yet.
 std::unique_ptr<dac::TMyConnection> NewConnection(const TCliOptions& options);
 
 }  // namespace calvoro::cli

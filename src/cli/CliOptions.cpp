@@ -1,6 +1,8 @@
 #include "CliOptions.h"
 
 #include "common/Exceptions.h"
+#include "dataaccess/mysql/MySqlIdentifier.h"
+#include "protocol/CRVioTcp.h"
 #include "protocol/CRVioTcpSSL.h"
 #include "protocol/MySqlApiDirect.h"
 
@@ -44,13 +46,33 @@ QString UsageText() {
         "On failure the error goes to standard error and the exit status is 1.\n"
         "\n"
         "CONNECTION:\n"
-        "  -h, --host HOST          server host name or address (default: localhost)\n"
+        "  -h, --host HOST          server host name or address (default: localhost); an IPv6\n"
+        "                           address as ::1 or [::1]; HOST:PORT and [ADDRESS]:PORT name\n"
+        "                           the port too. localhost is reached over TCP, as any host,\n"
+        "                           unless a socket is given.\n"
         "  -P, --port PORT          TCP port (default: 3306)\n"
+        "  -S, --socket PATH        the server's Unix socket: connect through it instead of TCP\n"
+        "  --protocol tcp|socket    tcp ignores --socket; socket without --socket uses\n"
+        "                           /run/mysqld/mysqld.sock\n"
+        "  --connect-timeout SEC    give up when the connect and login take longer (default:\n"
+        "                           15; 0: no limit)\n"
         "  -u, --user USER          user name (default: the login name)\n"
         "  -p, --password PASSWORD  password; without it, MYSQL_PWD from the environment\n"
         "  -D, --database DATABASE  database to use\n"
         "  --max-allowed-packet N   the largest packet accepted from the server, in bytes or\n"
         "                           with K, M or G (4096 to 2G; default: 1G)\n"
+        "  --ssl-mode MODE          DISABLED, PREFERRED (default: TLS when the server offers it),\n"
+        "                           REQUIRED, VERIFY_CA or VERIFY_IDENTITY; over a Unix socket\n"
+        "                           no TLS is used and the socket counts as secure\n"
+        "  --ssl-ca FILE            CA certificates (PEM) that the server's certificate must\n"
+        "                           chain to (VERIFY_CA, VERIFY_IDENTITY)\n"
+        "  --ssl-capath DIR         a folder of CA certificates\n"
+        "  --ssl-cert FILE          client certificate (PEM)\n"
+        "  --ssl-key FILE           the client certificate's key (PEM)\n"
+        "  --ssl-cipher LIST        OpenSSL cipher list for TLS 1.2\n"
+        "  --server-public-key FILE the server's RSA public key, for caching_sha2_password and\n"
+        "                           sha256_password without TLS\n"
+        "  --get-server-public-key  allow asking the server for that key (trusted networks only)\n"
         "Long options also take the form --name=VALUE.\n"
         "\n"
         "  --param NAME=VALUE       value of every parameter :NAME in SQL, as a string\n"
@@ -134,7 +156,14 @@ bool ParseBackupOption(TCliOptions& o, const QString& a, bool hasInline, const s
         flag("--skip-definer", o.SkipDefiner, true))
         return true;
     if (a == u"--tables") {
-        o.Tables = SplitList(value());
+        // Names are cut where the identifier rules cut them: a comma inside backticks is part
+        // of a name. Each is kept in its typed form, which the backup parses back to the same parts.
+        try {
+            o.Tables.clear();
+            for (const dac::TObjectName& name : dac::ParseObjectNameList(value())) o.Tables << dac::TypedObjectName(name);
+        } catch (const EDatabaseError& e) {
+            Usage(QStringLiteral("calvoro-cli: --tables: %1").arg(e.Message()));
+        }
     } else if (a == u"--objects") {
         static const QStringList kinds{QStringLiteral("database"), QStringLiteral("users"),
                                        QStringLiteral("routines"), QStringLiteral("tables"),
@@ -215,6 +244,23 @@ TCliOptions ParseArguments(const QStringList& args) {
         };
         if (a == u"-h" || a == u"--host") {
             o.Host = value();
+            std::string host;
+            int port = 0;
+            if (!protocol::SplitHostPort(o.Host.toStdString(), host, port))
+                Usage(QStringLiteral("calvoro-cli: '%1' is no host, HOST:PORT or [ADDRESS]:PORT").arg(o.Host));
+        } else if (a == u"-S" || a == u"--socket") {
+            o.Socket = value();
+            if (o.Socket.isEmpty()) Usage(QStringLiteral("calvoro-cli: --socket needs the path of the server's socket"));
+        } else if (a == u"--protocol") {
+            o.Protocol = value().toLower();
+            if (o.Protocol != u"tcp" && o.Protocol != u"socket")
+                Usage(QStringLiteral("calvoro-cli: --protocol takes tcp or socket, not '%1'").arg(o.Protocol));
+        } else if (a == u"--connect-timeout") {
+            bool ok = false;
+            const QString text = value();
+            o.ConnectTimeout = text.toInt(&ok);
+            if (!ok || o.ConnectTimeout < 0)
+                Usage(QStringLiteral("calvoro-cli: '%1' is not a number of seconds").arg(text));
         } else if (a == u"-P" || a == u"--port") {
             bool ok = false;
             const QString text = value();

@@ -12,8 +12,11 @@ namespace calvoro::cli {
 
 struct TCliOptions {
     QString Command;  // "exec", "query", "script", "backup", "restore", or "help"
-    QString Host;
+    QString Host;  // may carry its port: "db:3307", "[::1]:3307"
     int Port = 3306;
+    QString Socket;    // the server's Unix socket; used unless Protocol is "tcp"
+    QString Protocol;  // "tcp", "socket", or empty: the socket when one is given, else TCP
+    int ConnectTimeout = 15;  // seconds for the connect and the login; 0: no limit
     QString User;
     QString Password;
     bool PasswordGiven = false;

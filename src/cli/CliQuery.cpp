@@ -101,17 +101,24 @@ void RunQuery(const TCliOptions& o, FILE* out, FILE* err) {
     }
 
     std::string buffer;
-    bool first = true;
+    bool printed = false;  // a result printed rows already
     do {
-        if (!first) buffer += '\n';
-        first = false;
+        // The line of column names comes with the first row: a result without rows prints
+        // nothing, as mariadb --batch does.
+        std::string header;
         for (int i = 1; i <= rs.FieldCount(); ++i) {
-            if (i > 1) buffer += '\t';
+            if (i > 1) header += '\t';
             const QByteArray name = rs.Field(i).FName.toUtf8();
-            AppendBatchEscaped(buffer, std::string_view(name.constData(), size_t(name.size())));
+            AppendBatchEscaped(header, std::string_view(name.constData(), size_t(name.size())));
         }
-        buffer += '\n';
+        header += '\n';
+        bool headerDone = false;
         const int64_t rows = query.ForEachRow([&](const uint8_t* record) {
+            if (!headerDone) {
+                if (printed) buffer += '\n';
+                buffer += header;
+                printed = headerDone = true;
+            }
             for (int i = 1; i <= rs.FieldCount(); ++i) {
                 if (i > 1) buffer += '\t';
                 AppendValue(buffer, rs, static_cast<const TMySQLFieldDesc&>(rs.Field(i)), record);

@@ -548,21 +548,35 @@ void TMyDumpProcessor::BackupDatabase() {
 
 void TMyDumpProcessor::BackupUsers() {
     AddComment(QStringLiteral("User permissions"));
-    // User and host as the server holds them, written as string literals.
-    QStringList accounts;
+    // User and host as the server holds them, written as string literals. MariaDB lists its
+    // roles there too (is_role), by name alone: they are created first, so that the grants of
+    // a role and to a role restore.
+    QStringList roles, accounts;
     Query(QStringLiteral("SELECT * FROM mysql.user"), [&](TRows& rows) {
-        int user = -1, host = -1;
+        int user = -1, host = -1, role = -1;
         for (int i = 0; i < rows.FieldCount(); ++i) {
             const QString column = QString::fromStdString(rows.Field(i).Name);
             if (column.compare(QStringLiteral("User"), Qt::CaseInsensitive) == 0) user = i;
             if (column.compare(QStringLiteral("Host"), Qt::CaseInsensitive) == 0) host = i;
+            if (column.compare(QStringLiteral("is_role"), Qt::CaseInsensitive) == 0) role = i;
         }
         if (user < 0 || host < 0) return;
-        accounts << StringLiteral(rows.Text(user)) + u'@' + StringLiteral(rows.Text(host));
+        if (role >= 0 && !rows.IsNull(role) && rows.Text(role) == u"Y")
+            roles << StringLiteral(rows.Text(user));
+        else
+            accounts << StringLiteral(rows.Text(user)) + u'@' + StringLiteral(rows.Text(host));
     });
-    for (const QString& account : accounts) {
-        const auto grant = QueryValue(QStringLiteral("SHOW GRANTS FOR ") + account);
-        if (grant) Add(*grant + ';');
+    for (const QString& role : roles) Add(QStringLiteral("CREATE ROLE IF NOT EXISTS %1;").arg(role));
+    for (const QString& grantee : roles + accounts) {
+        // Every grant line: an account's database, table and column grants follow its first.
+        try {
+            Query(QStringLiteral("SHOW GRANTS FOR ") + grantee, [&](TRows& rows) {
+                if (rows.FieldCount() > 0 && !rows.IsNull(0)) Add(rows.Bytes(0) + ';');
+            });
+        } catch (const dac::EMyError& e) {
+            // An account or role dropped since the list was read has no grants left to write.
+            if (e.ErrorCode() != protocol::ER_NONEXISTING_GRANT) throw;
+        }
     }
     Add(QByteArrayView(""));
 }

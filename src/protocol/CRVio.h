@@ -4,11 +4,14 @@
 // read and write algorithms shared by every transport; subclasses supply single receives
 // and sends.
 
+#include "CancelSignal.h"
 #include "MySqlErrors.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +53,21 @@ public:
     // Whether data can be read within seconds (negative: no limit).
     virtual bool WaitForData(int seconds);
 
+    // The bounds of a connect and its login, set by the session before Connect and lifted
+    // after the login: until EndLogin every wait for the socket (connect, receive, send, the
+    // TLS handshake) ends at the deadline (none: no limit) and at once when the cancel signal
+    // is raised. Afterwards receives are bounded by the receive time-out alone.
+    void SetCancelSignal(std::shared_ptr<TCancelSignal> signal) { FCancel = std::move(signal); }
+    void BeginLogin(std::optional<std::chrono::steady_clock::time_point> deadline) {
+        FLogin = true;
+        FDeadline = deadline;
+        FInterruption = 0;
+    }
+    void EndLogin() { FLogin = false; }
+    // Why a wait of the login ended early: ETIMEDOUT (the deadline passed), ECANCELED (the
+    // cancel signal); 0 when none did.
+    int Interruption() const { return FInterruption; }
+
     const std::string& LastError() const { return FLastError; }
     // Why the last Connect failed in the system's words, "errno: description" (for example
     // "111: Connection refused"); empty when the system gave no reason.
@@ -73,6 +91,10 @@ protected:
     size_t FBufferPos = 0;         // bytes of those already handed out
     // Pause after a receive that returned nothing, or between failed sends.
     std::chrono::milliseconds FRetryPause{10};
+    std::shared_ptr<TCancelSignal> FCancel;
+    bool FLogin = false;
+    std::optional<std::chrono::steady_clock::time_point> FDeadline;
+    int FInterruption = 0;
 
 private:
     size_t HandOutBuffered(uint8_t* buffer, size_t offset, size_t count);

@@ -33,10 +33,32 @@ std::string OpenSslErrors() {
     return text;
 }
 
+// The transport a BIO belongs to (its app data), for the waits of the login.
+TCRVioTcp* VioOf(BIO* bio) { return static_cast<TCRVioTcp*>(BIO_get_app_data(bio)); }
+
+// During the login every receive and send of the handshake waits within the login's deadline
+// and beside the cancel signal first (TCRVioTcp::WaitReady); false when that wait failed,
+// with errno telling why.
+bool WaitForBio(BIO* bio, short events) {
+    TCRVioTcp* vio = VioOf(bio);
+    if (!vio || vio->WaitReady(events)) return true;
+    BIO_clear_retry_flags(bio);
+    errno = vio->Interruption() != 0 ? vio->Interruption() : ETIMEDOUT;
+    return false;
+}
+
+int (*SocketRead)(BIO*, char*, int) = nullptr;
+
+int ReadWaiting(BIO* bio, char* data, int length) {
+    if (!WaitForBio(bio, POLLIN)) return -1;
+    return SocketRead(bio, data, length);
+}
+
 // OpenSSL's socket BIO writes without MSG_NOSIGNAL (also inside SSL_read, for an alert), and
 // a peer that has gone away would end the process with SIGPIPE. This BIO is the socket BIO
 // with a write that gives EPIPE instead.
 int WriteNoSigPipe(BIO* bio, const char* data, int length) {
+    if (!WaitForBio(bio, POLLOUT)) return -1;
     int fd = -1;
     BIO_get_fd(bio, &fd);
     BIO_clear_retry_flags(bio);
@@ -53,8 +75,9 @@ const BIO_METHOD* SocketWithoutSigPipe() {
         const BIO_METHOD* socket = BIO_s_socket();
         BIO_METHOD* m = BIO_meth_new(BIO_TYPE_SOCKET, "socket without SIGPIPE");
         if (!m) return m;
+        SocketRead = BIO_meth_get_read(socket);
         BIO_meth_set_write(m, WriteNoSigPipe);
-        BIO_meth_set_read(m, BIO_meth_get_read(socket));
+        BIO_meth_set_read(m, ReadWaiting);
         BIO_meth_set_puts(m, BIO_meth_get_puts(socket));
         BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(socket));
         BIO_meth_set_create(m, BIO_meth_get_create(socket));
@@ -166,6 +189,7 @@ void TCRVioTcpSSL::SwitchToSSL() {
         RaiseSsl("TLS cannot be set up: " + OpenSslErrors());
     }
     BIO_set_fd(bio, FSd, BIO_NOCLOSE);
+    BIO_set_app_data(bio, static_cast<TCRVioTcp*>(this));
     SSL_set_bio(Fssl, bio, bio);  // owned by Fssl from here
     in6_addr ip{};
     const bool isAddress = inet_pton(AF_INET, Fhostname.c_str(), &ip) == 1 || inet_pton(AF_INET6, Fhostname.c_str(), &ip) == 1;

@@ -134,6 +134,21 @@ public:
     }
 };
 
+// unix_socket (MariaDB): the server takes the operating-system user at the other end of a
+// Unix socket for the login; the client answers with nothing. Over TCP there is no such
+// user, and an empty answer would only end in "access denied": it is refused here instead.
+class TUnixSocket : public TAuthPlugin {
+public:
+    std::string_view Name() const override { return UnixSocketPlugin; }
+    std::string FirstAnswer(const TAuthContext& c, std::string_view) override {
+        if (!c.UnixSocket)
+            Fail("the account logs in as the operating-system user of a local connection, which only a Unix "
+                 "socket has. Connect through the server's socket (--socket PATH, or the Socket field of the "
+                 "connect dialog) as that user.");
+        return {};
+    }
+};
+
 }  // namespace
 
 std::string SecureConnectionAdvice() {
@@ -166,6 +181,7 @@ std::unique_ptr<TAuthPlugin> TAuthPlugin::Create(std::string_view name) {
     if (name == Sha256PasswordPlugin) return std::make_unique<TSha256Password>();
     if (name == Ed25519Plugin) return std::make_unique<TEd25519>();
     if (name == ClearPasswordPlugin) return std::make_unique<TClearPassword>();
+    if (name == UnixSocketPlugin) return std::make_unique<TUnixSocket>();
     return nullptr;
 }
 

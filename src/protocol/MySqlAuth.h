@@ -44,6 +44,7 @@ inline constexpr std::string_view CachingSha2Plugin = "caching_sha2_password";
 inline constexpr std::string_view Sha256PasswordPlugin = "sha256_password";
 inline constexpr std::string_view Ed25519Plugin = "client_ed25519";
 inline constexpr std::string_view ClearPasswordPlugin = "mysql_clear_password";
+inline constexpr std::string_view UnixSocketPlugin = "unix_socket";
 
 struct TAuthSwitchRequest {
     std::string PluginName;
@@ -63,7 +64,8 @@ std::string ReadAuthMoreData(TPacketReader& reader);
 // What the plugins know of the connection.
 struct TAuthContext {
     std::string Password;
-    bool Secure = false;            // the connection runs over TLS
+    bool Secure = false;            // the connection runs over TLS or a Unix socket
+    bool UnixSocket = false;        // the connection runs over a Unix socket
     std::string ServerPublicKeyFile;  // PEM file of the server's public key; empty: none
     bool GetServerPublicKey = false;  // the server may be asked for its key
 };

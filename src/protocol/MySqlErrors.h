@@ -19,10 +19,12 @@ namespace calvoro::protocol {
 // Client error numbers this layer raises itself.
 enum : int {
     CR_UNKNOWN_ERROR = 2000,
+    CR_CONNECTION_ERROR = 2002,
     CR_CONN_HOST_ERROR = 2003,
     CR_UNKNOWN_HOST = 2005,
     CR_SERVER_GONE_ERROR = 2006,
     CR_VERSION_ERROR = 2007,
+    CR_LOCALHOST_CONNECTION = 2010,
     CR_OUT_OF_MEMORY = 2008,
     CR_SERVER_LOST = 2013,
     CR_COMMANDS_OUT_OF_SYNC = 2014,
@@ -46,6 +48,7 @@ enum : int {
     ER_SERVER_SHUTDOWN = 1053,
     ER_DUP_ENTRY = 1062,
     ER_PARSE_ERROR = 1064,
+    ER_NONEXISTING_GRANT = 1141,
     ER_QUERY_INTERRUPTED = 1317,
 };
 

@@ -1,10 +1,12 @@
 #include "MySqlSession.h"
 
 #include "CRVioTcpSSL.h"
+#include "CRVioUnix.h"
 #include "LocalInfile.h"
 #include "MySqlScramble.h"
 #include "common/ScopeGuard.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace calvoro::protocol {
@@ -30,8 +32,14 @@ std::string TMySqlSession::SecureConnectionInfo() const {
     return vio && vio->IsSecure() ? vio->ProtocolVersion() + ", " + vio->CipherName() : std::string();
 }
 
+bool TMySqlSession::IsUnixSocket() const { return dynamic_cast<const TCRVioUnix*>(net.Vio()) != nullptr; }
+
 void TMySqlSession::OpenTransport(const std::string& h, int p, const std::string& unix_socket) {
-    switch (protocolType) {
+    FSocketPath.clear();
+    const bool local = h.empty() || h == "localhost";
+    const bool viaSocket = protocolType == MYSQL_PROTOCOL_SOCKET ||
+                           (protocolType == MYSQL_PROTOCOL_DEFAULT && !unix_socket.empty() && local);
+    switch (viaSocket ? MYSQL_PROTOCOL_SOCKET : protocolType) {
         case MYSQL_PROTOCOL_DEFAULT:
         case MYSQL_PROTOCOL_TCP:
         case MYSQL_PROTOCOL_SSL:
@@ -43,9 +51,18 @@ void TMySqlSession::OpenTransport(const std::string& h, int p, const std::string
                     h, p, TSslOptions{EffectiveSslMode(), SSL_key, SSL_cert, SSL_ca, SSL_capath, SSL_cipher}));
             hostInfo = h + (protocolType == MYSQL_PROTOCOL_SSL ? " via SSL" : " via TCP/IP");
             break;
+        case MYSQL_PROTOCOL_SOCKET:
+            if (net.Vio() && !dynamic_cast<TCRVioUnix*>(net.Vio())) {
+                hostInfo = h;  // a transport the caller gave (a test's, a fuzzer's) stands for the socket
+                break;
+            }
+            FSocketPath = unix_socket.empty() ? std::string(DefaultUnixSocket) : unix_socket;
+            net.SetVio(std::make_unique<TCRVioUnix>(FSocketPath));
+            hostInfo = ClientErrorText(CR_LOCALHOST_CONNECTION);
+            break;
         case MYSQL_PROTOCOL_PIPE: {
             // Windows named pipes do not exist here: fail as a pipe that cannot be opened.
-            const std::string pipeHost = (h.empty() || h == "localhost") ? "." : h;
+            const std::string pipeHost = local ? "." : h;
             const std::string pipe = unix_socket.empty() ? "MySQL" : unix_socket;
             throw EMySqlException(
                 CR_CONN_HOST_ERROR,
@@ -58,16 +75,29 @@ void TMySqlSession::OpenTransport(const std::string& h, int p, const std::string
             hostInfo = h;
             break;
     }
-    net.Vio()->SetTimeout(_connectTimeout);
+    TCRVio& vio = *net.Vio();
+    vio.SetTimeout(_connectTimeout);
+    // One deadline for the connect and the whole login after it.
+    vio.SetCancelSignal(FCancel);
+    vio.BeginLogin(_connectTimeout > 0 ? std::optional(std::chrono::steady_clock::now() +
+                                                       std::chrono::seconds(_connectTimeout))
+                                       : std::nullopt);
     try {
-        net.Vio()->Connect();
-    } catch (...) {
-        // Whatever the cause, the user sees 2003 with the system's reason in the parentheses
-        // and the transport's own after it.
-        const TCRVio& vio = *net.Vio();
-        const TFormatArg reason = vio.SystemError().empty() ? TFormatArg(WSAECONNREFUSED) : TFormatArg(vio.SystemError());
-        throw EMySqlException(CR_CONN_HOST_ERROR, vio.LastError(), {h, reason});
+        vio.Connect();
+    } catch (const EProtocolError&) {
+        RaiseConnectError(std::string());
     }
+}
+
+void TMySqlSession::RaiseConnectError(const std::string& detail) {
+    // Whatever the cause, the user sees 2003 (2002 for a Unix socket) with the system's reason
+    // in the parentheses, said once; the transport's own words only when the system gave none.
+    const TCRVio& vio = *net.Vio();
+    const bool hasReason = !vio.SystemError().empty();
+    const TFormatArg reason = hasReason ? TFormatArg(vio.SystemError()) : TFormatArg(WSAECONNREFUSED);
+    const std::string more = !detail.empty() ? detail : hasReason ? std::string() : vio.LastError();
+    if (!FSocketPath.empty()) throw EMySqlException(CR_CONNECTION_ERROR, more, {FSocketPath, reason});
+    throw EMySqlException(CR_CONN_HOST_ERROR, more, {host, reason});
 }
 
 void TMySqlSession::Connect(const std::string& h, const std::string& u, uint32_t clientflag,
@@ -76,8 +106,26 @@ void TMySqlSession::Connect(const std::string& h, const std::string& u, uint32_t
     const std::string theHost = h.empty() ? "localhost" : h;
     const int thePort = p != 0 ? p : (port != 0 ? port : DefaultPort);
     serverStatus = SERVER_STATUS_AUTOCOMMIT;
+    host = theHost;
     OpenTransport(theHost, thePort, unix_socket);
+    try {
+        Login(u, clientflag, thePort, db, passwd);
+    } catch (const EProtocolError&) {
+        // A login that ran out of time or was cancelled says so; any other failure is the
+        // server's or the stream's and passes as it is.
+        if (const int interruption = net.Vio() ? net.Vio()->Interruption() : 0)
+            RaiseConnectError(interruption == ETIMEDOUT ? FormatText("The server took the connection but did not "
+                                                                     "complete the login within the connect "
+                                                                     "time-out (%d s).",
+                                                                     {_connectTimeout})
+                                                        : std::string());
+        throw;
+    }
+    net.Vio()->EndLogin();
+}
 
+void TMySqlSession::Login(const std::string& u, uint32_t clientflag, int thePort, const std::string& db,
+                          const std::string& passwd) {
     net.Receive();  // the greeting; an error packet (host not allowed …) raises
     TPacketReader reader = net.Reader();
     const TMySqlGreeting greeting = ReadGreeting(reader);
@@ -92,7 +140,6 @@ void TMySqlSession::Connect(const std::string& h, const std::string& u, uint32_t
     }
     serverCapabilitiesExt = greeting.serverCapabilitiesExt;
     authPluginName = greeting.authPluginName;
-    host = theHost;
     port = thePort;
     user = u;
     password = passwd;
@@ -119,6 +166,17 @@ uint32_t TMySqlSession::NegotiateFlags(uint32_t clientflag) {
     // These stay only where the server has them; the rest go out whatever it announces.
     constexpr uint32_t negotiated = CLIENT_COMPRESS | CLIENT_PROTOCOL_41 | CLIENT_SSL | CLIENT_PLUGIN_AUTH;
     flags &= ~negotiated | ServerFlags();
+    if (IsUnixSocket()) {
+        // A local socket needs no encryption and counts as secure, as MySQL's own clients
+        // count it; but it has no certificate to check.
+        if (mode >= smVerifyCa)
+            throw EMySqlException(CR_SSL_CONNECTION_ERROR,
+                                  "A Unix socket has no server certificate to check, and ssl-mode " +
+                                      std::string(SslModeName(mode)) +
+                                      " asks for that. Connect over TCP to check the server's certificate, or "
+                                      "choose ssl-mode REQUIRED or PREFERRED.");
+        return flags & ~uint32_t(CLIENT_SSL);
+    }
     if (mode >= smRequired && !(flags & CLIENT_SSL))
         throw EMySqlException(CR_SSL_CONNECTION_ERROR,
                               "The server does not offer TLS, and ssl-mode " + std::string(SslModeName(mode)) +
@@ -281,10 +339,12 @@ void TMySqlSession::AuthenticateWithPlugins() {
         switch (reader.Data()[reader.Position()]) {
             case apSwitchRequest: {
                 if (reader.Remaining() == 1) {
+                    // The pre-4.1 answer over the greeting's scramble, as a packet of its own:
+                    // empty for an empty password (a lone NUL is a malformed answer to the server).
                     authPluginName = OldPasswordPlugin;
-                    net.Clear();
-                    scramble(context.Password);
-                    net.Send();
+                    FAuthPlugin = TAuthPlugin::Create(OldPasswordPlugin);
+                    SendAuthAnswer(FAuthPlugin->FirstAnswer(
+                        context, std::string_view(reinterpret_cast<const char*>(scrambleBuff.data()), 8)));
                     break;
                 }
                 const TAuthSwitchRequest request = ReadAuthSwitchRequest(reader);
@@ -325,7 +385,8 @@ void TMySqlSession::SendAuthAnswer(const std::string& answer) {
 TAuthContext TMySqlSession::AuthContext() const {
     TAuthContext c;
     c.Password = password;
-    c.Secure = IsSecure();
+    c.UnixSocket = IsUnixSocket();
+    c.Secure = IsSecure() || c.UnixSocket;
     c.GetServerPublicKey = getServerPublicKey;
     c.ServerPublicKeyFile = serverPublicKeyFile;
     return c;

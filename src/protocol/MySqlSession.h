@@ -6,6 +6,7 @@
 // WriteCommand and the packet layer `net`.
 
 #include "CRVioTcpSSL.h"
+#include "CancelSignal.h"
 #include "MySqlAuth.h"
 #include "MySqlGreeting.h"
 #include "MySqlNet.h"
@@ -78,6 +79,10 @@ public:
     // database in it, and the session keeps it until a SET NAMES.
     enum THandshakeCharset : uint8_t { hcLatin1 = 8, hcUtf8 = 33 /* utf8_general_ci */ };
     THandshakeCharset handshakeCharset = hcLatin1;
+    // The connect time-out a session has until MYSQL_OPT_CONNECT_TIMEOUT says otherwise.
+    static constexpr int DefaultConnectTimeout = 15;
+    // Where the socket protocol looks when no socket path is given (Debian's MariaDB).
+    static constexpr const char* DefaultUnixSocket = "/run/mysqld/mysqld.sock";
 
     // maxPacketLength: see TMySqlNet; tests use small values to cover continuation cheaply.
     explicit TMySqlSession(uint32_t maxPacketLength = TMySqlNet::MaxPacketLength);
@@ -86,10 +91,14 @@ public:
     TMySqlSession& operator=(const TMySqlSession&) = delete;
 
     // Opens the transport chosen by protocolType (an unsupported type uses a transport
-    // already given to `net`), reads the greeting and logs in. The texts travel as the
-    // bytes given. Errors: 2003 when the transport cannot be opened, 2007 for a protocol
-    // other than 10, the server's error for a refused login, 2013 for a lost connection,
-    // 2027 for a malformed greeting.
+    // already given to `net`), reads the greeting and logs in. The socket protocol, and the
+    // default one with a socket path for an empty host or "localhost", connect to the Unix
+    // socket unix_socket; the others to host and port over TCP. The texts travel as the
+    // bytes given. The whole of it, connect and login, ends within _connectTimeout seconds
+    // (0: no limit) and at once on CancelConnect. Errors: 2003 (2002 for a Unix socket) when
+    // the transport cannot be opened, the login does not end in time or is cancelled, with the
+    // system's reason in the parentheses; 2007 for a protocol other than 10, the server's error
+    // for a refused login, 2013 for a lost connection, 2027 for a malformed greeting.
     void Connect(const std::string& host, const std::string& user, uint32_t clientflag,
                  const std::string& unix_socket, int port, const std::string& db,
                  const std::string& passwd);
@@ -124,6 +133,12 @@ public:
     // which is freed even when sending fails (the error then propagates).
     void Close();
 
+    // Ends a Connect running on another thread at once (or the next one, before it starts):
+    // safe from any thread. A cancelled session stays so; connect with a new one.
+    void CancelConnect() { FCancel->Cancel(); }
+    // Whether the session runs over a Unix socket.
+    bool IsUnixSocket() const;
+
     // Whether both sides speak protocol 4.1.
     bool IsProtocol41() const;
     // All 32 capability bits of the greeting.
@@ -153,7 +168,7 @@ public:
     std::string info;
     uint32_t clientFlag = 0;
     int port = 0;
-    int _connectTimeout = 0;
+    int _connectTimeout = DefaultConnectTimeout;
     int commandTimeout = 0;
     int threadId = 0;
     int serverCapabilities = 0;
@@ -179,6 +194,12 @@ public:
 
 private:
     void OpenTransport(const std::string& host, int port, const std::string& unix_socket);
+    // After a failed wait of the connect or login: 2003 (2002) with the system's reason, and
+    // for a time-out what took too long.
+    [[noreturn]] void RaiseConnectError(const std::string& detail);
+    // The greeting, the handshake response and the authentication.
+    void Login(const std::string& user, uint32_t clientflag, int port, const std::string& db,
+               const std::string& passwd);
     uint32_t NegotiateFlags(uint32_t clientflag);
     void StartTLS(uint32_t flags);
     void WriteResponseHeader(uint32_t flags);
@@ -193,6 +214,8 @@ private:
     void SendLocalFile(const std::string& name);
     void SkipRows();
 
+    std::shared_ptr<TCancelSignal> FCancel = std::make_shared<TCancelSignal>();
+    std::string FSocketPath;                     // of a session over a Unix socket
     std::unique_ptr<TAuthPlugin> FAuthPlugin;    // the plugin of the login in progress
     std::vector<std::string> FLocalInfileNames;  // files the last query names
     std::vector<uint8_t> FSkipBuffer;            // pieces of skipped rows

@@ -268,12 +268,19 @@ void TDAScript::Execute() {
         FMaxStatementLength = 0;
     }
     FAllowOptimization = true;
-    processor.SetCurrDelimiter(FDelimiter);
-    processor.ResetParser();
+    {
+        // BreakExec from another thread resets the parser and the place under this lock.
+        std::lock_guard lock(FcsBreakMultiThread);
+        processor.SetCurrDelimiter(FDelimiter);
+        processor.ResetParser();
+    }
     while (!FBreakExecution)
         if (!ExecuteNext()) break;
     bool breakExec = false;
-    FinishPending(breakExec);
+    {
+        std::lock_guard lock(FcsBreakMultiThread);
+        FinishPending(breakExec);
+    }
     if (!FBreakExecution && !breakExec) FlushBatch(breakExec);
 }
 

@@ -14,12 +14,14 @@
 #include "script/MyScript.h"
 #include "support/QtPrinters.h"
 #include "app/support/AppSession.h"
+#include "support/LocalListeners.h"
 #include "support/TestServer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QEventLoop>
 #include <QLineEdit>
@@ -242,6 +244,34 @@ TEST_F(MainFlowTest, SwitchingAndReloadingFollowTheChosenDatabase) {
     admin->ExecSQL(QStringLiteral("CREATE TABLE calvoro_app_a.t3 (id INT)"));
     form->spbtnReloadDBobjects->click();
     EXPECT_EQ(Items(form->lbxTables), QStringList({QStringLiteral("t1"), QStringLiteral("t2"), QStringLiteral("t3")}));
+}
+
+// The reconnect of a database switch runs off the window's thread: a server that does not
+// answer holds nothing up while the connect time-out runs, and the error says why once it has.
+TEST_F(MainFlowTest, ADatabaseSwitchThatGetsNoAnswerKeepsTheWindowGoing) {
+    ConnectWithoutDialog();
+    ASSERT_TRUE(data->ToolsConnected());
+    const calvoro::test::TLocalListener silent(false);
+    dac::TMyConnection& c = *data->ToolsConnection;
+    c.SetPort(silent.Port());  // closes the session: the next connect goes to the silent port
+    c.SetConnectionTimeout(2);
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(20);
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start();
+    test::TMessageBoxes boxes;
+    QElapsedTimer clock;
+    clock.start();
+    SwitchTo(QStringLiteral("calvoro_app_a"));
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_GE(elapsed, 1900);
+    EXPECT_LT(elapsed, 6000);
+    EXPECT_GT(ticks, 20) << "the window's thread was held";
+    ASSERT_EQ(boxes.Texts.size(), 1);
+    EXPECT_TRUE(boxes.Texts[0].startsWith(QStringLiteral("Can't connect to MySQL server on '127.0.0.1' (110: Connection timed out)")))
+        << boxes.Texts[0].toStdString();
+    EXPECT_FALSE(data->ToolsConnected());
 }
 
 TEST_F(MainFlowTest, CreatingADatabase) {

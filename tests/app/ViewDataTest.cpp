@@ -691,7 +691,9 @@ TEST_F(ViewDataTest, AStopWhileTheRowsComeKeepsThoseReadAndTheWindowGoesOn) {
     for (QLabel* label : {form->lblRecordsFetched, form->Label2})
         EXPECT_GE(label->width(), label->sizeHint().width()) << label->objectName().toStdString();
     const QString dir = qEnvironmentVariable("CALVORO_SCREENSHOT_DIR");
-    if (!dir.isEmpty()) EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/viewdata-stopped.png")));
+    if (!dir.isEmpty()) {
+        EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/viewdata-stopped.png")));
+    }
 
     // The session goes on: the same one (only the statement was stopped), and the next table
     // opens whole.

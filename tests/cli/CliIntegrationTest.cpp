@@ -1,10 +1,12 @@
 // calvoro-cli exec against the test server, run as a process.
 #include "CliProcess.h"
+#include "support/LocalListeners.h"
 #include "support/MariadbClient.h"
 #include "support/QtPrinters.h"
 #include "support/TestServer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -56,14 +58,21 @@ TEST(CliExec, FailuresGoToStandardErrorWithStatusOne) {
         {Login() << "-D" << "calvoro_no_such_db" << "-e" << "SELECT 1", "Unknown database 'calvoro_no_such_db'"},
         {Login() << "--param" << "x=1" << "-e" << "SELECT 1", "Parameter 'x' not found"},
         {QStringList{"exec", "-h", "127.0.0.1", "-P", "1", "-u", "x", "-e", "SELECT 1"},
-         "Can't connect to MySQL server on '127.0.0.1' (111: Connection refused)"},
+         "Can't connect to MySQL server on '127.0.0.1' (111: Connection refused)\n"},
+        {QStringList{"exec", "-S", "/nonexistent/calvoro.sock", "-u", "x", "-e", "SELECT 1"},
+         "Can't connect to local MySQL server through socket '/nonexistent/calvoro.sock' (2: No such file or "
+         "directory)\n"},
         {QStringList{"exec"}, "calvoro-cli: exec needs -e SQL"},
     };
     for (const auto& c : cases) {
         const Result r = Cli(c.args);
         EXPECT_EQ(r.Status, 1) << c.error;
         EXPECT_EQ(r.Out, QString()) << c.error;
-        EXPECT_TRUE(r.Err.startsWith(QString::fromLatin1(c.error))) << r.Err.toStdString();
+        // Connect errors are one line: the system's words, said once.
+        if (QByteArray(c.error).endsWith('\n'))
+            EXPECT_EQ(r.Err, QString::fromLatin1(c.error));
+        else
+            EXPECT_TRUE(r.Err.startsWith(QString::fromLatin1(c.error))) << r.Err.toStdString();
     }
     const Result wrong = Cli(Login(false) << "-e" << "SELECT 1", QStringLiteral("wrong"));
     EXPECT_EQ(wrong.Status, 1);
@@ -224,6 +233,92 @@ QStringList ScriptLogin() {
 }
 
 }  // namespace
+
+// A result without rows prints nothing, as mariadb --batch does; one with rows its header
+// and rows. Each statement is compared with the mariadb client's output.
+TEST(CliQuery, AResultWithoutRowsPrintsNothing) {
+    Result r = Cli(Login() << "-e"
+                           << "CREATE DATABASE IF NOT EXISTS calvoro_cli; "
+                              "CREATE OR REPLACE TABLE calvoro_cli.empty_one (id INT, name VARCHAR(10))");
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    for (const QString sql : {QStringLiteral("SELECT * FROM empty_one"), QStringLiteral("SELECT 1 AS a FROM DUAL WHERE 0"),
+                              QStringLiteral("SELECT 1 AS a, 'x' AS b")}) {
+        SCOPED_TRACE(sql.toStdString());
+        const QByteArray expected = MariadbBatch(QStringLiteral("calvoro_cli"), sql);
+        for (bool prepared : {false, true}) {
+            QStringList args = QueryLogin(QStringLiteral("calvoro_cli"));
+            if (prepared) args << "--prepared";
+            r = Cli(args << "-e" << sql);
+            EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+            EXPECT_EQ(r.OutBytes, expected);
+        }
+    }
+    // Among several results, an empty one leaves no trace between the others.
+    r = Cli(QueryLogin(QStringLiteral("calvoro_cli")) << "-e"
+                                                      << "SELECT 1 AS a; SELECT * FROM empty_one; SELECT 2 AS b");
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(r.Out, QStringLiteral("a\n1\n\nb\n2\n"));
+    EXPECT_EQ(r.Err, QStringLiteral("1 row\n0 rows\n1 row\n"));
+}
+
+// The transports: the Unix socket (a password account, and the account of the user the tests
+// run as, which logs in by the socket's peer alone), --protocol tcp beside a socket, IPv6.
+TEST(CliConnect, SocketTcpAndIPv6) {
+    const auto& s = Server();
+    const QString socket = QString::fromStdString(s.Socket);
+    // How the server sees the connection: "localhost" for the socket, "<address>:<port>" for TCP.
+    const QString peer = QStringLiteral("SELECT CURRENT_USER(), IF(HOST = 'localhost', 'socket', SUBSTRING_INDEX(HOST, ':', "
+                                        "IF(HOST LIKE '::1:%', 3, 1))) FROM information_schema.PROCESSLIST "
+                                        "WHERE ID = CONNECTION_ID()");
+    const QString native = QString::fromStdString(s.NativeUser), password = QString::fromStdString(s.NativePassword);
+    const QString port = QString::number(s.Port);
+    struct Case {
+        const char* name;
+        QStringList args;
+        QString out;
+    } cases[] = {
+        {"-S with a password", {"-S", socket, "-u", native, "-p", password}, native + "@%\tsocket\n"},
+        {"--socket as the user the tests run as, no password",
+         {"--socket=" + socket, "-u", QString::fromStdString(s.SocketUser), "-p", ""},
+         QString::fromStdString(s.SocketUser) + "@localhost\tsocket\n"},
+        {"--protocol tcp leaves the socket aside",
+         {"-S", socket, "--protocol", "tcp", "-h", "127.0.0.1", "-P", port, "-u", native, "-p", password},
+         native + "@%\t127.0.0.1\n"},
+        {"the port written with the host", {"-h", "127.0.0.1:" + port, "-P", "1", "-u", native, "-p", password},
+         native + "@%\t127.0.0.1\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Result r = Cli(QStringList{"query"} << c.args << "-e" << peer);
+        EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+        EXPECT_EQ(r.Out.section(u'\n', 1), c.out) << r.Out.toStdString();
+    }
+    if (s.IPv6Host.empty()) {
+        GTEST_SKIP() << "the test server does not listen on ::1: this machine has no IPv6 loopback";
+    }
+    for (const QStringList host : {QStringList{"-h", "::1", "-P", port}, QStringList{"-h", "[::1]:" + port}}) {
+        SCOPED_TRACE(host.join(u' ').toStdString());
+        const Result r = Cli(QStringList{"query"} << host << "-u" << native << "-p" << password << "-e" << peer);
+        EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+        EXPECT_EQ(r.Out.section(u'\n', 1), native + "@%\t::1\n") << r.Out.toStdString();
+    }
+}
+
+// A server that takes the connection and never answers: --connect-timeout ends the wait.
+TEST(CliConnect, ConnectTimeout) {
+    const calvoro::test::TLocalListener silent(false);
+    QElapsedTimer timer;
+    timer.start();
+    const Result r = Cli({"exec", "-h", "127.0.0.1", "-P", QString::number(silent.Port()), "--connect-timeout", "2",
+                          "-u", "x", "-p", "y", "-e", "SELECT 1"});
+    const qint64 elapsed = timer.elapsed();
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_GE(elapsed, 1900);
+    EXPECT_LT(elapsed, 8000);  // the program's start and end too, under sanitizers
+    EXPECT_EQ(r.Err, QStringLiteral("Can't connect to MySQL server on '127.0.0.1' (110: Connection timed out)\r\n"
+                                    "The server took the connection but did not complete the login within the "
+                                    "connect time-out (2 s).\n"));
+}
 
 TEST(CliScript, ReportsFailuresByLineAndGoesOn) {
     ASSERT_EQ(Cli(Login() << "-e" << "CREATE DATABASE IF NOT EXISTS calvoro_cli").Status, 0);
@@ -411,7 +506,7 @@ TEST(CliDump, AFailedBackupKeepsTheOldFile) {
          "calvoro-cli: 'everything' is not an object kind"},
         {DumpLogin("backup") << "-o" << file, "calvoro-cli: backup needs -D DATABASE"},
         {DumpLogin("backup") << "-D" << "calvoro_cli" << "--tables" << "`kept" << "-o" << file,
-         "The name `kept has no closing backtick"},
+         "calvoro-cli: --tables: The name `kept has no closing backtick"},
         {DumpLogin("restore") << "/no/such/file.sql", "Cannot open file \"/no/such/file.sql\""},
     };
     for (const Case& c : cases) {

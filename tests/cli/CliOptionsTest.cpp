@@ -54,7 +54,25 @@ TEST(CliOptions, Exec) {
     EXPECT_EQ(t.ServerPublicKey, QStringLiteral("pub.pem"));
     EXPECT_TRUE(t.GetServerPublicKey);
 
+    const auto u = ParseArguments({"query", "-S", "/run/db.sock", "--protocol", "SOCKET", "--connect-timeout=2",
+                                   "-e", "SELECT 1"});
+    EXPECT_EQ(u.Socket, QStringLiteral("/run/db.sock"));
+    EXPECT_EQ(u.Protocol, QStringLiteral("socket"));
+    EXPECT_EQ(u.ConnectTimeout, 2);
+    const auto v = ParseArguments({"query", "--socket=/run/db.sock", "--protocol=tcp", "-h", "[::1]:3307", "-e", "SELECT 1"});
+    EXPECT_EQ(v.Socket, QStringLiteral("/run/db.sock"));
+    EXPECT_EQ(v.Protocol, QStringLiteral("tcp"));
+    EXPECT_EQ(v.Host, QStringLiteral("[::1]:3307")) << "the connection takes the port from it";
+
+    // Table names are cut where identifiers are cut: a comma in backticks belongs to the name.
+    const auto w = ParseArguments({"backup", "-D", "shop", "--tables", "`a,b`, c ,db.`t``x`", "-o", "f.sql"});
+    EXPECT_EQ(w.Tables, (QStringList{QStringLiteral("`a,b`"), QStringLiteral("c"), QStringLiteral("db.`t``x`")}));
+    EXPECT_EQ(ParseArguments({"backup", "-D", "shop", "--tables", "`a,b`", "--query", "SELECT 1", "-o", "f.sql"}).Tables.size(), 1);
+
     const auto defaults = ParseArguments({"exec", "-e", ""});
+    EXPECT_EQ(defaults.Socket, QString());
+    EXPECT_EQ(defaults.Protocol, QString());
+    EXPECT_EQ(defaults.ConnectTimeout, 15);
     EXPECT_EQ(defaults.SslMode, QStringLiteral("PREFERRED"));
     EXPECT_FALSE(defaults.GetServerPublicKey);
     EXPECT_EQ(defaults.Port, 3306);
@@ -87,6 +105,15 @@ TEST(CliOptions, Refused) {
         {{"exec", "--ssl-mode", "-e", "1"},
          "calvoro-cli: --ssl-mode takes DISABLED, PREFERRED, REQUIRED, VERIFY_CA or VERIFY_IDENTITY, not '-E'"},
         {{"exec", "--get-server-public-key=1", "-e", "1"}, "calvoro-cli: unknown option '--get-server-public-key=1'"},
+        {{"exec", "--protocol", "pipe", "-e", "1"}, "calvoro-cli: --protocol takes tcp or socket, not 'pipe'"},
+        {{"exec", "-S", "", "-e", "1"}, "calvoro-cli: --socket needs the path of the server's socket"},
+        {{"exec", "--connect-timeout", "soon", "-e", "1"}, "calvoro-cli: 'soon' is not a number of seconds"},
+        {{"exec", "--connect-timeout=-1", "-e", "1"}, "calvoro-cli: '-1' is not a number of seconds"},
+        {{"exec", "-h", "db:port", "-e", "1"}, "calvoro-cli: 'db:port' is no host, HOST:PORT or [ADDRESS]:PORT"},
+        {{"exec", "-h", "[::1", "-e", "1"}, "calvoro-cli: '[::1' is no host, HOST:PORT or [ADDRESS]:PORT"},
+        {{"backup", "-D", "shop", "--tables", "`open", "-o", "f.sql"},
+         "calvoro-cli: --tables: The name `open has no closing backtick: a backtick inside a quoted name is written "
+         "twice (``)"},
     };
     for (const auto& [args, message] : cases) {
         try {
@@ -98,11 +125,19 @@ TEST(CliOptions, Refused) {
     }
 }
 
-// The program itself answers --help without a server.
+// The program itself answers --help without a server, and lists every connection option it
+// takes.
 TEST(CliOptions, HelpFromTheProgram) {
     const calvoro::test::TCliResult r = calvoro::test::Cli({"--help"});
     EXPECT_EQ(r.Status, 0);
     EXPECT_TRUE(r.Out.startsWith(QStringLiteral("Usage: calvoro-cli exec"))) << r.Out.toStdString();
+    for (const char* option : {"--host", "--port", "--socket", "--protocol", "--connect-timeout", "--user", "--password",
+                               "--database", "--ssl-mode", "--ssl-ca", "--ssl-capath", "--ssl-cert", "--ssl-key",
+                               "--ssl-cipher", "--server-public-key", "--get-server-public-key"})
+        EXPECT_TRUE(r.Out.contains(QStringLiteral("  %1 ").arg(QLatin1StringView(option))) ||
+                    r.Out.contains(QStringLiteral(", %1 ").arg(QLatin1StringView(option))))
+            << option;
+    EXPECT_TRUE(r.Out.contains(QStringLiteral("localhost is reached over TCP"))) << r.Out.toStdString();
 }
 
 // --max-allowed-packet takes bytes or K, M, G as the mariadb client does, within its range.

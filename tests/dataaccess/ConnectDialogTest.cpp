@@ -8,6 +8,7 @@
 #include "dataaccess/gui/SqlWaitCursor.h"
 #include "dataaccess/mysql/MyClasses.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "support/LocalListeners.h"
 #include "support/MyTestConnection.h"
 #include "support/QtPrinters.h"
 #include "support/Raised.h"
@@ -16,6 +17,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -56,6 +58,7 @@ struct TFields {
           lbPassword(Find<QLabel>(form, "lbPassword")), edPassword(Find<QLineEdit>(form, "edPassword")),
           lbServer(Find<QLabel>(form, "lbServer")), edServer(Find<QComboBox>(form, "edServer")),
           lbPort(Find<QLabel>(form, "lbPort")), edPort(Find<QLineEdit>(form, "edPort")),
+          lbSocket(Find<QLabel>(form, "lbSocket")), edSocket(Find<QLineEdit>(form, "edSocket")),
           lbDatabase(Find<QLabel>(form, "lbDatabase")), edDatabase(Find<QComboBox>(form, "edDatabase")),
           lbTLS(Find<QLabel>(form, "lbTLS")), edTLS(Find<QComboBox>(form, "edTLS")),
           lbCAFile(Find<QLabel>(form, "lbCAFile")), edCAFile(Find<QLineEdit>(form, "edCAFile")),
@@ -86,6 +89,8 @@ struct TFields {
     QComboBox* edServer;
     QLabel* lbPort;
     QLineEdit* edPort;
+    QLabel* lbSocket;
+    QLineEdit* edSocket;
     QLabel* lbDatabase;
     QComboBox* edDatabase;
     QLabel* lbTLS;
@@ -239,10 +244,10 @@ TEST_F(ConnectDialogTest, FirstUseShowsTheConnectionAndStoresAllButThePassword) 
         EXPECT_EQ(form.windowTitle(), QStringLiteral("Connect"));
         const std::pair<QLabel*, QWidget*> rows[] = {{f.lbUsername, f.edUsername}, {f.lbPassword, f.edPassword},
                                                      {f.lbServer, f.edServer},     {f.lbPort, f.edPort},
-                                                     {f.lbDatabase, f.edDatabase}, {f.lbTLS, f.edTLS},
-                                                     {f.lbCAFile, f.edCAFile}};
-        const char* labels[] = {"User Name", "Password", "Server", "Port", "Database", "TLS", "CA file"};
-        for (int i = 0; i < 7; ++i) {
+                                                     {f.lbSocket, f.edSocket},     {f.lbDatabase, f.edDatabase},
+                                                     {f.lbTLS, f.edTLS},           {f.lbCAFile, f.edCAFile}};
+        const char* labels[] = {"User Name", "Password", "Server", "Port", "Socket", "Database", "TLS", "CA file"};
+        for (int i = 0; i < 8; ++i) {
             EXPECT_EQ(rows[i].first->text(), QString::fromLatin1(labels[i]));
             EXPECT_EQ(rows[i].first->buddy(), rows[i].second);
             EXPECT_TRUE(rows[i].second->isVisible());
@@ -259,6 +264,7 @@ TEST_F(ConnectDialogTest, FirstUseShowsTheConnectionAndStoresAllButThePassword) 
         EXPECT_EQ(f.edTLS->currentText(), QStringLiteral("PREFERRED"));
         EXPECT_EQ(f.edTLS->count(), 5);
         EXPECT_EQ(f.edCAFile->text(), QString());
+        EXPECT_EQ(f.edSocket->text(), QString());
         EXPECT_EQ(f.edServer->maxVisibleItems(), 10);
         EXPECT_EQ(f.edDatabase->maxVisibleItems(), 10);
         EXPECT_EQ(form.focusWidget(), f.edUsername);
@@ -267,13 +273,13 @@ TEST_F(ConnectDialogTest, FirstUseShowsTheConnectionAndStoresAllButThePassword) 
 
         // Tab walks the rows, then the buttons.
         QStringList order;
-        for (int i = 0; i < 10; ++i) {
+        for (int i = 0; i < 11; ++i) {
             ASSERT_NE(QApplication::focusWidget(), nullptr) << "the form is not the active window";
             order << QApplication::focusWidget()->objectName();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
-        EXPECT_EQ(order.join(u' '), QStringLiteral("edUsername edPassword edServer edPort edDatabase edTLS edCAFile "
-                                                   "btCAFile btConnect btCancel"));
+        EXPECT_EQ(order.join(u' '), QStringLiteral("edUsername edPassword edServer edPort edSocket edDatabase edTLS "
+                                                   "edCAFile btCAFile btConnect btCancel"));
         f.btConnect->click();
     });
     EXPECT_TRUE(ok);
@@ -285,7 +291,9 @@ TEST_F(ConnectDialogTest, FirstUseShowsTheConnectionAndStoresAllButThePassword) 
     auto s = Settings(Brindova);
     s->beginGroup(AppGroup());
     EXPECT_EQ(s->childKeys(), (QStringList{QStringLiteral("CAFile"), QStringLiteral("Database"), QStringLiteral("Port"),
-                                           QStringLiteral("Server"), QStringLiteral("TLS"), QStringLiteral("Username")}));
+                                           QStringLiteral("Server"), QStringLiteral("Socket"), QStringLiteral("TLS"),
+                                           QStringLiteral("Username")}));
+    EXPECT_EQ(s->value(QStringLiteral("Socket")).toString(), QString());
     EXPECT_EQ(s->value(QStringLiteral("TLS")).toString(), QStringLiteral("PREFERRED"));
     EXPECT_EQ(s->value(QStringLiteral("Username")).toString(), original.Username);
     EXPECT_EQ(s->value(QStringLiteral("Server")).toString(), original.Server);
@@ -470,6 +478,118 @@ TEST_F(ConnectDialogTest, AFailedAttemptCountsFocusesTheCulpritAndCancelRestores
     }
 }
 
+// The login runs off the windows' thread: while it waits for a server that never answers, the
+// form's timers keep running (and so does its painting), the wait cursor shows, the fields are
+// locked, and the connect time-out ends it with the system's words. Cancel, Escape and closing
+// the form end a running login at once, say nothing, use up no attempt and keep the form open
+// with its values; Cancel without a login closes the form.
+TEST_F(ConnectDialogTest, TheLoginRunsOffTheWindowsThreadAndCancelEndsItAtOnce) {
+    const calvoro::test::TLocalListener silent(false), hole(true);
+    c->SetConnectionTimeout(2);
+    const bool ok = Run([&](TMyConnectForm& form, TFields& f) {
+        // A timer of the windows' thread, and what it saw while a login ran.
+        int ticks = 0;
+        bool waitCursor = false, locked = true, cancelLive = true, painted = false;
+        QTimer ticker;
+        ticker.setInterval(20);
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            if (!form.Connecting()) return;
+            ++ticks;
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            waitCursor = waitCursor || (cursor && cursor->shape() == Qt::WaitCursor);
+            locked = locked && !f.edServer->isEnabled() && !f.edSocket->isEnabled() && !f.btConnect->isEnabled();
+            cancelLive = cancelLive && f.btCancel->isEnabled();
+            painted = painted || !form.grab().isNull();
+            // What the form looks like meanwhile, for a look when CALVORO_SCREENSHOT_DIR names a folder.
+            const QString dir = qEnvironmentVariable("CALVORO_SCREENSHOT_DIR");
+            if (ticks == 10 && !dir.isEmpty()) form.grab().save(dir + QStringLiteral("/connect-running.png"));
+        });
+        ticker.start();
+
+        f.Fill(User(), Password(), Host(), QString::number(silent.Port()), QStringLiteral("calvoro_connect"));
+        QElapsedTimer clock;
+        clock.start();
+        f.btConnect->click();
+        const qint64 timedOut = clock.elapsed();
+        EXPECT_GE(timedOut, 1900);
+        EXPECT_LT(timedOut, 6000);
+        EXPECT_GT(ticks, 20) << "the windows' thread was held";
+        EXPECT_TRUE(waitCursor);
+        EXPECT_TRUE(locked);
+        EXPECT_TRUE(cancelLive);
+        EXPECT_TRUE(painted);
+        EXPECT_TRUE(f.edServer->isEnabled()) << "unlocked afterwards";
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].Text, QStringLiteral("Can't connect to MySQL server on '%1' (110: Connection timed out)\r\n"
+                                                "The server took the connection but did not complete the login "
+                                                "within the connect time-out (2 s).")
+                                     .arg(Host()));
+        EXPECT_EQ(form.Retries(), 2);
+
+        // Each way of cancelling, against a server that answers nothing and one that drops the
+        // connect itself.
+        c->SetConnectionTimeout(30);
+        const std::pair<const char*, std::function<void()>> cancels[] = {
+            {"Cancel", [&] { QTest::mouseClick(f.btCancel, Qt::LeftButton); }},
+            {"Escape", [&] { QTest::keyClick(&form, Qt::Key_Escape); }},
+            {"closing the form", [&] { form.close(); }},
+        };
+        for (const int port : {silent.Port(), hole.Port()}) {
+            for (const auto& [name, cancel] : cancels) {
+                SCOPED_TRACE(name);
+                f.edPort->setText(QString::number(port));
+                QTimer::singleShot(300, &form, cancel);
+                clock.restart();
+                f.btConnect->click();
+                EXPECT_LT(clock.elapsed(), 2000) << "not at once";
+                EXPECT_TRUE(form.isVisible());
+                EXPECT_FALSE(form.Connecting());
+                EXPECT_EQ(form.Retries(), 2) << "no attempt used up";
+                EXPECT_EQ(f.edPort->text(), QString::number(port));
+                EXPECT_EQ(f.edServer->currentText(), Host());
+                EXPECT_TRUE(f.btConnect->isEnabled());
+            }
+        }
+        EXPECT_EQ(boxes.size(), 1u) << "a cancelled login is no error";
+        EXPECT_FALSE(c->GetConnected());
+        f.btCancel->click();
+        EXPECT_FALSE(form.isVisible());
+    });
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(LoginOf(*c), original);
+}
+
+// The Socket field: a login through the server's Unix socket (the server field does not
+// matter then), remembered like the other values and shown the next time.
+TEST_F(ConnectDialogTest, TheSocketFieldLogsInThroughTheServersSocket) {
+    const QString socket = QString::fromStdString(Server().Socket);
+    EXPECT_TRUE(Run([&](TMyConnectForm&, TFields& f) {
+        EXPECT_EQ(f.lbSocket->buddy(), f.edSocket);
+        f.edServer->setEditText(QStringLiteral("db.invalid"));
+        f.edSocket->setText(socket);
+        f.btConnect->click();
+    }));
+    EXPECT_TRUE(boxes.empty());
+    ASSERT_TRUE(c->GetConnected());
+    EXPECT_EQ(calvoro::test::FirstValue(*c, QStringLiteral("SELECT HOST FROM information_schema.PROCESSLIST WHERE ID = "
+                                                           "CONNECTION_ID()")),
+              QStringLiteral("localhost"));
+    auto s = Settings(Brindova);
+    EXPECT_EQ(s->value(AppGroup() + QStringLiteral("/Socket")).toString(), socket);
+    s.reset();
+
+    // The next time the form shows it; cancelling puts the connection's own (none) back.
+    c->Disconnect();
+    c->MyOptions().SetUnixSocket(QString());
+    QString shown;
+    EXPECT_FALSE(Run([&](TMyConnectForm&, TFields& f) {
+        shown = f.edSocket->text();
+        f.btCancel->click();
+    }));
+    EXPECT_EQ(shown, socket);
+    EXPECT_EQ(c->MyOptions().UnixSocket(), QString());
+}
+
 TEST_F(ConnectDialogTest, ErrorTextsLoseTheLeadingBreakAndGainAFullStopAfterALetter) {
     struct Case {
         const char* raised;
@@ -630,46 +750,48 @@ TEST_F(ConnectDialogTest, FocusAndRowsFollowTheValuesAndTheDialog) {
     struct Case {
         const char* name;
         QString username, password;
-        bool showPort, showDatabase;
+        bool showPort, showSocket, showDatabase;
         const char* focus;
         int rows;
     } cases[] = {
-        {"user without password", User(), "", true, true, "edPassword", 5},
-        {"user and password", User(), Password(), true, true, "edUsername", 5},
-        {"no user", "", "", true, true, "edUsername", 5},
-        {"no port row", User(), "", false, true, "edPassword", 4},
-        {"no database row", User(), "", true, false, "edPassword", 4},
-        {"neither", User(), "", false, false, "edPassword", 3},
+        {"user without password", User(), "", true, true, true, "edPassword", 6},
+        {"user and password", User(), Password(), true, true, true, "edUsername", 6},
+        {"no user", "", "", true, true, true, "edUsername", 6},
+        {"no port row", User(), "", false, true, true, "edPassword", 5},
+        {"no socket row", User(), "", true, false, true, "edPassword", 5},
+        {"no database row", User(), "", true, true, false, "edPassword", 5},
+        {"none of the three", User(), "", false, false, false, "edPassword", 3},
     };
     dialog.SetStoreLogInfo(false);
-    int fiveRows = 0;
+    int allRows = 0;
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         c->SetUsername(k.username);
         c->SetPassword(k.password);
         dialog.SetShowPort(k.showPort);
+        dialog.SetShowSocket(k.showSocket);
         dialog.SetShowDatabase(k.showDatabase);
         EXPECT_FALSE(Run([&](TMyConnectForm& form, TFields& f) {
             EXPECT_EQ(form.focusWidget()->objectName(), QString::fromLatin1(k.focus));
             EXPECT_EQ(f.lbPort->isVisible(), k.showPort);
             EXPECT_EQ(f.edPort->isVisible(), k.showPort);
+            EXPECT_EQ(f.lbSocket->isVisible(), k.showSocket);
+            EXPECT_EQ(f.edSocket->isVisible(), k.showSocket);
             EXPECT_EQ(f.lbDatabase->isVisible(), k.showDatabase);
             EXPECT_EQ(f.edDatabase->isVisible(), k.showDatabase);
-            // Rows one under the other, the database row right under the last shown one.
+            // Rows one under the other, each optional row right under the last shown one.
             EXPECT_EQ(f.edPassword->y() - f.edUsername->y(), 34);
             EXPECT_EQ(f.edServer->y() - f.edPassword->y(), 34);
             const QWidget* last = f.edServer;
-            if (k.showPort) {
-                EXPECT_EQ(f.edPort->y() - last->y(), 34);
-                last = f.edPort;
-            }
-            if (k.showDatabase) {
-                EXPECT_EQ(f.edDatabase->y() - last->y(), 34);
-                last = f.edDatabase;
+            for (const auto& [shown, row] : {std::pair<bool, QWidget*>{k.showPort, f.edPort}, {k.showSocket, f.edSocket},
+                                             {k.showDatabase, f.edDatabase}}) {
+                if (!shown) continue;
+                EXPECT_EQ(row->y() - last->y(), 34) << row->objectName().toStdString();
+                last = row;
             }
             EXPECT_GT(f.btConnect->y(), last->geometry().bottom());
-            if (k.rows == 5 && fiveRows == 0) fiveRows = form.height();
-            EXPECT_EQ(form.height(), fiveRows - (5 - k.rows) * 34);
+            if (k.rows == 6 && allRows == 0) allRows = form.height();
+            EXPECT_EQ(form.height(), allRows - (6 - k.rows) * 34);
             f.btCancel->click();
         }));
     }
@@ -883,6 +1005,18 @@ TEST_F(SqlWaitCursorTest, StatementsAndConnectsShowItUntilTheyEnd) {
     EXPECT_THROW(refused->Connect(), EDAError);
     EXPECT_THROW(c->ExecSQL(QStringLiteral("SELECT * FROM no_such_table_here")), EDAError);
     EXPECT_EQ(during.size(), size_t(starts));
+    EXPECT_EQ(Shape(), '-');
+
+    // A connect that waits long for its server, while the event loop runs, keeps it to its end.
+    const calvoro::test::TLocalListener silent(false);
+    auto slow = NewConnection();
+    slow->SetPort(silent.Port());
+    slow->SetConnectionTimeout(1);
+    during.clear();
+    starts = 0;
+    EXPECT_THROW(slow->Connect(), EDAError);
+    EXPECT_EQ(starts, 1);
+    EXPECT_EQ(during, "W");
     EXPECT_EQ(Shape(), '-');
 }
 

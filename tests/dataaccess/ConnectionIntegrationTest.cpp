@@ -1,6 +1,8 @@
 // The connection component against the test server: login, errors, database switching,
 // options, the statements sent after login and the lost-connection policy.
+#include "dataaccess/mysql/MyAccess.h"
 #include "dataaccess/mysql/MyClasses.h"
+#include "support/LocalListeners.h"
 #include "support/MyTestConnection.h"
 #include "support/Raised.h"
 #include "support/QtPrinters.h"
@@ -17,6 +19,7 @@
 using namespace calvoro;
 using namespace calvoro::dac;
 using calvoro::test::FirstValue;
+using calvoro::test::TLocalListener;
 using calvoro::test::NewConnection;
 using calvoro::test::Server;
 using calvoro::test::SessionStatus;
@@ -52,6 +55,48 @@ TEST_F(ConnectionTest, LoginWithAndWithoutDatabase) {
     auto d = NewConnection(true, QStringLiteral("calvoro_conn_a"));
     d->Connect();
     EXPECT_EQ(FirstValue(*d, QStringLiteral("SELECT DATABASE()")), QStringLiteral("calvoro_conn_a"));
+}
+
+// Commands and queries may outlive their connection: they forget it, say so when used, and go
+// away without touching it (AddressSanitizer sees any use of the freed connection).
+TEST_F(ConnectionTest, ComponentsOutliveTheirConnection) {
+    auto c = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+    TMyCommand command;
+    command.SetConnection(c.get());
+    command.SQL().SetText(QStringLiteral("DO 1"));
+    TMyQuery query;
+    query.SetConnection(c.get());
+    query.SQL().SetText(QStringLiteral("SELECT 1 AS n"));
+    query.Open();
+    command.Execute();
+    c.reset();
+
+    EXPECT_EQ(command.Connection(), nullptr);
+    EXPECT_EQ(query.Connection(), nullptr);
+    EXPECT_EQ(Raised<EDatabaseError>([&] { command.Execute(); }).Message(), QStringLiteral("Connection is not defined"));
+    query.Close();
+    EXPECT_EQ(Raised<EDatabaseError>([&] { query.Open(); }).Message(), QStringLiteral("Connection is not defined"));
+    // Given a new connection, both work again.
+    auto d = NewConnection(true, QStringLiteral("calvoro_conn_a"));
+    command.SetConnection(d.get());
+    query.SetConnection(d.get());
+    command.Execute();
+    query.Open();
+    EXPECT_EQ(query.FieldByName(QStringLiteral("n")).AsInteger(), 1);
+}
+
+// A packet over the client's limit ends the session (the rest of it is never read): the error
+// counts as a lost connection, and the next statement runs on a new session.
+TEST_F(ConnectionTest, APacketOverTheLimitEndsTheSession) {
+    auto c = NewConnection();
+    c->MyOptions().SetMaxAllowedPacket(8192);
+    c->Connect();
+    const int64_t before = c->GetThreadId();
+    const EMyError e = Raised([&] { FirstValue(*c, QStringLiteral("SELECT REPEAT('x', 10000)")); });
+    EXPECT_EQ(e.ErrorCode(), 2020);
+    EXPECT_TRUE(e.IsFatalError());
+    EXPECT_EQ(FirstValue(*c, QStringLiteral("SELECT LENGTH(REPEAT('x', 1000))")), QStringLiteral("1000"));
+    EXPECT_NE(c->GetThreadId(), before);
 }
 
 TEST_F(ConnectionTest, EmptyServerMeansLocalhost) {
@@ -534,7 +579,9 @@ TEST_F(ConnectionTest, LostConnectionInsideATransactionIsNotRestored) {
         }
         EXPECT_EQ(raised, k.raises);
         EXPECT_EQ(c->GetConnected(), k.newSession);
-        if (k.newSession) EXPECT_NE(c->GetThreadId(), victim);
+        if (k.newSession) {
+            EXPECT_NE(c->GetThreadId(), victim);
+        }
         EXPECT_FALSE(c->InTransaction());
         c->Rollback();  // nothing left to roll back: no error, no new session
         EXPECT_EQ(c->GetConnected(), k.newSession);
@@ -572,4 +619,90 @@ TEST_F(ConnectionTest, TransactionsCommitAndRollBack) {
     EXPECT_FALSE(c->InTransaction());
     c->Connect();
     EXPECT_EQ(calvoro::test::RowsText(*c, rows), QStringLiteral("1"));
+}
+
+// The transports a connection can take: the Unix socket (also when the server is written
+// otherwise), TCP beside a socket with mpTCP, and a server written with its port.
+TEST_F(ConnectionTest, UnixSocketAndServerWithPort) {
+    const auto& srv = Server();
+    // How the server sees the session: "localhost" over the socket, the address over TCP.
+    const QString peer = QStringLiteral("SELECT IF(HOST = 'localhost', 'socket', 'tcp') FROM "
+                                        "information_schema.PROCESSLIST WHERE ID = CONNECTION_ID()");
+    struct Case {
+        const char* name;
+        std::function<void(TMyConnection&)> set;
+        QString transport;
+    } cases[] = {
+        {"socket", [&](TMyConnection& c) { c.MyOptions().SetUnixSocket(QString::fromStdString(srv.Socket)); }, "socket"},
+        {"socket, whatever the server and port say", [&](TMyConnection& c) {
+             c.MyOptions().SetUnixSocket(QString::fromStdString(srv.Socket));
+             c.SetServer(QStringLiteral("db.invalid"));
+             c.SetPort(1);
+         }, "socket"},
+        {"mpTCP leaves the socket aside", [&](TMyConnection& c) {
+             c.MyOptions().SetUnixSocket(QStringLiteral("/nonexistent/calvoro.sock"));
+             c.MyOptions().SetProtocol(mpTCP);
+         }, "tcp"},
+        {"the port written with the server", [&](TMyConnection& c) {
+             c.SetServer(QStringLiteral("%1:%2").arg(QString::fromStdString(srv.Host)).arg(srv.Port));
+             c.SetPort(1);
+         }, "tcp"},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        auto c = NewConnection();
+        k.set(*c);
+        c->Connect();
+        EXPECT_EQ(FirstValue(*c, peer), k.transport);
+        // A second connection made from the first one's settings (as the one that stops a
+        // running statement is) takes the same way.
+        TMySQLConnection copy;
+        copy.Assign(*c->MySQLConnection());
+        copy.Connect(QString());
+        EXPECT_EQ(copy.GetServerVersion(), c->GetServerVersion());
+        Variant socket;
+        ASSERT_TRUE(copy.GetProp(prUnixSocket, socket));
+        EXPECT_EQ(socket.AsString(), c->MyOptions().UnixSocket());
+    }
+    // The socket option is a login setting: refused on an open connection.
+    auto open = NewConnection();
+    open->Connect();
+    EXPECT_THROW(open->MyOptions().SetUnixSocket(QStringLiteral("/x.sock")), EDatabaseError);
+}
+
+// A connect bounded by ConnectionTimeout, and BreakConnect from another thread, which ends a
+// running connect at once: error 2003 with the system's "Operation canceled".
+TEST_F(ConnectionTest, ConnectionTimeoutAndBreakConnect) {
+    TLocalListener hole(true);
+    auto c = NewConnection();
+    EXPECT_EQ(c->ConnectionTimeout(), 15) << "the default";
+    c->SetPort(hole.Port());
+    c->SetConnectionTimeout(2);
+    auto start = std::chrono::steady_clock::now();
+    EMyError e = Raised([&] { c->Connect(); });
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(1900));
+    EXPECT_LT(elapsed, std::chrono::seconds(6));
+    EXPECT_EQ(e.ErrorCode(), 2003);
+    const QString head = QStringLiteral("Can't connect to MySQL server on '%1' ").arg(QString::fromStdString(Server().Host));
+    EXPECT_EQ(e.Message(), head + QStringLiteral("(110: Connection timed out)"));
+
+    c->SetConnectionTimeout(30);
+    c->BreakConnect();  // no connect under way: nothing to end, the next one runs as usual
+    std::thread breaker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        c->BreakConnect();
+    });
+    start = std::chrono::steady_clock::now();
+    e = Raised([&] { c->Connect(); });
+    elapsed = std::chrono::steady_clock::now() - start;
+    breaker.join();
+    EXPECT_LT(elapsed, std::chrono::milliseconds(1800)) << "not at once";
+    EXPECT_EQ(e.Message(), head + QStringLiteral("(125: Operation canceled)"));
+    EXPECT_FALSE(c->GetConnected());
+
+    // The same connection connects again afterwards.
+    c->SetPort(Server().Port);
+    c->Connect();
+    EXPECT_TRUE(c->GetConnected());
 }

@@ -5,6 +5,7 @@
 
 #include "dataaccess/mysql/MyAccess.h"
 #include "dataaccess/mysql/MyServices.h"
+#include "dataaccess/mysql/MySqlIdentifier.h"
 #include "support/MyTestConnection.h"
 #include "support/Raised.h"
 #include "common/ScopeGuard.h"
@@ -760,22 +761,27 @@ TEST_F(DataSetTest, OpenExecuteAndRefreshRunAgainAfterAReconnect) {
 }
 
 TEST_F(DataSetTest, RefreshReadsAgainAndKeepsTheCurrentRow) {
-    Exec(QStringLiteral("DROP TABLE IF EXISTS x_refresh"));
-    Exec(QStringLiteral("CREATE TABLE x_refresh (id INT PRIMARY KEY, v VARCHAR(5))"));
-    Exec(QStringLiteral("INSERT INTO x_refresh VALUES (1, 'a'), (2, 'b'), (3, 'c')"));
-    auto q = Query(QStringLiteral("SELECT * FROM x_refresh ORDER BY id"));
-    q->SetRecNo(3);
-    Exec(QStringLiteral("INSERT INTO x_refresh VALUES (0, 'z')"));
-    Exec(QStringLiteral("UPDATE x_refresh SET v = 'C' WHERE id = 3"));
-    q->Refresh();
-    EXPECT_EQ(q->RecordCount(), 4);
-    EXPECT_EQ(q->FieldByName(QStringLiteral("id")).AsInteger(), 3);
-    EXPECT_EQ(q->FieldByName(QStringLiteral("v")).AsString(), QStringLiteral("C"));
-    EXPECT_EQ(q->RowsAffected(), -1);
-    // The current row gone: the first row.
-    Exec(QStringLiteral("DELETE FROM x_refresh WHERE id = 3"));
-    q->Refresh();
-    EXPECT_EQ(q->FieldByName(QStringLiteral("id")).AsInteger(), 0);
+    // The row is found again by its key, whatever the key column is called.
+    for (const QString key : {QStringLiteral("id"), QStringLiteral("k;ey")}) {
+        SCOPED_TRACE(key.toStdString());
+        const QString k = QuoteIdentifier(key);
+        Exec(QStringLiteral("DROP TABLE IF EXISTS x_refresh"));
+        Exec(QStringLiteral("CREATE TABLE x_refresh (%1 INT PRIMARY KEY, v VARCHAR(5))").arg(k));
+        Exec(QStringLiteral("INSERT INTO x_refresh VALUES (1, 'a'), (2, 'b'), (3, 'c')"));
+        auto q = Query(QStringLiteral("SELECT * FROM x_refresh ORDER BY %1").arg(k));
+        q->SetRecNo(3);
+        Exec(QStringLiteral("INSERT INTO x_refresh VALUES (0, 'z')"));
+        Exec(QStringLiteral("UPDATE x_refresh SET v = 'C' WHERE %1 = 3").arg(k));
+        q->Refresh();
+        EXPECT_EQ(q->RecordCount(), 4);
+        EXPECT_EQ(q->FieldByName(key).AsInteger(), 3);
+        EXPECT_EQ(q->FieldByName(QStringLiteral("v")).AsString(), QStringLiteral("C"));
+        EXPECT_EQ(q->RowsAffected(), -1);
+        // The current row gone: the first row.
+        Exec(QStringLiteral("DELETE FROM x_refresh WHERE %1 = 3").arg(k));
+        q->Refresh();
+        EXPECT_EQ(q->FieldByName(key).AsInteger(), 0);
+    }
 }
 
 // --- SQL text on a live query ---

@@ -208,7 +208,8 @@ TEST_F(DumpNamesTest, CraftedNamesRunNothingAndRestoreAsThemselves) {
 }
 
 // Accounts whose user and host names hold what ends a quoted name or string: the backup asks
-// for each account's own grants, and its lines create each account again.
+// for each account's own grants, writes every one of them, and its lines create each account
+// again. A role is created again before its grants and the grants of it.
 TEST_F(DumpNamesTest, CraftedAccountsAreAskedForByTheirOwnNames) {
     BuildSource();
     const std::pair<const char*, const char*> accounts[] = {
@@ -222,19 +223,33 @@ TEST_F(DumpNamesTest, CraftedAccountsAreAskedForByTheirOwnNames) {
     const auto account = [](const std::pair<const char*, const char*>& a) {
         return QuoteString(U(a.first), true) + u'@' + QuoteString(U(a.second), true);
     };
+    const auto grantsOf = [&](const QString& account) {
+        QStringList lines;
+        for (const auto& row : AllRows(*c, QStringLiteral("SHOW GRANTS FOR %1").arg(account)))
+            lines << row.front().value_or(QString());
+        return lines;
+    };
     const auto dropAll = [&] {
         for (const auto& a : accounts) c->ExecSQL(QStringLiteral("DROP USER IF EXISTS %1").arg(account(a)));
+        c->ExecSQL(QStringLiteral("DROP ROLE IF EXISTS calvoro_inj_role"));
     };
     dropAll();
     ScopeExit drop(dropAll);
-    QStringList grants;
+    const QString role = QStringLiteral("calvoro_inj_role");
+    c->ExecSQL(QStringLiteral("CREATE ROLE %1").arg(role));
+    c->ExecSQL(QStringLiteral("GRANT SELECT ON `%1`.victim TO %2").arg(Source, role));
+    const QStringList roleGrants = grantsOf(role);
+    std::vector<QStringList> grants;
+    qsizetype grantLines = roleGrants.size() + 1;  // and the creator's admin grant of the role
     int n = 0;
     for (const auto& a : accounts) {
         c->ExecSQL(QStringLiteral("CREATE USER %1").arg(account(a)));
-        // A grant of its own, so that a wrong account's line would show.
+        // Grants of its own, so that a wrong account's line would show.
         c->ExecSQL(QStringLiteral("GRANT SELECT (id) ON `%1`.victim TO %2").arg(Source, account(a)));
         if (++n % 2) c->ExecSQL(QStringLiteral("GRANT SELECT ON `%1`.* TO %2").arg(Source, account(a)));
-        grants << FirstValue(*c, QStringLiteral("SHOW GRANTS FOR %1").arg(account(a))).value_or(QString());
+        if (n == 1) c->ExecSQL(QStringLiteral("GRANT %1 TO %2").arg(role, account(a)));
+        grants.push_back(grantsOf(account(a)));
+        grantLines += grants.back().size();
     }
 
     auto from = ByteConnection(Source);
@@ -247,7 +262,10 @@ TEST_F(DumpNamesTest, CraftedAccountsAreAskedForByTheirOwnNames) {
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QString script = QString::fromUtf8(f.readAll());
-    for (const QString& grant : grants) EXPECT_TRUE(script.contains(grant + u';')) << grant.toStdString();
+    EXPECT_TRUE(script.contains(QStringLiteral("CREATE ROLE IF NOT EXISTS '%1';").arg(role)));
+    for (const QStringList& lines : grants)
+        for (const QString& grant : lines) EXPECT_TRUE(script.contains(grant + u';')) << grant.toStdString();
+    for (const QString& grant : roleGrants) EXPECT_TRUE(script.contains(grant + u';')) << grant.toStdString();
     f.seek(0);
 
     // The script's grants for these accounts (and no others) create them again.
@@ -269,10 +287,9 @@ TEST_F(DumpNamesTest, CraftedAccountsAreAskedForByTheirOwnNames) {
     };
     restore.Execute();
     EXPECT_EQ(failures, QStringList());
-    EXPECT_EQ(granted.size(), qsizetype(std::size(accounts))) << granted.join(u'\n').toStdString();
-    for (size_t i = 0; i < std::size(accounts); ++i)
-        EXPECT_EQ(FirstValue(*c, QStringLiteral("SHOW GRANTS FOR %1").arg(account(accounts[i]))), grants[qsizetype(i)])
-            << accounts[i].first;
+    EXPECT_EQ(granted.size(), grantLines) << granted.join(u'\n').toStdString();
+    for (size_t i = 0; i < std::size(accounts); ++i) EXPECT_EQ(grantsOf(account(accounts[i])), grants[i]) << accounts[i].first;
+    EXPECT_EQ(grantsOf(role), roleGrants);
 }
 
 }  // namespace

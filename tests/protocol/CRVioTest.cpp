@@ -26,6 +26,12 @@ Bytes Pattern(size_t n) {
     return b;
 }
 
+TSocketAddress Loopback() {
+    TSocketAddress a;
+    EXPECT_TRUE(ParseAddressLiteral("127.0.0.1", a));
+    return a;
+}
+
 // A port on 127.0.0.1 where nothing listens.
 int ClosedPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -131,7 +137,7 @@ TEST(CRVioTcp, ConnectSetsOptionsAndTimeout) {
     });
     TCRVioTcp vio("127.0.0.1", server.Port());
     int lookups = 0;
-    vio.SetResolver([&](const std::string&, uint32_t&) { return ++lookups, 1; });
+    vio.SetResolver([&](const std::string&, std::vector<TSocketAddress>&) { return ++lookups, 1; });
     vio.Connect();  // default time-out 30 s
     const int fd = vio.GetSocket();
     ASSERT_GE(fd, 0);
@@ -223,10 +229,10 @@ TEST(CRVioTcp, ConnectFailures) {
         {"nothing listens", "127.0.0.1", nullptr, 2003, "Socket error on connect. WSAGetLastError return 111($6F)",
          "111: Connection refused"},
         {"name not found", "nowhere.test",
-         [](const std::string&, uint32_t&) { return EAI_NONAME; }, 2005,
+         [](const std::string&, std::vector<TSocketAddress>&) { return EAI_NONAME; }, 2005,
          "Socket error on connect. WSAGetLastError return -2($FFFFFFFE)", "-2: Name or service not known"},
         {"name found, nothing listens", "somewhere.test",
-         [](const std::string&, uint32_t& a) { a = htonl(INADDR_LOOPBACK); return 0; }, 2003,
+         [](const std::string&, std::vector<TSocketAddress>& a) { a = {Loopback()}; return 0; }, 2003,
          "Socket error on connect. WSAGetLastError return 111($6F)", "111: Connection refused"},
     };
     for (const auto& c : cases) {
@@ -253,10 +259,10 @@ TEST(CRVioTcp, HostNameResolution) {
         std::thread::id resolvedOn;
         TCRVioTcp vio("db.test", server.Port());
         vio.SetTimeout(timeout);
-        vio.SetResolver([&](const std::string& name, uint32_t& a) {
+        vio.SetResolver([&](const std::string& name, std::vector<TSocketAddress>& a) {
             EXPECT_EQ(name, "db.test");
             resolvedOn = std::this_thread::get_id();
-            a = htonl(INADDR_LOOPBACK);
+            a = {Loopback()};
             return 0;
         });
         if (timeout == 0) {
@@ -278,9 +284,9 @@ TEST(CRVioTcp, SlowResolutionTimesOut) {
     auto answered = std::make_shared<std::atomic<bool>>(false);
     TCRVioTcp vio("slow.test", 1);
     vio.SetTimeout(1);
-    vio.SetResolver([release, answered](const std::string&, uint32_t& a) {
+    vio.SetResolver([release, answered](const std::string&, std::vector<TSocketAddress>& a) {
         while (!*release) std::this_thread::sleep_for(5ms);
-        a = htonl(INADDR_LOOPBACK);
+        a = {Loopback()};
         *answered = true;
         return 0;
     });

@@ -350,9 +350,7 @@ TEST(MySqlApiDirect, FailedConnect) {
     PMYSQL_CON con = api.mysql_init(nullptr);
     EXPECT_EQ(api.mysql_real_connect(con, "127.0.0.1", "u", "p", "", 1, "", 0), nullptr);
     EXPECT_EQ(api.mysql_errno(con), 2003u);
-    EXPECT_EQ(api.mysql_error(con).rfind("Can't connect to MySQL server on '127.0.0.1' (111: Connection refused)\r\n", 0),
-              0u)
-        << api.mysql_error(con);
+    EXPECT_EQ(api.mysql_error(con), "Can't connect to MySQL server on '127.0.0.1' (111: Connection refused)");
     EXPECT_EQ(api.mysql_sqlstate(con), "HY000");
     api.mysql_close(con);
 }

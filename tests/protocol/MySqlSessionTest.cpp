@@ -204,7 +204,7 @@ TEST(MySqlSession, StateAfterLogin) {
     EXPECT_EQ(t.session.clientFlag, 0x3A2AFu);
     EXPECT_TRUE(t.session.IsProtocol41());
     EXPECT_TRUE(t.session.net.Compress());
-    EXPECT_EQ(t.vio->Timeout, 0) << "the connect time-out of a new session";
+    EXPECT_EQ(t.vio->Timeout, 15) << "the connect time-out of a new session";
 
     // Without the server's CLIENT_COMPRESS the caller's wish is dropped.
     TSessionOverMemory plain(Cat({Frame(0, Greeting()), Frame(2, OkPacket())}));
@@ -288,14 +288,13 @@ TEST(MySqlSession, CloseOnABrokenConnectionFreesTheTransport) {
 }
 
 // Connects that end before any server answers: 2003 with the system's reason in the
-// parentheses and the transport's own after it.
+// parentheses, said once.
 TEST(MySqlSession, ConnectFailures) {
     // A port on the loopback address where nothing listens.
     TMySqlSession refused;
     auto e = Raised([&] { refused.Connect("127.0.0.1", "u", CLIENT_FOUND_ROWS, "", 1, "", "p"); });
     EXPECT_EQ(e.ErrorCode(), 2003);
-    EXPECT_EQ(e.Message(), "Can't connect to MySQL server on '127.0.0.1' (111: Connection refused)\r\n"
-                           "Socket error on connect. WSAGetLastError return 111($6F)");
+    EXPECT_EQ(e.Message(), "Can't connect to MySQL server on '127.0.0.1' (111: Connection refused)");
 
     // A name that cannot be resolved fails within the connect time-out (3 s, with room for a
     // loaded machine), in the resolver's words, which depend on the system. Its first label is
@@ -310,12 +309,8 @@ TEST(MySqlSession, ConnectFailures) {
     const std::string message = e.Message();
     const std::string head = "Can't connect to MySQL server on '" + host + "' (";
     EXPECT_EQ(message.substr(0, head.size()), head);
-    const size_t close = message.find(")\r\n");
-    ASSERT_NE(close, std::string::npos) << message;
-    const std::string system = message.substr(head.size(), close - head.size());
+    ASSERT_EQ(message.back(), ')') << "one line: " << message;
+    EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    const std::string system = message.substr(head.size(), message.size() - head.size() - 1);
     EXPECT_NE(system.find(": "), std::string::npos) << system;
-    const std::string reason = message.substr(close + 3);
-    EXPECT_TRUE(reason.rfind("Socket error on connect. WSAGetLastError return ", 0) == 0 ||
-                reason == "Connection timed out")
-        << reason;
 }

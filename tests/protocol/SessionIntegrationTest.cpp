@@ -107,6 +107,7 @@ TEST(SessionIntegration, RefusedLogins) {
     } cases[] = {
         {{srv.NativeUser, "wrong"}, srv.NativeUser, "YES"},
         {{srv.OldUser, "wrong"}, srv.OldUser, "YES"},
+        {{srv.OldUser, ""}, srv.OldUser, "NO"},
         {{srv.NativeUser, ""}, srv.NativeUser, "NO"},
         {{srv.EmptyUser, "something"}, srv.EmptyUser, "YES"},
         {{"no_such_user", "x"}, "no_such_user", "YES"},
@@ -190,6 +191,79 @@ TEST(SessionIntegration, MaximumPacketLengthBothWays) {
             EXPECT_EQ(rows[0][0]->find_first_not_of('b'), std::string::npos);
         }
         EXPECT_EQ(Value(s, "SELECT 2"), "2") << "the stream is still in step";
+        s.Close();
+    }
+}
+
+// The server's Unix socket: a password account, the account of the user the tests run as
+// (unix_socket: no password, the socket's peer is the login), and what the socket cannot do.
+TEST(SessionIntegration, OverTheUnixSocket) {
+    const auto& server = Server();
+    ASSERT_FALSE(server.Socket.empty());
+    ASSERT_FALSE(server.SocketUser.empty());
+    const auto viaSocket = [&](TMySqlSession& s, const std::string& user, const std::string& password) {
+        s.protocolType = MYSQL_PROTOCOL_SOCKET;
+        s.commandTimeout = 60;
+        s.Connect("", user, CLIENT_FOUND_ROWS, server.Socket, 0, "", password);
+    };
+    {
+        TMySqlSession s;
+        viaSocket(s, server.NativeUser, server.NativePassword);
+        EXPECT_EQ(s.hostInfo, "Localhost via UNIX socket");
+        EXPECT_FALSE(s.IsSecure()) << "no TLS over a local socket";
+        EXPECT_EQ(Value(s, "SELECT CURRENT_USER()"), server.NativeUser + "@%");
+        EXPECT_EQ(Value(s, "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = CONNECTION_ID() AND HOST = 'localhost'"),
+                  "1") << "the server sees a local connection";
+        s.Close();
+    }
+    {
+        TMySqlSession s;
+        viaSocket(s, server.SocketUser, "");
+        EXPECT_EQ(Value(s, "SELECT CURRENT_USER()"), server.SocketUser + "@localhost");
+        s.Close();
+    }
+    {
+        // Over TCP the same account has no peer to check: the server refuses it. It answers as
+        // for an account it does not have, with the plugin of an account it picks by the user
+        // name among all of them: "access denied" with or without "using password".
+        TMySqlSession s;
+        s._connectTimeout = 15;
+        try {
+            s.Connect(server.Host, server.SocketUser, CLIENT_FOUND_ROWS, "", server.Port, "", "");
+            ADD_FAILURE() << "logged in over TCP";
+        } catch (const EMySqlException& e) {
+            EXPECT_TRUE(e.ErrorCode() == 1045 || e.ErrorCode() == 1698) << e.ErrorCode() << e.Message();
+            EXPECT_NE(e.Message().find("Access denied for user '" + server.SocketUser + "'"), std::string::npos)
+                << e.Message();
+        }
+    }
+    {
+        TMySqlSession s;
+        s.SSL_mode = smVerifyCa;
+        try {
+            viaSocket(s, server.NativeUser, server.NativePassword);
+            ADD_FAILURE() << "connected";
+        } catch (const EMySqlException& e) {
+            EXPECT_EQ(e.ErrorCode(), 2026);
+            EXPECT_EQ(e.Message(), "SSL connection error\r\nA Unix socket has no server certificate to check, and ssl-mode "
+                                   "VERIFY_CA asks for that. Connect over TCP to check the server's certificate, or choose "
+                                   "ssl-mode REQUIRED or PREFERRED.");
+        }
+    }
+}
+
+// The IPv6 loopback address, written as users write it.
+TEST(SessionIntegration, IPv6Loopback) {
+    const auto& server = Server();
+    if (server.IPv6Host.empty()) GTEST_SKIP() << "the test server does not listen on ::1: this machine has no IPv6 loopback";
+    for (const std::string host : {server.IPv6Host, "[" + server.IPv6Host + "]"}) {
+        SCOPED_TRACE(host);
+        TMySqlSession s;
+        s._connectTimeout = 15;
+        s.commandTimeout = 60;
+        s.Connect(host, server.NativeUser, CLIENT_FOUND_ROWS, "", server.Port, "", server.NativePassword);
+        // The server names the client "::1:<port>".
+        EXPECT_EQ(Value(s, "SELECT HOST LIKE '::1:%' FROM information_schema.PROCESSLIST WHERE ID = CONNECTION_ID()"), "1");
         s.Close();
     }
 }

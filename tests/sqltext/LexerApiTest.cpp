@@ -79,7 +79,9 @@ TEST(LexerComments, EachCommentLexemeSaysWhatItIs) {
         SCOPED_TRACE(QString::fromUtf16(s.Text).toStdString());
         ASSERT_EQ(lexer.GetNext(text), s.Code);
         EXPECT_EQ(text, QString::fromUtf16(s.Text));
-        if (s.Code == lexComment) EXPECT_EQ(lexer.CommentKind(), s.Kind);
+        if (s.Code == lexComment) {
+            EXPECT_EQ(lexer.CommentKind(), s.Kind);
+        }
         EXPECT_EQ(lexer.InCodeComment(), s.Inside);
     }
     // Starting over leaves the executable comment, and so does a new text.

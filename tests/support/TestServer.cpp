@@ -37,6 +37,8 @@ ServerConfig Load() {
             "'scripts/test-server.sh env'");
     c.Port = std::stoi(port);
     c.Socket = get("CALVORO_TEST_SOCKET");
+    c.IPv6Host = get("CALVORO_TEST_IPV6_HOST");
+    c.SocketUser = get("CALVORO_TEST_SOCKET_USER");
     c.NativeUser = get("CALVORO_TEST_NATIVE_USER");
     c.NativePassword = get("CALVORO_TEST_NATIVE_PASSWORD");
     c.OldUser = get("CALVORO_TEST_OLD_USER");

@@ -11,6 +11,8 @@ struct ServerConfig {
     std::string Host;
     int Port = 0;
     std::string Socket;
+    std::string IPv6Host;    // "::1" when the server listens there too; empty without IPv6 loopback
+    std::string SocketUser;  // IDENTIFIED VIA unix_socket: the operating-system user the tests run as
     std::string NativeUser, NativePassword;
     std::string OldUser, OldPassword;
     std::string EmptyUser;

@@ -22,6 +22,18 @@ std::function<QString()>& ApplicationTitleProc() {
     return proc;
 }
 
+std::function<void(const std::function<void()>&)>& ConnectRunnerProc() {
+    static std::function<void(const std::function<void()>&)> proc;
+    return proc;
+}
+
+void RunConnectStep(const std::function<void()>& work) {
+    if (const auto& proc = ConnectRunnerProc())
+        proc(work);
+    else
+        work();
+}
+
 void StartWait() {
     if (const auto& proc = StartWaitProc()) proc();
 }

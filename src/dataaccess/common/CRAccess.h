@@ -68,6 +68,7 @@ enum TPropId : int {
     prEmbedded, prDirect, prCheckPrecision, prOptimizedBigInt, prCheckBackslashes,
     prNullForZeroDelphiDate, prNeedBackslashes, prLastInsertId,
     prSSL_Mode, prSSL_CAPath, prServerPublicKey, prGetServerPublicKey, prMaxAllowedPacket,
+    prUnixSocket,
     // Commands.
     prCommandTimeout = 100, prRowsAffected, prCompressBlobMode, prQuoteNames, prDisableParamScan,
     // Record sets.
@@ -112,6 +113,11 @@ std::function<void()>& StopWaitProc();
 std::function<QString()>& ApplicationTitleProc();
 void StartWait();
 void StopWait();
+// The hook that runs the blocking step of a connect (the login itself): the GUI layer runs it
+// on a worker thread while the windows go on; empty: in the calling thread. RunConnectStep
+// calls it; the work raises what it raises, on the caller's thread.
+std::function<void(const std::function<void()>& work)>& ConnectRunnerProc();
+void RunConnectStep(const std::function<void()>& work);
 // The title ApplicationTitleProc gives, or the program's own without one.
 QString DAApplicationTitle();
 
@@ -129,6 +135,9 @@ public:
     virtual QString GetServerVersion() const = 0;
     virtual QString GetServerVersionFull() const = 0;
     virtual QString GetClientVersion() const = 0;
+    // Ends a connect under way at once, from any thread: it then fails with its driver's
+    // error for a cancelled connect. Nothing happens when no connect runs.
+    virtual void BreakConnect() {}
     // Two pings in a row must succeed; the result is also kept as IsValid.
     virtual bool CheckIsValid() = 0;
     // Without a round trip: whether the server ended this idle session (closed it, or sent

@@ -199,8 +199,8 @@ TCustomDAConnection::~TCustomDAConnection() {
         // Closing for good: a failing close leaves nothing to report to.
     }
     std::lock_guard lock(hRegisterClient);
-    for (TDAConnectionClient* c : FSQLs) c->SetIConnection(nullptr);
-    for (TDAConnectionClient* c : FClients) c->SetIConnection(nullptr);
+    for (TDAConnectionClient* c : FSQLs) c->ConnectionFreed();
+    for (TDAConnectionClient* c : FClients) c->ConnectionFreed();
 }
 
 bool TCustomDAConnection::GetConnected() const { return FIConnection && FIConnection->GetConnected(); }
@@ -290,6 +290,10 @@ void TCustomDAConnection::PerformConnect(bool retry) {
     ++FConnectCount;
     NotifyClients(true);
     if (AfterConnect) AfterConnect(this);
+}
+
+void TCustomDAConnection::BreakConnect() {
+    if (FIConnection) FIConnection->BreakConnect();
 }
 
 void TCustomDAConnection::DoConnect() {
@@ -539,6 +543,11 @@ void TCustomDASQL::SetConnection(TCustomDAConnection* connection) {
     if (FConnection) FConnection->RegisterSQL(this);
     CheckICommand();
     FICommand->SetConnection(FConnection ? FConnection->GetIConnection() : nullptr);
+}
+
+void TCustomDASQL::ConnectionFreed() {
+    FConnection = nullptr;
+    SetIConnection(nullptr);
 }
 
 void TCustomDASQL::SetIConnection(TCRConnection* connection) {
@@ -924,6 +933,11 @@ void TCustomDADataSet::ConnectChange(bool connecting) {
     UnPrepare();
 }
 
+void TCustomDADataSet::ConnectionFreed() {
+    FConnection = nullptr;
+    SetIConnection(nullptr);
+}
+
 void TCustomDADataSet::SetIConnection(TCRConnection* connection) { RecordSet().SetConnection(connection); }
 
 bool TCustomDADataSet::PreventsReconnect(const TComponent* failing, TConnLostCause cause) const {
@@ -1022,7 +1036,7 @@ void TCustomDADataSet::InternalRefresh() {
     // The same statement gives the same columns: the field objects stay.
     FData->SetAutoInitFields(false);
     ScopeExit restore([&] { FData->SetAutoInitFields(true); });
-    QString keys;
+    QStringList keys;
     std::vector<Variant> values;
     bool remembered = false;
     RunAgainAfterReconnect(clRefresh, [&] {
@@ -1031,7 +1045,7 @@ void TCustomDADataSet::InternalRefresh() {
             // the first thing to meet a lost connection).
             keys = FService->KeyFieldNames();
             if (!keys.isEmpty() && FData->CurrentItem())
-                for (const QString& name : keys.split(u';', Qt::SkipEmptyParts)) values.push_back(FieldByName(name).Value());
+                for (const QString& name : keys) values.push_back(FieldByName(name).Value());
             remembered = true;
         }
         FRecordCount = FOptions->QueryRecCount() && !FFetchAll ? CountRecords() : 0;

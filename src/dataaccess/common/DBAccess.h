@@ -177,6 +177,8 @@ public:
     virtual void ConnectChange(bool connecting) { (void)connecting; }
     // A new driver connection replaced the old one.
     virtual void SetIConnection(TCRConnection* connection) { (void)connection; }
+    // The connection is being destroyed: a client that outlives it forgets it.
+    virtual void ConnectionFreed() { SetIConnection(nullptr); }
     // Whether this client keeps the connection from reconnecting silently after it was lost
     // while `failing` ran an operation for `cause`.
     virtual bool PreventsReconnect(const TComponent* failing, TConnLostCause cause) const {
@@ -228,6 +230,10 @@ public:
     bool PeerClosed() const;
     // The open itself, without a prompt (the login dialog calls it once per attempt).
     void PerformConnect(bool retry = false);
+    // Ends a connect of this connection that is under way, at once; safe from another thread
+    // (and from the windows' thread while it waits for the connect). The connect fails with
+    // the driver's error for a cancelled connect.
+    void BreakConnect();
     // The pair around every command execution and data-set open: connects on demand.
     void InternalConnect();
     void InternalDisconnect();
@@ -383,6 +389,7 @@ public:
     TCRCommand* GetICommand() const { return FICommand.get(); }
 
     // TDAConnectionClient
+    void ConnectionFreed() override;
     void SetIConnection(TCRConnection* connection) override;
     bool PreventsReconnect(const TComponent* failing, TConnLostCause cause) const override;
 
@@ -546,8 +553,8 @@ public:
     virtual void ClearFieldsInfo() = 0;
     // Whether a change of any field can be written to the updating table.
     virtual bool CanWrite() const = 0;
-    // The key fields, ";"-separated (for finding the row again after a refresh).
-    virtual QString KeyFieldNames() = 0;
+    // The key fields' names (for finding the row again after a refresh).
+    virtual QStringList KeyFieldNames() = 0;
     virtual TDADataSetUpdater& Updater() = 0;
     virtual const TDASQLGenerator& SQLGenerator() const = 0;
 
@@ -659,6 +666,7 @@ public:
 
     // TDAConnectionClient
     void ConnectChange(bool connecting) override;
+    void ConnectionFreed() override;
     void SetIConnection(TCRConnection* connection) override;
     bool PreventsReconnect(const TComponent* failing, TConnLostCause cause) const override;
 

@@ -354,12 +354,18 @@ void TDataSet::GotoBookmark(const TRecBookmark& bookmark) {
 }
 
 bool TDataSet::Locate(const QString& keyFields, const std::vector<Variant>& keyValues, int options) {
+    QStringList names;
+    for (const QString& name : keyFields.split(u';', Qt::SkipEmptyParts)) names << name.trimmed();
+    return Locate(names, keyValues, options);
+}
+
+bool TDataSet::Locate(const QStringList& keyFields, const std::vector<Variant>& keyValues, int options) {
     CheckActive();
     CheckBrowseMode();
     std::vector<TField*> fields;
-    for (const QString& name : keyFields.split(u';', Qt::SkipEmptyParts)) fields.push_back(&FieldByName(name.trimmed()));
+    for (const QString& name : keyFields) fields.push_back(&FieldByName(name));
     if (fields.size() != keyValues.size())
-        throw EDatabaseError(QStringLiteral("Locate needs one value for each of the fields %1").arg(keyFields));
+        throw EDatabaseError(QStringLiteral("Locate needs one value for each of the fields %1").arg(keyFields.join(u';')));
     auto matches = [&] {
         for (size_t i = 0; i < fields.size(); ++i) {
             const Variant& want = keyValues[i];

@@ -151,6 +151,8 @@ public:
     void SetRecNo(int value);
     // Moves to the first row whose fields (names separated by ";") hold the values.
     bool Locate(const QString& keyFields, const std::vector<Variant>& keyValues, int options = 0);
+    // The same with the field names as they are: a name may hold ";".
+    bool Locate(const QStringList& keyFields, const std::vector<Variant>& keyValues, int options = 0);
     TRecBookmark GetBookmark() const;
     void GotoBookmark(const TRecBookmark& bookmark);
     virtual bool BookmarkValid(const TRecBookmark& bookmark) = 0;

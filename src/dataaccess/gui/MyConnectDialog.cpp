@@ -58,6 +58,16 @@ std::unique_ptr<QSettings> OpenGroupForRead(const QString& group, bool fallback)
     return nullptr;
 }
 
+}  // namespace
+
+void SetSocketOf(TMyConnection& c, const QString& path) {
+    if (path == c.MyOptions().UnixSocket()) return;
+    c.Disconnect();  // a changed transport closes the connection first, as a changed server does
+    c.MyOptions().SetUnixSocket(path);
+}
+
+namespace {
+
 QString ServerKey(int n) { return QStringLiteral("%1 %2").arg(QStringLiteral("Server")).arg(n); }
 
 // "Server 1", "Server 2", ... of the open group, up to the first missing one.
@@ -113,6 +123,7 @@ bool TMyConnectDialog::Execute() {
     const QString database = c.Database();
     const int port = c.Port();
     const TMyConnectionSSLOptions ssl = c.SSLOptions();
+    const QString socket = c.MyOptions().UnixSocket();
     bool result = false;
     // Anything but a login puts back the values the stored ones and the form changed.
     ScopeExit restore([&] {
@@ -123,6 +134,7 @@ bool TMyConnectDialog::Execute() {
         c.SetDatabase(database);
         c.SetPort(port);
         c.SSLOptions() = ssl;
+        SetSocketOf(c, socket);
     });
     if (FStoreLogInfo) LoadLoginInfo(username);
     std::unique_ptr<TMyConnectForm> form = CreateForm();
@@ -152,6 +164,7 @@ void TMyConnectDialog::LoadLoginInfo(const QString& oldUsername) {
         const int port = settings->value(QStringLiteral("Port")).toInt(&ok);
         if (ok) c.SetPort(port);
     }
+    if (settings->contains(QStringLiteral("Socket"))) SetSocketOf(c, settings->value(QStringLiteral("Socket")).toString());
     if (settings->contains(QStringLiteral("Database")))
         c.SetDatabase(settings->value(QStringLiteral("Database")).toString());
     protocol::TSslMode mode;
@@ -170,6 +183,7 @@ void TMyConnectDialog::SaveLoginInfo() {
     settings->setValue(QStringLiteral("Username"), c.Username());
     settings->setValue(QStringLiteral("Server"), c.Server());
     settings->setValue(QStringLiteral("Port"), c.Port());
+    settings->setValue(QStringLiteral("Socket"), c.MyOptions().UnixSocket());
     settings->setValue(QStringLiteral("Database"), c.Database());
     settings->setValue(QStringLiteral("TLS"), QString::fromLatin1(protocol::SslModeName(c.SSLOptions().Mode)));
     settings->setValue(QStringLiteral("CAFile"), c.SSLOptions().CACert);

@@ -27,6 +27,9 @@ namespace calvoro::dac {
 class TMyConnection;
 class TMyConnectForm;
 
+// Sets the connection's Unix socket path; a changed one closes the connection first.
+void SetSocketOf(TMyConnection& connection, const QString& path);
+
 enum TLabelSet { lsCustom, lsEnglish, lsFrench, lsGerman, lsItalian, lsPolish, lsPortuguese, lsRussian, lsSpanish };
 
 class TMyConnectDialog : public TCustomConnectDialog {
@@ -97,6 +100,11 @@ public:
     void SetDatabaseLabel(const QString& value) { SetText(FDatabaseLabel, value); }
     const QString& PortLabel() const { return FPortLabel; }
     void SetPortLabel(const QString& value) { SetText(FPortLabel, value); }
+    // The row of the Unix socket's path.
+    bool ShowSocket() const { return FShowSocket; }
+    void SetShowSocket(bool value) { FShowSocket = value; }
+    const QString& SocketLabel() const { return FSocketLabel; }
+    void SetSocketLabel(const QString& value) { SetText(FSocketLabel, value); }
     // The rows of the TLS mode and the CA file.
     bool ShowTLS() const { return FShowTLS; }
     void SetShowTLS(bool value) { FShowTLS = value; }
@@ -133,6 +141,8 @@ private:
     bool FShowPort = true;
     QString FDatabaseLabel = QStringLiteral("Database");
     QString FPortLabel = QStringLiteral("Port");
+    bool FShowSocket = true;
+    QString FSocketLabel = QStringLiteral("Socket");
     bool FShowTLS = true;
     QString FTLSLabel = QStringLiteral("TLS");
     QString FCAFileLabel = QStringLiteral("CA file");

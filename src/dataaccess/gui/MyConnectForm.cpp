@@ -1,5 +1,6 @@
 #include "MyConnectForm.h"
 
+#include "BackgroundConnect.h"
 #include "common/ScopeGuard.h"
 #include "dataaccess/mysql/MyAccess.h"
 #include "protocol/MySqlErrors.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -98,11 +100,16 @@ TMyConnectForm::TMyConnectForm(QWidget* parent)
     edServer = combo("edServer", &TMyConnectForm::edServerDropDown);
     edPort = new QLineEdit(this);
     edPort->setObjectName(QStringLiteral("edPort"));
+    edSocket = new QLineEdit(this);
+    edSocket->setObjectName(QStringLiteral("edSocket"));
+    edSocket->setToolTip(QStringLiteral("The path of the server's Unix socket (for example /run/mysqld/mysqld.sock). "
+                                        "When given, the connection goes through it instead of the server and port."));
     edDatabase = combo("edDatabase", &TMyConnectForm::edDatabaseDropDown);
     lbUsername = label("lbUsername", edUsername);
     lbPassword = label("lbPassword", edPassword);
     lbServer = label("lbServer", edServer);
     lbPort = label("lbPort", edPort);
+    lbSocket = label("lbSocket", edSocket);
     lbDatabase = label("lbDatabase", edDatabase);
     edTLS = new QComboBox(this);
     edTLS->setObjectName(QStringLiteral("edTLS"));
@@ -124,14 +131,15 @@ TMyConnectForm::TMyConnectForm(QWidget* parent)
     connect(btConnect, &QPushButton::clicked, this, &TMyConnectForm::btConnectClick);
     btCancel = new QPushButton(this);
     btCancel->setObjectName(QStringLiteral("btCancel"));
-    connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btCancel, &QPushButton::clicked, this, &TMyConnectForm::btCancelClick);
 
-    const std::array<QWidget*, 10> order{edUsername, edPassword, edServer, edPort,    edDatabase,
+    const std::array<QWidget*, 11> order{edUsername, edPassword, edServer, edPort,   edSocket, edDatabase,
                                          edTLS,      edCAFile,   btCAFile, btConnect, btCancel};
     for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
     for (QWidget* field : {static_cast<QWidget*>(edUsername), static_cast<QWidget*>(edPassword),
                            static_cast<QWidget*>(edServer), static_cast<QWidget*>(edPort),
-                           static_cast<QWidget*>(edDatabase), static_cast<QWidget*>(edCAFile)})
+                           static_cast<QWidget*>(edSocket), static_cast<QWidget*>(edDatabase),
+                           static_cast<QWidget*>(edCAFile)})
         field->installEventFilter(this);
 }
 
@@ -148,6 +156,7 @@ void TMyConnectForm::SetConnectDialog(TMyConnectDialog* dialog) {
     lbPassword->setText(dialog->PasswordLabel());
     lbServer->setText(dialog->ServerLabel());
     lbPort->setText(dialog->PortLabel());
+    lbSocket->setText(dialog->SocketLabel());
     lbDatabase->setText(dialog->DatabaseLabel());
     lbTLS->setText(dialog->TLSLabel());
     lbCAFile->setText(dialog->CAFileLabel());
@@ -159,6 +168,7 @@ void TMyConnectForm::SetConnectDialog(TMyConnectDialog* dialog) {
     edPassword->setText(c.Password());
     edServer->setEditText(c.Server());
     edPort->setText(QString::number(c.Port()));
+    edSocket->setText(c.MyOptions().UnixSocket());
     edDatabase->setEditText(c.Database());
     edTLS->setCurrentIndex(edTLS->findData(int(c.SSLOptions().Mode)));
     edCAFile->setText(c.SSLOptions().CACert);
@@ -169,6 +179,8 @@ void TMyConnectForm::SetConnectDialog(TMyConnectDialog* dialog) {
 
     lbPort->setHidden(!dialog->ShowPort());
     edPort->setHidden(!dialog->ShowPort());
+    lbSocket->setHidden(!dialog->ShowSocket());
+    edSocket->setHidden(!dialog->ShowSocket());
     lbDatabase->setHidden(!dialog->ShowDatabase());
     edDatabase->setHidden(!dialog->ShowDatabase());
     for (QWidget* w : std::initializer_list<QWidget*>{lbTLS, edTLS, lbCAFile, edCAFile, btCAFile})
@@ -180,6 +192,7 @@ void TMyConnectForm::PlaceRows() {
     std::vector<std::pair<QLabel*, QWidget*>> rows{{lbUsername, edUsername}, {lbPassword, edPassword},
                                                    {lbServer, edServer}};
     if (!edPort->isHidden()) rows.emplace_back(lbPort, edPort);
+    if (!edSocket->isHidden()) rows.emplace_back(lbSocket, edSocket);
     if (!edDatabase->isHidden()) rows.emplace_back(lbDatabase, edDatabase);
     if (!edTLS->isHidden()) {
         rows.emplace_back(lbTLS, edTLS);
@@ -225,7 +238,7 @@ bool TMyConnectForm::eventFilter(QObject* watched, QEvent* event) {
         // While fields are applied, focus moves are the form's own (a field taking the focus
         // back, the error box): leaving again then would start over without end.
         if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason && next != btConnect &&
-            next != btCancel && FConnectDialog && !FApplying)
+            next != btCancel && FConnectDialog && !FApplying && !FConnecting)
             edExit(static_cast<QWidget*>(watched));
     }
     return QDialog::eventFilter(watched, event);
@@ -244,6 +257,7 @@ bool TMyConnectForm::ApplyFields(QWidget* focus) {
         const int port = edPort->text().trimmed().toInt(&ok);
         if (!ok) throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(edPort->text()));
         c.SetPort(port);
+        SetSocketOf(c, edSocket->text().trimmed());
         c.SSLOptions().Mode = protocol::TSslMode(edTLS->currentData().toInt());
         c.SSLOptions().CACert = edCAFile->text().trimmed();
         return true;
@@ -260,18 +274,46 @@ bool TMyConnectForm::ApplyFields(QWidget* focus) {
 
 void TMyConnectForm::edExit(QWidget* sender) { ApplyFields(sender); }
 
-void TMyConnectForm::btConnectClick() {
-    if (!ApplyFields(edPort)) return;
+bool TMyConnectForm::RunConnect(const std::function<void()>& work) {
+    FConnecting = true;
+    FCancelled = false;
+    // The fields stay as they are while the login reads them; Cancel is the one way out.
+    const std::array<QWidget*, 10> locked{edUsername, edPassword, edServer, edPort,   edSocket,
+                                          edDatabase, edTLS,      edCAFile, btCAFile, btConnect};
+    // Disabling the focused field moves the focus on; it comes back afterwards.
+    const QPointer<QWidget> focus = focusWidget();
+    for (QWidget* w : locked) w->setEnabled(false);
+    ScopeExit unlock([&] {
+        FConnecting = false;
+        for (QWidget* w : locked) w->setEnabled(true);
+        if (focus) focus->setFocus();
+    });
+    const TConnectInteraction interaction;  // Cancel gets its clicks while the login runs
     try {
-        if (FConnectDialog->NeedConnect()) FConnectDialog->MyConnection().PerformConnect(FRetry);
+        work();
+    } catch (const std::exception&) {
+        if (!FCancelled) throw;
+        return true;  // a login that ended because Cancel asked it to
+    }
+    return false;  // done, even when Cancel came too late to stop it
+}
+
+void TMyConnectForm::btConnectClick() {
+    if (FConnecting || !ApplyFields(edPort)) return;
+    QWidget* focus = nullptr;
+    try {
+        TMyConnection& c = FConnectDialog->MyConnection();
+        if (FConnectDialog->NeedConnect() && RunConnect([&] { c.PerformConnect(FRetry); }))
+            return;  // cancelled: nothing to say, the values stay for another try
     } catch (const EDAError& e) {
         --FRetries;
         FRetry = true;
         if (FRetries <= 0) reject();
         if (e.ErrorCode() == ER_ACCESS_DENIED_ERROR)
-            edUsername->setFocus();
+            focus = edUsername;
         else if (e.ErrorCode() == protocol::CR_UNKNOWN_HOST)
-            edServer->setFocus();
+            focus = edServer;
+        if (focus) focus->setFocus();
         ShowError(e.Message());
         return;
     } catch (const EAbort&) {
@@ -281,6 +323,23 @@ void TMyConnectForm::btConnectClick() {
         return;
     }
     accept();
+}
+
+void TMyConnectForm::btCancelClick() {
+    if (FConnecting) {
+        FCancelled = true;
+        FConnectDialog->MyConnection().BreakConnect();
+        return;
+    }
+    QDialog::reject();
+}
+
+void TMyConnectForm::reject() {
+    if (FConnecting) {
+        btCancelClick();
+        return;
+    }
+    QDialog::reject();
 }
 
 void TMyConnectForm::edServerDropDown() {
@@ -303,20 +362,22 @@ void TMyConnectForm::edDatabaseDropDown() {
     try {
         TWaitCursor wait;
         TMyConnection& c = FConnectDialog->MyConnection();
-        const bool loginPrompt = c.LoginPrompt();
-        c.SetLoginPrompt(false);
-        ScopeExit restorePrompt([&] { c.SetLoginPrompt(loginPrompt); });
-        // The login for the list must not depend on the database being chosen; a connection
-        // opened for it closes again and gets its database back.
-        const bool wasConnected = c.GetConnected();
-        const QString database = c.Database();
-        ScopeExit restore([&] {
-            if (wasConnected) return;
-            c.Disconnect();
-            c.SetDatabase(database);
+        RunConnect([&] {
+            const bool loginPrompt = c.LoginPrompt();
+            c.SetLoginPrompt(false);
+            ScopeExit restorePrompt([&] { c.SetLoginPrompt(loginPrompt); });
+            // The login for the list must not depend on the database being chosen; a connection
+            // opened for it closes again and gets its database back.
+            const bool wasConnected = c.GetConnected();
+            const QString database = c.Database();
+            ScopeExit restore([&] {
+                if (wasConnected) return;
+                c.Disconnect();
+                c.SetDatabase(database);
+            });
+            if (!wasConnected) c.SetDatabase(QString());
+            c.GetDatabaseNames(list);
         });
-        if (!wasConnected) c.SetDatabase(QString());
-        c.GetDatabaseNames(list);
     } catch (const EAbort&) {
         // Silent by design: whoever aborted the connect has said why.
     } catch (const std::exception& e) {

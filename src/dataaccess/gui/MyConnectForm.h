@@ -1,9 +1,14 @@
 #pragma once
-// The login form of TMyConnectDialog: user name, password, server, port and database of a
-// MySQL connection, its TLS mode and CA file (with a browse button), and the Connect and
-// Cancel buttons. Connect tries to log in with the
-// values; each failure of the data-access layer uses up one of the dialog's attempts, and the
-// form closes with Cancel after the last one.
+// The login form of TMyConnectDialog: user name, password, server, port, Unix socket and
+// database of a MySQL connection, its TLS mode and CA file (with a browse button), and the
+// Connect and Cancel buttons. Connect tries to log in with the values; each failure of the
+// data-access layer uses up one of the dialog's attempts, and the form closes with Cancel
+// after the last one.
+//
+// The login runs off the windows' thread (BackgroundConnect.h): the form keeps repainting,
+// its fields and Connect are disabled meanwhile, and Cancel (or Escape, or closing the form)
+// ends the login at once. A cancelled login is no failure: no message, no attempt used up, and
+// the form stays open with its values; the next Cancel closes it.
 //
 // Errors are shown in a QMessageBox whose parent is the form and whose objectName is
 // "ErrorBox" (captioned with the application title, error icon): tests find it as the active
@@ -12,6 +17,8 @@
 #include "MyConnectDialog.h"
 
 #include <QDialog>
+
+#include <functional>
 
 class QComboBox;
 class QLabel;
@@ -48,6 +55,13 @@ public:
     void edDatabaseDropDown();
     // Chooses the CA file in a file dialog.
     void btCAFileClick();
+    // Ends a login under way; without one, closes the form with Cancel.
+    void btCancelClick();
+    // Whether a login (or the database list's) runs now.
+    bool Connecting() const { return FConnecting; }
+
+    // Closing the form (Escape, the title bar) while a login runs cancels the login instead.
+    void reject() override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -62,6 +76,8 @@ protected:
     QComboBox* edServer;
     QLabel* lbPort;
     QLineEdit* edPort;
+    QLabel* lbSocket;
+    QLineEdit* edSocket;  // the path of the server's Unix socket; empty: TCP
     QLabel* lbDatabase;
     QComboBox* edDatabase;
     QLabel* lbTLS;
@@ -78,12 +94,17 @@ private:
     bool ApplyFields(QWidget* focus);
     // Places the shown rows one under the other and sizes the form to them.
     void PlaceRows();
+    // Runs a connect of the connection (work) with the fields and Connect disabled and Cancel
+    // live; true when it failed because it was cancelled (its error is then nobody's business).
+    bool RunConnect(const std::function<void()>& work);
 
     TMyConnectDialog* FConnectDialog = nullptr;
     int FRetries = 0;
     bool FRetry = false;
     bool FListGot = false;
     bool FApplying = false;  // ApplyFields runs
+    bool FConnecting = false;
+    bool FCancelled = false;  // the login under way was cancelled
 };
 
 }  // namespace calvoro::dac

@@ -1,5 +1,6 @@
 #include "SqlWaitCursor.h"
 
+#include "BackgroundConnect.h"
 #include "common/AppTitle.h"
 #include "dataaccess/common/CRAccess.h"
 
@@ -19,6 +20,7 @@ struct TWaitState {
     QElapsedTimer LastStart;
     int Depth = 0;   // Starts without their End yet
     int Pushed = 0;  // override cursors pushed here and not popped yet
+    int Holds = 0;   // TSQLWaitHold objects alive
 };
 
 TWaitState& State() {
@@ -42,7 +44,7 @@ void RestoreCursor() {
 // came.
 void TimerTick() {
     TWaitState& s = State();
-    if (s.LastStart.elapsed() <= SQLWaitInterval) return;
+    if (s.Holds > 0 || s.LastStart.elapsed() <= SQLWaitInterval) return;
     s.Depth = 0;
     RestoreCursor();
 }
@@ -67,6 +69,9 @@ void SQLWaitStart() {
     s.LastStart.start();
 }
 
+TSQLWaitHold::TSQLWaitHold() { ++State().Holds; }
+TSQLWaitHold::~TSQLWaitHold() { --State().Holds; }
+
 void SQLWaitEnd() {
     if (!OnGuiThread()) return;
     TWaitState& s = State();
@@ -78,12 +83,14 @@ void InstallSQLWaitCursor() {
     StartWaitProc() = &SQLWaitStart;
     StopWaitProc() = &SQLWaitEnd;
     ApplicationTitleProc() = [] { return ApplicationTitle(); };
+    ConnectRunnerProc() = &RunConnectInBackground;
 }
 
 void RemoveSQLWaitCursor() {
     StartWaitProc() = nullptr;
     StopWaitProc() = nullptr;
     ApplicationTitleProc() = nullptr;
+    ConnectRunnerProc() = nullptr;
     if (!OnGuiThread()) return;
     RestoreCursor();
     TWaitState& s = State();

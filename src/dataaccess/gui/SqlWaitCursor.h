@@ -1,7 +1,7 @@
 #pragma once
 // The GUI side of the data-access layer's hooks: the SQL-wait cursor shown while a statement
-// or a connect runs on the GUI thread, and the application title that names the login
-// dialog's per-application settings.
+// or a connect runs on the GUI thread, the application title that names the login dialog's
+// per-application settings, and the logins that run off the GUI thread (BackgroundConnect.h).
 //
 // The cursor is the application's override cursor (Qt::WaitCursor). Start pushes it once,
 // only when the override cursor is not the wait cursor already, and End pops exactly what
@@ -12,8 +12,9 @@
 
 namespace calvoro::dac {
 
-// Sets StartWaitProc, StopWaitProc and ApplicationTitleProc (calvoro::ApplicationTitle). The
-// application calls it once its QApplication exists.
+// Sets StartWaitProc, StopWaitProc, ApplicationTitleProc (calvoro::ApplicationTitle) and
+// ConnectRunnerProc (RunConnectInBackground: logins off the windows' thread). The application
+// calls it once its QApplication exists.
 void InstallSQLWaitCursor();
 // Clears the hooks and restores a cursor still shown.
 void RemoveSQLWaitCursor();
@@ -21,6 +22,16 @@ void RemoveSQLWaitCursor();
 // The hooks themselves; calls from threads other than the GUI thread do nothing.
 void SQLWaitStart();
 void SQLWaitEnd();
+
+// While one lives on the GUI thread the timer leaves the wait alone: the event loop runs
+// inside work that goes on (a connect waiting for its worker thread, BackgroundConnect.h).
+class TSQLWaitHold {
+public:
+    TSQLWaitHold();
+    ~TSQLWaitHold();
+    TSQLWaitHold(const TSQLWaitHold&) = delete;
+    TSQLWaitHold& operator=(const TSQLWaitHold&) = delete;
+};
 
 // The timer's interval and the time after the last Start that ends the wait, in ms.
 inline constexpr int SQLWaitInterval = 30;

@@ -34,6 +34,7 @@ void TCustomMyConnectionOptions::SetUseUnicode(bool value) { Change(FUseUnicode,
 void TCustomMyConnectionOptions::SetCharset(const QString& value) { Change(FCharset, value, prCharset); }
 void TCustomMyConnectionOptions::SetCompress(bool value) { Change(FCompress, value, prCompress); }
 void TCustomMyConnectionOptions::SetProtocol(TMyProtocol value) { Change(FProtocol, value, prProtocol); }
+void TCustomMyConnectionOptions::SetUnixSocket(const QString& value) { Change(FUnixSocket, value, prUnixSocket); }
 void TCustomMyConnectionOptions::SetDirect(bool value) { Change(FDirect, value, prDirect); }
 void TCustomMyConnectionOptions::SetEmbedded(bool value) { Change(FEmbedded, value, prEmbedded); }
 void TCustomMyConnectionOptions::SetOptimizedBigInt(bool value) {
@@ -88,6 +89,7 @@ void TCustomMyConnection::AssignConnectProps(TCRConnection* c) {
     c->SetProp(prDirect, FMyOptions.FDirect);
     c->SetProp(prCompress, FMyOptions.FCompress);
     c->SetProp(prProtocol, int(FMyOptions.FProtocol));
+    c->SetProp(prUnixSocket, FMyOptions.FUnixSocket);
     TCustomDAConnection::AssignConnectProps(c);
     c->SetProp(prOptimizedBigInt, FMyOptions.FOptimizedBigInt);
     c->SetProp(prNullForZeroDelphiDate, FMyOptions.FNullForZeroDelphiDate);

@@ -39,6 +39,10 @@ public:
     void SetCompress(bool value);
     TMyProtocol Protocol() const { return FProtocol; }
     void SetProtocol(TMyProtocol value);
+    // The path of the server's Unix socket. When given the connection goes through it (the
+    // server and port are not used), unless Protocol is mpTCP; empty: TCP, also to localhost.
+    const QString& UnixSocket() const { return FUnixSocket; }
+    void SetUnixSocket(const QString& value);
     bool Direct() const { return FDirect; }
     void SetDirect(bool value);
     bool Embedded() const { return FEmbedded; }
@@ -68,6 +72,7 @@ private:
     QString FCharset;
     bool FCompress = false;
     TMyProtocol FProtocol = mpDefault;
+    QString FUnixSocket;
     bool FDirect = true;
     bool FEmbedded = false;
     bool FOptimizedBigInt = false;

@@ -60,8 +60,9 @@ EMyError::EMyError(int errorCode, const QString& message, TComponent* component)
 
 bool EMyError::IsFatalError() const {
     const int code = ErrorCode();
-    return code == ER_SERVER_SHUTDOWN || code == CR_CONN_HOST_ERROR || code == CR_SERVER_GONE_ERROR ||
-           code == CR_SERVER_LOST;
+    return code == ER_SERVER_SHUTDOWN || code == CR_CONNECTION_ERROR || code == CR_CONN_HOST_ERROR ||
+           code == CR_SERVER_GONE_ERROR || code == CR_SERVER_LOST ||
+           code == CR_NET_PACKET_TOO_LARGE;  // the client drops the stream after a packet over its limit
 }
 
 TServerVersion ParseServerVersion(const QString& text) {
@@ -117,6 +118,10 @@ QString TMySQLConnection::Decode(const std::string& bytes) const {
 
 void TMySQLConnection::Connect(const QString&) {
     if (FConnected) return;
+    // Something that runs while the windows' thread waits for this connect asks for the
+    // connection: it has to wait too.
+    if (FInConnectStep)
+        throw EDatabaseError(QStringLiteral("The connection is being opened; wait for the connect to end, or cancel it."));
     FServerVer.clear();
     FServerPrimaryVer = FServerMinorVer = FServerReleaseVer = 0;
     try {
@@ -126,7 +131,12 @@ void TMySQLConnection::Connect(const QString&) {
         const int timeout = FConnectionTimeout;
         Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_CONNECT_TIMEOUT, &timeout), FComponent);
         switch (FProtocol) {
-            case mpDefault: break;
+            case mpDefault:
+                if (!FUnixSocket.isEmpty()) {
+                    const int protocol = MYSQL_PROTOCOL_SOCKET;
+                    Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_OPT_PROTOCOL, &protocol), FComponent);
+                }
+                break;
             case mpSSL: {
                 auto slashes = [](QString s) { return AnsiString(s.replace(u'\\', u'/')); };
                 Check(FMySQLAPI->mysql_ssl_set(FMySQL, slashes(FSSL_Key), slashes(FSSL_Cert),
@@ -171,10 +181,39 @@ void TMySQLConnection::Connect(const QString&) {
         Check(FMySQLAPI->mysql_options(FMySQL, MYSQL_SET_CHARSET_NAME, namesCharset), FComponent);
         uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;
         if (FCompress) flags |= CLIENT_COMPRESS;
-        const QString host = FServer.isEmpty() ? QStringLiteral("localhost") : FServer;
-        Check(FMySQLAPI->mysql_real_connect(FMySQL, AnsiString(host), NameBytes(FUsername), NameBytes(FPassword),
-                                            NameBytes(FDatabase), unsigned(FPort), std::string(), flags),
-              FComponent);
+        // A server written with its port ("db:3307", "[::1]:3307") names the port itself.
+        std::string host = AnsiString(FServer);
+        int port = FPort;
+        std::string splitHost;
+        int splitPort = 0;
+        if (SplitHostPort(host, splitHost, splitPort)) {
+            host = splitHost;
+            if (splitPort != 0) port = splitPort;
+        }
+        if (host.empty()) host = "localhost";
+        // The login may take until the connect time-out: it runs as RunConnectStep runs it,
+        // and BreakConnect can end it meanwhile.
+        const PMYSQL_CON handle = FMySQL;
+        const std::string user = NameBytes(FUsername), password = NameBytes(FPassword),
+                          database = NameBytes(FDatabase), socket = AnsiString(FUnixSocket);
+        PMYSQL_CON connected = nullptr;
+        {
+            std::lock_guard lock(FConnectCS);
+            FConnecting = handle;
+        }
+        {
+            FInConnectStep = true;
+            ScopeExit stepDone([&] {
+                FInConnectStep = false;
+                std::lock_guard lock(FConnectCS);
+                FConnecting = nullptr;
+            });
+            RunConnectStep([&] {
+                connected =
+                    FMySQLAPI->mysql_real_connect(handle, host, user, password, database, unsigned(port), socket, flags);
+            });
+        }
+        Check(connected, FComponent);
         FConnected = true;
         FNativeConnection = true;
         FConnectionTime = QDateTime::currentMSecsSinceEpoch();
@@ -199,11 +238,21 @@ void TMySQLConnection::Connect(const QString&) {
 }
 
 void TMySQLConnection::Disconnect() {
+    if (FInConnectStep) {
+        // The handle is in use by the login; the connect frees it when it has ended.
+        BreakConnect();
+        return;
+    }
     PMYSQL_CON handle = FMySQL;
     FMySQL = nullptr;
     FConnected = false;
     FTransactionBefore = FLastStatementFailed = false;  // a new session starts outside one
     if (handle && FNativeConnection) FMySQLAPI->mysql_close(handle);
+}
+
+void TMySQLConnection::BreakConnect() {
+    std::lock_guard lock(FConnectCS);
+    if (FConnecting) FConnecting->CancelConnect();
 }
 
 bool TMySQLConnection::SupportsUtf8mb4() const {
@@ -346,6 +395,7 @@ void TMySQLConnection::Assign(const TMySQLConnection& source) {
     FCharset = source.FCharset;
     FConnectionTimeout = source.FConnectionTimeout;
     FProtocol = source.FProtocol;
+    FUnixSocket = source.FUnixSocket;
     FCheckBackslashes = source.FCheckBackslashes;
     FSSL_Chipher = source.FSSL_Chipher;
     FSSL_CA = source.FSSL_CA;
@@ -369,6 +419,7 @@ void TMySQLConnection::SetProp(int prop, const Variant& value) {
             if (FConnected && !FUnicodeOption) ApplyCharset();
             break;
         case prProtocol: FProtocol = TMyProtocol(value.AsInteger()); break;
+        case prUnixSocket: FUnixSocket = value.AsString(); break;
         case prUseUnicode:
             FUnicodeOption = value.AsBoolean();
             FUseUnicode = FUnicodeOption;
@@ -405,6 +456,7 @@ bool TMySQLConnection::GetProp(int prop, Variant& value) const {
         case prCompress: value = FCompress; return true;
         case prMaxAllowedPacket: value = Variant(FMaxAllowedPacket); return true;
         case prCharset: value = FCharset; return true;
+        case prUnixSocket: value = FUnixSocket; return true;
         case prUseUnicode: value = FUseUnicode; return true;
         case prCheckBackslashes: value = FCheckBackslashes; return true;
         case prNeedBackslashes: value = FNeedBackslashes; return true;

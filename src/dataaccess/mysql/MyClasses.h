@@ -26,7 +26,7 @@ public:
     // The server's SQLSTATE ("42S02"); "HY000" for client errors, empty where none was given.
     const QString& SqlState() const { return FSqlState; }
     void SetSqlState(const QString& sqlState) { FSqlState = sqlState; }
-    // Server shutdown (1053), can't connect (2003), gone away (2006), lost (2013).
+    // Server shutdown (1053), can't connect (2002, 2003), gone away (2006), lost (2013).
     bool IsFatalError() const override;
     bool IsKeyViolation() const override { return ErrorCode() == protocol::ER_DUP_ENTRY; }
 
@@ -49,8 +49,17 @@ public:
     TMySQLConnection();
     ~TMySQLConnection() override;
 
+    // The login runs as RunConnectStep runs it (on a worker thread in the program); the
+    // server may be written "host:port" or "[IPv6 address]:port", whose port wins over the
+    // Port property. With a Unix socket path (prUnixSocket) the login goes through that
+    // socket unless the protocol is mpTCP.
     void Connect(const QString& connectString) override;
+    // During a connect (from a handler that runs while the windows' thread waits for it):
+    // cancels the connect instead, which then cleans up after itself.
     void Disconnect() override;
+    // Safe from any thread: a connect under way ends at once with error 2003 (2002 over a
+    // Unix socket) "(125: Operation canceled)".
+    void BreakConnect() override;
     QString GetServerVersion() const override { return FServerVer; }
     QString GetServerVersionFull() const override { return FServerVer; }
     QString GetClientVersion() const override;
@@ -133,6 +142,10 @@ private:
     QString FCharset;
     int FConnectionTimeout = 15;
     TMyProtocol FProtocol = mpDefault;
+    QString FUnixSocket;
+    std::mutex FConnectCS;                      // guards FConnecting against BreakConnect
+    protocol::PMYSQL_CON FConnecting = nullptr;  // the handle of the login under way
+    bool FInConnectStep = false;                 // the login runs (the connecting thread's view)
     bool FOptimizedBigInt = false;
     bool FNullForZeroDelphiDate = false;
     bool FEmbedded = false;

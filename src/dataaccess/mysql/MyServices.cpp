@@ -337,12 +337,12 @@ std::vector<const TFieldDesc*> TCustomMyDataSetService::ServerKey() {
     return {};
 }
 
-QString TCustomMyDataSetService::KeyFieldNames() {
-    if (!FUpdatingTable) return QString();
+QStringList TCustomMyDataSetService::KeyFieldNames() {
+    if (!FUpdatingTable) return {};
     QStringList names;
     for (const TFieldDesc* f : KeyFieldDescs()) names << f->FName;
     if (names.isEmpty() && FIdentityField) names << FIdentityField->FName;
-    return names.join(u';');
+    return names;
 }
 
 TGeneratorInput TCustomMyDataSetService::Input(const uint8_t* newRecord) {
@@ -632,9 +632,9 @@ void TCustomMyDataSetUpdater::RefreshChanged() {
         auto& values = rows.emplace_back();
         for (int i = 1; i <= rs.FieldCount() && i <= store.FieldCount(); ++i) values.push_back(rs.GetFieldAsVariant(i, row));
     });
-    const QString keys = FService.KeyFieldNames();
+    const QStringList keys = FService.KeyFieldNames();
     std::vector<int> keyNumbers;
-    for (const QString& name : keys.split(u';', Qt::SkipEmptyParts)) keyNumbers.push_back(store.FieldByName(name).FFieldNo);
+    for (const QString& name : keys) keyNumbers.push_back(store.FieldByName(name).FFieldNo);
 
     // Values read back from the server: nothing is written.
     const bool wasLocal = ds.LocalUpdate();

@@ -111,7 +111,7 @@ public:
     void AfterOpen() override;
     void ClearFieldsInfo() override;
     bool CanWrite() const override;
-    QString KeyFieldNames() override;
+    QStringList KeyFieldNames() override;
     TCustomMyDataSetUpdater& Updater() override { return *FUpdater; }
     const TCustomMySQLGenerator& SQLGenerator() const override { return *FGenerator; }
 

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -104,6 +105,22 @@ TScriptedServer::TScriptedServer(Script script) {
         ::listen(FListen, 1) != 0 || ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len) != 0)
         throw std::runtime_error(std::string("scripted server: ") + std::strerror(errno));
     FPort = ntohs(a.sin_port);
+    Serve(std::move(script));
+}
+
+TScriptedServer::TScriptedServer(Script script, const std::string& unixSocketPath) : FUnixPath(unixSocketPath) {
+    FListen = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    if (unixSocketPath.size() >= sizeof a.sun_path) throw std::runtime_error("scripted server: socket path too long");
+    std::memcpy(a.sun_path, unixSocketPath.data(), unixSocketPath.size());
+    ::unlink(unixSocketPath.c_str());
+    if (FListen < 0 || ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(FListen, 1) != 0)
+        throw std::runtime_error(std::string("scripted server: ") + std::strerror(errno));
+    Serve(std::move(script));
+}
+
+void TScriptedServer::Serve(Script script) {
     FThread = std::thread([this, script = std::move(script)] {
         try {
             pollfd p{FListen, POLLIN, 0};
@@ -132,6 +149,7 @@ std::string TScriptedServer::Join() {
 TScriptedServer::~TScriptedServer() {
     Join();
     if (FListen >= 0) ::close(FListen);
+    if (!FUnixPath.empty()) ::unlink(FUnixPath.c_str());
 }
 
 }  // namespace calvoro::test

@@ -54,14 +54,18 @@ public:
     using Script = std::function<void(TScriptedPeer&)>;
     // Listens on 127.0.0.1 (a free port) and runs script for the first connection.
     explicit TScriptedServer(Script script);
+    // Listens on a Unix socket at path instead (the file is removed at the end).
+    TScriptedServer(Script script, const std::string& unixSocketPath);
     ~TScriptedServer();
     int Port() const { return FPort; }
     // Waits for the script to end; returns what went wrong in it (empty: ran through).
     std::string Join();
 
 private:
+    void Serve(Script script);
     int FListen = -1;
     int FPort = 0;
+    std::string FUnixPath;
     std::string FFailure;
     std::thread FThread;
 };
