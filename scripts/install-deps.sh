@@ -11,7 +11,7 @@ packages=(
   # tests, benchmarks, fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # the test server (openssl makes its TLS certificates), and the peers the benchmarks compare against
-  mariadb-server mariadb-client libmariadb-dev tzdata openssl
+  mariadb-server mariadb-client libmariadb-dev tzdata openssl mydumper
   # GUI tests and running without a desktop
   xvfb xauth fonts-dejavu-core
 )

@@ -117,10 +117,12 @@ void TTessrinForm::CreateViewDataTab() {
     TntBitBtn6->setToolTip(QStringLiteral("Deletes all the data from selected table"));
     TntBitBtn7 = Named(new QPushButton(QStringLiteral("Set auto_increment value"), tab), "TntBitBtn7");
     TntBitBtn7->setToolTip(QStringLiteral("Sets auto_increment value for selected table"));
+    // Narrow gaps: at the window's smallest width a count of seven digits and its stop note
+    // still fit.
     bottom->addWidget(DBNavigator1);
-    bottom->addSpacing(12);
+    bottom->addSpacing(6);
     bottom->addWidget(lblRecordsFetched);
-    bottom->addSpacing(24);
+    bottom->addSpacing(12);
     bottom->addWidget(countLabel);
     bottom->addWidget(Label2);
     bottom->addStretch(1);

@@ -7,6 +7,8 @@
 
 #include <QFile>
 
+#include <malloc.h>
+
 namespace calvoro::cli {
 
 namespace {
@@ -48,6 +50,8 @@ int RunBackup(const TCliOptions& o, FILE* out, FILE* err) {
     options.AddLock = o.AddLock;
     options.DisableKeys = o.DisableKeys;
     options.CommitBatchSize = o.CommitBatch;
+    options.StatementSize = o.StatementSize;
+    options.TransactionSize = o.TransactionSize;
     options.SingleTransaction = o.SingleTransaction;
     options.SkipDefiner = o.SkipDefiner;
 
@@ -70,21 +74,29 @@ int RunBackup(const TCliOptions& o, FILE* out, FILE* err) {
 }
 
 int RunRestore(const TCliOptions& o, FILE* err) {
+    // Statements of a megabyte pass through several threads: with a fixed threshold their
+    // buffers are mapped and given back when freed, instead of staying in each thread's heap
+    // (glibc raises the threshold after the first such free).
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     QFile file;
     OpenScriptInput(file, o.File);
 
     auto connection = DumpConnection(o);
     dump::TMyDump dump;
     dump.SetConnection(connection.get());
+    dump.SetRestoreConnections(o.Parallel > 0 ? o.Parallel : dump::DefaultRestoreConnections(),
+                               [&o]() -> std::unique_ptr<dac::TCustomMyConnection> { return DumpConnection(o); });
+    dump.SetRestoreStopsAtFailure(o.StopOnError);
     TProgressLine progress(err);
     if (progress.Active()) {
         dump.OnRestoreProgress = [&](dump::TDADump*, int percent) {
             progress.Show(BytesProgress(percent, 100));
         };
     }
-    dump.OnError = [&](script::TDAScript* s, const std::exception& e, const QString& sql, script::TErrorAction& action) {
+    dump.OnRestoreError = [&](dump::TDADump*, const script::TStatementPlace& place, const std::exception& e,
+                              const QString& sql, script::TErrorAction& action) {
         progress.Clear();
-        ReportFailure(err, *s, e, sql);
+        ReportFailure(err, place, e, sql);
         action = o.StopOnError ? script::eaAbort : script::eaContinue;
     };
     int status = 0;

@@ -16,7 +16,8 @@ QString UsageText() {
         "       calvoro-cli query [CONNECTION] [--prepared] [--param NAME=VALUE]... -e SQL\n"
         "       calvoro-cli script [CONNECTION] [--stop-on-error] FILE|-\n"
         "       calvoro-cli backup [CONNECTION] -D DATABASE [BACKUP OPTIONS] [-o FILE]\n"
-        "       calvoro-cli restore [CONNECTION] [-D DATABASE] [--stop-on-error] FILE|-\n"
+        "       calvoro-cli restore [CONNECTION] [-D DATABASE] [--stop-on-error] [--parallel N]\n"
+        "                           FILE|-\n"
         "       calvoro-cli processlist [CONNECTION] [--full]\n"
         "       calvoro-cli kill [CONNECTION] [--query] ID...\n"
         "       calvoro-cli --help\n"
@@ -40,6 +41,10 @@ QString UsageText() {
         "       as it was after a failure). The script restores every value byte for byte.\n"
         "restore Runs a script written by backup (or any script, as script does) on a\n"
         "       connection like the one backup uses; failures are reported as script does.\n"
+        "       The rows of a dump's tables run on N more connections of the same login and\n"
+        "       session settings (--parallel N; default: the number of processor cores, at\n"
+        "       most 4); everything else runs in order on the first one. --parallel 1 runs\n"
+        "       the whole script on one connection.\n"
         "processlist Prints the server's processes like query does: Id, User, Host, db,\n"
         "       Command, Time, State, Info (the statement, its first 100 characters without\n"
         "       --full).\n"
@@ -95,6 +100,11 @@ QString UsageText() {
         "  --no-add-lock            no LOCK TABLES around each table's rows\n"
         "  --disable-keys           ALTER TABLE ... DISABLE KEYS around each table's rows\n"
         "  --commit-batch N         BEGIN/COMMIT around every N rows\n"
+        "  --statement-size BYTES   the longest INSERT of several rows, with K, M or G (4K to\n"
+        "                           1G; default: 1M; never more than the server's\n"
+        "                           max_allowed_packet takes)\n"
+        "  --transaction-size BYTES rows of a transactional table commit after about this\n"
+        "                           many bytes (default: 16M; 0: every statement commits)\n"
         "  --query SQL              the rows of this query instead of whole tables\n"
         "  --single-transaction     read every table in one consistent snapshot (InnoDB)\n"
         "  --skip-definer           views and routines without their DEFINER clause\n"
@@ -179,6 +189,20 @@ bool ParseBackupOption(TCliOptions& o, const QString& a, bool hasInline, const s
         const QString text = value();
         o.CommitBatch = text.toInt(&ok);
         if (!ok || o.CommitBatch < 0) Usage(QStringLiteral("calvoro-cli: '%1' is not a row count").arg(text));
+    } else if (a == u"--statement-size") {
+        const QString text = value();
+        o.StatementSize = ParseByteSize(text);
+        if (o.StatementSize < 4096 || o.StatementSize > (int64_t(1) << 30))
+            Usage(QStringLiteral("calvoro-cli: --statement-size takes a size from 4K to 1G (a number, with K, M or G "
+                                 "for KiB, MiB, GiB), not '%1'")
+                      .arg(text));
+    } else if (a == u"--transaction-size") {
+        const QString text = value();
+        o.TransactionSize = ParseByteSize(text);
+        if (o.TransactionSize < 0)
+            Usage(QStringLiteral("calvoro-cli: --transaction-size takes a size (a number, with K, M or G for KiB, "
+                                 "MiB, GiB; 0 for none), not '%1'")
+                      .arg(text));
     } else if (a == u"--query") {
         o.Query = value();
         if (o.Query.trimmed().isEmpty()) Usage(QStringLiteral("calvoro-cli: --query needs a statement"));
@@ -299,6 +323,13 @@ TCliOptions ParseArguments(const QStringList& args) {
         } else if (a == u"-e" && (o.Command == u"exec" || o.Command == u"query")) {
             o.Sql = value();
             o.SqlGiven = true;
+        } else if (a == u"--parallel" && o.Command == u"restore") {
+            const QString text = value();
+            bool ok = false;
+            o.Parallel = text.toInt(&ok);
+            if (!ok || o.Parallel < 1 || o.Parallel > 64)
+                Usage(QStringLiteral("calvoro-cli: --parallel takes a number of connections from 1 to 64, not '%1'")
+                          .arg(text));
         } else if (a == u"--stop-on-error" && runsScript && !hasInline) {
             o.StopOnError = true;
         } else if (runsScript && (a == u"-" || !a.startsWith(u'-')) && !hasInline) {

@@ -33,6 +33,7 @@ struct TCliOptions {
     bool Prepared = false;  // query: a server-side prepared statement
     QString File;             // script, restore: the file, "-" for standard input
     bool StopOnError = false;  // script, restore: stop at the first failing statement
+    int Parallel = 0;          // restore: connections for data statements; 0: the default
 
     // backup
     QStringList Tables;                                            // empty: every table and view
@@ -46,6 +47,8 @@ struct TCliOptions {
     bool AddLock = true;
     bool DisableKeys = false;
     int CommitBatch = 0;
+    int64_t StatementSize = int64_t(1) << 20;    // bytes of one INSERT of several rows
+    int64_t TransactionSize = int64_t(16) << 20;  // bytes of rows per transaction; 0: none
     QString Query;  // null without --query
     bool SingleTransaction = false;
     bool SkipDefiner = false;

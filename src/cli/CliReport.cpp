@@ -54,9 +54,13 @@ void OpenScriptInput(QFile& file, const QString& name) {
 }
 
 void ReportFailure(FILE* err, const script::TDAScript& script, const std::exception& e, const QString& sql) {
-    const QString fromWord = sql.mid(std::min<qsizetype>(script.Place().WordOffset, sql.size()));
+    ReportFailure(err, script.Place(), e, sql);
+}
+
+void ReportFailure(FILE* err, const script::TStatementPlace& place, const std::exception& e, const QString& sql) {
+    const QString fromWord = sql.mid(std::min<qsizetype>(place.WordOffset, sql.size()));
     const QString firstLine = fromWord.left(fromWord.indexOf(QRegularExpression(QStringLiteral("[\r\n]"))));
-    Put(err, QStringLiteral("line %1: %2\n%3\n").arg(script.Place().WordLine + 1).arg(firstLine, ErrorText(e)));
+    Put(err, QStringLiteral("line %1: %2\n%3\n").arg(place.WordLine + 1).arg(firstLine, ErrorText(e)));
     std::fflush(err);
 }
 

@@ -45,5 +45,6 @@ void OpenScriptInput(QFile& file, const QString& name);
 // "line N: <first line of the statement>" and the error: N is the line of the statement's
 // first word, as the mariadb client counts it.
 void ReportFailure(FILE* err, const script::TDAScript& script, const std::exception& e, const QString& sql);
+void ReportFailure(FILE* err, const script::TStatementPlace& place, const std::exception& e, const QString& sql);
 
 }  // namespace calvoro::cli

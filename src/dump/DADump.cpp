@@ -1,6 +1,7 @@
 #include "DADump.h"
 
 #include "ByteOutput.h"
+#include "ParallelRestore.h"
 
 #include "common/Exceptions.h"
 #include "common/ScopeGuard.h"
@@ -115,6 +116,7 @@ void TDADump::CheckConnection() const {
 void TDADump::RequestStop() {
     FStop = true;
     std::lock_guard lock(FScriptLock);
+    if (FParallel) FParallel->RequestStop();
     if (FScript) FScript->RequestStop();
 }
 
@@ -122,6 +124,7 @@ void TDADump::BreakExec() {
     FStop = true;
     // The restore may be ending on its own thread: the script is not let go meanwhile.
     std::lock_guard lock(FScriptLock);
+    if (FParallel) FParallel->BreakExec();
     if (FScript) FScript->BreakExec();
 }
 
@@ -173,23 +176,39 @@ void TDADump::RunRestore(script::TDAScript& script, qint64 total, const std::fun
     script.SetConnection(Connection());
     script.SetDebug(FDebug);
     script.SetReadAhead(true);
-    script.AfterExecute = [this](script::TDAScript*, const QString&) { ++FRestoredStatements; };
+    std::unique_ptr<TParallelRestore> parallel = CreateParallelRestore(script);
+    script.AfterExecute = [this, &parallel](script::TDAScript*, const QString&) {
+        ++FRestoredStatements;
+        if (parallel) parallel->Succeeded();
+    };
     bool aborted = false;
     script.OnError = [this, &aborted](script::TDAScript* sender, const std::exception& e, const QString& sql,
                                       script::TErrorAction& action) {
         ++FRestoredStatements;
         ++FFailedStatements;
-        if (OnError) OnError(sender, e, sql, action);
+        if (OnRestoreError)
+            OnRestoreError(this, sender->Place(), e, sql, action);
+        else if (OnError)
+            OnError(sender, e, sql, action);
         aborted = action == script::eaAbort;
     };
+    if (parallel) {
+        script.BeforeExecute = [&parallel](script::TDAScript*, QString& sql, bool& omit) { parallel->Take(sql, omit); };
+        parallel->OnFailure = [this](const script::TStatementPlace& place, const std::exception& e, const QString& sql,
+                                     script::TErrorAction& action) {
+            if (OnRestoreError) OnRestoreError(this, place, e, sql, action);
+        };
+    }
     {
         std::lock_guard lock(FScriptLock);
         FScript = &script;
+        FParallel = parallel.get();
     }
     ScopeExit release([&] {
         FParserLine = script.ParserLine();
         std::lock_guard lock(FScriptLock);
         FScript = nullptr;
+        FParallel = nullptr;
     });
     int reported = -1;
     auto report = [&](qint64 done) {
@@ -204,6 +223,15 @@ void TDADump::RunRestore(script::TDAScript& script, qint64 total, const std::fun
     while (script.ExecuteNext()) {
         any = true;
         report(position());
+    }
+    if (parallel) {
+        // The statements still running elsewhere, and those held back, before the 100.
+        ScopeExit count([&] {
+            FRestoredStatements += parallel->Taken();
+            FFailedStatements += parallel->Failed();
+            aborted = aborted || parallel->Aborted();
+        });
+        parallel->Finish();
     }
     // The whole source was read when the script is exhausted (not when a statement stopped it).
     if (any && !FStop && !aborted) report(total);

@@ -26,6 +26,7 @@
 namespace calvoro::dump {
 
 class TDADump;
+class TParallelRestore;
 
 class TDADumpOptions {
 public:
@@ -86,6 +87,10 @@ public:
     using TBackupProgressEvent =
         std::function<void(TDADump* sender, const QString& objectName, int objectNum, int objectCount, int percent)>;
     using TRestoreProgressEvent = std::function<void(TDADump* sender, int percent)>;
+    // A failed statement of a restore by its place in the script, wherever it ran.
+    using TRestoreErrorEvent = std::function<void(TDADump* sender, const script::TStatementPlace& place,
+                                                  const std::exception& e, const QString& sql,
+                                                  script::TErrorAction& action)>;
 
     TDADump();
     ~TDADump() override;
@@ -138,6 +143,10 @@ public:
     TBackupProgressEvent OnBackupProgress;
     TRestoreProgressEvent OnRestoreProgress;
     script::TDAScript::TErrorEvent OnError;
+    // When set, every failure of a restore comes here instead of OnError; a restore on
+    // several connections reports its failures only here (without it, as the script does
+    // without OnError).
+    TRestoreErrorEvent OnRestoreError;
 
     static std::vector<dac::TObjectName> SplitNames(const QString& value);
     static QString JoinNames(const std::vector<dac::TObjectName>& names);
@@ -149,6 +158,9 @@ protected:
     // Makes the objects; the constructor of the most derived class calls it.
     void CreateComponents();
     void CheckConnection() const;
+    // The dispatcher of a restore on several connections for this script, or none: the
+    // script runs alone on the connection.
+    virtual std::unique_ptr<TParallelRestore> CreateParallelRestore(script::TDAScript&) { return nullptr; }
 
 private:
     // The restore loop over a script whose source is set; total is the source's size.
@@ -162,6 +174,7 @@ private:
     bool FDebug = false;
     std::unique_ptr<TDADumpProcessor> FProcessor;
     script::TDAScript* FScript = nullptr;  // the restore's, while it runs
+    TParallelRestore* FParallel = nullptr;  // its dispatcher, while it runs
     std::mutex FScriptLock;                 // FScript against BreakExec from another thread
     std::atomic<bool> FStop = false;
     int FRestoredStatements = 0;

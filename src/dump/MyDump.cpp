@@ -157,6 +157,12 @@ void TCustomMyDumpProcessor::BackupObjects(const QString& query) {
         if (FCharset.isEmpty())
             FCharset = c.Decode(QueryValue(QStringLiteral("SELECT @@character_set_client")).value_or(QByteArray()));
     }
+    // Statements of several rows stay within what the server takes in one packet, with room
+    // for a long row's escapes beyond the limit the rows are measured against.
+    constexpr qint64 kPacketHeadroom = 16 * 1024;
+    const qint64 maxPacket = QueryValue(QStringLiteral("SELECT @@max_allowed_packet")).value_or(QByteArray("0")).toLongLong();
+    FStatementLimit = std::max<qint64>(1024, FOptions.StatementSize);
+    if (maxPacket > 2 * kPacketHeadroom) FStatementLimit = std::min(FStatementLimit, maxPacket - kPacketHeadroom);
     // The session's database as the server names it, in the form of the connection's texts.
     FDatabase = c.Decode(QueryValue(QStringLiteral("SELECT DATABASE()")).value_or(QByteArray()));
 
@@ -280,16 +286,24 @@ bool TCustomMyDumpProcessor::IsView(const TObjectName& name) {
         status = FTableStatus.insert(db, {});
         Query(QStringLiteral("SHOW TABLE STATUS FROM ") + QuoteIdentifier(db), [&](TRows& rows) {
             // Name, Engine: a view has no engine.
-            const bool view = rows.IsNull(1) || rows.Value(1).isEmpty();
-            status->insert(rows.Text(0), view);
+            status->insert(rows.Text(0), rows.IsNull(1) ? QString() : rows.Text(1));
         });
     }
     const auto exact = status->constFind(name.Name);
-    if (exact != status->constEnd()) return *exact;
+    if (exact != status->constEnd()) return exact->isEmpty();
     // A typed name on a server that compares names without case.
     for (auto it = status->constBegin(); it != status->constEnd(); ++it)
-        if (it.key().compare(name.Name, Qt::CaseInsensitive) == 0) return *it;
+        if (it.key().compare(name.Name, Qt::CaseInsensitive) == 0) return it->isEmpty();
     return false;
+}
+
+QString TCustomMyDumpProcessor::Engine(const TObjectName& name) {
+    if (IsView(name)) return QString();
+    const auto status = FTableStatus.constFind(name.Database.isEmpty() ? FDatabase : name.Database);
+    if (status == FTableStatus.constEnd()) return QString();
+    for (auto it = status->constBegin(); it != status->constEnd(); ++it)
+        if (it.key() == name.Name || it.key().compare(name.Name, Qt::CaseInsensitive) == 0) return *it;
+    return QString();
 }
 
 QByteArray TCustomMyDumpProcessor::CreateText(const TObjectName& name) {
@@ -402,6 +416,14 @@ void TCustomMyDumpProcessor::BackupRows(const QString& x, const TObjectName& nam
     const QByteArray head = InsertHead(x, nameColumns ? columnList : QString());
     const bool locks = FOptions.AddLock && !FOptions.UseDelayedIns;
     const int batch = FOptions.CommitBatchSize;
+    // Rows of a transactional table commit in bounded transactions: SET autocommit, unlike
+    // BEGIN, keeps the table lock.
+    static const QStringList transactional{QStringLiteral("InnoDB"), QStringLiteral("XtraDB"),
+                                           QStringLiteral("TokuDB"), QStringLiteral("RocksDB"),
+                                           QStringLiteral("ndbcluster")};
+    const bool transactions = batch == 0 && FOptions.TransactionSize > 0 && query.isNull() &&
+                              transactional.contains(Engine(name), Qt::CaseInsensitive);
+    qint64 uncommitted = 0;
     const QByteArray lock = Encode(QStringLiteral("LOCK TABLES %1 WRITE;").arg(x));
     const QByteArray disable = Encode(QStringLiteral("/*!40000 ALTER TABLE %1 DISABLE KEYS */;").arg(x));
     const QByteArray enable = Encode(QStringLiteral("/*!40000 ALTER TABLE %1 ENABLE KEYS */;").arg(x));
@@ -422,13 +444,14 @@ void TCustomMyDumpProcessor::BackupRows(const QString& x, const TObjectName& nam
                 length = head.size() + 2;
                 inStatement = true;
             }
-            length += pending.size() + 2;
-            const bool ends = last || length > 16384 - 2 * pending.size();
+            length += pending.size() + 3;  // with its "," or ";" and the line break
+            const bool ends = last || length > FStatementLimit - 2 * pending.size();
             AppendBytes(pending, ends ? ";" : ",", 1);
             Add(QByteArrayView(pending));
             if (ends) {
                 if (batch > 0) Add(QByteArrayView("COMMIT;"));
                 inStatement = false;
+                uncommitted += length;
             }
         } else {
             if (batch > 0 && rowNo % batch == 1 % batch) Add(QByteArrayView("BEGIN;"));
@@ -439,6 +462,11 @@ void TCustomMyDumpProcessor::BackupRows(const QString& x, const TObjectName& nam
             put(row, ");");
             Add(QByteArrayView(row));
             if (batch > 0 && (last || (rowNo + 1) % batch == 1 % batch)) Add(QByteArrayView("COMMIT;"));
+            uncommitted += row.size() + 2;
+        }
+        if (transactions && !last && !inStatement && uncommitted >= FOptions.TransactionSize) {
+            Add(QByteArrayView("COMMIT;"));
+            uncommitted = 0;
         }
     };
     Query(select, [&](TRows& rows) {
@@ -451,6 +479,7 @@ void TCustomMyDumpProcessor::BackupRows(const QString& x, const TObjectName& nam
         if (!started) {
             if (locks) Add(lock);
             if (FOptions.DisableKeys) Add(disable);
+            if (transactions) Add(QByteArrayView("SET autocommit=0;"));
             started = true;
         }
         ++rowNo;
@@ -471,6 +500,10 @@ void TCustomMyDumpProcessor::BackupRows(const QString& x, const TObjectName& nam
     if (hasPending) finish(true);
     if (rowNo > 0) Progress(x, index, count, 100);
     if (started) {
+        if (transactions) {
+            Add(QByteArrayView("COMMIT;"));
+            Add(QByteArrayView("SET autocommit=1;"));
+        }
         if (FOptions.DisableKeys) Add(enable);
         if (locks) Add(QByteArrayView("UNLOCK TABLES;"));
     }
@@ -660,5 +693,22 @@ std::unique_ptr<TDADumpProcessor> TMyDump::CreateProcessor() { return std::make_
 std::unique_ptr<script::TDAScript> TMyDump::CreateScript() { return std::make_unique<script::TMyScript>(); }
 
 std::unique_ptr<dac::TCustomDASQL> TMyDump::CreateCommand() { return std::make_unique<dac::TMyCommand>(); }
+
+void TMyDump::SetRestoreConnections(int count, TParallelRestore::TConnectionFactory factory) {
+    FRestoreConnections = std::max(1, count);
+    FConnectionFactory = std::move(factory);
+}
+
+std::unique_ptr<TParallelRestore> TMyDump::CreateParallelRestore(script::TDAScript& script) {
+    if (FRestoreConnections <= 1 || !FConnectionFactory) return nullptr;
+    // Statements waiting for a worker: about four of the longest a backup writes by default
+    // (two bytes a character).
+    constexpr qsizetype kQueueBytes = qsizetype(8) << 20;
+    MyConnection()->Connect();
+    auto parallel = std::make_unique<TParallelRestore>(script, *MyConnection(), FRestoreConnections,
+                                                       FConnectionFactory, kQueueBytes);
+    parallel->SectionBarriers = FRestoreStopsAtFailure;
+    return parallel;
+}
 
 }  // namespace calvoro::dump

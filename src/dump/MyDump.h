@@ -13,6 +13,7 @@
 
 #include "DADump.h"
 #include "MyDumpText.h"
+#include "ParallelRestore.h"
 #include "dataaccess/mysql/MyAccess.h"
 
 #include <QHash>
@@ -50,6 +51,12 @@ public:
     bool UseExtSyntax = true;
     bool UseDelayedIns = false;
     int CommitBatchSize = 0;
+    // The longest INSERT statement of several rows, in bytes (a longer row goes alone); never
+    // more than the server's max_allowed_packet allows.
+    qint64 StatementSize = 16384;
+    // Without CommitBatchSize: the rows of a transactional table are written with autocommit
+    // off and a COMMIT after about this many bytes of statements; 0: every statement commits.
+    qint64 TransactionSize = 0;
     TMyInsertType InsertType = itInsert;
     // All tables read in one consistent snapshot (START TRANSACTION WITH CONSISTENT SNAPSHOT).
     bool SingleTransaction = false;
@@ -116,6 +123,8 @@ private:
     void Epilogue();
     std::vector<TObject> ListObjects(const QString& query);
     bool IsView(const dac::TObjectName& name);
+    // The table's engine as SHOW TABLE STATUS names it; empty for a view or an unknown table.
+    QString Engine(const dac::TObjectName& name);
     void BackupTable(const TObject& object, int index, int count, const QString& query);
     void BackupView(const TObject& object, int index, int count, const QByteArray& createText);
     QByteArray CreateText(const dac::TObjectName& name);
@@ -124,8 +133,10 @@ private:
     // The head of each INSERT statement.
     QByteArray InsertHead(const QString& x, const QString& columns) const;
 
-    // Per database read so far: table name -> is a view.
-    QHash<QString, QHash<QString, bool>> FTableStatus;
+    // Per database read so far: table name -> engine (empty for a view).
+    QHash<QString, QHash<QString, QString>> FTableStatus;
+    // The longest statement of several rows this backup writes.
+    qint64 FStatementLimit = 16384;
 };
 
 // Adds the database, users, stored routines and triggers.
@@ -161,6 +172,16 @@ public:
     void SetTriggerNames(const QString& value) { FTriggers = SplitNames(value); }
     const std::vector<dac::TObjectName>& Triggers() const { return FTriggers; }
 
+    // A restore whose data statements run on this many connections beside the connection,
+    // which runs everything else (1, the default: the script alone on the connection). They
+    // come from the factory, with the connection's login and settings.
+    void SetRestoreConnections(int count, TParallelRestore::TConnectionFactory factory = {});
+    int RestoreConnections() const { return FRestoreConnections; }
+    // For a restore that stops at its first failure: on several connections, each table's
+    // rows start only after the rows before them are done, so that nothing after the failing
+    // statement's table starts.
+    void SetRestoreStopsAtFailure(bool value) { FRestoreStopsAtFailure = value; }
+
     // The library version the header names.
     static QString LibraryVersion() { return QStringLiteral("5.90.0.55"); }
 
@@ -168,8 +189,12 @@ protected:
     std::unique_ptr<TDADumpProcessor> CreateProcessor() override;
     std::unique_ptr<script::TDAScript> CreateScript() override;
     std::unique_ptr<dac::TCustomDASQL> CreateCommand() override;
+    std::unique_ptr<TParallelRestore> CreateParallelRestore(script::TDAScript& script) override;
 
 private:
+    int FRestoreConnections = 1;
+    bool FRestoreStopsAtFailure = false;
+    TParallelRestore::TConnectionFactory FConnectionFactory;
     TMyDumpOptions FOptions;
     TMyDumpObjects FObjects{doTables, doData, doViews};
     std::vector<dac::TObjectName> FStoredProcs;

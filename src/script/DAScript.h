@@ -186,6 +186,9 @@ public:
 
     // The statements of the script, split without executing anything.
     TDAStatements& Statements();
+    // A statement's text as it goes to the connection (the script's own statements go so;
+    // another connection that runs one of them sends the same).
+    QString TextToSend(const QString& sql) const { return TextForConnection(sql, FStream && FStreamIsUnicode); }
 
     // Where the current statement stands, and the offset of the statement that failed last.
     qint64 ErrorOffset() const { return FErrorOffset; }

@@ -572,3 +572,80 @@ TEST(CliLogin, NonLatinUserPasswordAndDatabase) {
     EXPECT_EQ(MariadbBatch(copy, QStringLiteral("SELECT id, HEX(name) FROM Tier")),
               QByteArray("id\tHEX(name)\n1\tE78B97\n"));
 }
+
+// A backup of statements of a chosen size, committed in bounded transactions, restored on
+// three connections: a failure among the rows is reported once by its line and the rest goes
+// on; with --stop-on-error nothing after that table's rows starts.
+TEST(CliDump, StatementSizeAndARestoreOnSeveralConnections) {
+    ASSERT_EQ(Cli(Login() << "-e"
+                          << "CREATE DATABASE IF NOT EXISTS calvoro_cli; "
+                             "CREATE OR REPLACE TABLE calvoro_cli.numbered (id INT PRIMARY KEY, t VARCHAR(40)) ENGINE=InnoDB; "
+                             "INSERT INTO calvoro_cli.numbered SELECT seq, CONCAT('row ', seq) FROM calvoro_cli.seq_1_to_3000; "
+                             "CREATE OR REPLACE TABLE calvoro_cli.later (id INT); "
+                             "INSERT INTO calvoro_cli.later VALUES (1)")
+                  .Status,
+              0);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("rows.sql"));
+    Result r = Cli(DumpLogin("backup") << "-D" << "calvoro_cli" << "--tables" << "numbered,later" << "--statement-size"
+                                       << "4K" << "--transaction-size" << "16K" << "-o" << file);
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    QList<QByteArray> lines = ReadFile(file).split('\n');
+    // Statements of at most 4 KiB, at least half of it; a COMMIT after every 16 KiB or so.
+    int statements = 0, commits = 0;
+    qsizetype length = 0;
+    for (const QByteArray& line : lines) {
+        if (line.startsWith("INSERT INTO")) length = 0;
+        length += line.size() + 1;
+        if (line.startsWith("  (") && line.endsWith(");\r")) {
+            ++statements;
+            EXPECT_LE(length, 4096);
+            if (statements < 10) {
+                EXPECT_GT(length, 2048);
+            }
+        }
+        commits += line == "COMMIT;\r";
+    }
+    EXPECT_GT(statements, 10);
+    EXPECT_GE(commits, statements / 5);
+    EXPECT_LE(commits, statements / 3 + 2);  // and one at the end of each table
+    EXPECT_TRUE(lines.contains("SET autocommit=0;\r"));
+
+    // A statement of our own among the rows, after the tenth INSERT, that fails whatever ran
+    // before it (a duplicate key would fail whichever of the two came second).
+    int inserts = 0, at = -1;
+    for (int i = 0; i < lines.size() && at < 0; ++i)
+        if (lines[i].startsWith("INSERT INTO `numbered`") && ++inserts == 10) at = i;
+    ASSERT_GT(at, 0);
+    lines.insert(at, "INSERT INTO `numbered` VALUES (NULL, 'no id');\r");
+    const QByteArray script = lines.join('\n');
+    struct Case {
+        bool stopOnError;
+        const char* laterRows;  // of the table after the failing one
+    } cases[] = {{false, "COUNT(*)\n1\n"}, {true, ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stopOnError ? "--stop-on-error" : "going on");
+        ASSERT_EQ(Cli(Login() << "-e" << "DROP DATABASE IF EXISTS calvoro_cli_copy; CREATE DATABASE calvoro_cli_copy")
+                      .Status,
+                  0);
+        QStringList args = DumpLogin("restore") << "-D" << "calvoro_cli_copy" << "--parallel" << "3";
+        if (c.stopOnError) args << "--stop-on-error";
+        r = Cli(args << "-", QString(), script);
+        EXPECT_EQ(r.Status, 1);
+        const QStringList err = r.Err.split(u'\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(err.size(), 3) << r.Err.toStdString();
+        EXPECT_EQ(err[0], QStringLiteral("line %1: INSERT INTO `numbered` VALUES (NULL, 'no id')").arg(at + 1));
+        EXPECT_TRUE(err[1].startsWith(QStringLiteral("ERROR 1048 (23000): Column 'id' cannot be null"))) << err[1].toStdString();
+        EXPECT_TRUE(err[2].endsWith(QStringLiteral(" statements, 1 failed"))) << err[2].toStdString();
+        if (!c.stopOnError) {
+            EXPECT_EQ(MariadbBatch(QStringLiteral("calvoro_cli_copy"),
+                                   QStringLiteral("SELECT COUNT(*), SUM(t = CONCAT('row ', id)) FROM `numbered`")),
+                      QByteArray("COUNT(*)\tSUM(t = CONCAT('row ', id))\n3000\t3000\n"));
+        }
+        const TToolResult later = RunMariadbTool(QStringLiteral("mariadb"),
+                                                 {QStringLiteral("--batch"), QStringLiteral("-e"),
+                                                  QStringLiteral("SELECT COUNT(*) FROM calvoro_cli_copy.later")});
+        EXPECT_EQ(later.Out, QByteArray(c.laterRows)) << later.Err.toStdString();
+    }
+    ASSERT_EQ(Cli(Login() << "-e" << "DROP DATABASE calvoro_cli_copy").Status, 0);
+}

@@ -197,3 +197,45 @@ TEST(CliOptions, MaxAllowedPacket) {
         }
     }
 }
+
+// The backup's statement and transaction sizes, and the restore's connections: defaults, the
+// values taken, and what is refused.
+TEST(CliOptions, StatementSizeTransactionSizeAndParallel) {
+    const auto backup = ParseArguments({"backup", "-D", "shop"});
+    EXPECT_EQ(backup.StatementSize, int64_t(1) << 20);
+    EXPECT_EQ(backup.TransactionSize, int64_t(16) << 20);
+    EXPECT_EQ(ParseArguments({"restore", "a.sql"}).Parallel, 0) << "0: the program's default";
+
+    const auto sized = ParseArguments({"backup", "-D", "shop", "--statement-size", "64K", "--transaction-size=0"});
+    EXPECT_EQ(sized.StatementSize, 65536);
+    EXPECT_EQ(sized.TransactionSize, 0);
+    EXPECT_EQ(ParseArguments({"backup", "-D", "shop", "--statement-size=1G"}).StatementSize, int64_t(1) << 30);
+    EXPECT_EQ(ParseArguments({"restore", "--parallel", "3", "a.sql"}).Parallel, 3);
+    EXPECT_EQ(ParseArguments({"restore", "--parallel=1", "-"}).Parallel, 1);
+
+    const std::pair<QStringList, const char*> refused[] = {
+        {{"backup", "-D", "s", "--statement-size", "4095"},
+         "calvoro-cli: --statement-size takes a size from 4K to 1G (a number, with K, M or G for KiB, MiB, GiB), not "
+         "'4095'"},
+        {{"backup", "-D", "s", "--statement-size", "2G"},
+         "calvoro-cli: --statement-size takes a size from 4K to 1G (a number, with K, M or G for KiB, MiB, GiB), not "
+         "'2G'"},
+        {{"backup", "-D", "s", "--transaction-size", "-1"},
+         "calvoro-cli: --transaction-size takes a size (a number, with K, M or G for KiB, MiB, GiB; 0 for none), not "
+         "'-1'"},
+        {{"restore", "--parallel", "0", "a.sql"},
+         "calvoro-cli: --parallel takes a number of connections from 1 to 64, not '0'"},
+        {{"restore", "--parallel", "many", "a.sql"},
+         "calvoro-cli: --parallel takes a number of connections from 1 to 64, not 'many'"},
+        {{"script", "--parallel", "2", "a.sql"}, "calvoro-cli: unknown option '--parallel'"},
+        {{"restore", "--statement-size", "1M", "a.sql"}, "calvoro-cli: unknown option '--statement-size'"},
+    };
+    for (const auto& [args, message] : refused) {
+        try {
+            ParseArguments(args);
+            ADD_FAILURE() << message;
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), QString::fromLatin1(message) + QStringLiteral("\nTry 'calvoro-cli --help'."));
+        }
+    }
+}
