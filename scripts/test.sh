@@ -2,7 +2,8 @@
 # Installs what is needed, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and
 # runs every test (the integration tests start their own MariaDB server). Then, in a second
 # build folder, builds the tests whose work runs on worker threads (scripts and their
-# read-ahead, backups and restores, the restore on several connections, the custom query, Stop) with ThreadSanitizer and runs them.
+# read-ahead, backups and restores, the restore on several connections, the custom query,
+# Stop) with ThreadSanitizer and runs them.
 #
 # Arguments go to the first ctest run; with arguments the ThreadSanitizer part is left out
 # unless CALVORO_TEST_TSAN=1, and CALVORO_TEST_TSAN=0 always leaves it out.
