@@ -256,7 +256,7 @@ TEST(SessionIntegration, OverTheUnixSocket) {
 TEST(SessionIntegration, IPv6Loopback) {
     const auto& server = Server();
     if (server.IPv6Host.empty()) GTEST_SKIP() << "the test server does not listen on ::1: this machine has no IPv6 loopback";
-    for (const std::string host : {server.IPv6Host, "[" + server.IPv6Host + "]"}) {
+    for (const std::string& host : {server.IPv6Host, "[" + server.IPv6Host + "]"}) {
         SCOPED_TRACE(host);
         TMySqlSession s;
         s._connectTimeout = 15;
