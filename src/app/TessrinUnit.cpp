@@ -49,17 +49,6 @@
 
 namespace calvoro::app {
 
-namespace {
-
-template <typename T, typename... Args>
-T* Make(const char* name, Args&&... args) {
-    T* w = new T(std::forward<Args>(args)...);
-    w->setObjectName(QLatin1String(name));
-    return w;
-}
-
-}  // namespace
-
 TTessrinForm::TTessrinForm(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("TessrinForm"));
     setWindowTitle(QStringLiteral("Tessrin"));

@@ -1,6 +1,7 @@
 #pragma once
 // Functions shared by the application's windows.
 
+#include <QLatin1String>
 #include <QString>
 
 #include <exception>
@@ -13,6 +14,14 @@ class TMyConnection;
 }  // namespace calvoro::dac
 
 namespace calvoro::app {
+
+// A new widget (or layout) with its object name, by which tests and screen readers find it.
+template <typename T, typename... Args>
+T* Make(const char* name, Args&&... args) {
+    T* w = new T(std::forward<Args>(args)...);
+    w->setObjectName(QLatin1String(name));
+    return w;
+}
 
 // A raw name (as the server lists it) for a statement: with `quote` always in backticks, those
 // inside doubled; without, in backticks only where it needs them (a blank, a backtick, a

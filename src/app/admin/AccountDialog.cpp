@@ -20,13 +20,6 @@ namespace calvoro::app {
 
 namespace {
 
-template <typename T, typename... Args>
-T* Make(const char* name, Args&&... args) {
-    T* w = new T(std::forward<Args>(args)...);
-    w->setObjectName(QLatin1String(name));
-    return w;
-}
-
 const QString Unchanged = QStringLiteral("(unchanged)");
 const QString ServerDefault = QStringLiteral("(the server's default)");
 

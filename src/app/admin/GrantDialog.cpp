@@ -21,13 +21,6 @@ namespace calvoro::app {
 
 namespace {
 
-template <typename T, typename... Args>
-T* Make(const char* name, Args&&... args) {
-    T* w = new T(std::forward<Args>(args)...);
-    w->setObjectName(QLatin1String(name));
-    return w;
-}
-
 void FillChecks(QListWidget* list, const QStringList& items) {
     list->clear();
     for (const QString& text : items) {

@@ -28,13 +28,6 @@ namespace {
 // The statement last: it is the long one, and the mark of our own connections stays in sight.
 enum TColumn { colId, colUser, colHost, colDatabase, colCommand, colTime, colState, colOurs, colStatement, colCount };
 
-template <typename T, typename... Args>
-T* Make(const char* name, Args&&... args) {
-    T* w = new T(std::forward<Args>(args)...);
-    w->setObjectName(QLatin1String(name));
-    return w;
-}
-
 const QString AnyUser = QStringLiteral("(all users)");
 const QString AnyDatabase = QStringLiteral("(all databases)");
 

@@ -17,17 +17,6 @@
 
 namespace calvoro::app {
 
-namespace {
-
-template <typename T, typename... Args>
-T* Make(const char* name, Args&&... args) {
-    T* w = new T(std::forward<Args>(args)...);
-    w->setObjectName(QLatin1String(name));
-    return w;
-}
-
-}  // namespace
-
 TStatusPage::TStatusPage(TAdminSession& session, QWidget* parent) : TServerPage(session, parent) {
     setObjectName(QStringLiteral("StatusPage"));
     FClock.start();

@@ -31,13 +31,6 @@ enum TColumn {
     colUser, colHost, colKind, colPlugin, colTls, colLocked, colExpired, colLimits, colRoles, colDefaultRole, colCount
 };
 
-template <typename T, typename... Args>
-T* Make(const char* name, Args&&... args) {
-    T* w = new T(std::forward<Args>(args)...);
-    w->setObjectName(QLatin1String(name));
-    return w;
-}
-
 QString TlsText(dac::TTlsKind tls) {
     switch (tls) {
         case dac::tkNone: return QStringLiteral("none");

@@ -28,13 +28,6 @@ namespace {
 
 enum TColumn { colName, colSession, colGlobal, colScope, colChange, colCount };
 
-template <typename T, typename... Args>
-T* Make(const char* name, Args&&... args) {
-    T* w = new T(std::forward<Args>(args)...);
-    w->setObjectName(QLatin1String(name));
-    return w;
-}
-
 QString ScopeText(dac::TVariableAvailability a) {
     switch (a) {
         case dac::vaSessionAndGlobal: return QStringLiteral("session and global");
