@@ -313,15 +313,17 @@ TEST_F(DumpTabsTest, StopEndsARestoreAndSaysHowFarItGot) {
     EXPECT_LT(clock.elapsed(), 3000);  // 200 statements of 20 ms would take 4 s
     ASSERT_EQ(texts.size(), 1);
     EXPECT_TRUE(texts[0].startsWith(QStringLiteral("Restore from %1 file stopped after ").arg(file))) << texts[0].toStdString();
-    // What ran: the CREATE TABLE (unless the stop came first) and one statement per row; the
-    // statement the stop interrupted counts too, without its row.
+    // What ran: the CREATE TABLE (unless the stop came first) and one statement per row. The
+    // statement the stop interrupted may count without its row, or its effect may have reached
+    // the server with the stop as its answer, uncounted.
     const bool made = FirstValue(*admin, QStringLiteral("SELECT COUNT(*) FROM information_schema.TABLES WHERE "
                                                         "TABLE_SCHEMA = 'calvoro_tab_dst' AND TABLE_NAME = 's'")) ==
                       QStringLiteral("1");
     const int rows = made ? FirstValue(*admin, QStringLiteral("SELECT COUNT(*) FROM calvoro_tab_dst.s")).value_or(QString()).toInt() : 0;
     EXPECT_LT(rows, 200);
     const int ran = (made ? 1 : 0) + rows;
-    EXPECT_TRUE(texts[0].contains(QStringLiteral(" after %1 statements").arg(ran)) ||
+    EXPECT_TRUE(texts[0].contains(QStringLiteral(" after %1 statements").arg(ran - 1)) ||
+                texts[0].contains(QStringLiteral(" after %1 statements").arg(ran)) ||
                 texts[0].contains(QStringLiteral(" after %1 statements").arg(ran + 1)))
         << texts[0].toStdString() << " rows " << rows;
     EXPECT_FALSE(!form->btnStopDump->isHidden());
