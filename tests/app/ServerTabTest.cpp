@@ -57,6 +57,7 @@ using namespace calvoro::app;
 using calvoro::test::FirstValue;
 using calvoro::test::NewConnection;
 using calvoro::test::RowsText;
+using calvoro::test::TSleeper;
 
 namespace {
 
@@ -141,38 +142,6 @@ TModalSteps::TStep Box(QString& text, QMessageBox::StandardButton button) {
         box.button(button)->click();
     });
 }
-
-// Runs a statement on a connection of its own on a thread; Finish waits and tells how it ended.
-class TSleeper {
-public:
-    explicit TSleeper(const QString& sql) : FConnection(NewConnection()) {
-        FConnection->Connect();
-        FId = FConnection->GetThreadId();
-        FThread = std::thread([this, sql] {
-            try {
-                FConnection->ExecSQL(sql);
-            } catch (const dac::EMyError& e) {
-                FError = e.ErrorCode();
-            }
-        });
-    }
-    ~TSleeper() {
-        if (FThread.joinable()) FThread.join();
-    }
-    qint64 Id() const { return FId; }
-    // The statement's error code, 0 when it ended without one.
-    int Finish() {
-        FThread.join();
-        return FError;
-    }
-    dac::TMyConnection& Connection() { return *FConnection; }
-
-private:
-    std::unique_ptr<dac::TMyConnection> FConnection;
-    qint64 FId = 0;
-    int FError = 0;
-    std::thread FThread;
-};
 
 enum TProcessColumn { pcId, pcUser, pcHost, pcDatabase, pcCommand, pcTime, pcState, pcOurs, pcStatement };
 

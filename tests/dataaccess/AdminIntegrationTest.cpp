@@ -26,44 +26,13 @@ using namespace calvoro::dac;
 using calvoro::test::FirstValue;
 using calvoro::test::NewConnection;
 using calvoro::test::Raised;
+using calvoro::test::TSleeper;
 
 namespace {
 
 const QString Db = QStringLiteral("calvoro_admin");
 const TAccountName Account{QStringLiteral("calvoro_admin_user"), QStringLiteral("%")};
 const QString Password = QStringLiteral("Pa's\\s:w0rd");
-
-// Runs a statement on a connection of its own on a thread; Finish waits and tells how it ended.
-class TSleeper {
-public:
-    explicit TSleeper(const QString& sql) : FConnection(NewConnection()) {
-        FConnection->Connect();
-        FId = FConnection->GetThreadId();
-        FThread = std::thread([this, sql] {
-            try {
-                FConnection->ExecSQL(sql);
-            } catch (const EMyError& e) {
-                FError = e.ErrorCode();
-            }
-        });
-    }
-    ~TSleeper() {
-        if (FThread.joinable()) FThread.join();
-    }
-    qint64 Id() const { return FId; }
-    // 0 when the statement ended without an error.
-    int Finish() {
-        FThread.join();
-        return FError;
-    }
-    TMyConnection& Connection() { return *FConnection; }
-
-private:
-    std::unique_ptr<TMyConnection> FConnection;
-    qint64 FId = 0;
-    int FError = 0;
-    std::thread FThread;
-};
 
 const TProcessInfo* FindProcess(const std::vector<TProcessInfo>& list, qint64 id) {
     for (const TProcessInfo& p : list)

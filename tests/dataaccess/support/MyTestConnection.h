@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace calvoro::test {
@@ -29,5 +30,37 @@ QString RowsText(dac::TCustomMyConnection& connection, const QString& sql);
 std::optional<QString> FirstValue(dac::TCustomMyConnection& connection, const QString& sql);
 // A server status counter of the session, e.g. "Com_change_db".
 int64_t SessionStatus(dac::TCustomMyConnection& connection, const QString& name);
+
+// Runs a statement on a connection of its own on a thread; Finish waits and tells how it ended.
+class TSleeper {
+public:
+    explicit TSleeper(const QString& sql) : FConnection(NewConnection()) {
+        FConnection->Connect();
+        FId = FConnection->GetThreadId();
+        FThread = std::thread([this, sql] {
+            try {
+                FConnection->ExecSQL(sql);
+            } catch (const dac::EMyError& e) {
+                FError = e.ErrorCode();
+            }
+        });
+    }
+    ~TSleeper() {
+        if (FThread.joinable()) FThread.join();
+    }
+    qint64 Id() const { return FId; }
+    // The statement's error code, 0 when it ended without one.
+    int Finish() {
+        FThread.join();
+        return FError;
+    }
+    dac::TMyConnection& Connection() { return *FConnection; }
+
+private:
+    std::unique_ptr<dac::TMyConnection> FConnection;
+    qint64 FId = 0;
+    int FError = 0;
+    std::thread FThread;
+};
 
 }  // namespace calvoro::test
