@@ -14,6 +14,7 @@ QString UsageText() {
     return QStringLiteral(
         "Usage: calvoro-cli exec [CONNECTION] [--param NAME=VALUE]... -e SQL\n"
         "       calvoro-cli query [CONNECTION] [--prepared] [--param NAME=VALUE]... -e SQL\n"
+        "                         [--format csv|tsv|json|sql [EXPORT OPTIONS]] [-o FILE]\n"
         "       calvoro-cli script [CONNECTION] [--stop-on-error] FILE|-\n"
         "       calvoro-cli backup [CONNECTION] -D DATABASE [BACKUP OPTIONS] [-o FILE]\n"
         "       calvoro-cli restore [CONNECTION] [-D DATABASE] [--stop-on-error] [--parallel N]\n"
@@ -29,7 +30,8 @@ QString UsageText() {
         "       backslash and NUL written as \\t, \\n, \\\\ and \\0. Several results follow one\n"
         "       another, separated by an empty line; the row count goes to standard error.\n"
         "       Values are the server's exact text; floats are the shortest text that reads\n"
-        "       back to the same value and BIT columns are numbers.\n"
+        "       back to the same value and BIT columns are numbers. --format writes the rows\n"
+        "       as CSV, TSV, JSON or SQL INSERT statements instead, each result in turn.\n"
         "script Runs a SQL script statement by statement (DELIMITER commands, routine bodies,\n"
         "       dump files; - reads standard input). The file's bytes reach the server as they\n"
         "       are. Each failing statement is reported on standard error as \"line N: <its\n"
@@ -86,6 +88,20 @@ QString UsageText() {
         "  --param NAME=VALUE       value of every parameter :NAME in SQL, as a string\n"
         "  --prepared               query: run as a server-side prepared statement\n"
         "  -e SQL                   the SQL to run\n"
+        "\n"
+        "EXPORT OPTIONS (query --format):\n"
+        "  csv: RFC 4180, UTF-8, CR LF line ends; quoted where needed, an empty string as \"\",\n"
+        "       NULL as an empty field. tsv: tab, newline, CR, backslash and NUL as \\t, \\n,\n"
+        "       \\r, \\\\ and \\0, NULL as \\N. Binary strings as 0x and hexadecimal digits.\n"
+        "  json: an array of objects; numbers as numbers, DECIMAL and integers beyond 2^53 as\n"
+        "       strings, binary strings in base64, NULL as null.\n"
+        "  sql: INSERT INTO TABLE (columns) VALUES (...); of 100 rows each.\n"
+        "  --null TEXT              csv, tsv: write NULL as TEXT\n"
+        "  --no-header              csv, tsv: no line of column names\n"
+        "  --binary hex|raw         csv, tsv: binary strings in hexadecimal (default) or as bytes\n"
+        "  --table NAME             sql: the table the statements insert into (needed)\n"
+        "  -o, --output FILE        write to FILE (it appears when complete) instead of\n"
+        "                           standard output\n"
         "\n"
         "BACKUP OPTIONS:\n"
         "  --tables A,B             these tables and views only (default: all of them)\n"
@@ -206,6 +222,38 @@ bool ParseBackupOption(TCliOptions& o, const QString& a, bool hasInline, const s
     } else if (a == u"--query") {
         o.Query = value();
         if (o.Query.trimmed().isEmpty()) Usage(QStringLiteral("calvoro-cli: --query needs a statement"));
+    } else if (a == u"-o" || a == u"--output") {
+        o.Output = value();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The options of query's export; false for an argument that is none of them.
+bool ParseQueryOption(TCliOptions& o, const QString& a, bool hasInline, const std::function<QString()>& value) {
+    if (a == u"--format") {
+        o.Format = value().toLower();
+        static const QStringList formats{QStringLiteral("csv"), QStringLiteral("tsv"), QStringLiteral("json"),
+                                         QStringLiteral("sql")};
+        if (!formats.contains(o.Format))
+            Usage(QStringLiteral("calvoro-cli: --format takes csv, tsv, json or sql, not '%1'").arg(o.Format));
+    } else if (a == u"--null") {
+        o.NullMarker = value();
+    } else if (a == u"--no-header" && !hasInline) {
+        o.Header = false;
+    } else if (a == u"--binary") {
+        const QString form = value().toLower();
+        if (form != u"hex" && form != u"raw")
+            Usage(QStringLiteral("calvoro-cli: --binary takes hex or raw, not '%1'").arg(form));
+        o.RawBinary = form == u"raw";
+    } else if (a == u"--table") {
+        o.Table = value();
+        try {
+            dac::ParseObjectName(o.Table);
+        } catch (const EDatabaseError& e) {
+            Usage(QStringLiteral("calvoro-cli: --table: %1").arg(e.Message()));
+        }
     } else if (a == u"-o" || a == u"--output") {
         o.Output = value();
     } else {
@@ -337,6 +385,7 @@ TCliOptions ParseArguments(const QStringList& args) {
                 Usage(QStringLiteral("calvoro-cli: %1 takes one file, not also '%2'").arg(o.Command, a));
             o.File = a;
         } else if (backup && ParseBackupOption(o, a, hasInline, value)) {
+        } else if (o.Command == u"query" && ParseQueryOption(o, a, hasInline, value)) {
         } else if (a == u"--full" && o.Command == u"processlist" && !hasInline) {
             o.Full = true;
         } else if (a == u"--query" && kill && !hasInline) {
@@ -364,6 +413,15 @@ TCliOptions ParseArguments(const QStringList& args) {
         if (kill && o.ProcessIds.empty()) Usage(QStringLiteral("calvoro-cli: kill needs a process id"));
     } else if (!o.SqlGiven) {
         Usage(QStringLiteral("calvoro-cli: %1 needs -e SQL").arg(o.Command));
+    }
+    if (o.Command == u"query") {
+        const bool csvTsv = o.Format == u"csv" || o.Format == u"tsv";
+        if ((o.NullMarker || !o.Header || o.RawBinary) && !csvTsv)
+            Usage(QStringLiteral("calvoro-cli: --null, --no-header and --binary go with --format csv or tsv"));
+        if (!o.Table.isEmpty() && o.Format != u"sql")
+            Usage(QStringLiteral("calvoro-cli: --table goes with --format sql"));
+        if (o.Format == u"sql" && o.Table.isEmpty())
+            Usage(QStringLiteral("calvoro-cli: --format sql needs --table NAME, the table the rows go into"));
     }
     return o;
 }

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,12 @@ struct TCliOptions {
     QString Sql;
     bool SqlGiven = false;
     bool Prepared = false;  // query: a server-side prepared statement
+    // query: the rows as csv, tsv, json or sql (empty: the batch form), and how
+    QString Format;
+    std::optional<QString> NullMarker;       // --null: written for NULL in csv and tsv
+    bool Header = true;                      // --no-header: no line of column names
+    QString Table;                           // sql: the table the INSERT statements name
+    bool RawBinary = false;                  // --binary raw: bytes as they are in csv and tsv
     QString File;             // script, restore: the file, "-" for standard input
     bool StopOnError = false;  // script, restore: stop at the first failing statement
     int Parallel = 0;          // restore: connections for data statements; 0: the default
@@ -52,7 +59,7 @@ struct TCliOptions {
     QString Query;  // null without --query
     bool SingleTransaction = false;
     bool SkipDefiner = false;
-    QString Output;  // empty: standard output
+    QString Output;  // backup, query: the file written; empty: standard output
 
     bool Full = false;               // processlist: statements in full
     bool KillQuery = false;          // kill: the running statements only

@@ -2,8 +2,14 @@
 
 #include "CliConnection.h"
 #include "dataaccess/mysql/MyServiceQuery.h"
+#include "dataaccess/mysql/MySqlIdentifier.h"
+#include "export/ExportWriters.h"
+#include "export/RecordRows.h"
+
+#include <QSaveFile>
 
 #include <charconv>
+#include <functional>
 
 namespace calvoro::cli {
 
@@ -62,15 +68,45 @@ void AppendValue(std::string& out, TMySQLRecordset& rs, const TMySQLFieldDesc& f
     }
 }
 
-void Write(FILE* out, std::string& buffer) {
-    if (!buffer.empty() && std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size())
-        throw Exception(QStringLiteral("calvoro-cli: cannot write the output"));
+using TSink = std::function<void(QByteArrayView)>;
+
+void Write(const TSink& sink, std::string& buffer) {
+    if (!buffer.empty()) sink(QByteArrayView(buffer.data(), qsizetype(buffer.size())));
     buffer.clear();
+}
+
+exporting::TExportOptions ExportOptions(const TCliOptions& o) {
+    exporting::TExportOptions e;
+    e.Format = *exporting::ExportFormatByName(o.Format);
+    e.Header = o.Header;
+    e.NullMarker = o.NullMarker;
+    e.Binary = o.RawBinary ? exporting::TBinaryForm::Raw : exporting::TBinaryForm::Hex;
+    if (!o.Table.isEmpty()) e.Table = dac::ParseObjectName(o.Table);
+    e.RowsPerStatement = 100;
+    return e;
 }
 
 }  // namespace
 
 void RunQuery(const TCliOptions& o, FILE* out, FILE* err) {
+    // Standard output, or a file that takes the place of FILE only when complete.
+    std::unique_ptr<QSaveFile> file;
+    if (!o.Output.isEmpty()) {
+        file = std::make_unique<QSaveFile>(o.Output);
+        if (!file->open(QIODevice::WriteOnly))
+            throw Exception(QStringLiteral("Cannot write %1: %2").arg(o.Output, file->errorString()));
+    }
+    const TSink sink = [&](QByteArrayView bytes) {
+        if (file) {
+            if (file->write(bytes.data(), bytes.size()) != bytes.size())
+                throw Exception(QStringLiteral("Cannot write %1: %2").arg(o.Output, file->errorString()));
+        } else if (std::fwrite(bytes.data(), 1, size_t(bytes.size()), out) != size_t(bytes.size())) {
+            throw Exception(QStringLiteral("calvoro-cli: cannot write the output"));
+        }
+    };
+    const std::optional<exporting::TExportOptions> exportOptions =
+        o.Format.isEmpty() ? std::nullopt : std::optional(ExportOptions(o));
+
     auto connection = NewConnection(o);
     connection->Connect();
 
@@ -97,12 +133,24 @@ void RunQuery(const TCliOptions& o, FILE* out, FILE* err) {
     if (o.Prepared) rs.Prepare();
     if (!query.Execute()) {
         std::fprintf(err, "Rows affected: %d\n", std::max(rs.RowsAffected(), 0));
+        if (file && !file->commit())
+            throw Exception(QStringLiteral("Cannot write %1: %2").arg(o.Output, file->errorString()));
         return;
     }
 
     std::string buffer;
     bool printed = false;  // a result printed rows already
     do {
+        if (exportOptions) {
+            // Each result whole, with its columns even when it has no rows.
+            exporting::TRecordRowReader reader(rs);
+            auto writer = exporting::NewExportWriter(*exportOptions, sink);
+            writer->Begin(reader.Columns());
+            const int64_t rows = query.ForEachRow([&](const uint8_t* record) { writer->Row(reader.Read(record)); });
+            writer->End();
+            std::fprintf(err, "%lld %s\n", static_cast<long long>(rows), rows == 1 ? "row" : "rows");
+            continue;
+        }
         // The line of column names comes with the first row: a result without rows prints
         // nothing, as mariadb --batch does.
         std::string header;
@@ -124,12 +172,16 @@ void RunQuery(const TCliOptions& o, FILE* out, FILE* err) {
                 AppendValue(buffer, rs, static_cast<const TMySQLFieldDesc&>(rs.Field(i)), record);
             }
             buffer += '\n';
-            if (buffer.size() >= 1 << 16) Write(out, buffer);
+            if (buffer.size() >= 1 << 16) Write(sink, buffer);
         });
-        Write(out, buffer);
+        Write(sink, buffer);
         std::fprintf(err, "%lld %s\n", static_cast<long long>(rows), rows == 1 ? "row" : "rows");
     } while (query.NextResult());
-    std::fflush(out);
+    if (file) {
+        if (!file->commit()) throw Exception(QStringLiteral("Cannot write %1: %2").arg(o.Output, file->errorString()));
+    } else {
+        std::fflush(out);
+    }
 }
 
 }  // namespace calvoro::cli
