@@ -14,6 +14,7 @@
 #include "common/Exceptions.h"
 #include "common/ScopeGuard.h"
 #include "dataaccess/gui/DBGrid.h"
+#include "app/export/GridExport.h"
 #include "dataaccess/gui/DBNavigator.h"
 #include "dataaccess/mysql/MyAccess.h"
 #include "dataaccess/mysql/MyRecordset.h"
@@ -108,6 +109,7 @@ void TTessrinForm::WireCustomQueryTab() {
     DBGridCustomQueryResults = new dac::TDBGrid(TntTabSheetResult);
     DBGridCustomQueryResults->setObjectName(QStringLiteral("DBGridCustomQueryResults"));
     DBGridCustomQueryResults->setAccessibleName(QStringLiteral("Result"));
+    InstallGridExport(DBGridCustomQueryResults, [this] { return FData; });
     DBNavigator2 = new dac::TDBNavigator(TntTabSheetResult);
     DBNavigator2->setObjectName(QStringLiteral("DBNavigator2"));
     page->insertWidget(0, DBNavigator2);

@@ -11,6 +11,7 @@
 #include "toolkit.h"
 #include "common/ScopeGuard.h"
 #include "dataaccess/gui/DBGrid.h"
+#include "app/export/GridExport.h"
 #include "dataaccess/gui/DBNavigator.h"
 #include "dataaccess/mysql/MyAccess.h"
 #include "dataaccess/mysql/MyObjectStatements.h"
@@ -102,6 +103,7 @@ void TTessrinForm::CreateViewDataTab() {
 
     TntDBGrid1 = Named(new dac::TDBGrid(tab), "TntDBGrid1");
     TntDBGrid1->setAccessibleName(QStringLiteral("Table data"));
+    InstallGridExport(TntDBGrid1, [this] { return FData; });
     page->addWidget(TntDBGrid1, 1);
 
     auto* bottom = new QHBoxLayout;

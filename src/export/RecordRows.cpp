@@ -4,6 +4,7 @@
 #include "dataaccess/common/MemDS.h"
 #include "dataaccess/mysql/MySqlValues.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -31,6 +32,24 @@ TExportKind KindOfDataType(const TFieldDesc& f) {
 void PutNumber(QByteArray& out, auto value) {
     char digits[32];
     out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
+}
+
+// The shortest text of a float or double with its exponent as the server writes it: "1e300",
+// "-1.5e-7" rather than "1e+300", "-1.5e-07".
+void PutFloat(QByteArray& out, auto value) {
+    char text[40];
+    char* end = std::to_chars(text, text + sizeof text, value).ptr;
+    char* e = std::find(text, end, 'e');
+    if (e == end) {
+        out.append(text, end - text);
+        return;
+    }
+    out.append(text, e + 1 - text);
+    const char* digits = e + 1;
+    if (*digits == '-') out += *digits++;
+    else if (*digits == '+') ++digits;
+    while (digits + 1 < end && *digits == '0') ++digits;
+    out.append(digits, end - digits);
 }
 
 // A date or time of the record in the server's text form: through the binary protocol's
@@ -141,8 +160,8 @@ TExportRow TRecordRowReader::Read(const uint8_t* record) {
                 // value is the float the double came from.
                 const double v = FStore.GetFieldFloat(f, record);
                 if (!std::isfinite(v)) scratch = FStore.GetFieldText(f.FFieldNo, record).toUtf8();
-                else if (my && my->FMySQLType == FIELD_TYPE_FLOAT) PutNumber(scratch, float(v));
-                else PutNumber(scratch, v);
+                else if (my && my->FMySQLType == FIELD_TYPE_FLOAT) PutFloat(scratch, float(v));
+                else PutFloat(scratch, v);
                 break;
             }
             case dtDate: case dtTime: case dtDateTime:

@@ -235,6 +235,9 @@ void TDBGrid::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("GridMenu"));
     menu.addAction(FSetNull);
+    // Actions others added to the grid follow its own.
+    for (QAction* action : actions())
+        if (action != FSetNull) menu.addAction(action);
     menu.exec(event->globalPos());
     FSetNull->setEnabled(true);
 }

@@ -30,7 +30,8 @@ public:
     TMemDataSet* DataSet() const { return FModel->DataSet(); }
     void SetDataSet(TMemDataSet* dataSet);
 
-    // The "Set to NULL" action (objectName actSetNull, shortcut Ctrl+0), in the context menu.
+    // The "Set to NULL" action (objectName actSetNull, shortcut Ctrl+0), in the context menu
+    // with every other action added to the grid.
     QAction* SetNullAction() const { return FSetNull; }
     // Sets the current cell to NULL, dropping an editor open on it; false when the cell cannot
     // be written or the write failed (reported through errorOccurred).
