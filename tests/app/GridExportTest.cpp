@@ -190,6 +190,8 @@ TEST_F(GridExportTest, StopLeavesNoFileAndTheSessionIsBusyMeanwhile) {
     EXPECT_TRUE(dialog->findChild<QLabel*>(QStringLiteral("lblExportStatus"))->text().startsWith(QStringLiteral("Stopped after ")));
     EXPECT_FALSE(QFile::exists(path));
     EXPECT_FALSE(data->Busy());
+    RunUntilIdle();
+    EXPECT_TRUE(form->btnExecute->isEnabled());  // the window is free again
 
     // Run to the end, the progress bar at the last row.
     EXPECT_EQ(Export(dialog, "CSV", path), QStringLiteral("200000 rows written to %1.").arg(path));
