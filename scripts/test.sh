@@ -25,7 +25,7 @@ fi
 if [ "$run_tsan" = 1 ]; then
     started=$(date +%s)
     tsan_tests=(dataaccess_integration_tests script_integration_tests dump_integration_tests dump_parallel_tests
-        app_integration_tests)
+        app_integration_tests app_export_tests)
     cmake -S "$root" -B "$tsan_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALVORO_TSAN=ON \
         -DCALVORO_BENCH=OFF
     cmake --build "$tsan_build" -j "$jobs" --target "${tsan_tests[@]}"
