@@ -212,6 +212,16 @@ TEST_F(GridExportTest, CopyPutsTheSelectedCellsOnTheClipboardAsTsv) {
               "\t\t0x\n"
               "\t-0.0000000001\t\n"
               "say \"hi\", a,b\\r\\nnext\\tline\\\\ 😀\t99999999999999999999.9999999999\t0x00\n");
+
+    // Ctrl+C in the grid does the same; a single cell is its value alone.
+    QApplication::clipboard()->clear();
+    form->TntPageControl2->setCurrentWidget(form->TntTabSheetResult);
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    grid->setFocus();
+    grid->selectionModel()->select(model.index(0, 4), QItemSelectionModel::ClearAndSelect);
+    QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("18446744073709551615\n"));
 }
 
 }  // namespace
