@@ -8,6 +8,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   # libraries
   qt6-base-dev qt6-base-dev-tools libgl-dev libqscintilla2-qt6-dev zlib1g-dev libssl-dev
+  # the query history's SQLite file
+  libqt6sql6-sqlite
   # tests, benchmarks, fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # the test server (openssl makes its TLS certificates), and the peers the benchmarks compare against

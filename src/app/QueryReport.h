@@ -1,21 +1,14 @@
 #pragma once
-// The lines the custom query's memo shows for an executed text: what each statement gave.
+// The line the custom query's memo shows for each executed statement: what it gave, its
+// warnings and its time.
 
-#include "dataaccess/mysql/MyRecordset.h"
-
-#include <QList>
 #include <QString>
-#include <QStringList>
-
-#include <vector>
 
 namespace calvoro::app {
 
-// One line per statement result, in order: "Rows matched: N;" for rows (N from rowCounts, the
-// record counts of the results with rows in order) and "Rows affected: N;" for the others.
-// The line of the rows shown ends in " Execution time: " and elapsed; a text without rows
-// gives its last statement's line as "Rows affected N; Execution time: …".
-QStringList QueryReportLines(const std::vector<dac::TMyStatementResult>& results, const QList<int>& rowCounts,
-                             int shown, const QString& elapsed);
+// "Rows matched: N;" for a statement that returned rows (N: the rows read), "Rows affected N;"
+// for one that did not; then " Warnings: W;" when the server reported any; then
+// " Execution time: " and elapsed.
+QString StatementReportLine(bool rows, qint64 count, int warnings, const QString& elapsed);
 
 }  // namespace calvoro::app

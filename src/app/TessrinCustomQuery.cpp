@@ -10,6 +10,10 @@
 #include "StatementRefresh.h"
 #include "SynEdit.h"
 #include "toolkit.h"
+#include "editor/QueryHistoryStore.h"
+#include "editor/QueryHistoryWindow.h"
+#include "editor/ResultTabs.h"
+#include "editor/StatementAtCursor.h"
 #include "common/CodePage.h"
 #include "common/Exceptions.h"
 #include "common/ScopeGuard.h"
@@ -20,6 +24,7 @@
 #include "dataaccess/mysql/MyRecordset.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHBoxLayout>
@@ -33,6 +38,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
+#include <QTimer>
 #include <QStringDecoder>
 #include <QVBoxLayout>
 
@@ -81,6 +87,28 @@ int SyntaxErrorLine(const QString& message, const QString& text) {
     return reported;
 }
 
+// The indicator that marks the statement Ctrl+Shift+Enter runs, for a moment.
+constexpr int RunStatementIndicator = 8;
+constexpr int RunStatementFlashMs = 700;
+
+// Character offsets in the editor's text and QScintilla's line and byte index.
+int CharOffset(const TSynEdit& editor, int line, int index) {
+    const QString text = editor.Text();
+    const int bytes = editor.positionFromLineIndex(line, index);
+    return int(QString::fromUtf8(text.toUtf8().left(bytes)).size());
+}
+void LineIndex(const TSynEdit& editor, int offset, int& line, int& index) {
+    editor.lineIndexFromPosition(int(editor.Text().left(offset).toUtf8().size()), &line, &index);
+}
+
+// Selects a line of the editor, its line break left out.
+void SelectLine(TSynEdit& editor, int line) {
+    QString content = editor.text(line);
+    while (content.endsWith(u'\n') || content.endsWith(u'\r')) content.chop(1);
+    editor.setCursorPosition(line, 0);
+    editor.setSelection(line, 0, line, int(content.toUtf8().size()));
+}
+
 bool ResultHasPrimaryKey(dac::TDataSet& query) {
     for (const auto& field : query.Fields())
         if (auto* desc = dynamic_cast<const dac::TMySQLFieldDesc*>(&field->Desc()); desc && desc->FIsPrimaryKey)
@@ -106,14 +134,27 @@ void TTessrinForm::WireCustomQueryTab() {
     edits->insertWidget(3, TntSpeedButton6);
     edits->insertWidget(4, TntLabel24);
     delete page->takeAt(1);  // the stretch below the edits
-    DBGridCustomQueryResults = new dac::TDBGrid(TntTabSheetResult);
-    DBGridCustomQueryResults->setObjectName(QStringLiteral("DBGridCustomQueryResults"));
-    DBGridCustomQueryResults->setAccessibleName(QStringLiteral("Result"));
-    InstallGridExport(DBGridCustomQueryResults, [this] { return FData; });
-    DBNavigator2 = new dac::TDBNavigator(TntTabSheetResult);
-    DBNavigator2->setObjectName(QStringLiteral("DBNavigator2"));
-    page->insertWidget(0, DBNavigator2);
-    page->insertWidget(0, DBGridCustomQueryResults, 1);
+    // A tab per result above the edits; the grid and navigator names follow the current one.
+    tabResults = new TResultTabs(TntTabSheetResult);
+    tabResults->OnGridMade = [this](dac::TDBGrid* grid) { InstallGridExport(grid, [this] { return FData; }); };
+    page->insertWidget(0, tabResults, 1);
+    connect(tabResults, &QTabWidget::currentChanged, this, [this] {
+        DBGridCustomQueryResults = tabResults->CurrentGrid();
+        DBNavigator2 = tabResults->CurrentNavigator();
+    });
+    // The history window's button, after the queries log's.
+    btnHistory = new QPushButton(QStringLiteral("History..."), btnViewAllQueries->parentWidget());
+    btnHistory->setObjectName(QStringLiteral("btnHistory"));
+    btnHistory->setToolTip(QStringLiteral("Search the queries executed before, also in earlier sessions"));
+    if (auto* toolbar = qobject_cast<QBoxLayout*>(btnViewAllQueries->parentWidget()->layout()->itemAt(0)->layout()))
+        toolbar->insertWidget(toolbar->indexOf(btnViewAllQueries) + 1, btnHistory);
+    mmoCustomQuery->indicatorDefine(QsciScintilla::StraightBoxIndicator, RunStatementIndicator);
+    mmoCustomQuery->setIndicatorForegroundColor(QColor(255, 190, 0, 110), RunStatementIndicator);
+    // The lasting history: Previous and Next walk through it, the editor's text comes back.
+    QueryHistory = std::make_unique<TQueryHistoryStore>(HistoryFolder());
+    QueryLogList = QueryHistory->SuccessfulTexts();
+    CurrentLogQueryIndex = int(QueryLogList.size()) - 1;
+    FKeptQueryText = QueryHistory->KeptEditorText();
     new TPlaceholderEdit(TntEdit2, QStringLiteral("Column"));
     new TPlaceholderEdit(TntEdit3, QStringLiteral("Value"));
 
@@ -124,16 +165,15 @@ void TTessrinForm::WireCustomQueryTab() {
     connect(btnPrev, &QPushButton::clicked, this, Guarded([this] { btnPrevClick(); }));
     connect(btnNext, &QPushButton::clicked, this, Guarded([this] { btnNextClick(); }));
     connect(btnViewAllQueries, &QPushButton::clicked, this, Guarded([this] { btnViewAllQueriesClick(); }));
+    connect(btnHistory, &QPushButton::clicked, this, Guarded([this] { btnHistoryClick(); }));
     connect(btnStopQuery, &QPushButton::clicked, this, [this] {
-        if (FData) FData->ToolsCustomQuery->BreakExec();
+        if (FRunningQuery) FRunningQuery->BreakExec();
     });
     // Errors of grid edits and navigator actions (a refused Refresh too), shown once the
     // action that failed is over.
-    connect(DBGridCustomQueryResults, &dac::TDBGrid::errorOccurred, this, &ShowErrorBox, Qt::QueuedConnection);
-    connect(DBNavigator2, &dac::TDBNavigator::errorOccurred, this, &ShowErrorBox, Qt::QueuedConnection);
+    connect(tabResults, &TResultTabs::errorOccurred, this, &ShowErrorBox, Qt::QueuedConnection);
     // Grid edits and navigator actions run statements on the tools connection too.
-    DBGridCustomQueryResults->Model().OnAllowChange = [this] { return !FData || !FData->Busy(); };
-    DBNavigator2->OnAllowChange = [this] { return !FData || !FData->Busy(); };
+    tabResults->OnAllowChange = [this] { return !FData || !FData->Busy(); };
     connect(TntSpeedButton5, &QPushButton::clicked, this, Guarded([this] { TntSpeedButton5Click(); }));
     connect(TntSpeedButton6, &QPushButton::clicked, this, Guarded([this] { TntSpeedButton6Click(); }));
     for (QListWidget* list : {lbxTables, lbxViews})
@@ -152,12 +192,13 @@ void TTessrinForm::WireCustomQueryTab() {
         lbxTablesDblClick(list);
     };
 
-    // Ctrl+Enter and F9 (with any modifiers) run the query; the Enter that follows is swallowed.
+    // Ctrl+Enter and F9 (with any modifiers) run the selection or, without one, the whole text;
+    // the Enter that follows is swallowed.
     mmoCustomQuery->OnKeyDown = [this](QKeyEvent* e, bool& handled) {
         const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
         const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
-        if (e->key() == Qt::Key_Escape && FData && FData->Busy()) {
-            FData->ToolsCustomQuery->BreakExec();
+        if (e->key() == Qt::Key_Escape && FRunningQuery) {
+            FRunningQuery->BreakExec();
             handled = true;
             return;
         }
@@ -165,6 +206,13 @@ void TTessrinForm::WireCustomQueryTab() {
             handled = true;
             FSwallowNextKey = true;
             ExecuteCustomQuery();
+            return;
+        }
+        // Ctrl+Shift+Enter: the statement under the cursor alone.
+        if (enter && mods == (Qt::ControlModifier | Qt::ShiftModifier)) {
+            handled = true;
+            FSwallowNextKey = true;
+            ExecuteCustomQuery(rsStatementAtCursor);
             return;
         }
         FSwallowNextKey = false;
@@ -188,70 +236,158 @@ void TTessrinForm::WireCustomQueryTab() {
 
 void TTessrinForm::btnExecuteClick() { ExecuteCustomQuery(); }
 
-void TTessrinForm::ExecuteCustomQuery() {
+dac::TMyQuery* TTessrinForm::CurrentResultQuery() const { return tabResults ? tabResults->CurrentQuery() : nullptr; }
+
+void TTessrinForm::FlashStatement(int start, int end) {
+    int lineFrom = 0, indexFrom = 0, lineTo = 0, indexTo = 0;
+    LineIndex(*mmoCustomQuery, start, lineFrom, indexFrom);
+    LineIndex(*mmoCustomQuery, end, lineTo, indexTo);
+    mmoCustomQuery->fillIndicatorRange(lineFrom, indexFrom, lineTo, indexTo, RunStatementIndicator);
+    QTimer::singleShot(RunStatementFlashMs, mmoCustomQuery, [editor = mmoCustomQuery] {
+        const int last = editor->lines() - 1;
+        editor->clearIndicatorRange(0, 0, last, int(editor->text(last).toUtf8().size()), RunStatementIndicator);
+    });
+}
+
+void TTessrinForm::ExecuteCustomQuery(TRunScope scope) {
     if (!FData || FData->Busy()) return;
-    const QString text = mmoCustomQuery->Text();
+    // What runs: the statement under the cursor, the selection, or the whole text; offset is
+    // where it stands in the editor's text.
+    const QString all = mmoCustomQuery->Text();
+    QString text = all;
+    int offset = 0;
+    if (scope == rsStatementAtCursor) {
+        int line = 0, index = 0;
+        mmoCustomQuery->getCursorPosition(&line, &index);
+        const std::optional<TStatementSpan> at = StatementAtCursor(all, CharOffset(*mmoCustomQuery, line, index));
+        if (!at) return;
+        text = at->Text;
+        offset = at->Start;
+        FlashStatement(at->Start, at->End);
+    } else if (mmoCustomQuery->hasSelectedText()) {
+        int lineFrom = 0, indexFrom = 0, lineTo = 0, indexTo = 0;
+        mmoCustomQuery->getSelection(&lineFrom, &indexFrom, &lineTo, &indexTo);
+        offset = CharOffset(*mmoCustomQuery, lineFrom, indexFrom);
+        text = mmoCustomQuery->selectedText();
+    }
+    const int firstLine = int(QStringView(all).left(offset).count(u'\n'));
+    const QList<TStatementSpan> statements = StatementSpans(text);
+
     std::optional<TData::TBusy> busy(std::in_place, *FData);
     TntMemo4->clear();
     TntMemo4->appendPlainText(QStringLiteral("-- Query execution started --"));
     QCoreApplication::processEvents();
-    dac::TMyQuery& query = *FData->ToolsCustomQuery;
-    // The grid lets the data set go while it runs on the worker thread.
-    DBGridCustomQueryResults->SetDataSet(nullptr);
-    DBNavigator2->SetDataSet(nullptr);
-    ScopeExit attach([&] {
-        DBGridCustomQueryResults->SetDataSet(&query);
-        DBNavigator2->SetDataSet(&query);
-    });
-    query.Close();
-    query.SQL().SetText(text);
-    btnStopQuery->setVisible(true);
-    ScopeExit hideStop([&] { btnStopQuery->setVisible(false); });
-    QElapsedTimer clock;
-    clock.start();
-    // The record counts of the results with rows, in order.
-    QList<int> rowCounts;
-    try {
-        RunInBackground([&] {
-            query.Execute();
-            if (!query.Active()) return;
-            do rowCounts << query.RecordCount();
-            while (!query.FetchStopped() && query.OpenNext());
-        });
-    } catch (const EAbort&) {
-        // Stopped with the Stop button or Esc: the statement was ended on the server.
+    KeepQueryText();
+    if (statements.isEmpty()) {
         TntMemo4->appendPlainText(QString());
-        TntMemo4->appendPlainText(QStringLiteral("-- Query execution stopped --"));
+        TntMemo4->appendPlainText(QStringLiteral("-- Nothing to execute: the text holds no statement --"));
         return;
-    } catch (const dac::EDAError& e) {
-        // A syntax error names its line: the editor shows it.
-        if (const int line = SyntaxErrorLine(e.Message(), text); line >= 0 && line < mmoCustomQuery->lines()) {
-            QString content = mmoCustomQuery->text(line);
-            while (content.endsWith(u'\n') || content.endsWith(u'\r')) content.chop(1);
-            mmoCustomQuery->setCursorPosition(line, 0);
-            mmoCustomQuery->setSelection(line, 0, line, int(content.toUtf8().size()));
-        }
-        throw;
     }
-    const qint64 elapsed = clock.elapsed();
-    // Stopped while the rows were read: those read so far are shown; the text is no success
-    // for the history.
-    const bool stopped = query.FetchStopped();
-    if (!stopped) AddQueryToLog(text);
-    // A refresh of the rows shown runs their statement alone, or is refused.
-    ApplyRefreshPlan(query, text);
-    TntMemo4->appendPlainText(QString());
-    for (const QString& line : QueryReportLines(query.StatementResults(), rowCounts, query.ShownResult(),
-                                                FormatElapsed(elapsed)))
-        TntMemo4->appendPlainText(line);
-    if (query.Active()) {
-        TntPageControl2->setTabVisible(TntPageControl2->indexOf(TntTabSheetResult), true);
-        TntPageControl2->setCurrentWidget(TntTabSheetResult);
-        // The rows have the focus, not the first edit of the tab (entering it would empty it).
-        DBGridCustomQueryResults->setFocus();
-        LimitDisplayWidths(query, 20);
-    } else {
-        TntPageControl2->setTabVisible(TntPageControl2->indexOf(TntTabSheetResult), false);
+    dac::TMyConnection& connection = *FData->ToolsConnection;
+    THistoryEntry entry;
+    entry.Text = text;
+    entry.Server = QStringLiteral("%1:%2").arg(connection.Server()).arg(connection.Port());
+    entry.User = connection.Username();
+    entry.Database = FData->CurrentDB;
+    entry.Started = QDateTime::currentDateTimeUtc();
+    QElapsedTimer total;
+    total.start();
+    // The warnings of each statement, as the server counted them.
+    dac::TMyQuery warnings;
+    warnings.SetConnection(&connection);
+    warnings.SQL().SetText(QStringLiteral("SHOW COUNT(*) WARNINGS"));
+    btnStopQuery->setVisible(true);
+    ScopeExit hideStop([&] {
+        btnStopQuery->setVisible(false);
+        FRunningQuery = nullptr;
+    });
+    // The statements one after the other, each with its own data set; those with rows become
+    // the result tabs.
+    std::vector<std::unique_ptr<dac::TMyQuery>> results;
+    QStringList report, counts;
+    bool stopped = false;
+    int ran = 0;
+    std::exception_ptr failure;
+    for (const TStatementSpan& statement : statements) {
+        std::unique_ptr<dac::TMyQuery> query = tabResults->MakeQuery(connection);
+        query->SQL().SetText(statement.Text);
+        FRunningQuery = query.get();
+        int rowCount = 0, warningCount = 0;
+        qint64 elapsed = 0;
+        try {
+            RunInBackground([&] {
+                QElapsedTimer clock;
+                clock.start();
+                query->Execute();
+                if (query->Active()) {
+                    do rowCount = query->RecordCount();
+                    while (!query->FetchStopped() && query->OpenNext());
+                }
+                elapsed = clock.elapsed();
+                if (query->FetchStopped()) return;
+                warnings.Open();
+                warningCount = warnings.Fields()[0].AsInteger();
+                warnings.Close();
+            });
+        } catch (const EAbort&) {
+            // Stopped with the Stop button or Esc: the statement was ended on the server.
+            stopped = true;
+            break;
+        } catch (const dac::EDAError& e) {
+            // The failing statement's line, or the line a syntax error names, is marked; the
+            // statements after it do not run.
+            const int inStatement = SyntaxErrorLine(e.Message(), statement.Text);
+            const int line = firstLine + statement.Line + std::max(inStatement, 0);
+            if (line < mmoCustomQuery->lines()) SelectLine(*mmoCustomQuery, line);
+            failure = std::current_exception();
+            break;
+        }
+        ++ran;
+        FRunningQuery = nullptr;
+        stopped = query->FetchStopped();
+        const bool rows = query->Active();
+        const qint64 count = rows ? rowCount : query->RowsAffected();
+        report << StatementReportLine(rows, count, warningCount, FormatElapsed(elapsed));
+        counts << QString::number(count);
+        if (rows) {
+            // A refresh of these rows runs their statement alone, or is refused.
+            ApplyRefreshPlan(*query, statement.Text);
+            LimitDisplayWidths(*query, 20);
+            results.push_back(std::move(query));
+        }
+        if (stopped) break;
+    }
+    entry.DurationMs = total.elapsed();
+    entry.RowCounts = counts.join(QStringLiteral(", "));
+    entry.Success = !failure && !stopped;
+    QueryHistory->Add(entry);
+    // Stopped or failed, the text is no success for the history Previous and Next walk.
+    if (entry.Success) AddQueryToLog(text);
+    if (!report.isEmpty()) {
+        TntMemo4->appendPlainText(QString());
+        for (const QString& line : report) TntMemo4->appendPlainText(line);
+    }
+    // The results of this run replace those of the last one; a run in which nothing ran keeps
+    // them.
+    if (ran > 0 || !results.empty()) {
+        tabResults->Clear();
+        for (auto& query : results) tabResults->Add(std::move(query));
+        const int resultTab = TntPageControl2->indexOf(TntTabSheetResult);
+        TntPageControl2->setTabVisible(resultTab, tabResults->Count() > 0);
+        if (tabResults->Count() > 0) {
+            TntPageControl2->setCurrentWidget(TntTabSheetResult);
+            // The rows have the focus, not the first edit of the tab (entering it would empty it).
+            tabResults->CurrentGrid()->setFocus();
+        }
+    }
+    if (failure) {
+        if (statements.size() > 1) {
+            TntMemo4->appendPlainText(QString());
+            TntMemo4->appendPlainText(QStringLiteral("-- Statement %1 of %2 failed; the statements after it did not run --")
+                                          .arg(ran + 1)
+                                          .arg(statements.size()));
+        }
+        std::rethrow_exception(failure);
     }
     TntMemo4->appendPlainText(QString());
     TntMemo4->appendPlainText(stopped ? QStringLiteral("-- Query execution stopped --")
@@ -287,6 +423,20 @@ void TTessrinForm::btnViewAllQueriesClick() {
     TQueriesLogForm log(this);
     log.TntMemoQueriesList->setPlainText(text);
     log.exec();
+}
+
+void TTessrinForm::btnHistoryClick() {
+    TQueryHistoryWindow window(*QueryHistory, this);
+    if (window.exec() != QDialog::Accepted || window.Chosen().isEmpty()) return;
+    mmoCustomQuery->SetText(window.Chosen());
+    mmoCustomQuery->SetFocus();
+}
+
+QString TTessrinForm::TakeKeptQueryText() { return std::exchange(FKeptQueryText, std::nullopt).value_or(QString()); }
+
+void TTessrinForm::KeepQueryText() {
+    // Before the first session the editor is empty: what was kept stays kept.
+    if (QueryHistory) QueryHistory->KeepEditorText(FKeptQueryText.value_or(mmoCustomQuery->Text()));
 }
 
 void TTessrinForm::btnUndoClick() { mmoCustomQuery->Undo(); }
@@ -338,8 +488,7 @@ void TTessrinForm::mmoCustomQueryDropFiles(const QStringList& paths) {
     }
 }
 
-void TTessrinForm::WriteResultRows(const std::function<void()>& write) {
-    dac::TMyQuery& query = *FData->ToolsCustomQuery;
+void TTessrinForm::WriteResultRows(dac::TMyQuery& query, const std::function<void()>& write) {
     // After a failure the rows are read again; rows that cannot be are not written at all.
     if (const QString refusal = query.RefreshRefusal(); !refusal.isEmpty())
         throw Exception(QStringLiteral("Nothing was changed. %1").arg(refusal));
@@ -368,11 +517,12 @@ void TTessrinForm::TntSpeedButton5Click() {
         ShowErrorBox(QStringLiteral("You have to enter a valid column and value"));
         return;
     }
-    dac::TMyQuery& query = *FData->ToolsCustomQuery;
-    if (!query.Active()) return;
+    dac::TMyQuery* current = CurrentResultQuery();
+    if (!current || !current->Active()) return;
+    dac::TMyQuery& query = *current;
     if (!ResultHasPrimaryKey(query))
         throw Exception(QStringLiteral("The result has no primary key column: its rows cannot be changed one by one"));
-    WriteResultRows([&] {
+    WriteResultRows(query, [&] {
         for (query.First(); !query.Eof(); query.Next()) {
             query.Edit();
             query.FieldByName(column).SetAsString(value);
@@ -384,12 +534,13 @@ void TTessrinForm::TntSpeedButton5Click() {
 
 void TTessrinForm::TntSpeedButton6Click() {
     if (!FData || FData->Busy()) return;
-    dac::TMyQuery& query = *FData->ToolsCustomQuery;
     if (!Confirm(QStringLiteral("Are you sure you want to erase all the records in the current query?"))) return;
-    if (!query.Active()) return;
+    dac::TMyQuery* current = CurrentResultQuery();
+    if (!current || !current->Active()) return;
+    dac::TMyQuery& query = *current;
     if (!ResultHasPrimaryKey(query))
         throw Exception(QStringLiteral("The result has no primary key column: its rows cannot be deleted one by one"));
-    WriteResultRows([&] {
+    WriteResultRows(query, [&] {
         query.First();
         while (!query.Eof()) query.Delete();
     });

@@ -9,6 +9,7 @@
 #include "SynHighlighterMySQL.h"
 #include "VorneskUtils.h"
 #include "admin/ServerTab.h"
+#include "editor/QueryHistoryStore.h"
 #include "toolkit.h"
 #include "common/AppTitle.h"
 #include "common/CodePage.h"
@@ -85,6 +86,7 @@ TTessrinForm::TTessrinForm(QWidget* parent) : QMainWindow(parent) {
 
 TTessrinForm::~TTessrinForm() {
     if (FStopper.joinable()) FStopper.join();
+    KeepQueryText();
 }
 
 void TTessrinForm::SetData(TData* data) {
@@ -509,7 +511,7 @@ void TTessrinForm::ShowConnectedSession(bool clearWork) {
     if (clearWork) {
         mmoExecScript->Clear();
         TntMemo2->clear();
-        mmoCustomQuery->Clear();
+        mmoCustomQuery->SetText(TakeKeptQueryText());
         TntMemo4->clear();
         lbxFields->clear();
         SelectedTable.clear();

@@ -9,6 +9,8 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <thread>
 
 class QCheckBox;
@@ -33,10 +35,13 @@ namespace calvoro::dac {
 class TDataSet;
 class TDBGrid;
 class TDBNavigator;
+class TMyQuery;
 }  // namespace calvoro::dac
 namespace calvoro::app {
 class TCreateTableForm;
 class TViewDataLoader;
+class TQueryHistoryStore;
+class TResultTabs;
 }
 
 namespace calvoro::app {
@@ -194,17 +199,32 @@ public:
     QLineEdit* TntEdit2;
     QLineEdit* TntEdit3;
     QPlainTextEdit* TntMemo4;
-    // The custom query's result tab (TessrinCustomQuery.cpp).
+    // The custom query's result tab (TessrinCustomQuery.cpp): a tab per result; the grid and
+    // navigator of the current one.
     bool FSwallowNextKey = false;  // the Enter of Ctrl+Enter that ran the query
+    TResultTabs* tabResults = nullptr;
     dac::TDBGrid* DBGridCustomQueryResults = nullptr;
     dac::TDBNavigator* DBNavigator2 = nullptr;
     QPushButton* TntSpeedButton5 = nullptr;
     QPushButton* TntSpeedButton6 = nullptr;
     QLabel* TntLabel24 = nullptr;
     QPushButton* btnStopQuery = nullptr;  // ends a running query
+    QPushButton* btnHistory = nullptr;    // the history window
+    // The lasting history of executed texts and the editor's kept text.
+    std::unique_ptr<TQueryHistoryStore> QueryHistory;
 
-    // Runs the editor's text (TessrinCustomQuery.cpp); the history of executed queries.
-    void ExecuteCustomQuery();
+    // Runs the selection or, without one, the editor's text; or the statement under the
+    // cursor (TessrinCustomQuery.cpp). The statements run one by one; the history of executed
+    // queries.
+    enum TRunScope { rsSelectionOrAll, rsStatementAtCursor };
+    void ExecuteCustomQuery(TRunScope scope = rsSelectionOrAll);
+    // The data set of the result tab shown; null without results.
+    dac::TMyQuery* CurrentResultQuery() const;
+    void btnHistoryClick();
+    // The editor's text kept at the last close: given once, to the first session's editor.
+    QString TakeKeptQueryText();
+    // Keeps the editor's text for the next start.
+    void KeepQueryText();
     void AddQueryToLog(const QString& querySQL);
     void btnExecuteClick();
     void btnPrevClick();
@@ -219,9 +239,9 @@ public:
     void mmoCustomQueryDropFiles(const QStringList& paths);
     void TntSpeedButton5Click();
     void TntSpeedButton6Click();
-    // Runs write over the custom query's rows in one transaction on the tools connection,
+    // Runs write over a result's rows in one transaction on the tools connection,
     // rolled back (and the rows read again) when it fails.
-    void WriteResultRows(const std::function<void()>& write);
+    void WriteResultRows(dac::TMyQuery& query, const std::function<void()>& write);
     // Shows the queries log window; tests replace it to read the text.
     std::function<void(const QString& text)> ShowQueriesLog;
 
@@ -281,6 +301,11 @@ private:
     TAboutForm* FAbout = nullptr;
     Tcontactmessage* FContact = nullptr;
     bool FShown = false;
+    // The custom query's running statement (Stop ends it), and the text kept at the last close
+    // until the first session takes it.
+    dac::TMyQuery* FRunningQuery = nullptr;
+    std::optional<QString> FKeptQueryText;
+    void FlashStatement(int start, int end);
 };
 
 }  // namespace calvoro::app

@@ -7,6 +7,7 @@
 #include "app/QueryGeneratorUnit.h"
 #include "app/SynEdit.h"
 #include "app/TessrinUnit.h"
+#include "app/editor/ResultTabs.h"
 #include "app/support/AppSession.h"
 #include "app/toolkit.h"
 #include "common/ScopeGuard.h"
@@ -88,32 +89,33 @@ protected:
 };
 
 TEST_F(CustomQueryTest, StatementsAndWhatTheTabShows) {
-    // The memo reports every statement in order; the line of the rows shown (or, without
-    // rows, of the last statement) carries the execution time.
-    const QString time = QStringLiteral(" Execution time: ");
+    // The statements run one by one: the memo reports each in order with its time; the Result
+    // tab shows the last result with rows.
     struct Case {
         const char* sql;
-        QStringList report;  // the lines between the blank ones; a line ending in `time` goes on with it
+        QStringList report;  // the lines between the blank ones, each going on with its time
         bool result;
-        const char* header;  // the grid's column titles
+        const char* header;  // the current grid's column titles
     } cases[] = {
-        {"SELECT * FROM k", {QStringLiteral("Rows matched: 3;") + time}, true, "id,name,n"},
-        {"UPDATE k SET name = 'x' WHERE id > 1", {QStringLiteral("Rows affected 2;") + time}, false, ""},
-        {"SELECT * FROM k WHERE id > 100", {QStringLiteral("Rows matched: 0;") + time}, true, "id,name,n"},
-        {"SELECT 1; SELECT name, n FROM k", {QStringLiteral("Rows matched: 1;"), QStringLiteral("Rows matched: 3;") + time},
+        {"SELECT * FROM k", {QStringLiteral("Rows matched: 3;")}, true, "id,name,n"},
+        {"UPDATE k SET name = 'x' WHERE id > 1", {QStringLiteral("Rows affected 2;")}, false, ""},
+        {"SELECT * FROM k WHERE id > 100", {QStringLiteral("Rows matched: 0;")}, true, "id,name,n"},
+        {"SELECT 1; SELECT name, n FROM k", {QStringLiteral("Rows matched: 1;"), QStringLiteral("Rows matched: 3;")},
          true, "name,n"},
         {"SELECT * FROM k;\nSELECT id FROM k WHERE id > 100;\nSELECT n FROM k WHERE id = 2",
-         {QStringLiteral("Rows matched: 3;"), QStringLiteral("Rows matched: 0;"), QStringLiteral("Rows matched: 1;") + time},
+         {QStringLiteral("Rows matched: 3;"), QStringLiteral("Rows matched: 0;"), QStringLiteral("Rows matched: 1;")},
          true, "n"},
         {"UPDATE k SET n = n + 1 WHERE id = 1; SELECT id FROM k WHERE id < 3",
-         {QStringLiteral("Rows affected: 1;"), QStringLiteral("Rows matched: 2;") + time}, true, "id"},
+         {QStringLiteral("Rows affected 1;"), QStringLiteral("Rows matched: 2;")}, true, "id"},
         {"UPDATE k SET name = 'f' WHERE id = 3; DELETE FROM k WHERE id > 100; DO 1",
-         {QStringLiteral("Rows affected: 1;"), QStringLiteral("Rows affected: 0;"), QStringLiteral("Rows affected 0;") + time},
+         {QStringLiteral("Rows affected 1;"), QStringLiteral("Rows affected 0;"), QStringLiteral("Rows affected 0;")},
          false, ""},
+        {"SELECT 1 / 0", {QStringLiteral("Rows matched: 1; Warnings: 1;")}, true, "1 / 0"},
         {"INSERT INTO k VALUES (4, 'd', 40);\nSELECT id FROM k;\nUPDATE k SET name = 'e' WHERE id >= 3",
-         {QStringLiteral("Rows affected: 1;"), QStringLiteral("Rows matched: 4;") + time, QStringLiteral("Rows affected: 2;")},
+         {QStringLiteral("Rows affected 1;"), QStringLiteral("Rows matched: 4;"), QStringLiteral("Rows affected 2;")},
          true, "id"},
     };
+    const QString time = QStringLiteral(" Execution time: ");
     for (const Case& tc : cases) {
         SCOPED_TRACE(tc.sql);
         EXPECT_EQ(Run(QString::fromLatin1(tc.sql)), QStringList());
@@ -123,12 +125,8 @@ TEST_F(CustomQueryTest, StatementsAndWhatTheTabShows) {
         EXPECT_EQ(memo[0], QStringLiteral("-- Query execution started --"));
         EXPECT_EQ(memo[1], QString());
         for (qsizetype i = 0; i < n; ++i) {
-            if (tc.report[i].endsWith(time)) {
-                EXPECT_TRUE(memo[2 + i].startsWith(tc.report[i])) << memo[2 + i].toStdString();
-                EXPECT_TRUE(memo[2 + i].endsWith(QStringLiteral("ms "))) << memo[2 + i].toStdString();
-            } else {
-                EXPECT_EQ(memo[2 + i], tc.report[i]);
-            }
+            EXPECT_TRUE(memo[2 + i].startsWith(tc.report[i] + time)) << memo[2 + i].toStdString();
+            EXPECT_TRUE(memo[2 + i].endsWith(QStringLiteral("ms "))) << memo[2 + i].toStdString();
         }
         EXPECT_EQ(memo[2 + n], QString());
         EXPECT_EQ(memo[3 + n], QStringLiteral("-- Query execution finished --"));
@@ -201,7 +199,7 @@ TEST_F(CustomQueryTest, KeysThatRunTheQuery) {
         bool runs;
     } cases[] = {
         {"Ctrl+Enter", Qt::Key_Return, Qt::ControlModifier, true},
-        {"Ctrl+Shift+Enter", Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier, false},
+        {"Ctrl+Shift+Enter", Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier, true},
         {"Alt+Ctrl+Enter", Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier, false},
         {"F9", Qt::Key_F9, Qt::NoModifier, true},
         {"Shift+F9", Qt::Key_F9, Qt::ShiftModifier, true},
@@ -331,8 +329,8 @@ TEST_F(CustomQueryTest, ChangeAndDeleteAllAreAllOrNothing) {
         EXPECT_TRUE(boxes.Texts[0].contains(QStringLiteral("Duplicate entry"))) << boxes.Texts[0].toStdString();
     }
     EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT n FROM calvoro_cq.k ORDER BY id")), QStringLiteral("10|20|30"));
-    EXPECT_EQ(data->ToolsCustomQuery->Fields().Count(), 3);
-    EXPECT_EQ(data->ToolsCustomQuery->RecordCount(), 3);
+    EXPECT_EQ(form->CurrentResultQuery()->Fields().Count(), 3);
+    EXPECT_EQ(form->CurrentResultQuery()->RecordCount(), 3);
     // The placeholders are refused.
     form->TntEdit2->setText(QStringLiteral("Column"));
     {
@@ -397,7 +395,7 @@ TEST_F(CustomQueryTest, ARefreshRunsOnlyTheStatementOfTheRowsShown) {
     EXPECT_EQ(Run(QStringLiteral("INSERT INTO log VALUES (1);\nSELECT id, name, n FROM k ORDER BY id")), QStringList());
     ASSERT_EQ(logged(), QStringLiteral("1"));
     admin->ExecSQL(QStringLiteral("UPDATE calvoro_cq.k SET name = 'changed' WHERE id = 2"));
-    dac::TMyQuery& query = *data->ToolsCustomQuery;
+    dac::TMyQuery& query = *form->CurrentResultQuery();
     const auto nameOf2 = [&] {
         EXPECT_TRUE(query.Locate(QStringLiteral("id"), {Variant(2)}));
         return query.FieldByName(QStringLiteral("name")).AsString();
@@ -484,17 +482,18 @@ TEST_F(CustomQueryTest, TheServerAnswersEachStatementAsTheTextIsCut) {
     for (const char* text : texts) {
         SCOPED_TRACE(text);
         ASSERT_EQ(Run(QString::fromUtf8(text)), QStringList());
-        EXPECT_EQ(data->ToolsCustomQuery->RefreshRefusal(), QString());
+        EXPECT_EQ(form->CurrentResultQuery()->RefreshRefusal(), QString());
         EXPECT_EQ(PressRefresh(*form), QStringList());
     }
 }
 
 TEST_F(CustomQueryTest, AStopWhileRowsAreReadKeepsThoseRead) {
     // The stop comes once some blocks of rows are in, as counted on the thread that reads them.
-    dac::TMyQuery& query = *data->ToolsCustomQuery;
     std::atomic<int> blocks = 0;
-    query.BeforeFetch = [&](dac::TCustomDADataSet*, bool&) { ++blocks; };
-    ScopeExit unhook([&] { query.BeforeFetch = nullptr; });
+    form->tabResults->OnQueryMade = [&](dac::TMyQuery& made) {
+        made.BeforeFetch = [&](dac::TCustomDADataSet*, bool&) { ++blocks; };
+    };
+    ScopeExit unhook([&] { form->tabResults->OnQueryMade = nullptr; });
     QTimer stopper;
     stopper.setInterval(10);
     QObject::connect(&stopper, &QTimer::timeout, [&] {
@@ -505,6 +504,9 @@ TEST_F(CustomQueryTest, AStopWhileRowsAreReadKeepsThoseRead) {
     stopper.start();
     Run(QStringLiteral("SELECT seq, REPEAT('x', 100) AS wide FROM seq_1_to_300000"));
     EXPECT_EQ(Memo().back(), QStringLiteral("-- Query execution stopped --")) << form->TntMemo4->toPlainText().toStdString();
+    ASSERT_NE(form->CurrentResultQuery(), nullptr) << "stopped before the rows came";
+    dac::TMyQuery& query = *form->CurrentResultQuery();
+    query.BeforeFetch = nullptr;
     ASSERT_TRUE(query.Active()) << "stopped before the rows came";
     EXPECT_TRUE(query.FetchStopped());
     EXPECT_GT(query.RecordCount(), 0);

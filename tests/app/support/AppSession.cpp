@@ -2,17 +2,23 @@
 
 #include "app/DataUnit.h"
 #include "app/TessrinUnit.h"
+#include "app/editor/QueryHistoryStore.h"
 #include "dataaccess/mysql/MyAccess.h"
 #include "support/TestServer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QEventLoop>
+#include <QTemporaryDir>
 #include <QTimer>
 
 namespace calvoro::test {
 
-std::unique_ptr<app::Program> StartProgram() {
+std::unique_ptr<app::Program> StartProgram(const QString& dataFolder) {
+    // A program's history and kept editor text do not reach the next test's program.
+    static std::unique_ptr<QTemporaryDir> own;
+    own = std::make_unique<QTemporaryDir>();
+    app::HistoryFolderOverride() = dataFolder.isEmpty() ? own->path() : dataFolder;
     auto program = app::CreateProgram();
     program->MainForm->show();
     return program;

@@ -19,8 +19,9 @@ class TTessrinForm;
 
 namespace calvoro::test {
 
-// The windows and the tools session in start-up order, the main window shown.
-std::unique_ptr<app::Program> StartProgram();
+// The windows and the tools session in start-up order, the main window shown. The query
+// history lives in dataFolder, or in a new empty folder of its own when none is given.
+std::unique_ptr<app::Program> StartProgram(const QString& dataFolder = {});
 // Gives the tools connection the test server's login and runs the connect flow into the
 // database, as the reconnect button does (no dialog).
 void ConnectTools(app::TTessrinForm& form, app::TData& data, const QString& database);
