@@ -10,6 +10,8 @@
 #include "StatementRefresh.h"
 #include "SynEdit.h"
 #include "toolkit.h"
+#include "editor/completion/CompletionLoader.h"
+#include "editor/completion/EditorCompletion.h"
 #include "common/CodePage.h"
 #include "common/Exceptions.h"
 #include "common/ScopeGuard.h"
@@ -174,6 +176,8 @@ void TTessrinForm::WireCustomQueryTab() {
         }
     };
     mmoCustomQuery->OnDropFiles = [this](const QStringList& paths) { mmoCustomQueryDropFiles(paths); };
+    CompletionLoader = new TCompletionLoader(this);
+    QueryCompletion = new TEditorCompletion(mmoCustomQuery, CompletionLoader);
     // The editor takes the focus whenever its tab comes up.
     connect(TntPageControl1, &QTabWidget::currentChanged, this, [this] {
         if (TntPageControl1->currentWidget() == TntTabSheet5 && TntPageControl2->currentWidget() == TntTabSheetQuery)

@@ -37,6 +37,8 @@ class TDBNavigator;
 namespace calvoro::app {
 class TCreateTableForm;
 class TViewDataLoader;
+class TCompletionLoader;
+class TEditorCompletion;
 }
 
 namespace calvoro::app {
@@ -202,6 +204,9 @@ public:
     QPushButton* TntSpeedButton6 = nullptr;
     QLabel* TntLabel24 = nullptr;
     QPushButton* btnStopQuery = nullptr;  // ends a running query
+    // The editor's completion and the names it offers, loaded on a connection of its own.
+    TCompletionLoader* CompletionLoader = nullptr;
+    TEditorCompletion* QueryCompletion = nullptr;
 
     // Runs the editor's text (TessrinCustomQuery.cpp); the history of executed queries.
     void ExecuteCustomQuery();
