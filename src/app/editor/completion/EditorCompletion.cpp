@@ -36,7 +36,8 @@ public:
         switch (role) {
         case Qt::DisplayRole: return c.Name;
         case Qt::ToolTipRole: return c.Detail.isEmpty() ? CandidateKindName(c.Kind) : c.Detail;
-        case Qt::UserRole: return CandidateKindName(c.Kind);
+        // At the right: a column's type and table, else the kind.
+        case Qt::UserRole: return c.Kind == TCandidateKind::Column ? c.Detail : CandidateKindName(c.Kind);
         default: return {};
         }
     }
@@ -102,7 +103,10 @@ TEditorCompletion::TEditorCompletion(QsciScintilla* editor, TCompletionLoader* l
     connect(editor, &QsciScintillaBase::SCN_CHARADDED, this, &TEditorCompletion::CharAdded);
     connect(editor, &QsciScintilla::cursorPositionChanged, this, [this] { ScheduleRefresh(); });
     connect(editor, &QsciScintilla::textChanged, this, [this] { ScheduleRefresh(); });
-    connect(loader, &TCompletionLoader::Changed, this, [this] { ScheduleRefresh(); });
+    connect(loader, &TCompletionLoader::Changed, this, [this] {
+        FCatalogChanged = true;
+        ScheduleRefresh();
+    });
     // A click in the list chooses, as Enter does.
     connect(FList, &QListView::clicked, this, [this](const QModelIndex& index) {
         FList->setCurrentIndex(index);
@@ -124,6 +128,7 @@ void TEditorCompletion::Open() {
 
 void TEditorCompletion::Close() {
     FPopup->hide();
+    FShownCursor = -1;
     FExplicit = false;
 }
 
@@ -163,7 +168,13 @@ void TEditorCompletion::ScheduleRefresh() {
 void TEditorCompletion::Refresh() {
     if (!FEditor || !FEditor->isVisible()) return Close();
     const QString text = FEditor->text();
-    const TCompletionContext context = AnalyzeCompletion(text, CursorChars(text));
+    const qsizetype cursor = CursorChars(text);
+    // A key both adds its character and moves the cursor: the list is made once for it.
+    if (IsOpen() && !FCatalogChanged && cursor == FShownCursor && text == FShownText) return;
+    FCatalogChanged = false;
+    FShownText = text;
+    FShownCursor = cursor;
+    const TCompletionContext context = AnalyzeCompletion(text, cursor);
     // The list belongs to one word: moving to another closes it.
     const bool sameWord = !IsOpen() || context.ReplaceFrom == FContext.ReplaceFrom;
     if (context.Place == TCompletionPlace::None || !sameWord ||

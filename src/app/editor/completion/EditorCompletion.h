@@ -66,6 +66,10 @@ private:
     TCompletionContext FContext;
     bool FExplicit = false;  // opened by Ctrl+Space: stays open before the first letter
     bool FRefreshPending = false;
+    // What the list shown was made from.
+    QString FShownText;
+    qsizetype FShownCursor = -1;
+    bool FCatalogChanged = false;
 };
 
 }  // namespace calvoro::app
