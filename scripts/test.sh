@@ -3,7 +3,7 @@
 # runs every test (the integration tests start their own MariaDB server). Then, in a second
 # build folder, builds the tests whose work runs on worker threads (scripts and their
 # read-ahead, backups and restores, the restore on several connections, the custom query,
-# Stop) with ThreadSanitizer and runs them.
+# the editor's completion, Stop) with ThreadSanitizer and runs them.
 #
 # Arguments go to the first ctest run; with arguments the ThreadSanitizer part is left out
 # unless CALVORO_TEST_TSAN=1, and CALVORO_TEST_TSAN=0 always leaves it out.
@@ -25,7 +25,7 @@ fi
 if [ "$run_tsan" = 1 ]; then
     started=$(date +%s)
     tsan_tests=(dataaccess_integration_tests script_integration_tests dump_integration_tests dump_parallel_tests
-        app_integration_tests app_export_tests)
+        app_integration_tests app_export_tests completion_integration_tests)
     cmake -S "$root" -B "$tsan_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALVORO_TSAN=ON \
         -DCALVORO_BENCH=OFF
     cmake --build "$tsan_build" -j "$jobs" --target "${tsan_tests[@]}"

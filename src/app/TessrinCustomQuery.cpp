@@ -14,6 +14,8 @@
 #include "editor/QueryHistoryWindow.h"
 #include "editor/ResultTabs.h"
 #include "editor/StatementAtCursor.h"
+#include "editor/completion/CompletionLoader.h"
+#include "editor/completion/EditorCompletion.h"
 #include "common/CodePage.h"
 #include "common/Exceptions.h"
 #include "common/ScopeGuard.h"
@@ -224,6 +226,8 @@ void TTessrinForm::WireCustomQueryTab() {
         }
     };
     mmoCustomQuery->OnDropFiles = [this](const QStringList& paths) { mmoCustomQueryDropFiles(paths); };
+    CompletionLoader = new TCompletionLoader(this);
+    QueryCompletion = new TEditorCompletion(mmoCustomQuery, CompletionLoader);
     // The editor takes the focus whenever its tab comes up.
     connect(TntPageControl1, &QTabWidget::currentChanged, this, [this] {
         if (TntPageControl1->currentWidget() == TntTabSheet5 && TntPageControl2->currentWidget() == TntTabSheetQuery)

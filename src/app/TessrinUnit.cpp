@@ -10,6 +10,7 @@
 #include "VorneskUtils.h"
 #include "admin/ServerTab.h"
 #include "editor/QueryHistoryStore.h"
+#include "editor/completion/CompletionLoader.h"
 #include "toolkit.h"
 #include "common/AppTitle.h"
 #include "common/CodePage.h"
@@ -554,6 +555,8 @@ void TTessrinForm::spbtnReloadDBobjectsClick() {
 
 void TTessrinForm::GetDBDetails() {
     dac::TMyConnection& connection = *FData->ToolsConnection;
+    // The completion's names are read anew on a connection of their own.
+    if (CompletionLoader) CompletionLoader->Reload(connection);
     if (connection.Database().isEmpty()) return;
     try {
         QStringList tables, views, procedures;

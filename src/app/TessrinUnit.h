@@ -42,6 +42,8 @@ class TCreateTableForm;
 class TViewDataLoader;
 class TQueryHistoryStore;
 class TResultTabs;
+class TCompletionLoader;
+class TEditorCompletion;
 }
 
 namespace calvoro::app {
@@ -212,6 +214,9 @@ public:
     QPushButton* btnHistory = nullptr;    // the history window
     // The lasting history of executed texts and the editor's kept text.
     std::unique_ptr<TQueryHistoryStore> QueryHistory;
+    // The editor's completion and the names it offers, loaded on a connection of its own.
+    TCompletionLoader* CompletionLoader = nullptr;
+    TEditorCompletion* QueryCompletion = nullptr;
 
     // Runs the selection or, without one, the editor's text; or the statement under the
     // cursor (TessrinCustomQuery.cpp). The statements run one by one; the history of executed
