@@ -33,7 +33,7 @@ struct TCliOptions {
     bool Prepared = false;  // query: a server-side prepared statement
     QString File;             // script, restore: the file, "-" for standard input
     bool StopOnError = false;  // script, restore: stop at the first failing statement
-    int Parallel = 0;          // restore: connections for data statements; 0: the default
+    int Parallel = 0;          // restore, backup: connections for rows; 0: the default
 
     // backup
     QStringList Tables;                                            // empty: every table and view
