@@ -10,14 +10,14 @@
 #         database;
 #   many  calvoro_pbench_many: 100 tables of 10,000 rows, ten views, triggers and routines.
 # Per set and round (default 3 rounds; the clients' order alternates from round to round):
-#   backup   calvoro-cli backup (one connection), mariadb-dump, mydumper -t THREADS;
+#   backup   calvoro-cli backup --parallel THREADS, mariadb-dump, mydumper -t THREADS;
 #   restore  calvoro-cli restore --parallel THREADS of its own file and of mariadb-dump's,
 #            mariadb of mariadb-dump's file, myloader -t THREADS of mydumper's folder.
 # Every restore goes into the emptied database calvoro_pbench_restore and must give every
 # table the source's row count and checksum, and the same number of views, routines and
 # triggers. Every run goes under /usr/bin/time -v. Prints every run, then per operation and
 # client the median seconds, the ratio to the peers, and the largest peak resident set size.
-# OUR_BACKUP_ARGS (default none) / OUR_RESTORE_ARGS (default --parallel THREADS) are given to
+# OUR_BACKUP_ARGS (default --parallel THREADS) / OUR_RESTORE_ARGS (default --parallel THREADS) are given to
 # calvoro-cli backup / restore (e.g. empty, to measure a build without the option). The files go to a temporary folder under BUILD_DIR, removed at the end.
 set -euo pipefail
 
@@ -29,7 +29,7 @@ cli=$build/src/cli/calvoro-cli
 for tool in mariadb mariadb-dump mydumper myloader; do
   command -v "$tool" >/dev/null || { echo "$0: $tool is missing; run scripts/install-deps.sh" >&2; exit 2; }
 done
-read -r -a ourbackup <<<"${OUR_BACKUP_ARGS-}"  # the backup reads on one connection
+read -r -a ourbackup <<<"${OUR_BACKUP_ARGS---parallel $threads}"
 read -r -a ourrestore <<<"${OUR_RESTORE_ARGS---parallel $threads}"
 login=(-h "$host" -P "$port" -u "$user" -p"$password")
 ourlogin=(-h "$host" -P "$port" -u "$user" -p "$password" --ssl-mode DISABLED)  # the peers' default

@@ -222,6 +222,7 @@ void TTessrinForm::CreateBackupTab() {
     box(cbViews, "cbViews", "Backup views", false);
     box(cbProcedures, "cbProcedures", "Backup stored procedures", false);
     box(cbTriggers, "cbTriggers", "Backup triggers", false);
+    DumpChoices.AddBackupChoices(options, inOptions);
     right->addWidget(options);
 
     auto* backup = Make<QGroupBox>("TntGroupBox4", QStringLiteral("Backup"), TntTabSheet2);
@@ -248,6 +249,7 @@ void TTessrinForm::CreateBackupTab() {
     TntSpeedButton2->setMinimumHeight(40);
     for (QWidget* w : std::initializer_list<QWidget*>{TntLabel7, TntLabel8, TntLabel9, TntLabel10, TntSpeedButton2})
         inRestore->addWidget(w);
+    DumpChoices.AddRestoreChoices(restore, inRestore);
     right->addWidget(restore);
     right->addStretch(1);
     auto* rightWidget = new QWidget(TntTabSheet2);
@@ -690,6 +692,7 @@ void TTessrinForm::TntSpeedButton1Click() {
     dump::TMyDump dump;
     dump.SetConnection(connection.get());
     dump.Options().QuoteNames = true;
+    dump.Options().StatementSize = DumpChoices.StatementSize();
     dump.OnBackupProgress = [this](dump::TDADump* sender, const QString& name, int num, int count, int percent) {
         FData->ToolsDumpBackupProgress(sender, name, num, count, percent);
     };
@@ -735,14 +738,23 @@ void TTessrinForm::TntSpeedButton2Click() {
     connection->Connect();
     dump::TMyDump& dump = *FData->ToolsDump;
     dump.SetConnection(connection.get());
+    // The rows' connections log in as this one does; they are made on the restore's thread.
+    std::shared_ptr<const dac::TMyConnection> login = DumpConnection(*FData->ToolsConnection);
+    dump.SetRestoreConnections(DumpChoices.RestoreConnections(),
+                               [login]() -> std::unique_ptr<dac::TCustomMyConnection> { return DumpConnection(*login); });
+    // The user may stop at any failure: nothing after the failing statement's table starts.
+    dump.SetRestoreStopsAtFailure(true);
     ScopeExit release([&] {
         ShowDumpProgress(nullptr);
+        dump.SetRestoreConnections(1);
         dump.SetConnection(nullptr);
         connection->Disconnect();
     });
     bool askAgain = true;
     bool aborted = false;
-    dump.OnError = [&](script::TDAScript*, const std::exception& e, const QString&, script::TErrorAction& action) {
+    // Failures come here from every connection, by their place in the file.
+    dump.OnRestoreError = [&](dump::TDADump*, const script::TStatementPlace&, const std::exception& e, const QString&,
+                              script::TErrorAction& action) {
         action = script::eaContinue;
         if (!askAgain) return;
         const QString message = ErrorMessageOf(e);
@@ -754,7 +766,7 @@ void TTessrinForm::TntSpeedButton2Click() {
             aborted = true;
         }
     };
-    ScopeExit noHandler([&] { dump.OnError = nullptr; });
+    ScopeExit noHandler([&] { dump.OnRestoreError = nullptr; });
     ShowDumpProgress(&dump);
     RunInBackground([&] { dump.RestoreFromFile(file); });
     const qint64 failed = dump.FailedStatements();

@@ -2,6 +2,7 @@
 // The main window: the top bar with the database selector and the side-window buttons, and the
 // page control with the five tabs.
 
+#include "DumpTabChoices.h"
 #include "VorneskUtils.h"
 
 #include <QMainWindow>
@@ -128,6 +129,7 @@ public:
     QPushButton* TntSpeedButton2;
     QProgressBar* ProgressBar1;
     QPushButton* btnStopDump;  // ends a running backup or restore
+    TDumpTabChoices DumpChoices;  // statement size of a backup, connections of a restore
 
     // "  Execute a script  " tab.
     QPushButton* TntBitBtn5;

@@ -54,8 +54,15 @@ int RunBackup(const TCliOptions& o, FILE* out, FILE* err) {
     options.TransactionSize = o.TransactionSize;
     options.SingleTransaction = o.SingleTransaction;
     options.SkipDefiner = o.SkipDefiner;
+    if (o.Parallel > 1)
+        dump.SetBackupConnections(o.Parallel, [&o]() -> std::unique_ptr<dac::TCustomMyConnection> { return DumpConnection(o); });
 
     TProgressLine progress(err);
+    dump.OnNotice = [&](dump::TMyDump*, const QString& text) {
+        progress.Clear();
+        Put(err, QStringLiteral("calvoro-cli: %1\n").arg(text));
+    };
+
     if (!o.Output.isEmpty() && progress.Active()) {
         dump.OnBackupProgress = [&](dump::TDADump*, const QString& name, int num, int count, int percent) {
             progress.Show(QStringLiteral("%1/%2 %3 %4%").arg(num + 1).arg(count).arg(name).arg(percent));

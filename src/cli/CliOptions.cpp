@@ -124,6 +124,10 @@ QString UsageText() {
         "  --query SQL              the rows of this query instead of whole tables\n"
         "  --single-transaction     read every table in one consistent snapshot (InnoDB)\n"
         "  --skip-definer           views and routines without their DEFINER clause\n"
+        "  --parallel N             read the rows on N more connections, all in one\n"
+        "                           consistent snapshot (a brief global read lock: the\n"
+        "                           account needs RELOAD, else one connection reads, with a\n"
+        "                           note); the script is the same as with one (default: 1)\n"
         "  -o, --output FILE        write the script to FILE\n"
         "\n"
         "Text travels as UTF-8 (utf8mb4 on servers that have it).\n");
@@ -371,7 +375,7 @@ TCliOptions ParseArguments(const QStringList& args) {
         } else if (a == u"-e" && (o.Command == u"exec" || o.Command == u"query")) {
             o.Sql = value();
             o.SqlGiven = true;
-        } else if (a == u"--parallel" && o.Command == u"restore") {
+        } else if (a == u"--parallel" && (o.Command == u"restore" || backup)) {
             const QString text = value();
             bool ok = false;
             o.Parallel = text.toInt(&ok);

@@ -40,7 +40,7 @@ struct TCliOptions {
     bool RawBinary = false;                  // --binary raw: bytes as they are in csv and tsv
     QString File;             // script, restore: the file, "-" for standard input
     bool StopOnError = false;  // script, restore: stop at the first failing statement
-    int Parallel = 0;          // restore: connections for data statements; 0: the default
+    int Parallel = 0;          // restore, backup: connections for rows; 0: the default
 
     // backup
     QStringList Tables;                                            // empty: every table and view

@@ -6,7 +6,9 @@
 #include "common/Exceptions.h"
 #include "common/ScopeGuard.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 
@@ -151,12 +153,16 @@ void TDADump::BackupToFile(const QString& fileName, const QString& query) {
     // Written under a temporary name beside the file; renamed over it only when complete, so
     // that a failed backup neither destroys nor imitates a good one.
     QSaveFile file(fileName);
+    FOutputFolder = QFileInfo(fileName).absolutePath();
+    ScopeExit folder([&] { FOutputFolder.clear(); });
     if (!file.open(QIODevice::WriteOnly))
         throw Exception(QStringLiteral("Cannot create file \"%1\". %2").arg(fileName, file.errorString()));
     WriteBackup(&file, query);
     if (!file.commit())
         throw Exception(QStringLiteral("Cannot write file \"%1\". %2").arg(fileName, file.errorString()));
 }
+
+QString TDADump::SpoolFolder() const { return FOutputFolder.isEmpty() ? QDir::tempPath() : FOutputFolder; }
 
 void TDADump::BackupQuery(const QString& query) {
     if (query.trimmed().isEmpty()) throw EDatabaseError(QStringLiteral("No SQL statement provided"));

@@ -72,6 +72,8 @@ protected:
     void Progress(const QString& objectName, int objectNum, int objectCount, int percent);
     // Raises EAbort when the owner was asked to stop.
     void CheckStop() const;
+    // Whether the script goes to a stream (not into the owner's SQL lines).
+    bool ToStream() const { return FStream != nullptr; }
 
     TDADump& FOwner;
 
@@ -148,6 +150,10 @@ public:
     // without OnError).
     TRestoreErrorEvent OnRestoreError;
 
+    // Where a backup may keep temporary files: beside the file it writes, else the system's
+    // folder for them.
+    QString SpoolFolder() const;
+
     static std::vector<dac::TObjectName> SplitNames(const QString& value);
     static QString JoinNames(const std::vector<dac::TObjectName>& names);
 
@@ -170,6 +176,7 @@ private:
     // Holds the connection, which detaches its clients when it is freed.
     std::unique_ptr<dac::TCustomDASQL> FConnectionHolder;
     std::vector<dac::TObjectName> FTables;
+    QString FOutputFolder;  // of the file a backup writes, while it runs
     TStrings FSQL;
     bool FDebug = false;
     std::unique_ptr<TDADumpProcessor> FProcessor;

@@ -1,5 +1,8 @@
 #include "MyDump.h"
 
+#include "ByteOutput.h"
+#include "ParallelBackup.h"
+
 #include "common/Exceptions.h"
 #include "common/ScopeGuard.h"
 #include "dataaccess/mysql/MyClasses.h"
@@ -30,44 +33,6 @@ bool IsGeneratedExtra(const QString& extra) {
 
 }  // namespace
 
-// The rows of one text-protocol result, straight from the client API.
-class TCustomMyDumpProcessor::TRows {
-public:
-    TRows(dac::TMySQLConnection& c, p::PMYSQL_RES res) : FConnection(c), FApi(c.API()), FRes(res) {
-        const unsigned n = FApi.mysql_num_fields(res);
-        FFields.reserve(n);
-        for (unsigned i = 0; i < n; ++i) FFields.push_back(FApi._mysql_fetch_field_direct(res, i, c.UseUnicode()));
-    }
-    int FieldCount() const { return int(FFields.size()); }
-    const p::TMYSQL_FIELD& Field(int i) const { return FFields[size_t(i)]; }
-    // The next row; false at the end.
-    bool Next() {
-        FRow = FApi._mysql_fetch_row(FRes);
-        if (!FRow) {
-            FConnection.Check();  // a failure while reading is not the end of the rows
-            return false;
-        }
-        FApi._mysql_fetch_lengths(FRes, FLengths);
-        return true;
-    }
-    bool IsNull(int i) const { return FApi._mysql_fetch_value_is_null(FRow, unsigned(i)); }
-    QByteArrayView Value(int i) const {
-        const uint8_t* data = FApi._mysql_fetch_value_ptr(FRes, FRow, unsigned(i));
-        if (!data) return {};
-        return QByteArrayView(reinterpret_cast<const char*>(data), qsizetype(FLengths[size_t(i)]));
-    }
-    QByteArray Bytes(int i) const { return Value(i).toByteArray(); }
-    QString Text(int i) const { return FConnection.Decode(Bytes(i)); }
-
-private:
-    dac::TMySQLConnection& FConnection;
-    p::TMySQLAPI& FApi;
-    p::PMYSQL_RES FRes;
-    p::PMYSQL_ROW FRow = nullptr;
-    p::TLenArr FLengths;
-    std::vector<p::TMYSQL_FIELD> FFields;
-};
-
 // --- TCustomMyDumpProcessor ---
 
 TCustomMyDumpProcessor::TCustomMyDumpProcessor(TMyDump& owner) : TDADumpProcessor(owner) {}
@@ -97,22 +62,7 @@ QString TCustomMyDumpProcessor::Q(const TObjectName& name) const { return DumpNa
 
 void TCustomMyDumpProcessor::Query(const QString& sql, const std::function<void(TRows&)>& row,
                                    const std::function<void(TRows&)>& columns) {
-    dac::TMySQLConnection& c = Driver();
-    p::TMySQLAPI& api = c.API();
-    const QByteArray text = c.Encode(sql);
-    c.Check(api.mysql_real_query(c.Handle(), text.constData(), size_t(text.size())), &MyOwner());
-    if (api.mysql_field_count(c.Handle()) == 0) return;
-    p::PMYSQL_RES res = api.mysql_use_result(c.Handle());
-    c.Check(res, &MyOwner());
-    ScopeExit free([&] { api.mysql_free_result(res); });
-    TRows rows(c, res);
-    if (columns) columns(rows);
-    if (!row) {
-        while (rows.Next()) {
-        }
-        return;
-    }
-    while (rows.Next()) row(rows);
+    QueryRows(Driver(), sql, row, columns, &MyOwner());
 }
 
 std::optional<QByteArray> TCustomMyDumpProcessor::QueryValue(const QString& sql) {
@@ -133,11 +83,12 @@ void TCustomMyDumpProcessor::BackupObjects(const QString& query) {
     const QByteArray mode = QueryValue(QStringLiteral("SELECT @@SESSION.sql_mode")).value_or(QByteArray());
     const QByteArray zone = QueryValue(QStringLiteral("SELECT @@SESSION.time_zone")).value_or(QByteArray("SYSTEM"));
     Query(QStringLiteral("SET SESSION sql_mode = '', time_zone = '+00:00'"));
+    bool snapshot = false;
     ScopeExit restoreSession([&] {
         // The session goes back to its own values, also after a failure; a failure to do so
         // (the connection is lost) is not the error the caller needs to see.
         try {
-            if (FOptions.SingleTransaction) Query(QStringLiteral("COMMIT"));
+            if (snapshot) Query(QStringLiteral("COMMIT"));
             Query(QStringLiteral("SET SESSION sql_mode = %1, time_zone = %2")
                       .arg(StringLiteral(c.Decode(mode)), StringLiteral(c.Decode(zone))));
         } catch (const std::exception&) {
@@ -145,9 +96,34 @@ void TCustomMyDumpProcessor::BackupObjects(const QString& query) {
             // is gone, which the next statement on it reports.
         }
     });
-    if (FOptions.SingleTransaction) {
+    // Rows on several connections: each reading connection's work ends, and the spool files
+    // go, on every way out of the backup.
+    ScopeExit endReader([&] { FReader.reset(); });
+    const int readers = owner.BackupConnections() > 1 ? owner.BackupConnections() : 0;
+    if (readers > 0 && ToStream() && query.isNull() && FObjects.Has(doData) && owner.BackupConnectionFactory()) {
+        QString refusal;
+        auto connections = OpenSnapshotConnections(c, readers, owner.BackupConnectionFactory(), refusal);
+        if (connections.empty()) {
+            if (owner.OnNotice)
+                owner.OnNotice(&owner, QStringLiteral("The backup runs on one connection: the account may not take the "
+                                                      "global read lock that gives several connections one snapshot "
+                                                      "(%1). Grant it RELOAD to read on several.")
+                                           .arg(refusal));
+        } else {
+            snapshot = true;
+            TParallelRowReader::TLimits limits;
+            limits.Memory = qsizetype(std::max<qint64>(4096, FOptions.ReadAheadMemory));
+            limits.Head = std::min(limits.Head, limits.Memory / 4);
+            limits.Piece = std::min(limits.Piece, limits.Memory / 16);
+            FReader = std::make_unique<TParallelRowReader>(std::move(connections), owner.SpoolFolder(),
+                                                           FOptions.HexBlob, [&owner] { return owner.StopRequested(); },
+                                                           limits);
+        }
+    }
+    if (FOptions.SingleTransaction && !snapshot) {
         Query(QStringLiteral("SET SESSION TRANSACTION ISOLATION LEVEL REPEATABLE READ"));
         Query(QStringLiteral("START TRANSACTION WITH CONSISTENT SNAPSHOT"));
+        snapshot = true;
     }
 
     if (c.UseUnicode()) {
@@ -174,13 +150,27 @@ void TCustomMyDumpProcessor::BackupObjects(const QString& query) {
 
     const std::vector<TObject> objects = ListObjects(query);
     const int count = int(objects.size());
+    // On several connections every table's rows are planned first, so that the readers start
+    // while the structure is written.
+    std::vector<TRowPlan> plans;
+    if (FReader) {
+        plans.resize(objects.size());
+        for (int i = 0; i < count; ++i) {
+            if (objects[size_t(i)].Kind != TKind::Table) continue;
+            CheckStop();
+            plans[size_t(i)] = PlanRows(objects[size_t(i)].Name, query);
+            AddChunks(plans[size_t(i)]);
+        }
+        FReader->Start();
+    }
     for (int i = 0; i < count; ++i) {
         if (objects[size_t(i)].Kind != TKind::Table) continue;
         if (!FObjects.Has(doTables) && !FObjects.Has(doData)) continue;
         CheckStop();
-        BackupTable(objects[size_t(i)], i, count, query);
+        BackupTable(objects[size_t(i)], i, count, query, plans.empty() ? nullptr : &plans[size_t(i)]);
         Add(QByteArrayView(""));
     }
+    FReader.reset();
     if (FObjects.Has(doViews)) {
         // Views in an order that creates every view after the views it reads.
         QStringList names, texts;
@@ -314,7 +304,8 @@ QByteArray TCustomMyDumpProcessor::CreateText(const TObjectName& name) {
     return text;
 }
 
-void TCustomMyDumpProcessor::BackupTable(const TObject& object, int index, int count, const QString& query) {
+void TCustomMyDumpProcessor::BackupTable(const TObject& object, int index, int count, const QString& query,
+                                         const TRowPlan* plan) {
     QString x = Q(object.Name);
     const QString& db = object.Name.Database;
     const bool otherDatabase = !db.isEmpty() && db != FDatabase;
@@ -334,7 +325,7 @@ void TCustomMyDumpProcessor::BackupTable(const TObject& object, int index, int c
         Add(QByteArrayView(""));
         Progress(x, index, count, 0);
     }
-    if (FObjects.Has(doData)) BackupRows(x, object.Name, index, count, query);
+    if (FObjects.Has(doData)) BackupRows(x, object.Name, index, count, query, plan);
 }
 
 void TCustomMyDumpProcessor::BackupView(const TObject& object, int index, int count, const QByteArray& createText) {
@@ -363,54 +354,124 @@ QByteArray TCustomMyDumpProcessor::InsertHead(const QString& x, const QString& c
     return Encode(verb + x + (columns.isNull() ? QStringLiteral(" VALUES") : u'(' + columns + QStringLiteral(") VALUES")));
 }
 
-void TCustomMyDumpProcessor::BackupRows(const QString& x, const TObjectName& name, int index, int count,
-                                        const QString& query) {
-    AddComment(QStringLiteral("Dumping data for table %1").arg(x));
-    if (FOptions.AddDrop && !FObjects.Has(doTables)) Add(QStringLiteral("TRUNCATE TABLE %1;").arg(x));
-
+TCustomMyDumpProcessor::TRowPlan TCustomMyDumpProcessor::PlanRows(const TObjectName& name, const QString& query) {
     // The columns that take values: generated ones are computed by the server, INVISIBLE ones
     // are not in SELECT *, a FLOAT is read as the double it converts to exactly.
-    QString select, columnList;
-    std::vector<bool> isFloat;
-    bool nameColumns = FOptions.CompleteInsert && query.isNull();
+    TRowPlan plan;
+    const bool nameColumns = FOptions.CompleteInsert && query.isNull();
     const QString db = name.Database.isEmpty() ? FDatabase : name.Database;
-    if (query.isNull()) {
-        QStringList selected, written;
-        bool skipped = false;
-        Query(QStringLiteral("SELECT COLUMN_NAME, DATA_TYPE, EXTRA FROM information_schema.COLUMNS "
-                             "WHERE TABLE_SCHEMA = %1 AND TABLE_NAME = %2 ORDER BY ORDINAL_POSITION")
-                  .arg(StringLiteral(db), StringLiteral(name.Name)),
-              [&](TRows& rows) {
-                  const QString column = rows.Text(0);
-                  const QString extra = rows.Text(2);
-                  if (IsGeneratedExtra(extra)) {
-                      skipped = true;
-                      return;
-                  }
-                  if (extra.contains(QStringLiteral("INVISIBLE"), Qt::CaseInsensitive)) skipped = true;
-                  const bool single = rows.Text(1).compare(QStringLiteral("float"), Qt::CaseInsensitive) == 0;
-                  isFloat.push_back(single);
-                  const QString quoted = QuoteIdentifier(column);
-                  selected << (single ? quoted + QStringLiteral(" + 0E0") : quoted);
-                  written << DumpColumnName(column);
-              });
-        if (skipped) nameColumns = true;
-        if (nameColumns) columnList = written.join(QStringLiteral(", "));
-        select = QStringLiteral("SELECT %1 FROM %2").arg(selected.join(QStringLiteral(", ")), QuoteObjectName(name));
-    } else {
-        select = query;
+    if (!query.isNull()) {
+        plan.From = query;
+        return plan;
     }
+    QStringList selected, written, keys;
+    bool skipped = false, integerKey = false;
+    static const QStringList integers{QStringLiteral("tinyint"), QStringLiteral("smallint"),
+                                      QStringLiteral("mediumint"), QStringLiteral("int"), QStringLiteral("bigint")};
+    Query(QStringLiteral("SELECT COLUMN_NAME, DATA_TYPE, EXTRA, COLUMN_KEY FROM information_schema.COLUMNS "
+                         "WHERE TABLE_SCHEMA = %1 AND TABLE_NAME = %2 ORDER BY ORDINAL_POSITION")
+              .arg(StringLiteral(db), StringLiteral(name.Name)),
+          [&](TRows& rows) {
+              const QString column = rows.Text(0);
+              const QString extra = rows.Text(2);
+              const bool key = rows.Text(3) == u"PRI";
+              if (key) keys << column;
+              if (IsGeneratedExtra(extra)) {
+                  skipped = true;
+                  return;
+              }
+              if (key) integerKey = integers.contains(rows.Text(1), Qt::CaseInsensitive);
+              if (extra.contains(QStringLiteral("INVISIBLE"), Qt::CaseInsensitive)) skipped = true;
+              const bool single = rows.Text(1).compare(QStringLiteral("float"), Qt::CaseInsensitive) == 0;
+              plan.IsFloat.push_back(single);
+              const QString quoted = QuoteIdentifier(column);
+              selected << (single ? quoted + QStringLiteral(" + 0E0") : quoted);
+              written << DumpColumnName(column);
+          });
+    if (skipped || nameColumns) plan.ColumnList = written.join(QStringLiteral(", "));
+    plan.From = QStringLiteral("SELECT %1 FROM %2").arg(selected.join(QStringLiteral(", ")), QuoteObjectName(name));
+    const QString engine = Engine(name);
+    if (keys.size() == 1 && integerKey &&
+        (engine.compare(QStringLiteral("InnoDB"), Qt::CaseInsensitive) == 0 ||
+         engine.compare(QStringLiteral("XtraDB"), Qt::CaseInsensitive) == 0))
+        plan.KeyColumn = QuoteIdentifier(keys.front());
 
     // The progress within the table follows the server's row estimate: an exact COUNT(*)
     // would read the whole table once more. A query's rows are not estimated.
-    qint64 total = 0;
-    if (query.isNull()) {
-        total = QueryValue(QStringLiteral("SELECT TABLE_ROWS FROM information_schema.TABLES WHERE TABLE_SCHEMA = %1 "
-                                          "AND TABLE_NAME = %2")
-                               .arg(StringLiteral(db), StringLiteral(name.Name)))
-                    .value_or(QByteArray("0"))
-                    .toLongLong();
+    plan.EstimatedRows = QueryValue(QStringLiteral("SELECT TABLE_ROWS FROM information_schema.TABLES WHERE "
+                                                   "TABLE_SCHEMA = %1 AND TABLE_NAME = %2")
+                                        .arg(StringLiteral(db), StringLiteral(name.Name)))
+                             .value_or(QByteArray("0"))
+                             .toLongLong();
+    return plan;
+}
+
+void TCustomMyDumpProcessor::AddChunks(TRowPlan& plan) {
+    plan.FirstChunk = -1;
+    plan.ChunkCount = 0;
+    const qint64 rangeRows = std::max<qint64>(1, FOptions.RangeRows);
+    std::vector<__int128> bounds;
+    if (!plan.KeyColumn.isEmpty() && plan.EstimatedRows > rangeRows) {
+        // Ranges of equal width between the least and the greatest key, in the snapshot.
+        std::optional<QByteArray> low, high;
+        const QString sql = plan.From;
+        const qsizetype from = sql.lastIndexOf(QStringLiteral(" FROM "));
+        Query(QStringLiteral("SELECT MIN(%1), MAX(%1)").arg(plan.KeyColumn) + sql.mid(from), [&](TRows& rows) {
+            if (!rows.IsNull(0)) low = rows.Bytes(0);
+            if (!rows.IsNull(1)) high = rows.Bytes(1);
+        });
+        if (low && high) {
+            const auto number = [](const QByteArray& text) {
+                __int128 v = 0;
+                const bool negative = text.startsWith('-');
+                for (qsizetype i = negative ? 1 : 0; i < text.size(); ++i) v = v * 10 + (text[i] - '0');
+                return negative ? -v : v;
+            };
+            const __int128 first = number(*low), last = number(*high);
+            const qint64 ranges = std::min<qint64>(4096, (plan.EstimatedRows + rangeRows - 1) / rangeRows);
+            const __int128 width = (last - first) / ranges + 1;
+            for (qint64 i = 1; i < ranges && first + width * i <= last; ++i) bounds.push_back(first + width * i);
+        }
     }
+    const auto text = [](__int128 v) {
+        const bool negative = v < 0;
+        unsigned __int128 u = negative ? (unsigned __int128)(-(v + 1)) + 1 : (unsigned __int128)v;
+        QByteArray digits;
+        do {
+            digits.prepend(char('0' + int(u % 10)));
+            u /= 10;
+        } while (u != 0);
+        return QString::fromLatin1((negative ? QByteArray("-") : QByteArray()) + digits);
+    };
+    if (bounds.empty()) {
+        plan.FirstChunk = FReader->Add(plan.Select(), plan.IsFloat);
+        plan.ChunkCount = 1;
+        return;
+    }
+    const QString order = QStringLiteral(" ORDER BY ") + plan.KeyColumn;
+    for (size_t i = 0; i <= bounds.size(); ++i) {
+        QString where;
+        if (i == 0)
+            where = QStringLiteral(" WHERE %1 < %2").arg(plan.KeyColumn, text(bounds[0]));
+        else if (i == bounds.size())
+            where = QStringLiteral(" WHERE %1 >= %2").arg(plan.KeyColumn, text(bounds[i - 1]));
+        else
+            where = QStringLiteral(" WHERE %1 >= %2 AND %1 < %3").arg(plan.KeyColumn, text(bounds[i - 1]), text(bounds[i]));
+        const int chunk = FReader->Add(plan.From + where + order, plan.IsFloat);
+        if (i == 0) plan.FirstChunk = chunk;
+        ++plan.ChunkCount;
+    }
+}
+
+void TCustomMyDumpProcessor::BackupRows(const QString& x, const TObjectName& name, int index, int count,
+                                        const QString& query, const TRowPlan* planned) {
+    AddComment(QStringLiteral("Dumping data for table %1").arg(x));
+    if (FOptions.AddDrop && !FObjects.Has(doTables)) Add(QStringLiteral("TRUNCATE TABLE %1;").arg(x));
+
+    const TRowPlan plan = planned ? *planned : PlanRows(name, query);
+    const bool nameColumns = !plan.ColumnList.isNull();
+    const QString& columnList = plan.ColumnList;
+    const qint64 total = plan.EstimatedRows;
     Progress(x, index, count, 0);
 
     const QByteArray head = InsertHead(x, nameColumns ? columnList : QString());
@@ -469,11 +530,8 @@ void TCustomMyDumpProcessor::BackupRows(const QString& x, const TObjectName& nam
             uncommitted = 0;
         }
     };
-    Query(select, [&](TRows& rows) {
-        if (kinds.empty()) {
-            for (int i = 0; i < rows.FieldCount(); ++i)
-                kinds.push_back(ValueKindOf(rows.Field(i), size_t(i) < isFloat.size() && isFloat[size_t(i)]));
-        }
+    // Each row: the row before it ends its statement or not, the table's statements begin.
+    const auto nextRow = [&] {
         CheckStop();
         if (hasPending) finish(false);
         if (!started) {
@@ -486,17 +544,21 @@ void TCustomMyDumpProcessor::BackupRows(const QString& x, const TObjectName& nam
         // An estimate may fall short: the last row's 100 comes after the rows.
         Progress(x, index, count, total > 0 ? int(std::min<qint64>(99, rowNo * 100 / total)) : 0);
         pending.resize(0);  // keeps its capacity for the next row
-        put(pending, "  (");
-        for (int i = 0; i < rows.FieldCount(); ++i) {
-            if (i > 0) put(pending, ", ");
-            if (rows.IsNull(i))
-                put(pending, "NULL");
-            else
-                AppendDumpValue(pending, kinds[size_t(i)], rows.Value(i), FOptions.HexBlob);
-        }
-        AppendBytes(pending, ")", 1);
         hasPending = true;
-    });
+    };
+    if (planned && planned->ChunkCount > 0) {
+        for (int k = 0; k < planned->ChunkCount; ++k)
+            FReader->Read(planned->FirstChunk + k, [&](QByteArrayView literal) {
+                nextRow();
+                AppendBytes(pending, literal);
+            });
+    } else {
+        Query(plan.Select(), [&](TRows& rows) {
+            if (kinds.empty()) kinds = RowValueKinds(rows, plan.IsFloat);
+            nextRow();
+            AppendRowLiteral(pending, rows, kinds, FOptions.HexBlob);
+        });
+    }
     if (hasPending) finish(true);
     if (rowNo > 0) Progress(x, index, count, 100);
     if (started) {
@@ -693,6 +755,11 @@ std::unique_ptr<TDADumpProcessor> TMyDump::CreateProcessor() { return std::make_
 std::unique_ptr<script::TDAScript> TMyDump::CreateScript() { return std::make_unique<script::TMyScript>(); }
 
 std::unique_ptr<dac::TCustomDASQL> TMyDump::CreateCommand() { return std::make_unique<dac::TMyCommand>(); }
+
+void TMyDump::SetBackupConnections(int count, TParallelRestore::TConnectionFactory factory) {
+    FBackupConnections = std::max(1, count);
+    FBackupFactory = std::move(factory);
+}
 
 void TMyDump::SetRestoreConnections(int count, TParallelRestore::TConnectionFactory factory) {
     FRestoreConnections = std::max(1, count);

@@ -12,6 +12,7 @@
 // TIME_ZONE '+00:00' for the restore and puts both back at the end.
 
 #include "DADump.h"
+#include "DumpRows.h"
 #include "MyDumpText.h"
 #include "ParallelRestore.h"
 #include "dataaccess/mysql/MyAccess.h"
@@ -62,9 +63,17 @@ public:
     bool SingleTransaction = false;
     // Views and routines written without their DEFINER clause.
     bool SkipDefiner = false;
+    // On several connections (TMyDump::SetBackupConnections): an InnoDB table with a single
+    // integer primary key and more rows than this (the server's estimate) is read in key
+    // ranges of about this many rows.
+    qint64 RangeRows = 100000;
+    // On several connections: bytes of rows read ahead of the file held in memory; beyond
+    // them, rows wait in temporary files beside the output.
+    qint64 ReadAheadMemory = qint64(16) << 20;
 };
 
 class TMyDump;
+class TParallelRowReader;
 
 // Prologue, epilogue, tables, views and rows.
 class TCustomMyDumpProcessor : public TDADumpProcessor {
@@ -94,7 +103,7 @@ protected:
     QString Q(const dac::TObjectName& name) const;
     // Runs a statement whose rows are read through `row` (null for none); the server's error
     // is raised.
-    class TRows;
+    using TRows = TDumpRows;
     // `columns` sees the result's columns before the first row.
     void Query(const QString& sql, const std::function<void(TRows&)>& row = {},
                const std::function<void(TRows&)>& columns = {});
@@ -114,6 +123,19 @@ protected:
 
 private:
     enum class TKind { Table, View };
+    // How a table's rows are read. An InnoDB table with a single integer primary key is read
+    // in the key's order (its clustered index: no sort), so that ranges of the key read apart
+    // give the rows of one read.
+    struct TRowPlan {
+        QString From;        // SELECT <columns> FROM <table>
+        QString KeyColumn;   // quoted; empty: no such key
+        QString ColumnList;  // null: the INSERTs name no columns
+        std::vector<bool> IsFloat;
+        qint64 EstimatedRows = 0;
+        int FirstChunk = -1;  // its chunks of the parallel reader
+        int ChunkCount = 0;
+        QString Select() const { return KeyColumn.isEmpty() ? From : From + QStringLiteral(" ORDER BY ") + KeyColumn; }
+    };
     struct TObject {
         dac::TObjectName Name;
         TKind Kind = TKind::Table;
@@ -125,11 +147,15 @@ private:
     bool IsView(const dac::TObjectName& name);
     // The table's engine as SHOW TABLE STATUS names it; empty for a view or an unknown table.
     QString Engine(const dac::TObjectName& name);
-    void BackupTable(const TObject& object, int index, int count, const QString& query);
+    void BackupTable(const TObject& object, int index, int count, const QString& query, const TRowPlan* plan);
     void BackupView(const TObject& object, int index, int count, const QByteArray& createText);
     QByteArray CreateText(const dac::TObjectName& name);
     // The rows of the table `name` (or of the query), written to `x` as the section names it.
-    void BackupRows(const QString& x, const dac::TObjectName& name, int index, int count, const QString& query);
+    void BackupRows(const QString& x, const dac::TObjectName& name, int index, int count, const QString& query,
+                    const TRowPlan* planned);
+    TRowPlan PlanRows(const dac::TObjectName& name, const QString& query);
+    // Gives the plan its chunks of the parallel reader: key ranges of a large table, else one.
+    void AddChunks(TRowPlan& plan);
     // The head of each INSERT statement.
     QByteArray InsertHead(const QString& x, const QString& columns) const;
 
@@ -137,6 +163,8 @@ private:
     QHash<QString, QHash<QString, QString>> FTableStatus;
     // The longest statement of several rows this backup writes.
     qint64 FStatementLimit = 16384;
+    // The rows' readers on other connections, while a backup on several runs.
+    std::unique_ptr<TParallelRowReader> FReader;
 };
 
 // Adds the database, users, stored routines and triggers.
@@ -182,6 +210,16 @@ public:
     // statement's table starts.
     void SetRestoreStopsAtFailure(bool value) { FRestoreStopsAtFailure = value; }
 
+    // A backup whose rows are read on this many connections beside the connection, all in
+    // one consistent snapshot (1, the default: the connection alone). They come from the
+    // factory, with the connection's login and settings. A backup into the SQL lines, of a
+    // query, or of no rows uses the connection alone.
+    void SetBackupConnections(int count, TParallelRestore::TConnectionFactory factory = {});
+    int BackupConnections() const { return FBackupConnections; }
+    TParallelRestore::TConnectionFactory BackupConnectionFactory() const { return FBackupFactory; }
+    // What the user should know of how a backup ran, e.g. that it fell back to one connection.
+    std::function<void(TMyDump* sender, const QString& text)> OnNotice;
+
     // The library version the header names.
     static QString LibraryVersion() { return QStringLiteral("5.90.0.55"); }
 
@@ -193,6 +231,8 @@ protected:
 
 private:
     int FRestoreConnections = 1;
+    int FBackupConnections = 1;
+    TParallelRestore::TConnectionFactory FBackupFactory;
     bool FRestoreStopsAtFailure = false;
     TParallelRestore::TConnectionFactory FConnectionFactory;
     TMyDumpOptions FOptions;

@@ -25,6 +25,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QComboBox>
+#include <QSpinBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -150,6 +152,52 @@ TEST_F(DumpTabsTest, TheBackupWritesWhatTheListAndTheBoxesChoose) {
     // Select All selects every object.
     form->TntBitBtn3->click();
     EXPECT_EQ(form->lbxObjectsToBackup->selectedItems().size(), 3);
+}
+
+// The statement size chosen for a backup shows in its file; the connections chosen for a
+// restore run the rows of a table's section (a column's default records which connection
+// inserted each row): on one, the connection that made the tables; on two, others.
+TEST_F(DumpTabsTest, TheChosenStatementSizeAndRestoreConnectionsReachTheWork) {
+    auto* size = form->findChild<QComboBox*>(QStringLiteral("cbxStatementSize"));
+    auto* connections = form->findChild<QSpinBox*>(QStringLiteral("spnRestoreConnections"));
+    ASSERT_TRUE(size && connections);
+    EXPECT_EQ(size->currentData().toLongLong(), 16384);
+    EXPECT_EQ(connections->value(), 1);
+
+    admin->ExecSQL(QStringLiteral("CREATE TABLE calvoro_tab_src.t3 (id INT PRIMARY KEY, v VARCHAR(100))"));
+    admin->ExecSQL(QStringLiteral("INSERT INTO calvoro_tab_src.t3 SELECT seq, REPEAT('x', 60) FROM calvoro_tab_src.seq_1_to_3000"));
+    const struct {
+        int Choice;
+        qsizetype Statements;
+    } sizes[] = {{0, 14}, {1, 1}};  // about 220 KB of rows
+    for (const auto& k : sizes) {
+        size->setCurrentIndex(k.Choice);
+        SCOPED_TRACE(size->currentText().toStdString());
+        const QString file = dir.filePath(QStringLiteral("sized.sql"));
+        EXPECT_EQ(Backup(file), QStringList{QStringLiteral("Backup to %1 file completed successfully").arg(file)});
+        EXPECT_EQ(ReadFile(file).count("INSERT INTO `t3`"), k.Statements);
+    }
+
+    QByteArray script = "DROP TABLE IF EXISTS who;\nDROP TABLE IF EXISTS r;\n"
+                        "CREATE TABLE who AS SELECT CONNECTION_ID() AS id;\n"
+                        "CREATE TABLE r (id INT PRIMARY KEY, c BIGINT DEFAULT (CONNECTION_ID()));\n";
+    for (int i = 0; i < 20; ++i) script += QStringLiteral("INSERT INTO r (id) VALUES (%1),(%2);\n").arg(2 * i).arg(2 * i + 1).toUtf8();
+    const QString file = dir.filePath(QStringLiteral("rows.sql"));
+    WriteFile(file, script);
+    Login(QStringLiteral("calvoro_tab_dst"));
+    const struct {
+        int Connections;
+        const char* ByMain;
+    } restores[] = {{1, "40"}, {2, "0"}};
+    for (const auto& k : restores) {
+        SCOPED_TRACE(k.Connections);
+        connections->setValue(k.Connections);
+        EXPECT_EQ(Restore(file), QStringList{QStringLiteral("Restore from %1 file completed successfully").arg(file)});
+        EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT COUNT(*) FROM calvoro_tab_dst.r")), QStringLiteral("40"));
+        EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT COUNT(*) FROM calvoro_tab_dst.r WHERE c = "
+                                                  "(SELECT id FROM calvoro_tab_dst.who)")),
+                  QString::fromLatin1(k.ByMain));
+    }
 }
 
 // The names chosen in the list are the server's own: a comma, a backtick or letters beyond

@@ -448,6 +448,44 @@ TEST(CliDump, BackupThenRestoreIntoAnotherDatabase) {
     ASSERT_EQ(Cli(Login() << "-e" << "DROP DATABASE calvoro_cli_copy").Status, 0);
 }
 
+// A backup whose rows are read on three more connections writes the file of one connection;
+// an account that may not take the global read lock gets the same file on one connection and
+// a note saying why.
+TEST(CliDump, ABackupOnSeveralConnectionsWritesTheFileOfOne) {
+    ASSERT_EQ(Cli(Login() << "-e"
+                          << "CREATE DATABASE IF NOT EXISTS calvoro_cli; "
+                             "CREATE OR REPLACE TABLE calvoro_cli.spread (id INT PRIMARY KEY, v VARCHAR(30)) ENGINE=InnoDB; "
+                             "INSERT INTO calvoro_cli.spread SELECT seq, CONCAT('row ', seq) FROM calvoro_cli.seq_1_to_5000; "
+                             "DROP USER IF EXISTS 'calvoro_cli_nolock'@'%'; "
+                             "CREATE USER 'calvoro_cli_nolock'@'%' IDENTIFIED BY 'No-lock-2'; "
+                             "GRANT SELECT, SHOW VIEW, LOCK TABLES ON calvoro_cli.* TO 'calvoro_cli_nolock'@'%'")
+                  .Status,
+              0);
+    const auto withoutDate = [](QByteArray text) {
+        const qsizetype at = text.indexOf("-- Script date");
+        return text.remove(at, text.indexOf('\n', at) - at);
+    };
+    const QStringList backup = DumpLogin("backup") << "-D" << "calvoro_cli" << "--tables" << "spread";
+    const Result one = Cli(backup);
+    ASSERT_EQ(one.Status, 0) << one.Err.toStdString();
+    ASSERT_TRUE(one.OutBytes.contains("(5000, 'row 5000');"));
+    const Result four = Cli(QStringList(backup) << "--parallel" << "3");
+    EXPECT_EQ(four.Status, 0);
+    EXPECT_EQ(four.Err, QString());
+    EXPECT_EQ(withoutDate(four.OutBytes), withoutDate(one.OutBytes));
+
+    QStringList limited = backup;
+    limited[limited.indexOf(QStringLiteral("-u")) + 1] = QStringLiteral("calvoro_cli_nolock");
+    limited[limited.indexOf(QStringLiteral("-p")) + 1] = QStringLiteral("No-lock-2");
+    const Result fallback = Cli(limited << "--parallel" << "3");
+    EXPECT_EQ(fallback.Status, 0);
+    EXPECT_TRUE(fallback.Err.startsWith(QStringLiteral("calvoro-cli: The backup runs on one connection")))
+        << fallback.Err.toStdString();
+    EXPECT_TRUE(fallback.Err.contains(QStringLiteral("RELOAD"))) << fallback.Err.toStdString();
+    EXPECT_EQ(withoutDate(fallback.OutBytes), withoutDate(one.OutBytes));
+    ASSERT_EQ(Cli(Login() << "-e" << "DROP USER 'calvoro_cli_nolock'@'%'; DROP TABLE calvoro_cli.spread").Status, 0);
+}
+
 // The report's reproduction: a table whose name is backticks around SQL. The backup runs
 // nothing of it, and its script restores the three tables into another database.
 TEST(CliDump, ATableNameRunsNoSqlInABackup) {
