@@ -11,7 +11,7 @@
 namespace calvoro::cli {
 
 struct TCliOptions {
-    QString Command;  // "exec", "query", "script", "backup", "restore", "processlist", "kill", or "help"
+    QString Command;  // "exec", "query", "script", "backup", "restore", "processlist", "kill", "import", or "help"
     QString Host;  // may carry its port: "db:3307", "[::1]:3307"
     int Port = 3306;
     QString Socket;    // the server's Unix socket; used unless Protocol is "tcp"
@@ -57,6 +57,14 @@ struct TCliOptions {
     bool Full = false;               // processlist: statements in full
     bool KillQuery = false;          // kill: the running statements only
     std::vector<qint64> ProcessIds;  // kill
+
+    // import (File is the CSV file, "-" for standard input)
+    QString Table;
+    QStringList Columns;       // empty: every column of the table, in order
+    char Delimiter = ',';
+    QString NullMarker;        // null: no marker
+    int SkipLines = 0;
+    QString Charset = QStringLiteral("utf8");  // utf8 or cp1252
 };
 
 // Parses the arguments after the program name; raises calvoro::Exception with a usage message

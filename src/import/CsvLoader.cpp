@@ -147,11 +147,7 @@ TImportReport TCsvLoader::Load(QIODevice& input, const std::function<void(const 
     };
     int64_t lastLine = 0;
     try {
-        while (!atEnd) {
-            if (FStop) {
-                report.Stopped = true;
-                break;
-            }
+        while (!atEnd && !report.Stopped) {
             block.resize(1 << 20);
             const qint64 n = input.read(block.data(), block.size());
             if (n < 0) throw Exception(QStringLiteral("Cannot read the input: %1").arg(input.errorString()));
@@ -161,7 +157,11 @@ TImportReport TCsvLoader::Load(QIODevice& input, const std::function<void(const 
             } else {
                 reader.Feed(QByteArrayView(block.constData(), qsizetype(n)));
             }
-            while (reader.Next(record)) {
+            while (!report.Stopped && reader.Next(record)) {
+                if (FStop) {
+                    report.Stopped = true;
+                    break;
+                }
                 if (!record.Error.isEmpty()) {
                     pendingRefused.push_back({record.Line, record.Error});
                 } else if (qsizetype(record.Fields.size()) != columnCount) {
