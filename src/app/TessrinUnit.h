@@ -162,6 +162,7 @@ public:
     QLabel* lblRecordsFetched;
     QLabel* Label2;
     QPushButton* TntBitBtn6;
+    QPushButton* btnImportCsv;  // a CSV file into the table
     QPushButton* TntBitBtn7;
     // The CREATE TABLE viewer, made with the window and filled anew at each showing.
     TCreateTableForm* CreateTableForm;
@@ -173,6 +174,7 @@ public:
     void TntBitBtn6Click();  // clear all table
     void TntBitBtn7Click();  // set AUTO_INCREMENT
     void TntBitBtn8Click();  // show create table
+    void btnImportCsvClick();
     void TntTabSheet4Show();
     void ToolsQueryAfterScroll(dac::TDataSet* DataSet);
 

@@ -8,6 +8,7 @@
 #include "DataUnit.h"
 #include "TessrinUnit.h"
 #include "ViewDataLoader.h"
+#include "import/CsvImportDialog.h"
 #include "toolkit.h"
 #include "common/ScopeGuard.h"
 #include "dataaccess/gui/DBGrid.h"
@@ -117,6 +118,8 @@ void TTessrinForm::CreateViewDataTab() {
     Label2->setTextInteractionFlags(Qt::TextSelectableByMouse);
     TntBitBtn6 = Named(new QPushButton(QStringLiteral("Clear all table"), tab), "TntBitBtn6");
     TntBitBtn6->setToolTip(QStringLiteral("Deletes all the data from selected table"));
+    btnImportCsv = Named(new QPushButton(QStringLiteral("Import CSV..."), tab), "btnImportCsv");
+    btnImportCsv->setToolTip(QStringLiteral("Loads the rows of a CSV file into selected table"));
     TntBitBtn7 = Named(new QPushButton(QStringLiteral("Set auto_increment value"), tab), "TntBitBtn7");
     TntBitBtn7->setToolTip(QStringLiteral("Sets auto_increment value for selected table"));
     // Narrow gaps: at the window's smallest width a count of seven digits and its stop note
@@ -128,6 +131,7 @@ void TTessrinForm::CreateViewDataTab() {
     bottom->addWidget(countLabel);
     bottom->addWidget(Label2);
     bottom->addStretch(1);
+    bottom->addWidget(btnImportCsv);
     bottom->addWidget(TntBitBtn6);
     bottom->addWidget(TntBitBtn7);
     page->addLayout(bottom);
@@ -141,6 +145,7 @@ void TTessrinForm::CreateViewDataTab() {
     connect(TntBitBtn6, &QPushButton::clicked, this, Guarded([this] { TntBitBtn6Click(); }));
     connect(TntBitBtn7, &QPushButton::clicked, this, Guarded([this] { TntBitBtn7Click(); }));
     connect(TntBitBtn8, &QPushButton::clicked, this, Guarded([this] { TntBitBtn8Click(); }));
+    connect(btnImportCsv, &QPushButton::clicked, this, Guarded([this] { btnImportCsvClick(); }));
     connect(TntPageControl1, &QTabWidget::currentChanged, this, [this](int index) {
         if (TntPageControl1->widget(index) == TntTabSheet4) TntTabSheet4Show();
     });
@@ -156,7 +161,7 @@ void TTessrinForm::CreateViewDataTab() {
 
 void TTessrinForm::UpdateViewDataStates() {
     const bool idle = !FData || !FData->Busy();
-    for (QWidget* control : std::initializer_list<QWidget*>{cbxTablesViews, spEdtRecordLimit, btnRefresh, TntBitBtn6,
+    for (QWidget* control : std::initializer_list<QWidget*>{cbxTablesViews, spEdtRecordLimit, btnRefresh, TntBitBtn6, btnImportCsv,
                                                             TntBitBtn7, TntBitBtn8, DBNavigator1})
         control->setEnabled(idle);
 }
@@ -262,6 +267,14 @@ void TTessrinForm::TntBitBtn8Click() {
     CreateTableForm->SetConnection(FData->ToolsConnection.get());
     CreateTableForm->TableName = SelectedTable;
     CreateTableForm->exec();
+}
+
+void TTessrinForm::btnImportCsvClick() {
+    if (!FData || FData->Busy() || SelectedTable.isEmpty()) return;
+    TData::TBusy busy(*FData);
+    TCsvImportDialog dialog(*FData->ToolsConnection, {QString(), SelectedTable}, this);
+    dialog.exec();
+    if (dialog.RowsLoaded()) OpenSelectedTable();
 }
 
 }  // namespace calvoro::app

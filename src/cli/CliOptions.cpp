@@ -21,6 +21,7 @@ QString UsageText() {
         "                           FILE|-\n"
         "       calvoro-cli processlist [CONNECTION] [--full]\n"
         "       calvoro-cli kill [CONNECTION] [--query] ID...\n"
+        "       calvoro-cli import [CONNECTION] -D DATABASE --table T [IMPORT OPTIONS] FILE|-\n"
         "       calvoro-cli --help\n"
         "\n"
         "exec   Runs SQL (one statement, or several separated by ';'). Prints \"Rows affected:\n"
@@ -53,6 +54,12 @@ QString UsageText() {
         "kill   Ends the connections with these ids (with --query only their running\n"
         "       statements). Each failure is reported on standard error and the others go on;\n"
         "       the exit status is 1 when one failed.\n"
+        "import Loads a CSV file (- reads standard input) into a table in batched INSERTs, each\n"
+        "       batch in a transaction. Rows the server refuses, and records that are malformed\n"
+        "       or have another field count, are reported on standard error as \"line N: reason\"\n"
+        "       and the others are loaded; at the end \"N rows loaded, K refused.\" The exit\n"
+        "       status is 1 when a row was refused or the load ended early (the report says\n"
+        "       which lines are committed).\n"
         "On failure the error goes to standard error and the exit status is 1.\n"
         "\n"
         "CONNECTION:\n"
@@ -129,6 +136,16 @@ QString UsageText() {
         "                           account needs RELOAD, else one connection reads, with a\n"
         "                           note); the script is the same as with one (default: 1)\n"
         "  -o, --output FILE        write the script to FILE\n"
+        "\n"
+        "IMPORT OPTIONS:\n"
+        "  --table T                the table to load\n"
+        "  --columns A,B,C          the columns the fields go to (default: all, in order)\n"
+        "  --delimiter C            the field delimiter, one character or \\t (default: ,)\n"
+        "  --null-marker X          an unquoted field X is NULL (default: none)\n"
+        "  --skip-lines N           drop the first N records (a header)\n"
+        "  --character-set CS       utf8 (default; a byte-order mark is dropped) or cp1252\n"
+        "Fields may be quoted with \" (\"\" for one \"); a quoted field may hold delimiters and\n"
+        "line breaks. Records end at LF or CR LF; empty lines are skipped.\n"
         "\n"
         "Text travels as UTF-8 (utf8mb4 on servers that have it).\n");
 }
@@ -260,6 +277,41 @@ bool ParseQueryOption(TCliOptions& o, const QString& a, bool hasInline, const st
         }
     } else if (a == u"-o" || a == u"--output") {
         o.Output = value();
+// The options of import; false for an argument that is none of them.
+bool ParseImportOption(TCliOptions& o, const QString& a, const std::function<QString()>& value) {
+    if (a == u"--table") {
+        o.Table = value();
+        if (o.Table.isEmpty()) Usage(QStringLiteral("calvoro-cli: --table needs a table name"));
+    } else if (a == u"--columns") {
+        try {
+            o.Columns.clear();
+            for (const dac::TObjectName& name : dac::ParseObjectNameList(value())) {
+                if (!name.Database.isEmpty())
+                    Usage(QStringLiteral("calvoro-cli: --columns takes column names, not '%1'").arg(dac::TypedObjectName(name)));
+                o.Columns << name.Name;
+            }
+        } catch (const EDatabaseError& e) {
+            Usage(QStringLiteral("calvoro-cli: --columns: %1").arg(e.Message()));
+        }
+    } else if (a == u"--delimiter") {
+        const QString text = value();
+        const QString d = text == u"\\t" || text == u"tab" ? QStringLiteral("\t") : text;
+        if (d.size() != 1 || d[0].unicode() >= 128 || d[0] == u'"' || d[0] == u'\r' || d[0] == u'\n')
+            Usage(QStringLiteral("calvoro-cli: --delimiter takes one ASCII character other than a quote or a line "
+                                 "break, or \\t, not '%1'").arg(text));
+        o.Delimiter = char(d[0].unicode());
+    } else if (a == u"--null-marker") {
+        o.NullMarker = value();
+        if (o.NullMarker->isNull()) o.NullMarker = QStringLiteral("");
+    } else if (a == u"--skip-lines") {
+        bool ok = false;
+        const QString text = value();
+        o.SkipLines = text.toInt(&ok);
+        if (!ok || o.SkipLines < 0) Usage(QStringLiteral("calvoro-cli: '%1' is not a line count").arg(text));
+    } else if (a == u"--character-set") {
+        o.Charset = value().toLower();
+        if (o.Charset != u"utf8" && o.Charset != u"cp1252")
+            Usage(QStringLiteral("calvoro-cli: --character-set takes utf8 or cp1252, not '%1'").arg(o.Charset));
     } else {
         return false;
     }
@@ -277,11 +329,13 @@ TCliOptions ParseArguments(const QStringList& args) {
     }
     static const QStringList commands{QStringLiteral("exec"), QStringLiteral("query"), QStringLiteral("script"),
                                       QStringLiteral("backup"), QStringLiteral("restore"),
-                                      QStringLiteral("processlist"), QStringLiteral("kill")};
+                                      QStringLiteral("processlist"), QStringLiteral("kill"),
+                                      QStringLiteral("import")};
     if (!commands.contains(args[0]))
         Usage(QStringLiteral("calvoro-cli: unknown command '%1'").arg(args[0]));
     o.Command = args[0];
-    const bool runsScript = o.Command == u"script" || o.Command == u"restore";
+    const bool import = o.Command == u"import";
+    const bool runsScript = o.Command == u"script" || o.Command == u"restore" || import;
     const bool backup = o.Command == u"backup";
     const bool kill = o.Command == u"kill";
     for (qsizetype i = 1; i < args.size(); ++i) {
@@ -382,7 +436,8 @@ TCliOptions ParseArguments(const QStringList& args) {
             if (!ok || o.Parallel < 1 || o.Parallel > 64)
                 Usage(QStringLiteral("calvoro-cli: --parallel takes a number of connections from 1 to 64, not '%1'")
                           .arg(text));
-        } else if (a == u"--stop-on-error" && runsScript && !hasInline) {
+        } else if (import && ParseImportOption(o, a, value)) {
+        } else if (a == u"--stop-on-error" && runsScript && !import && !hasInline) {
             o.StopOnError = true;
         } else if (runsScript && (a == u"-" || !a.startsWith(u'-')) && !hasInline) {
             if (!o.File.isEmpty())
@@ -402,6 +457,10 @@ TCliOptions ParseArguments(const QStringList& args) {
         } else {
             Usage(QStringLiteral("calvoro-cli: unknown option '%1'").arg(args[i]));
         }
+    }
+    if (import) {
+        if (o.Database.isEmpty() || o.Table.isEmpty())
+            Usage(QStringLiteral("calvoro-cli: import needs -D DATABASE and --table TABLE"));
     }
     if (runsScript) {
         if (o.File.isEmpty())

@@ -12,7 +12,7 @@
 namespace calvoro::cli {
 
 struct TCliOptions {
-    QString Command;  // "exec", "query", "script", "backup", "restore", "processlist", "kill", or "help"
+    QString Command;  // "exec", "query", "script", "backup", "restore", "processlist", "kill", "import", or "help"
     QString Host;  // may carry its port: "db:3307", "[::1]:3307"
     int Port = 3306;
     QString Socket;    // the server's Unix socket; used unless Protocol is "tcp"
@@ -34,9 +34,10 @@ struct TCliOptions {
     bool Prepared = false;  // query: a server-side prepared statement
     // query: the rows as csv, tsv, json or sql (empty: the batch form), and how
     QString Format;
-    std::optional<QString> NullMarker;       // --null: written for NULL in csv and tsv
+    std::optional<QString> NullMarker;       // query --null: written for NULL in csv and tsv;
+                                             // import --null-marker: the unquoted field read as NULL
     bool Header = true;                      // --no-header: no line of column names
-    QString Table;                           // sql: the table the INSERT statements name
+    QString Table;                           // query sql: the table the INSERTs name; import: the table
     bool RawBinary = false;                  // --binary raw: bytes as they are in csv and tsv
     QString File;             // script, restore: the file, "-" for standard input
     bool StopOnError = false;  // script, restore: stop at the first failing statement
@@ -64,6 +65,12 @@ struct TCliOptions {
     bool Full = false;               // processlist: statements in full
     bool KillQuery = false;          // kill: the running statements only
     std::vector<qint64> ProcessIds;  // kill
+
+    // import (File is the CSV file, "-" for standard input)
+    QStringList Columns;       // empty: every column of the table, in order
+    char Delimiter = ',';
+    int SkipLines = 0;
+    QString Charset = QStringLiteral("utf8");  // utf8 or cp1252
 };
 
 // Parses the arguments after the program name; raises calvoro::Exception with a usage message

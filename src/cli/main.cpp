@@ -2,6 +2,7 @@
 #include "CliAdmin.h"
 #include "CliConnection.h"
 #include "CliDump.h"
+#include "CliImport.h"
 #include "CliOptions.h"
 #include "CliQuery.h"
 #include "CliScript.h"
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (options.Command == u"kill") return cli::RunKill(options, stderr);
+        if (options.Command == u"import") return cli::RunImport(options, stderr);
         return Exec(options);
     } catch (const EAbort&) {
         return 1;

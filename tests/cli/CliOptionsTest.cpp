@@ -78,6 +78,21 @@ TEST(CliOptions, Exec) {
     EXPECT_EQ(defaults.Port, 3306);
     EXPECT_FALSE(defaults.PasswordGiven);
     EXPECT_EQ(ParseArguments({"--help"}).Command, QStringLiteral("help"));
+
+    const auto i = ParseArguments({"import", "-D", "shop", "--table", "t", "--columns", "a, `b,c`", "--delimiter",
+                                   "\\t", "--null-marker=", "--skip-lines", "1", "--character-set", "CP1252", "-"});
+    EXPECT_EQ(i.Table, QStringLiteral("t"));
+    EXPECT_EQ(i.Columns, (QStringList{QStringLiteral("a"), QStringLiteral("b,c")}));
+    EXPECT_EQ(i.Delimiter, '\t');
+    EXPECT_FALSE(i.NullMarker.isNull());
+    EXPECT_TRUE(i.NullMarker.isEmpty());
+    EXPECT_EQ(i.SkipLines, 1);
+    EXPECT_EQ(i.Charset, QStringLiteral("cp1252"));
+    EXPECT_EQ(i.File, QStringLiteral("-"));
+    const auto plain = ParseArguments({"import", "-D", "shop", "--table", "t", "f.csv"});
+    EXPECT_EQ(plain.Delimiter, ',');
+    EXPECT_TRUE(plain.NullMarker.isNull());
+    EXPECT_TRUE(plain.Columns.isEmpty());
 }
 
 TEST(CliOptions, Refused) {
@@ -127,6 +142,19 @@ TEST(CliOptions, Refused) {
         {{"processlist", "--query"}, "calvoro-cli: unknown option '--query'"},
         {{"processlist", "-e", "SELECT 1"}, "calvoro-cli: unknown option '-e'"},
         {{"query", "--full", "-e", "1"}, "calvoro-cli: unknown option '--full'"},
+        {{"import", "-D", "d", "f.csv"}, "calvoro-cli: import needs -D DATABASE and --table TABLE"},
+        {{"import", "--table", "t", "f.csv"}, "calvoro-cli: import needs -D DATABASE and --table TABLE"},
+        {{"import", "-D", "d", "--table", "t"}, "calvoro-cli: import needs a file (or - for standard input)"},
+        {{"import", "-D", "d", "--table", "t", "--delimiter", "ab", "-"},
+         "calvoro-cli: --delimiter takes one ASCII character other than a quote or a line break, or \\t, not 'ab'"},
+        {{"import", "-D", "d", "--table", "t", "--delimiter", "\"", "-"},
+         "calvoro-cli: --delimiter takes one ASCII character other than a quote or a line break, or \\t, not '\"'"},
+        {{"import", "-D", "d", "--table", "t", "--skip-lines", "-1", "-"}, "calvoro-cli: '-1' is not a line count"},
+        {{"import", "-D", "d", "--table", "t", "--character-set", "latin2", "-"},
+         "calvoro-cli: --character-set takes utf8 or cp1252, not 'latin2'"},
+        {{"import", "-D", "d", "--table", "t", "--columns", "db.c", "-"}, "calvoro-cli: --columns takes column names, not 'db.c'"},
+        {{"import", "-D", "d", "--table", "t", "--stop-on-error", "-"}, "calvoro-cli: unknown option '--stop-on-error'"},
+        {{"exec", "--table", "t", "-e", "1"}, "calvoro-cli: unknown option '--table'"},
     };
     for (const auto& [args, message] : cases) {
         try {
