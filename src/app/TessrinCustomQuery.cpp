@@ -16,6 +16,7 @@
 #include "dataaccess/gui/DBGrid.h"
 #include "dataaccess/gui/DBNavigator.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "dataaccess/mysql/ReadOnlySession.h"
 #include "dataaccess/mysql/MyRecordset.h"
 
 #include <QCoreApplication>
@@ -189,6 +190,7 @@ void TTessrinForm::btnExecuteClick() { ExecuteCustomQuery(); }
 void TTessrinForm::ExecuteCustomQuery() {
     if (!FData || FData->Busy()) return;
     const QString text = mmoCustomQuery->Text();
+    dac::CheckStatementAllowed(*FData->ToolsConnection, text);
     std::optional<TData::TBusy> busy(std::in_place, *FData);
     TntMemo4->clear();
     TntMemo4->appendPlainText(QStringLiteral("-- Query execution started --"));
