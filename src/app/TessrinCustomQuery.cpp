@@ -23,6 +23,7 @@
 #include "app/export/GridExport.h"
 #include "dataaccess/gui/DBNavigator.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "dataaccess/mysql/ReadOnlySession.h"
 #include "dataaccess/mysql/MyRecordset.h"
 
 #include <QCoreApplication>
@@ -275,6 +276,7 @@ void TTessrinForm::ExecuteCustomQuery(TRunScope scope) {
         text = mmoCustomQuery->selectedText();
     }
     const int firstLine = int(QStringView(all).left(offset).count(u'\n'));
+    dac::CheckStatementAllowed(*FData->ToolsConnection, text);
     const QList<TStatementSpan> statements = StatementSpans(text);
 
     std::optional<TData::TBusy> busy(std::in_place, *FData);

@@ -11,6 +11,7 @@
 #include "admin/ServerTab.h"
 #include "editor/QueryHistoryStore.h"
 #include "editor/completion/CompletionLoader.h"
+#include "sessions/SessionBand.h"
 #include "toolkit.h"
 #include "common/AppTitle.h"
 #include "common/CodePage.h"
@@ -19,6 +20,7 @@
 #include "dataaccess/mysql/MyAccess.h"
 #include "dataaccess/mysql/MyObjectStatements.h"
 #include "dataaccess/mysql/MySqlIdentifier.h"
+#include "dataaccess/mysql/ReadOnlySession.h"
 #include "dump/MyDump.h"
 #include "script/MyScript.h"
 
@@ -61,6 +63,7 @@ TTessrinForm::TTessrinForm(QWidget* parent) : QMainWindow(parent) {
     auto* bar = new QWidget(central);
     CreateTopBar(bar);
     layout->addWidget(bar);
+    layout->addWidget(SessionBand = new TSessionBand(central));
 
     TntPageControl1 = Make<QTabWidget>("TntPageControl1", central);
     TntTabSheet1 = Make<QWidget>("TntTabSheet1");
@@ -94,6 +97,7 @@ void TTessrinForm::SetData(TData* data) {
     FData = data;
     for (TSynEdit* editor : {mmoExecScript, mmoCustomQuery}) editor->SetHighlighter(data ? data->SynMySQL.get() : nullptr);
     ServerTab->SetData(data);
+    if (data) for (dac::TMyQuery* grid : {data->ToolsQuery.get(), data->ToolsCustomQuery.get()}) dac::RefuseRowChangesWhenReadOnly(*grid);
 }
 
 void TTessrinForm::SetSideWindows(TSplashScrForm* splash, TAboutForm* about, Tcontactmessage* contact) {
@@ -532,7 +536,7 @@ void TTessrinForm::ShowConnectedSession(bool clearWork) {
     setWindowTitle(QStringLiteral("%1 - [%2 on %3 (%4)]")
                        .arg(QString::fromLatin1(id.AppName) + QStringLiteral(" v.") + id.AppVersion,
                             connection.Database(), connection.Server(), connection.Username()) +
-                   (tls.isEmpty() ? QString() : QStringLiteral(" - ") + tls));
+                   (tls.isEmpty() ? QString() : QStringLiteral(" - ") + tls) + ShowSessionLook(*SessionBand, *FData));
 }
 
 void TTessrinForm::cbxDataBasesChange() {
@@ -591,6 +595,7 @@ void TTessrinForm::TntBitBtn2Click() {
     if (FData->Busy()) return;
     dac::TMyConnection& connection = *FData->ToolsConnection;
     if (!connection.GetConnected() || TntEdit1->text().isEmpty()) return;
+    dac::CheckWritable(connection, QStringLiteral("Create Database"));
     // The name as typed, or in backticks.
     const QString name = dac::ParseIdentifier(TntEdit1->text());
     if (!Confirm(QStringLiteral("Are you sure you want to create '%1' database?").arg(name))) return;
@@ -638,6 +643,7 @@ std::unique_ptr<dac::TMyConnection> DumpConnection(const dac::TMyConnection& too
     c->SetPassword(tools.Password());
     c->SetDatabase(tools.Database());
     c->SSLOptions() = tools.SSLOptions();
+    c->MyOptions().SetReadOnly(tools.MyOptions().ReadOnly());
     return c;
 }
 
@@ -731,6 +737,7 @@ void TTessrinForm::TntSpeedButton1Click() {
 
 void TTessrinForm::TntSpeedButton2Click() {
     if (FData->Busy()) return;
+    dac::CheckWritable(*FData->ToolsConnection, QStringLiteral("Restore"));
     const QString file = AskFile(false, FData->ToolsOpenDialog);
     if (file.isEmpty()) return;
     std::optional<TData::TBusy> busy(std::in_place, *FData);
@@ -799,6 +806,7 @@ void TTessrinForm::TntBitBtn5Click() {
 
 void TTessrinForm::btnExecuteScriptClick() {
     if (FData->Busy()) return;
+    dac::CheckWritable(*FData->ToolsConnection, QStringLiteral("Execute a script"));
     if (!Confirm(QStringLiteral("Are you sure you want to execute the script in the memo?"))) return;
     TData::TBusy busy(*FData);
     TntMemo2->clear();
@@ -871,6 +879,7 @@ void TTessrinForm::ShowDisconnectedState() {
     for (QWidget* tab : {TntTabSheet2, TntTabSheet3, TntTabSheet4, TntTabSheet5, static_cast<QWidget*>(ServerTab)})
         TntPageControl1->setTabVisible(TntPageControl1->indexOf(tab), false);
     ServerTab->SessionEnded();
+    SessionBand->ShowNoSession();
     cbxDataBases->setCurrentIndex(-1);
     cbxDataBases->setEnabled(false);
     TntBitBtn2->setEnabled(false);

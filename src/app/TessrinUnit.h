@@ -52,6 +52,7 @@ namespace calvoro::app {
 class TAboutForm;
 class TData;
 class TServerTab;
+class TSessionBand;
 struct TFileDialogSettings;
 class TSplashScrForm;
 class Tcontactmessage;
@@ -98,6 +99,7 @@ public:
     QWidget* TntTabSheet4;
     QWidget* TntTabSheet5;
     TServerTab* ServerTab;  // processes, status, variables, users (admin/ServerTab.h)
+    TSessionBand* SessionBand;  // the session's colour and read-only mark (sessions/SessionBand.h)
 
     // "  Database  " tab.
     QPushButton* btnConnectToServer;

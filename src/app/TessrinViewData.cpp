@@ -15,6 +15,7 @@
 #include "app/export/GridExport.h"
 #include "dataaccess/gui/DBNavigator.h"
 #include "dataaccess/mysql/MyAccess.h"
+#include "dataaccess/mysql/ReadOnlySession.h"
 #include "dataaccess/mysql/MyObjectStatements.h"
 
 #include <QAbstractEventDispatcher>
@@ -225,6 +226,7 @@ void TTessrinForm::TntTabSheet4Show() {
 
 void TTessrinForm::TntBitBtn6Click() {
     if (!FData || FData->Busy() || SelectedTable.isEmpty()) return;
+    dac::CheckWritable(*FData->ToolsConnection, QStringLiteral("Clear all table"));
     TData::TBusy busy(*FData);
     if (!Confirm(QStringLiteral("Are you sure you want to erase all the data from %1 table?").arg(SelectedTable)))
         return;
@@ -242,6 +244,7 @@ void TTessrinForm::TntBitBtn6Click() {
 
 void TTessrinForm::TntBitBtn7Click() {
     if (!FData || FData->Busy() || SelectedTable.isEmpty()) return;
+    dac::CheckWritable(*FData->ToolsConnection, QStringLiteral("Set auto_increment"));
     TData::TBusy busy(*FData);
     QInputDialog box(this);
     box.setObjectName(QStringLiteral("InputBox"));

@@ -1,5 +1,8 @@
 #include "CliConnection.h"
 
+#include "dataaccess/mysql/ReadOnlySession.h"
+#include "dataaccess/mysql/StatementEffect.h"
+
 namespace calvoro::cli {
 
 namespace {
@@ -26,6 +29,7 @@ std::unique_ptr<dac::TMyConnection> NewConnection(const TCliOptions& o) {
     connection->SetPassword(o.PasswordGiven ? o.Password : qEnvironmentVariable("MYSQL_PWD"));
     connection->SetDatabase(o.Database);
     connection->MyOptions().SetMaxAllowedPacket(o.MaxAllowedPacket);
+    connection->MyOptions().SetReadOnly(o.ReadOnly);
     dac::TMyConnectionSSLOptions& ssl = connection->SSLOptions();
     protocol::ParseSslMode(o.SslMode.toStdString(), ssl.Mode);  // checked by ParseArguments
     ssl.CACert = o.SslCa;
@@ -36,6 +40,15 @@ std::unique_ptr<dac::TMyConnection> NewConnection(const TCliOptions& o) {
     ssl.ServerPublicKey = o.ServerPublicKey;
     ssl.GetServerPublicKey = o.GetServerPublicKey;
     return connection;
+}
+
+void CheckReadOnly(const TCliOptions& o) {
+    if (!o.ReadOnly) return;
+    if (o.Command == u"exec" || o.Command == u"query") {
+        if (dac::StatementChangesData(o.Sql)) throw dac::EReadOnlySession(QStringLiteral("this statement"));
+    } else if (o.Command == u"script" || o.Command == u"restore" || o.Command == u"kill") {
+        throw dac::EReadOnlySession(o.Command);
+    }
 }
 
 }  // namespace calvoro::cli

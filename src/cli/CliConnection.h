@@ -13,4 +13,8 @@ namespace calvoro::cli {
 // connect time-out. Not connected yet.
 std::unique_ptr<dac::TMyConnection> NewConnection(const TCliOptions& options);
 
+// With --read-only: refuses (dac::EReadOnlySession) a command that would change the server
+// before anything is sent: exec and query of a changing statement, script, restore, kill.
+void CheckReadOnly(const TCliOptions& options);
+
 }  // namespace calvoro::cli

@@ -90,6 +90,12 @@ QString UsageText() {
         "  --server-public-key FILE the server's RSA public key, for caching_sha2_password and\n"
         "                           sha256_password without TLS\n"
         "  --get-server-public-key  allow asking the server for that key (trusted networks only)\n"
+        "  --session NAME           a session saved in the program: its server, port, socket,\n"
+        "                           user, database, TLS, read-only flag and kept password fill\n"
+        "                           what the options here leave out\n"
+        "  --read-only              a read-only session: statements that would change data or\n"
+        "                           structure, script, restore and kill are refused before they are\n"
+        "                           sent, and the server refuses changes on every connection\n"
         "Long options also take the form --name=VALUE.\n"
         "\n"
         "  --param NAME=VALUE       value of every parameter :NAME in SQL, as a string\n"
@@ -419,6 +425,11 @@ TCliOptions ParseArguments(const QStringList& args) {
             o.ServerPublicKey = value();
         } else if (a == u"--get-server-public-key" && !hasInline) {
             o.GetServerPublicKey = true;
+        } else if (a == u"--read-only" && !hasInline) {
+            o.ReadOnly = true;
+        } else if (a == u"--session") {
+            o.Session = value();
+            if (o.Session.isEmpty()) Usage(QStringLiteral("calvoro-cli: --session needs the name of a saved session"));
         } else if (a == u"--param") {
             const QString text = value();
             const qsizetype eq = text.indexOf(u'=');
@@ -457,6 +468,7 @@ TCliOptions ParseArguments(const QStringList& args) {
         } else {
             Usage(QStringLiteral("calvoro-cli: unknown option '%1'").arg(args[i]));
         }
+        if (a.startsWith(u'-')) o.Given << a;
     }
     if (import) {
         if (o.Database.isEmpty() || o.Table.isEmpty())
@@ -467,7 +479,7 @@ TCliOptions ParseArguments(const QStringList& args) {
             Usage(QStringLiteral("calvoro-cli: %1 needs a file (or - for standard input)").arg(o.Command));
         if (!o.Params.empty()) Usage(QStringLiteral("calvoro-cli: %1 takes no --param").arg(o.Command));
     } else if (backup) {
-        if (o.Database.isEmpty()) Usage(QStringLiteral("calvoro-cli: backup needs -D DATABASE"));
+        if (o.Database.isEmpty() && o.Session.isEmpty()) Usage(QStringLiteral("calvoro-cli: backup needs -D DATABASE"));
         if (!o.Params.empty()) Usage(QStringLiteral("calvoro-cli: backup takes no --param"));
         if (!o.Query.isNull() && o.Tables.size() > 1)
             Usage(QStringLiteral("calvoro-cli: --query goes with at most one name in --tables"));

@@ -28,6 +28,9 @@ struct TCliOptions {
     QString ServerPublicKey;  // PEM file
     bool GetServerPublicKey = false;
     int64_t MaxAllowedPacket = int64_t(1) << 30;  // bytes; the largest packet taken from the server
+    bool ReadOnly = false;  // every connection read-only; changing commands refused before sending
+    QString Session;        // a saved session whose settings fill what the options leave out
+    QStringList Given;      // the connection options given, as written ("-h", "--port", ...)
     std::vector<std::pair<QString, QString>> Params;  // NAME=VALUE, in order
     QString Sql;
     bool SqlGiven = false;

@@ -6,7 +6,9 @@
 #include "CliOptions.h"
 #include "CliQuery.h"
 #include "CliScript.h"
+#include "CliSession.h"
 
+#include "app/sessions/SavedSessions.h"
 #include "dataaccess/mysql/MyAccess.h"
 
 #include <QCoreApplication>
@@ -42,11 +44,13 @@ int main(int argc, char** argv) {
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
     try {
-        const cli::TCliOptions options = cli::ParseArguments(args);
+        cli::TCliOptions options = cli::ParseArguments(args);
         if (options.Command == u"help") {
             QTextStream(stdout) << cli::UsageText();
             return 0;
         }
+        if (!options.Session.isEmpty()) cli::ApplySavedSession(options, sessions::TSessionStore());
+        cli::CheckReadOnly(options);
         if (options.Command == u"query") {
             cli::RunQuery(options, stdout, stderr);
             return 0;

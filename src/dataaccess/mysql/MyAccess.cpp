@@ -48,6 +48,8 @@ void TCustomMyConnectionOptions::SetMaxAllowedPacket(int64_t bytes) {
     Change(FMaxAllowedPacket, bytes, prMaxAllowedPacket);
 }
 
+void TCustomMyConnectionOptions::SetReadOnly(bool value) { Change(FReadOnly, value, prReadOnlySession); }
+
 void TCustomMyConnectionOptions::SetCheckBackslashes(bool value) {
     FCheckBackslashes = value;  // allowed while open: the check runs again at once
     Push(prCheckBackslashes, value);
@@ -95,6 +97,7 @@ void TCustomMyConnection::AssignConnectProps(TCRConnection* c) {
     c->SetProp(prNullForZeroDelphiDate, FMyOptions.FNullForZeroDelphiDate);
     c->SetProp(prCheckBackslashes, FMyOptions.FCheckBackslashes);
     c->SetProp(prMaxAllowedPacket, FMyOptions.FMaxAllowedPacket);
+    c->SetProp(prReadOnlySession, FMyOptions.FReadOnly);
 }
 
 TMySQLConnection* TCustomMyConnection::MySQLConnection() const {

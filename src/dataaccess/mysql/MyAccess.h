@@ -59,6 +59,10 @@ public:
     // larger one ends the read with error 2020 and closes the connection.
     int64_t MaxAllowedPacket() const { return FMaxAllowedPacket; }
     void SetMaxAllowedPacket(int64_t bytes);
+    // A read-only session: every login sends SET SESSION TRANSACTION READ ONLY, so that the
+    // server refuses changes; the windows and the command line refuse them before sending.
+    bool ReadOnly() const { return FReadOnly; }
+    void SetReadOnly(bool value);
 
 private:
     friend class TCustomMyConnection;
@@ -80,6 +84,7 @@ private:
     bool FCheckBackslashes = false;
     TDANumericType FNumericType = ntFloat;
     int64_t FMaxAllowedPacket = int64_t(protocol::TMySqlNet::DefaultMaxAllowedPacket);
+    bool FReadOnly = false;
 };
 
 class TCustomMyConnection : public TCustomDAConnection {

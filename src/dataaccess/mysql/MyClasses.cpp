@@ -225,6 +225,7 @@ void TMySQLConnection::Connect(const QString&) {
         FServerReleaseVer = v.Release;
         ApplyCharset();
         CheckBackslashEscapes();
+        if (FReadOnlySession) ExecStatement(QStringLiteral("SET SESSION TRANSACTION READ ONLY"));
     } catch (const EFailOver&) {
         throw;
     } catch (...) {
@@ -406,6 +407,7 @@ void TMySQLConnection::Assign(const TMySQLConnection& source) {
     FServerPublicKey = source.FServerPublicKey;
     FGetServerPublicKey = source.FGetServerPublicKey;
     FMaxAllowedPacket = source.FMaxAllowedPacket;
+    FReadOnlySession = source.FReadOnlySession;
 }
 
 void TMySQLConnection::SetProp(int prop, const Variant& value) {
@@ -435,6 +437,7 @@ void TMySQLConnection::SetProp(int prop, const Variant& value) {
         case prServerPublicKey: FServerPublicKey = value.AsString(); break;
         case prGetServerPublicKey: FGetServerPublicKey = value.AsBoolean(); break;
         case prMaxAllowedPacket: FMaxAllowedPacket = value.AsInt64(); break;
+        case prReadOnlySession: FReadOnlySession = value.AsBoolean(); break;
         case prEmbedded: FEmbedded = value.AsBoolean(); break;
         case prDirect: FDirect = value.AsBoolean(); break;
         case prCheckPrecision: FCheckPrecision = value.AsBoolean(); break;
@@ -455,6 +458,7 @@ bool TMySQLConnection::GetProp(int prop, Variant& value) const {
         case prConnectionTimeout: value = FConnectionTimeout; return true;
         case prCompress: value = FCompress; return true;
         case prMaxAllowedPacket: value = Variant(FMaxAllowedPacket); return true;
+        case prReadOnlySession: value = FReadOnlySession; return true;
         case prCharset: value = FCharset; return true;
         case prUnixSocket: value = FUnixSocket; return true;
         case prUseUnicode: value = FUseUnicode; return true;

@@ -158,6 +158,7 @@ private:
     QString FServerPublicKey;  // PEM file
     bool FGetServerPublicKey = false;
     int64_t FMaxAllowedPacket = int64_t(protocol::TMySqlNet::DefaultMaxAllowedPacket);
+    bool FReadOnlySession = false;  // SET SESSION TRANSACTION READ ONLY after every login
     bool FTransactionBefore = false;  // the state before the running (or last failed) statement
     bool FLastStatementFailed = false;
     QString FServerVer;
