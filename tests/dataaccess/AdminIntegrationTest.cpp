@@ -4,7 +4,7 @@
 // they can change, changed and read back, a read-only one refused with the server's reason; an
 // account created with a password, TLS required and a database grant, logged in with over TLS,
 // its grant revoked, locked and dropped; roles; the readers of an account that may not read
-// the mysql schema.
+// the mysql schema; names outside ASCII read as they are, on a Unicode connection and an 8-bit one.
 
 #include "dataaccess/mysql/MyAccess.h"
 #include "dataaccess/mysql/MyAdminReaders.h"
@@ -456,6 +456,22 @@ TEST_F(AccountTest, Roles) {
     EXPECT_EQ(after->DefaultRole, std::nullopt);
     c->ExecSQL(DropRoleStatement(role, dialect));
     EXPECT_FALSE(FindAccount(ReadAccounts(*c, dialect), role).has_value());
+}
+
+TEST_F(AccountTest, NamesOutsideAsciiReadAsTheyAre) {
+    // An 8-bit connection carries only what its code page has.
+    const struct {
+        bool Unicode;
+        QString Column;
+    } cases[] = {{true, QStringLiteral("größe_Ω_名")}, {false, QStringLiteral("größe")}};
+    c->ExecSQL(QStringLiteral("CREATE TABLE %1.wide (`größe_Ω_名` INT, `größe` INT)").arg(Db));
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.Unicode);
+        auto connection = NewConnection(k.Unicode);
+        connection->Connect();
+        const QStringList columns = ReadColumnNames(*connection, ReadDialect(*connection), Db, QStringLiteral("wide"));
+        EXPECT_TRUE(columns.contains(k.Column)) << columns.join(u',').toStdString();
+    }
 }
 
 }  // namespace

@@ -36,6 +36,9 @@ TTextResult ReadText(TCustomMyConnection& connection, const QString& sql) {
         rs.FFieldsAsString = true;
         query.SetRawSQL(sql);
         if (!query.Execute()) return;
+        // The values come as the server's bytes: UTF-8 on a Unicode connection, else the
+        // connection's 8-bit code page.
+        const bool utf8 = connection.MyOptions().UseUnicode();
         for (int i = 1; i <= rs.FieldCount(); ++i) result.Columns << rs.Field(i).FName;
         query.ForEachRow([&](const uint8_t* record) {
             auto& row = result.Rows.emplace_back();
@@ -43,8 +46,11 @@ TTextResult ReadText(TCustomMyConnection& connection, const QString& sql) {
                 const TFieldDesc& f = rs.Field(i);
                 if (rs.GetNull(f.FFieldNo, record))
                     row.emplace_back();
+                else if (const Variant value = rs.GetFieldAsVariant(f.FFieldNo, record);
+                         utf8 && value.Type() == VarType::Bytes)
+                    row.emplace_back(QString::fromUtf8(value.AsBytes()));
                 else
-                    row.emplace_back(rs.GetFieldAsVariant(f.FFieldNo, record).AsString());
+                    row.emplace_back(value.AsString());
             }
         });
     });
