@@ -457,6 +457,27 @@ TCheckReport CheckScript(const QString& text, const TServerFacts& facts, const T
     return report;
 }
 
+TRestoreMends OfferedMends(const TCheckReport& report, const TServerFacts& facts) {
+    TRestoreMends mends;
+    mends.KnownEngines = facts.Engines;
+    for (const TCheckItem& i : report.Items) {
+        switch (i.Kind) {
+        case TCheckKind::UnknownCollation: {
+            const QString to = SafeCollationFor(i.Name, facts.Collations);
+            if (!to.isEmpty()) mends.Collations.emplace_back(i.Name, to);
+            break;
+        }
+        case TCheckKind::MissingDefiner:
+        case TCheckKind::DefinerPrivilege: mends.Definer = TDefinerMend::Current; break;
+        case TCheckKind::UnavailableEngine:
+            if (!facts.DefaultEngine.isEmpty()) mends.EngineFallback = facts.DefaultEngine;
+            break;
+        default: break;
+        }
+    }
+    return mends;
+}
+
 QString CheckKindText(TCheckKind kind) {
     switch (kind) {
     case TCheckKind::UnknownCollation: return QStringLiteral("unknown collation");

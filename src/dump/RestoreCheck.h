@@ -101,6 +101,11 @@ TCheckReport CheckScript(QIODevice* stream, const TServerFacts& facts, const TRe
                          sqltext::TTextEncoding encoding = sqltext::teUTF8);
 TCheckReport CheckScript(const QString& text, const TServerFacts& facts, const TRestoreMends& mends = {});
 
+// The mends the report offers: the safe equivalent of each unknown collation the target has
+// one for, DEFINER=CURRENT_USER where a definer is missing or may not be named, the target's
+// default engine for the engines it lacks.
+TRestoreMends OfferedMends(const TCheckReport& report, const TServerFacts& facts);
+
 // The report as lines of text, for a terminal or a dialog.
 QString FormatCheckReport(const TCheckReport& report);
 QString CheckKindText(TCheckKind kind);

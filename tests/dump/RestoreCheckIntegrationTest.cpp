@@ -290,3 +290,38 @@ TEST(RestoreCheckServer, TheCommandLineCheck) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RestoreCheckServer, OurBackupSaysWhoWroteItAndChecksClean) {
+    auto c = ByteConnection();
+    const QString db = QStringLiteral("calvoro_pf_ours");
+    ScopeExit drop([&] { c->ExecSQL(QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(db)); });
+    Recreate(*c, db);
+    c->ExecSQL(QStringLiteral("CREATE TABLE `%1`.t (a varchar(10) COLLATE utf8mb4_uca1400_ai_ci, b int) ENGINE=Aria").arg(db));
+    c->ExecSQL(QStringLiteral("INSERT INTO `%1`.t VALUES ('x', 1)").arg(db));
+    c->ExecSQL(QStringLiteral("CREATE VIEW `%1`.v AS SELECT a FROM `%1`.t").arg(db));
+    auto from = ByteConnection(db);
+    dump::TMyDump d;
+    d.SetConnection(from.get());
+    dump::TMyDumpObjects objects;
+    for (auto kind : {dump::doTables, dump::doData, dump::doViews}) objects.Include(kind);
+    d.SetObjects(objects);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("ours.sql"));
+    d.BackupToFile(file);
+    QFile in(file);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(in.readAll()).split(QStringLiteral("\r\n"));
+    ASSERT_GT(lines.size(), 8);
+    const QString version = RowsText(*c, QStringLiteral("SELECT VERSION()"));
+    EXPECT_EQ(lines[1], QStringLiteral("-- MySQL server version: %1").arg(version));
+    EXPECT_EQ(lines[2], QStringLiteral("-- Server family: MariaDB %1").arg(version.section(u'-', 0, 0)));
+    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("-- MySQL client version: "))) << lines[3].toStdString();
+    in.seek(0);
+    const dump::TCheckReport report = dump::CheckScript(&in, dump::ReadServerFacts(*c));
+    EXPECT_TRUE(report.Empty()) << dump::FormatCheckReport(report).toStdString();
+    EXPECT_GT(report.Statements, 5);
+}
+
+}  // namespace

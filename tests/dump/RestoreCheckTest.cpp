@@ -298,3 +298,19 @@ TEST(RestoreMend, SafeEquivalentsOnlyWhereTheTargetHasThem) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RestoreMend, TheMendsAReportOffers) {
+    const TServerFacts facts = MariaDb11();
+    const TRestoreMends offered = OfferedMends(CheckFile(MySql8Dump, facts), facts);
+    EXPECT_EQ(offered.Collations, (std::vector<std::pair<QString, QString>>{
+                                      {QStringLiteral("utf8mb4_0900_ai_ci"), QStringLiteral("utf8mb4_uca1400_nopad_ai_ci")}}));
+    EXPECT_EQ(offered.Definer, TDefinerMend::Current);
+    EXPECT_EQ(offered.EngineFallback, QStringLiteral("InnoDB"));
+    EXPECT_FALSE(CheckFile(MySql8Dump, facts, offered).WouldFail());
+    // Nothing to offer for a clean file.
+    EXPECT_FALSE(OfferedMends(CheckScript(QStringLiteral("SELECT 1;"), facts), facts).Any());
+}
+
+}  // namespace
