@@ -210,7 +210,9 @@ void TCustomMyDumpProcessor::Header() {
     Add(QStringLiteral("-- Ormadex version: %1").arg(TMyDump::LibraryVersion()));
     AddCommentLine(QStringLiteral("MySQL server version: %1").arg(c->GetServerVersion()));
     // Which family wrote the script, so that a restore elsewhere can tell what to expect.
-    const QString version = c->GetServerVersion();
+    // MariaDB's greeting puts "5.5.5-" before its own version for old clients.
+    QString version = c->GetServerVersion();
+    if (version.startsWith(u"5.5.5-")) version.remove(0, 6);
     AddCommentLine(QStringLiteral("Server family: %1 %2")
                        .arg(version.contains(u"MariaDB", Qt::CaseInsensitive) ? QStringLiteral("MariaDB")
                                                                                : QStringLiteral("MySQL"),

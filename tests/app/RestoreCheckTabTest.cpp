@@ -99,7 +99,7 @@ TEST_F(RestoreCheckTabTest, MendAndRestoreInTheDialog) {
                                         .arg(file)});
     EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT name FROM calvoro_tab_check.rv")), QStringLiteral("lamp"));
     EXPECT_EQ(RowsText(*admin, QStringLiteral("SELECT COLLATION_NAME FROM information_schema.COLUMNS WHERE "
-                                              "TABLE_SCHEMA = 'calvoro_tab_check' AND COLUMN_NAME = 'name'")),
+                                              "TABLE_SCHEMA = 'calvoro_tab_check' AND TABLE_NAME = 'r' AND COLUMN_NAME = 'name'")),
               QStringLiteral("utf8mb4_uca1400_nopad_ai_ci"));
 }
 

@@ -315,7 +315,9 @@ TEST(RestoreCheckServer, OurBackupSaysWhoWroteItAndChecksClean) {
     const QStringList lines = QString::fromUtf8(in.readAll()).split(QStringLiteral("\r\n"));
     ASSERT_GT(lines.size(), 8);
     const QString version = RowsText(*c, QStringLiteral("SELECT VERSION()"));
-    EXPECT_EQ(lines[1], QStringLiteral("-- MySQL server version: %1").arg(version));
+    // The server's text as it sent it (MariaDB's greeting may put "5.5.5-" before it).
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("-- MySQL server version: ")) && lines[1].endsWith(version))
+        << lines[1].toStdString();
     EXPECT_EQ(lines[2], QStringLiteral("-- Server family: MariaDB %1").arg(version.section(u'-', 0, 0)));
     EXPECT_TRUE(lines[3].startsWith(QStringLiteral("-- MySQL client version: "))) << lines[3].toStdString();
     in.seek(0);
