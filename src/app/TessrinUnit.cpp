@@ -27,6 +27,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -774,6 +775,34 @@ void TTessrinForm::TntSpeedButton2Click() {
         }
     };
     ScopeExit noHandler([&] { dump.OnRestoreError = nullptr; });
+    // The script read against the server first, off the window's thread; what it finds is
+    // shown, and the user decides.
+    dump::TServerFacts facts;
+    dump::TCheckReport report;
+    RunInBackground([&] {
+        facts = dump::ReadServerFacts(*connection);
+        QFile script(file);
+        if (!script.open(QIODevice::ReadOnly))
+            throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(file, script.errorString()));
+        report = dump::CheckScript(&script, facts);
+    });
+    dump::TRestoreMends mends;
+    dump::TMendCounts mended;
+    if (!report.Empty()) {
+        const dump::TRestoreMends offered = dump::OfferedMends(report, facts);
+        TRestoreCheckChoice choice = TRestoreCheckChoice::Cancel;
+        if (AskRestoreCheck) {
+            choice = AskRestoreCheck(file, report, offered);
+        } else {
+            TRestoreCheckDialog dialog(file, report, offered, this);
+            dialog.exec();
+            choice = dialog.Choice();
+        }
+        if (choice == TRestoreCheckChoice::Cancel) return;
+        if (choice == TRestoreCheckChoice::MendAndRestore) mends = offered;
+    }
+    ScopeExit noRewrite([&] { dump.RestoreRewrite = nullptr; });
+    if (mends.Any()) dump.RestoreRewrite = [&](QString& sql) { sql = dump::MendStatement(sql, mends, mended); };
     ShowDumpProgress(&dump);
     RunInBackground([&] { dump.RestoreFromFile(file); });
     const qint64 failed = dump.FailedStatements();
@@ -786,6 +815,7 @@ void TTessrinForm::TntSpeedButton2Click() {
         message = QStringLiteral("Restore from %1 file completed: %2 of %3 statements failed").arg(file).arg(failed).arg(done);
     else
         message = QStringLiteral("Restore from %1 file completed successfully").arg(file);
+    if (mends.Any()) message += QStringLiteral(" (%1)").arg(dump::MendSummary(mended));
     ShowDumpProgress(nullptr);
     busy.reset();
     ShowMessage(message);

@@ -4,6 +4,7 @@
 
 #include "DumpTabChoices.h"
 #include "VorneskUtils.h"
+#include "RestoreCheckDialog.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -151,6 +152,11 @@ public:
     // Asks what to do about a failed restore statement. Tests replace it.
     enum TRestoreErrorAnswer { reContinue, reContinueAll, reStop };
     std::function<TRestoreErrorAnswer(const QString& message)> AskRestoreError;
+    // Asks what to do when the look at a script before its restore found something
+    // (RestoreCheckDialog.h). Tests replace it.
+    std::function<TRestoreCheckChoice(const QString& file, const dump::TCheckReport& report,
+                                      const dump::TRestoreMends& offered)>
+        AskRestoreCheck;
 
     // "  View Data  " tab (TessrinViewData.cpp): the rows of one table or view in an editable
     // grid, its row count, and what can be done to the table.

@@ -2,6 +2,7 @@
 
 #include "CliConnection.h"
 #include "CliReport.h"
+#include "CliRestoreCheck.h"
 #include "dump/MyDump.h"
 #include "sqltext/CRParser.h"
 
@@ -85,15 +86,24 @@ int RunRestore(const TCliOptions& o, FILE* err) {
     // buffers are mapped and given back when freed, instead of staying in each thread's heap
     // (glibc raises the threshold after the first such free).
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    if (o.Check) {
+        auto connection = DumpConnection(o);
+        return RunRestoreCheck(o, *connection, stdout);
+    }
     QFile file;
     OpenScriptInput(file, o.File);
 
     auto connection = DumpConnection(o);
+    dump::TRestoreMends mends;
+    if (!o.MapCollations.empty() || o.Definer != u"keep" || !o.EngineFallback.isEmpty())
+        mends = MendsOf(o, dump::ReadServerFacts(*connection));
+    dump::TMendCounts mended;
     dump::TMyDump dump;
     dump.SetConnection(connection.get());
     dump.SetRestoreConnections(o.Parallel > 0 ? o.Parallel : dump::DefaultRestoreConnections(),
                                [&o]() -> std::unique_ptr<dac::TCustomMyConnection> { return DumpConnection(o); });
     dump.SetRestoreStopsAtFailure(o.StopOnError);
+    if (mends.Any()) dump.RestoreRewrite = [&](QString& sql) { sql = dump::MendStatement(sql, mends, mended); };
     TProgressLine progress(err);
     if (progress.Active()) {
         dump.OnRestoreProgress = [&](dump::TDADump*, int percent) {
@@ -116,6 +126,7 @@ int RunRestore(const TCliOptions& o, FILE* err) {
         status = 1;
     }
     progress.Clear();
+    if (mends.Any()) Put(err, dump::MendSummary(mended) + u'\n');
     Put(err, QStringLiteral("%1 statements, %2 failed\n").arg(dump.RestoredStatements()).arg(dump.FailedStatements()));
     return dump.FailedStatements() > 0 ? 1 : status;
 }

@@ -18,7 +18,7 @@ QString UsageText() {
         "       calvoro-cli script [CONNECTION] [--stop-on-error] FILE|-\n"
         "       calvoro-cli backup [CONNECTION] -D DATABASE [BACKUP OPTIONS] [-o FILE]\n"
         "       calvoro-cli restore [CONNECTION] [-D DATABASE] [--stop-on-error] [--parallel N]\n"
-        "                           FILE|-\n"
+        "                           [--check] [MENDS] FILE|-\n"
         "       calvoro-cli processlist [CONNECTION] [--full]\n"
         "       calvoro-cli kill [CONNECTION] [--query] ID...\n"
         "       calvoro-cli import [CONNECTION] -D DATABASE --table T [IMPORT OPTIONS] FILE|-\n"
@@ -48,6 +48,13 @@ QString UsageText() {
         "       session settings (--parallel N; default: the number of processor cores, at\n"
         "       most 4); everything else runs in order on the first one. --parallel 1 runs\n"
         "       the whole script on one connection.\n"
+        "       --check only reads the script against the server and prints what would fail\n"
+        "       (unknown collations and character sets, missing DEFINER accounts, engines,\n"
+        "       executable comments the server skips, privileges the account lacks), with\n"
+        "       the first line of each; exit status 0 when nothing would fail, 2 otherwise.\n"
+        "       MENDS rewrite statements on their way to the server (the file stays as it\n"
+        "       is) and are counted at the end: --map-collation FROM=TO (repeatable),\n"
+        "       --definer keep|current|drop, --engine-fallback ENGINE.\n"
         "processlist Prints the server's processes like query does: Id, User, Host, db,\n"
         "       Command, Time, State, Info (the statement, its first 100 characters without\n"
         "       --full).\n"
@@ -448,6 +455,21 @@ TCliOptions ParseArguments(const QStringList& args) {
                 Usage(QStringLiteral("calvoro-cli: --parallel takes a number of connections from 1 to 64, not '%1'")
                           .arg(text));
         } else if (import && ParseImportOption(o, a, value)) {
+        } else if (a == u"--check" && o.Command == u"restore" && !hasInline) {
+            o.Check = true;
+        } else if (a == u"--map-collation" && o.Command == u"restore") {
+            const QString text = value();
+            const qsizetype eq = text.indexOf(u'=');
+            if (eq <= 0 || eq == text.size() - 1)
+                Usage(QStringLiteral("calvoro-cli: --map-collation needs FROM=TO, not '%1'").arg(text));
+            o.MapCollations.emplace_back(text.left(eq).trimmed().toLower(), text.mid(eq + 1).trimmed().toLower());
+        } else if (a == u"--definer" && o.Command == u"restore") {
+            o.Definer = value().toLower();
+            if (o.Definer != u"keep" && o.Definer != u"current" && o.Definer != u"drop")
+                Usage(QStringLiteral("calvoro-cli: --definer takes keep, current or drop, not '%1'").arg(o.Definer));
+        } else if (a == u"--engine-fallback" && o.Command == u"restore") {
+            o.EngineFallback = value().trimmed();
+            if (o.EngineFallback.isEmpty()) Usage(QStringLiteral("calvoro-cli: --engine-fallback needs an engine"));
         } else if (a == u"--stop-on-error" && runsScript && !import && !hasInline) {
             o.StopOnError = true;
         } else if (runsScript && (a == u"-" || !a.startsWith(u'-')) && !hasInline) {

@@ -45,6 +45,11 @@ struct TCliOptions {
     QString File;             // script, restore: the file, "-" for standard input
     bool StopOnError = false;  // script, restore: stop at the first failing statement
     int Parallel = 0;          // restore, backup: connections for rows; 0: the default
+    // restore: only look at the script against the server (--check), and the mends to apply
+    bool Check = false;
+    std::vector<std::pair<QString, QString>> MapCollations;  // FROM, TO in lower case
+    QString Definer = QStringLiteral("keep");                // keep, current or drop
+    QString EngineFallback;
 
     // backup
     QStringList Tables;                                            // empty: every table and view

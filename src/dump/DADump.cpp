@@ -198,8 +198,13 @@ void TDADump::RunRestore(script::TDAScript& script, qint64 total, const std::fun
             OnError(sender, e, sql, action);
         aborted = action == script::eaAbort;
     };
+    if (parallel || RestoreRewrite) {
+        script.BeforeExecute = [this, &parallel](script::TDAScript*, QString& sql, bool& omit) {
+            if (RestoreRewrite && !omit) RestoreRewrite(sql);
+            if (parallel) parallel->Take(sql, omit);
+        };
+    }
     if (parallel) {
-        script.BeforeExecute = [&parallel](script::TDAScript*, QString& sql, bool& omit) { parallel->Take(sql, omit); };
         parallel->OnFailure = [this](const script::TStatementPlace& place, const std::exception& e, const QString& sql,
                                      script::TErrorAction& action) {
             if (OnRestoreError) OnRestoreError(this, place, e, sql, action);

@@ -149,6 +149,9 @@ public:
     // several connections reports its failures only here (without it, as the script does
     // without OnError).
     TRestoreErrorEvent OnRestoreError;
+    // When set, every statement of a restore passes through it on its way to the server (the
+    // mends the user asked for); the script itself is not changed.
+    std::function<void(QString& sql)> RestoreRewrite;
 
     // Where a backup may keep temporary files: beside the file it writes, else the system's
     // folder for them.

@@ -199,6 +199,14 @@ void TCustomMyDumpProcessor::Header() {
     const QDateTime now = QDateTime::currentDateTime();
     Add(QStringLiteral("-- Ormadex version: %1").arg(TMyDump::LibraryVersion()));
     AddCommentLine(QStringLiteral("MySQL server version: %1").arg(c->GetServerVersion()));
+    // Which family wrote the script, so that a restore elsewhere can tell what to expect.
+    // MariaDB's greeting puts "5.5.5-" before its own version for old clients.
+    QString version = c->GetServerVersion();
+    if (version.startsWith(u"5.5.5-")) version.remove(0, 6);
+    AddCommentLine(QStringLiteral("Server family: %1 %2")
+                       .arg(version.contains(u"MariaDB", Qt::CaseInsensitive) ? QStringLiteral("MariaDB")
+                                                                               : QStringLiteral("MySQL"),
+                            version.section(u'-', 0, 0)));
     Add(QStringLiteral("-- MySQL client version: %1").arg(c->GetClientVersion()));
     Add(QStringLiteral("-- Script date %1 %2")
             .arg(locale.toString(now.date(), QLocale::ShortFormat), locale.toString(now.time(), QLocale::LongFormat)));
