@@ -92,6 +92,8 @@ void TTessrinForm::CreateViewDataTab() {
     btnStopViewData->setToolTip(QStringLiteral("Stops reading the rows; those read so far stay"));
     TntBitBtn8 = Named(new QPushButton(QStringLiteral("Show create table"), tab), "TntBitBtn8");
     TntBitBtn8->setToolTip(QStringLiteral("Shows CREATE TABLE statement for selected table"));
+    btnImportCsv = Named(new QPushButton(QStringLiteral("Import CSV..."), tab), "btnImportCsv");
+    btnImportCsv->setToolTip(QStringLiteral("Loads the rows of a CSV file into selected table"));
     top->addWidget(selectLabel);
     top->addWidget(cbxTablesViews);
     top->addSpacing(16);
@@ -100,6 +102,7 @@ void TTessrinForm::CreateViewDataTab() {
     top->addWidget(btnRefresh);
     top->addWidget(btnStopViewData);
     top->addStretch(1);
+    top->addWidget(btnImportCsv);  // the bottom row keeps its room for the counts
     top->addWidget(TntBitBtn8);
     page->addLayout(top);
 
@@ -119,8 +122,6 @@ void TTessrinForm::CreateViewDataTab() {
     Label2->setTextInteractionFlags(Qt::TextSelectableByMouse);
     TntBitBtn6 = Named(new QPushButton(QStringLiteral("Clear all table"), tab), "TntBitBtn6");
     TntBitBtn6->setToolTip(QStringLiteral("Deletes all the data from selected table"));
-    btnImportCsv = Named(new QPushButton(QStringLiteral("Import CSV..."), tab), "btnImportCsv");
-    btnImportCsv->setToolTip(QStringLiteral("Loads the rows of a CSV file into selected table"));
     TntBitBtn7 = Named(new QPushButton(QStringLiteral("Set auto_increment value"), tab), "TntBitBtn7");
     TntBitBtn7->setToolTip(QStringLiteral("Sets auto_increment value for selected table"));
     // Narrow gaps: at the window's smallest width a count of seven digits and its stop note
@@ -132,7 +133,6 @@ void TTessrinForm::CreateViewDataTab() {
     bottom->addWidget(countLabel);
     bottom->addWidget(Label2);
     bottom->addStretch(1);
-    bottom->addWidget(btnImportCsv);
     bottom->addWidget(TntBitBtn6);
     bottom->addWidget(TntBitBtn7);
     page->addLayout(bottom);

@@ -290,6 +290,12 @@ bool ParseQueryOption(TCliOptions& o, const QString& a, bool hasInline, const st
         }
     } else if (a == u"-o" || a == u"--output") {
         o.Output = value();
+    } else {
+        return false;
+    }
+    return true;
+}
+
 // The options of import; false for an argument that is none of them.
 bool ParseImportOption(TCliOptions& o, const QString& a, const std::function<QString()>& value) {
     if (a == u"--table") {

@@ -115,7 +115,10 @@ void TParallelRestore::Route(const QString& sql, bool& omit) {
             return;
         case K::UnlockTables:
             if (FLockSkipped) {
+                // The dump's section ends with its lock: rows of the table after it are the
+                // script's own and run in order, after the section's.
                 FLockSkipped = false;
+                FInSection = false;
                 Skip(omit);
                 return;
             }

@@ -81,8 +81,9 @@ protected:
         return titles;
     }
     void Screenshot(QWidget* widget, const char* name) {
-        if (const QString dir = qEnvironmentVariable("CALVORO_SCREENSHOT_DIR"); !dir.isEmpty())
+        if (const QString dir = qEnvironmentVariable("CALVORO_SCREENSHOT_DIR"); !dir.isEmpty()) {
             EXPECT_TRUE(widget->grab().save(dir + u'/' + QString::fromLatin1(name)));
+        }
     }
 
     std::unique_ptr<dac::TMyConnection> admin;
@@ -181,7 +182,7 @@ TEST_F(QueryEditorTest, AFailingStatementStopsTheOnesAfterIt) {
     EXPECT_EQ(form->mmoCustomQuery->selectedText(), QStringLiteral("SELECT nope"));
     // A failure enters the lasting history as one, not the history Previous walks.
     EXPECT_TRUE(form->QueryLogList.isEmpty());
-    const QList<THistoryEntry> failed = form->QueryHistory->Find({{}, {}, true});
+    const QList<THistoryEntry> failed = form->QueryHistory->Find({.Text = {}, .Database = {}, .FailedOnly = true, .Limit = 1000});
     ASSERT_EQ(failed.size(), 1);
     EXPECT_EQ(failed[0].Text, form->mmoCustomQuery->Text());
     EXPECT_EQ(failed[0].RowCounts, QStringLiteral("1"));

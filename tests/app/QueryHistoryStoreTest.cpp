@@ -84,6 +84,15 @@ TEST(QueryHistory, EntriesAreFoundByTextDatabaseAndFailure) {
     // A second opening of the file finds what the first kept.
     TQueryHistoryStore store(dir.path());
     ASSERT_TRUE(store.IsOpen());
+    // The filter with its defaults but for what a case names.
+    const auto filter = [](QString text, QString database = {}, bool failedOnly = false, int limit = 1000) {
+        THistoryFilter f;
+        f.Text = std::move(text);
+        f.Database = std::move(database);
+        f.FailedOnly = failedOnly;
+        f.Limit = limit;
+        return f;
+    };
     struct Case {
         const char* what;
         THistoryFilter filter;
@@ -91,19 +100,19 @@ TEST(QueryHistory, EntriesAreFoundByTextDatabaseAndFailure) {
     } cases[] = {
         {"all", {}, {"SELECT * FROM orders", "CREATE USER u IDENTIFIED BY '***'", "SELECT 100% _x",
                      "UPDATE stock SET n = 1", "SELECT nope FROM orders", "SELECT * FROM orders"}},
-        {"by text, any case", {QStringLiteral("from ORDERS")}, {"SELECT * FROM orders", "SELECT nope FROM orders", "SELECT * FROM orders"}},
-        {"% and _ are plain characters", {QStringLiteral("% _")}, {"SELECT 100% _x"}},
-        {"by database", {{}, QStringLiteral("depot")}, {"SELECT 100% _x", "UPDATE stock SET n = 1"}},
-        {"failed only", {{}, {}, true}, {"SELECT nope FROM orders"}},
-        {"text and database", {QStringLiteral("select"), QStringLiteral("shop")},
+        {"by text, any case", filter(QStringLiteral("from ORDERS")), {"SELECT * FROM orders", "SELECT nope FROM orders", "SELECT * FROM orders"}},
+        {"% and _ are plain characters", filter(QStringLiteral("% _")), {"SELECT 100% _x"}},
+        {"by database", filter({}, QStringLiteral("depot")), {"SELECT 100% _x", "UPDATE stock SET n = 1"}},
+        {"failed only", filter({}, {}, true), {"SELECT nope FROM orders"}},
+        {"text and database", filter(QStringLiteral("select"), QStringLiteral("shop")),
          {"SELECT * FROM orders", "SELECT nope FROM orders", "SELECT * FROM orders"}},
-        {"the newest two", {{}, {}, false, 2}, {"SELECT * FROM orders", "CREATE USER u IDENTIFIED BY '***'"}},
+        {"the newest two", filter({}, {}, false, 2), {"SELECT * FROM orders", "CREATE USER u IDENTIFIED BY '***'"}},
     };
     for (const Case& tc : cases) {
         SCOPED_TRACE(tc.what);
         EXPECT_EQ(Texts(store.Find(tc.filter)), tc.texts);
     }
-    const QList<THistoryEntry> first = store.Find({QStringLiteral("UPDATE")});
+    const QList<THistoryEntry> first = store.Find(filter(QStringLiteral("UPDATE")));
     ASSERT_EQ(first.size(), 1);
     const THistoryEntry expected = Entry("UPDATE stock SET n = 1", "depot", true);
     EXPECT_EQ(first[0].Server, expected.Server);

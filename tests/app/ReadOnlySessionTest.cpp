@@ -149,7 +149,9 @@ TEST_F(ReadOnlyWindowTest, QueriesAndBackupsWorkAndTheWindowSaysReadOnly) {
     EXPECT_EQ(shot.pixelColor(band->mapTo(form, QPoint(2, band->height() / 2))), QColor(0xE0, 0xA0, 0x20));
     EXPECT_EQ(band->width(), form->centralWidget()->width() - 2 * form->centralWidget()->layout()->contentsMargins().left());
     const QString shots = qEnvironmentVariable("CALVORO_SCREENSHOT_DIR");
-    if (!shots.isEmpty()) EXPECT_TRUE(shot.save(shots + QStringLiteral("/readonly-session.png")));
+    if (!shots.isEmpty()) {
+        EXPECT_TRUE(shot.save(shots + QStringLiteral("/readonly-session.png")));
+    }
 
     test::TMessageBoxes boxes;
     form->mmoCustomQuery->SetText(QStringLiteral("SELECT name FROM items ORDER BY id"));

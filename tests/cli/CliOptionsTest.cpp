@@ -84,14 +84,14 @@ TEST(CliOptions, Exec) {
     EXPECT_EQ(i.Table, QStringLiteral("t"));
     EXPECT_EQ(i.Columns, (QStringList{QStringLiteral("a"), QStringLiteral("b,c")}));
     EXPECT_EQ(i.Delimiter, '\t');
-    EXPECT_FALSE(i.NullMarker.isNull());
-    EXPECT_TRUE(i.NullMarker.isEmpty());
+    ASSERT_TRUE(i.NullMarker.has_value());
+    EXPECT_TRUE(i.NullMarker->isEmpty());
     EXPECT_EQ(i.SkipLines, 1);
     EXPECT_EQ(i.Charset, QStringLiteral("cp1252"));
     EXPECT_EQ(i.File, QStringLiteral("-"));
     const auto plain = ParseArguments({"import", "-D", "shop", "--table", "t", "f.csv"});
     EXPECT_EQ(plain.Delimiter, ',');
-    EXPECT_TRUE(plain.NullMarker.isNull());
+    EXPECT_FALSE(plain.NullMarker.has_value());
     EXPECT_TRUE(plain.Columns.isEmpty());
 }
 

@@ -205,6 +205,23 @@ TEST_F(ParallelRestoreTest, AFailureInTheRowsIsReportedOnceByItsLine) {
     }
 }
 
+// A row of the script's own after the table's locked section runs after the section's rows,
+// however long the last of them takes: it is the one that fails.
+TEST_F(ParallelRestoreTest, ARowAfterTheSectionRunsAfterIt) {
+    QByteArray script = "CREATE TABLE a (id INT PRIMARY KEY, v INT);\nLOCK TABLES `a` WRITE;\n"
+                        "INSERT INTO `a` VALUES (2,0);\nINSERT INTO `a` VALUES ";
+    for (int id = 20000; id > 0; id -= 2) script += "(" + QByteArray::number(id + 1) + ",0),";
+    script += "(1,0);\nUNLOCK TABLES;\nINSERT INTO `a` VALUES (1,9);\n";
+    const int lastLine = int(script.count('\n'));
+    for (const int connections : {1, 4}) {
+        SCOPED_TRACE(connections);
+        const TRestored r = Restore(script, connections);
+        ASSERT_EQ(r.Failures.size(), 1) << r.Failures.join(u'\n').toStdString();
+        EXPECT_TRUE(r.Failures[0].startsWith(QStringLiteral("line %1: ").arg(lastLine))) << r.Failures[0].toStdString();
+        EXPECT_EQ(RowsText(*c, QStringLiteral("SELECT v FROM `%1`.a WHERE id = 1").arg(Target)), QStringLiteral("0"));
+    }
+}
+
 // The script's sql_mode and time zone reach the statements the other connections run: an id
 // 0 stays 0, a TIMESTAMP is read in the script's zone.
 TEST_F(ParallelRestoreTest, SessionSettingsReachEveryConnection) {

@@ -46,11 +46,10 @@ TTextResult ReadText(TCustomMyConnection& connection, const QString& sql) {
                 const TFieldDesc& f = rs.Field(i);
                 if (rs.GetNull(f.FFieldNo, record))
                     row.emplace_back();
-                else if (const Variant value = rs.GetFieldAsVariant(f.FFieldNo, record);
-                         utf8 && value.Type() == VarType::Bytes)
-                    row.emplace_back(QString::fromUtf8(value.AsBytes()));
+                else if (utf8 && !f.FBinaryData && (f.FDataType == dtString || f.FDataType == dtExtString))
+                    row.emplace_back(QString::fromUtf8(rs.GetFieldBytes(f, record)));
                 else
-                    row.emplace_back(value.AsString());
+                    row.emplace_back(rs.GetFieldAsVariant(f.FFieldNo, record).AsString());
             }
         });
     });
