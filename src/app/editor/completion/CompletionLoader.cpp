@@ -205,14 +205,26 @@ void TCompletionLoader::Load(const TRequest& request, const TLogin& login) {
 }
 
 void TCompletionLoader::Deliver(quint64 generation, std::function<void()> apply) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation, apply = std::move(apply)] {
-            if (generation != FGeneration) return;
-            apply();
-            emit Changed();
-        },
-        Qt::QueuedConnection);
+    {
+        std::lock_guard lock(FMutex);
+        FDelivered.emplace_back(generation, std::move(apply));
+    }
+    QMetaObject::invokeMethod(this, "ApplyDelivered", Qt::QueuedConnection);
+}
+
+void TCompletionLoader::ApplyDelivered() {
+    std::deque<std::pair<quint64, std::function<void()>>> delivered;
+    {
+        std::lock_guard lock(FMutex);
+        delivered.swap(FDelivered);
+    }
+    bool changed = false;
+    for (auto& [generation, apply] : delivered) {
+        if (generation != FGeneration) continue;
+        apply();
+        changed = true;
+    }
+    if (changed) emit Changed();
 }
 
 }  // namespace calvoro::app

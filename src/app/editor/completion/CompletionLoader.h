@@ -49,6 +49,10 @@ signals:
     // The catalog took new names, or a load failed.
     void Changed();
 
+private slots:
+    // Applies the results the worker handed over (on the window's thread).
+    void ApplyDelivered();
+
 private:
     struct TLogin {
         QString Server, Username, Password, Socket;
@@ -75,6 +79,9 @@ private:
     std::mutex FMutex;
     std::condition_variable FWake;
     std::deque<TRequest> FQueue;
+    // Results for the window's thread: handed over under the mutex, so that the hand-over is
+    // seen by the thread checker too (a queued functor crosses in Qt's own event queue).
+    std::deque<std::pair<quint64, std::function<void()>>> FDelivered;
     TLogin FLogin;
     bool FStopping = false;
 
