@@ -803,6 +803,7 @@ void TTessrinForm::TntSpeedButton2Click() {
     }
     ScopeExit noRewrite([&] { dump.RestoreRewrite = nullptr; });
     if (mends.Any()) dump.RestoreRewrite = [&](QString& sql) { sql = dump::MendStatement(sql, mends, mended); };
+    dump.PrepareStop();
     ShowDumpProgress(&dump);
     RunInBackground([&] { dump.RestoreFromFile(file); });
     const qint64 failed = dump.FailedStatements();

@@ -176,7 +176,7 @@ void TDADump::BackupQuery(const QString& query) {
 }
 
 void TDADump::RunRestore(script::TDAScript& script, qint64 total, const std::function<qint64()>& position) {
-    FStop = false;
+    if (!FStopPrepared.exchange(false)) FStop = false;
     FRestoredStatements = 0;
     FFailedStatements = 0;
     script.SetConnection(Connection());

@@ -141,6 +141,12 @@ public:
     // Stops a running backup or restore; safe from another thread.
     void BreakExec();
     bool StopRequested() const { return FStop; }
+    // Clears a stop before a window shows its Stop button for the next restore, so that a stop
+    // pressed before the restore's thread starts still counts.
+    void PrepareStop() {
+        FStop = false;
+        FStopPrepared = true;
+    }
 
     TBackupProgressEvent OnBackupProgress;
     TRestoreProgressEvent OnRestoreProgress;
@@ -187,6 +193,7 @@ private:
     TParallelRestore* FParallel = nullptr;  // its dispatcher, while it runs
     std::mutex FScriptLock;                 // FScript against BreakExec from another thread
     std::atomic<bool> FStop = false;
+    std::atomic<bool> FStopPrepared = false;
     int FRestoredStatements = 0;
     int FFailedStatements = 0;
     qint64 FParserLine = -1;
