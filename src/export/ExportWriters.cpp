@@ -56,14 +56,16 @@ bool IsSafeInteger(QByteArrayView text) {
     return v <= (uint64_t(1) << 53) - 1;
 }
 
-class TCsvWriter : public TExportWriter {
+// CSV and TSV: a header line of names, then a line per row with NULL as the marker and binary
+// strings as 0x and hexadecimal when asked; how a value is written is the format's own.
+class TDelimitedWriter : public TExportWriter {
 public:
-    TCsvWriter(const TExportOptions& o, TByteSink sink)
+    TDelimitedWriter(const TExportOptions& o, TByteSink sink, char delimiter, const char* lineEnd, QByteArray null)
         : TExportWriter(std::move(sink)),
           FHeader(o.Header),
-          FNull(o.NullMarker.value_or(QString()).toUtf8()),
-          FLineEnd(o.CrLf ? "\r\n" : "\n"),
-          FDelimiter(o.Delimiter),
+          FNull(std::move(null)),
+          FLineEnd(lineEnd),
+          FDelimiter(delimiter),
           FBinary(o.Binary) {}
 
     void Begin(const std::vector<TExportColumn>& columns) override {
@@ -71,7 +73,7 @@ public:
         if (!FHeader) return;
         for (size_t i = 0; i < columns.size(); ++i) {
             if (i) FBuffer += FDelimiter;
-            AppendField(columns[i].Name.toUtf8());
+            AppendValue(columns[i].Name.toUtf8());
         }
         FBuffer += FLineEnd;
     }
@@ -87,17 +89,33 @@ public:
                 FBuffer += "0x";
                 AppendHex(FBuffer, cell.Bytes);
             } else {
-                AppendField(cell.Bytes);
+                AppendValue(cell.Bytes);
             }
         }
         FBuffer += FLineEnd;
         Flush();
     }
 
+protected:
+    virtual void AppendValue(QByteArrayView value) = 0;
+
+    bool FHeader;
+    QByteArray FNull;
+    const char* FLineEnd;
+    char FDelimiter;
+    TBinaryForm FBinary;
+};
+
+class TCsvWriter : public TDelimitedWriter {
+public:
+    TCsvWriter(const TExportOptions& o, TByteSink sink)
+        : TDelimitedWriter(o, std::move(sink), o.Delimiter, o.CrLf ? "\r\n" : "\n",
+                           o.NullMarker.value_or(QString()).toUtf8()) {}
+
 private:
     // Quoted when it could not be read back as itself: it holds a delimiter, a quote or a line
     // break, it is empty (an empty unquoted field is NULL), or it reads as the NULL marker.
-    void AppendField(QByteArrayView value) {
+    void AppendValue(QByteArrayView value) override {
         bool quote = value.empty() || value == QByteArrayView(FNull);
         for (const char c : value)
             if (c == FDelimiter || c == '"' || c == '\r' || c == '\n') {
@@ -115,52 +133,15 @@ private:
         }
         FBuffer += '"';
     }
-
-    bool FHeader;
-    QByteArray FNull;
-    const char* FLineEnd;
-    char FDelimiter;
-    TBinaryForm FBinary;
 };
 
-class TTsvWriter : public TExportWriter {
+class TTsvWriter : public TDelimitedWriter {
 public:
     TTsvWriter(const TExportOptions& o, TByteSink sink)
-        : TExportWriter(std::move(sink)),
-          FHeader(o.Header),
-          FNull(o.NullMarker ? o.NullMarker->toUtf8() : QByteArray("\\N")),
-          FBinary(o.Binary) {}
-
-    void Begin(const std::vector<TExportColumn>& columns) override {
-        FColumns = columns;
-        if (!FHeader) return;
-        for (size_t i = 0; i < columns.size(); ++i) {
-            if (i) FBuffer += '\t';
-            AppendEscaped(columns[i].Name.toUtf8());
-        }
-        FBuffer += '\n';
-    }
-
-    void Row(TExportRow cells) override {
-        CheckRow(cells);
-        for (size_t i = 0; i < cells.size(); ++i) {
-            if (i) FBuffer += '\t';
-            const TExportCell& cell = cells[i];
-            if (cell.Null) {
-                FBuffer += FNull;
-            } else if (FColumns[i].Kind == TExportKind::Binary && FBinary == TBinaryForm::Hex) {
-                FBuffer += "0x";
-                AppendHex(FBuffer, cell.Bytes);
-            } else {
-                AppendEscaped(cell.Bytes);
-            }
-        }
-        FBuffer += '\n';
-        Flush();
-    }
+        : TDelimitedWriter(o, std::move(sink), '\t', "\n", o.NullMarker ? o.NullMarker->toUtf8() : QByteArray("\\N")) {}
 
 private:
-    void AppendEscaped(QByteArrayView value) {
+    void AppendValue(QByteArrayView value) override {
         for (const char c : value) {
             switch (c) {
                 case '\t': FBuffer += "\\t"; break;
@@ -172,10 +153,6 @@ private:
             }
         }
     }
-
-    bool FHeader;
-    QByteArray FNull;
-    TBinaryForm FBinary;
 };
 
 class TJsonWriter : public TExportWriter {
